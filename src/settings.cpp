@@ -1,0 +1,400 @@
+#include "settings.h"
+
+#include "deployment.h"
+#include "util/simplecrypt.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QMutexLocker>
+#include <QStandardPaths>
+#include <QSysInfo>
+
+#include <sys/utsname.h>
+
+namespace {
+constexpr quint64 kScrambleKey = 7342;
+
+const QString kFullLog = QStringLiteral("FullLog");
+const QString kDebugPing = QStringLiteral("debugping");
+const QString kUseAlternativeAPIServer = QStringLiteral("useAlternativeAPIServer");
+const QString kUsername = QStringLiteral("username");
+const QString kPassword = QStringLiteral("password");
+const QString kProtocol = QStringLiteral("Protocol");
+const QString kSkin = QStringLiteral("skin");
+const QString kLastNotifiedNewsId = QStringLiteral("lastNotifiedNewsId");
+const QString kBlockIPv6 = QStringLiteral("blockIPv6");
+const QString kFavorite = QStringLiteral("favorite");
+const QString kReconnectDelay = QStringLiteral("ReconnectOnSleepResumeDelaySec");
+const QString kReconnectConnectDelay = QStringLiteral("ReconnectOnSleepResumeConnectDelaySec");
+
+SimpleCrypt makeCrypt()
+{
+    SimpleCrypt crypt(kScrambleKey);
+    crypt.setCompressionMode(SimpleCrypt::CompressionAlways);
+    crypt.setIntegrityProtectionMode(SimpleCrypt::ProtectionHash);
+    return crypt;
+}
+
+QStringList withFileName(const QStringList& bases, const QString& fileName)
+{
+    QStringList urls;
+    for (const QString& base : bases)
+        urls.append(base + QLatin1Char('/') + fileName);
+    return urls;
+}
+}
+
+Settings::Settings(const QString& path)
+    : QSettings(path, QSettings::IniFormat)
+{
+}
+
+Settings::~Settings() = default;
+
+QVariant Settings::value(const QString& key, const QVariant& defaultValue)
+{
+    QMutexLocker lock(&m_mutex);
+    if (QSettings::contains(key))
+        return QSettings::value(key);
+    if (defaultValue.isValid())
+        QSettings::setValue(key, defaultValue);
+    return defaultValue;
+}
+
+QVariant Settings::valueReadOnly(const QString& key, const QVariant& defaultValue) const
+{
+    QMutexLocker lock(&m_mutex);
+    return QSettings::value(key, defaultValue);
+}
+
+bool Settings::valueInited(const QString& key) const
+{
+    QMutexLocker lock(&m_mutex);
+    return QSettings::contains(key);
+}
+
+bool Settings::isEmpty() const
+{
+    QMutexLocker lock(&m_mutex);
+    return QSettings::allKeys().isEmpty();
+}
+
+void Settings::setValue(const QString& key, const QVariant& value)
+{
+    QMutexLocker lock(&m_mutex);
+    QSettings::setValue(key, value);
+}
+
+void Settings::remove(const QString& key)
+{
+    QMutexLocker lock(&m_mutex);
+    QSettings::remove(key);
+}
+
+bool Settings::contains(const QString& key) const
+{
+    return valueInited(key);
+}
+
+QStringList Settings::allKeys() const
+{
+    QMutexLocker lock(&m_mutex);
+    return QSettings::allKeys();
+}
+
+void Settings::sync()
+{
+    QMutexLocker lock(&m_mutex);
+    QSettings::sync();
+}
+
+void Settings::clear()
+{
+    QMutexLocker lock(&m_mutex);
+    QSettings::clear();
+}
+
+void Settings::copyValuesFrom(const Settings& source)
+{
+    qDebug().noquote() << Q_FUNC_INFO << fileName() << " << " << source.fileName();
+    const QStringList critical = criticalKeys();
+    const QStringList keys = source.allKeys();
+    for (const QString& key : keys) {
+        const QVariant v = source.valueReadOnly(key, QVariant());
+        // Credentials are copied but never shown, not even scrambled.
+        qDebug().noquote() << key << "/" << (critical.contains(key) ? QStringLiteral("***") : v.toString());
+        setValue(key, v);
+    }
+    sync();
+}
+
+QString Settings::simpleCryptedValue(const QString& key)
+{
+    const QVariant stored = valueReadOnly(key, QVariant());
+    if (!stored.isValid())
+        return QString();
+    return decode(stored.toString());
+}
+
+void Settings::setSimpleCryptedValue(const QString& key, const QString& value)
+{
+    QMutexLocker lock(&m_mutex);
+    // Each scrambling gives a different text: an unchanged value is not rewritten.
+    if (simpleCryptedValue(key) == value)
+        return;
+    setValue(key, encode(value));
+}
+
+QString Settings::encode(const QString& src)
+{
+    SimpleCrypt crypt = makeCrypt();
+    return crypt.encryptToString(src);
+}
+
+QString Settings::decode(const QString& src)
+{
+    SimpleCrypt crypt = makeCrypt();
+    return crypt.decryptToString(src);
+}
+
+QString Settings::fullFileName()
+{
+    return makeFilePathToConfigLocation(QCoreApplication::applicationName() + QStringLiteral(".conf"));
+}
+
+QString Settings::makeFilePathToConfigLocation(const QString& fileName)
+{
+    return QStandardPaths::writableLocation(QStandardPaths::DataLocation) + QLatin1Char('/') + fileName;
+}
+
+QString Settings::makeFilePathToBinLocation(const QString& fileName)
+{
+    return QCoreApplication::applicationDirPath() + QLatin1Char('/') + fileName;
+}
+
+QString Settings::logFullFileName()
+{
+    return makeFilePathToConfigLocation(QStringLiteral("ostrel.log"));
+}
+
+QString Settings::locationsFullFileName()
+{
+    return makeFilePathToConfigLocation(QStringLiteral("locations.old"));
+}
+
+QString Settings::proxyLocationsFullFileName()
+{
+    return makeFilePathToConfigLocation(QStringLiteral("proxys.old"));
+}
+
+void Settings::removeLockFile()
+{
+    const QString lockFile = fullFileName() + QStringLiteral(".lock");
+    if (QFile::exists(lockFile) && !QFile::remove(lockFile))
+        qWarning().noquote() << Q_FUNC_INFO << "lock file not deleted";
+}
+
+void Settings::init()
+{
+    if (!QFile::exists(fullFileName()))
+        qDebug().noquote() << "- conf file not exist: " << fullFileName();
+}
+
+void Settings::logAllValues()
+{
+    qDebug().noquote() << "=============== config ==================";
+    const QStringList critical = criticalKeys();
+    Settings& store = settings();
+    const QStringList keys = store.allKeys();
+    for (const QString& key : keys) {
+        if (critical.contains(key))
+            continue;
+        qDebug().noquote() << key + QLatin1Char(':') << store.valueReadOnly(key, QVariant()).toString();
+    }
+    qDebug().noquote() << "=================================";
+}
+
+QStringList Settings::criticalKeys()
+{
+    return { kUsername, kPassword };
+}
+
+bool Settings::isOpensuseNodeName(const QString& nodeName)
+{
+    return nodeName.indexOf(QLatin1String(".suse"), 5) >= 0;
+}
+
+bool Settings::isOpensuse()
+{
+    utsname names {};
+    if (uname(&names) == 0 && isOpensuseNodeName(QString::fromLocal8Bit(names.nodename)))
+        return true;
+    // The node name is only a host name; the distribution's own id is the
+    // dependable sign.
+    return QSysInfo::productType().contains(QLatin1String("opensuse"), Qt::CaseInsensitive);
+}
+
+bool Settings::fullLog()
+{
+    return settings().value(kFullLog, true).toBool();
+}
+
+bool Settings::debugPing()
+{
+    return settings().value(kDebugPing, false).toBool();
+}
+
+bool Settings::useAlternativeAPIServer()
+{
+    return settings().value(kUseAlternativeAPIServer, false).toBool();
+}
+
+QString Settings::username()
+{
+    return settings().simpleCryptedValue(kUsername);
+}
+
+void Settings::set_username(const QString& value)
+{
+    settings().setSimpleCryptedValue(kUsername, value);
+}
+
+QString Settings::password()
+{
+    return settings().simpleCryptedValue(kPassword);
+}
+
+void Settings::set_password(const QString& value)
+{
+    settings().setSimpleCryptedValue(kPassword, value);
+}
+
+QString Settings::protocol()
+{
+    return settings().value(kProtocol, QString(QLatin1String(""))).toString();
+}
+
+void Settings::set_protocol(const QString& value)
+{
+    settings().setValue(kProtocol, value);
+}
+
+QString Settings::skin()
+{
+    return settings().value(kSkin, QStringLiteral("1")).toString();
+}
+
+void Settings::set_skin(const QString& value)
+{
+    settings().setValue(kSkin, value);
+}
+
+QString Settings::lastNotifiedNewsId()
+{
+    return settings().value(kLastNotifiedNewsId, QStringLiteral("0")).toString();
+}
+
+void Settings::set_lastNotifiedNewsId(const QString& value)
+{
+    settings().setValue(kLastNotifiedNewsId, value);
+}
+
+QString Settings::blockIPv6()
+{
+    return settings().value(kBlockIPv6, QStringLiteral("false")).toString();
+}
+
+QString Settings::favorite()
+{
+    return settings().value(kFavorite, QString(QLatin1String(""))).toString();
+}
+
+void Settings::set_favorite(const QString& value)
+{
+    settings().setValue(kFavorite, value);
+}
+
+QString Settings::reconnectOnSleepResumeDelaySec()
+{
+    return settings().value(kReconnectDelay, QStringLiteral("5")).toString();
+}
+
+QString Settings::reconnectOnSleepResumeConnectDelaySec()
+{
+    return settings().value(kReconnectConnectDelay, QStringLiteral("5")).toString();
+}
+
+Settings& settings()
+{
+    static Settings instance(Settings::fullFileName());
+    return instance;
+}
+
+Settings* settingByPath(const QString& iniFile)
+{
+    return new Settings(iniFile);
+}
+
+QSharedPointer<Settings> findSettingInDir(const QString& path)
+{
+    const QDir dir = QFileInfo(path).absoluteDir();
+    qDebug().noquote() << "find config: " << dir.absolutePath();
+    const QStringList matches = dir.entryList({ QStringLiteral("*.conf") }, QDir::Files, QDir::NoSort);
+    for (const QString& name : matches) {
+        if (name.toLower() == QLatin1String("portable.conf"))
+            continue;
+        return QSharedPointer<Settings>(new Settings(dir.absoluteFilePath(name)));
+    }
+    return QSharedPointer<Settings>();
+}
+
+QStringList apiUrlsGet()
+{
+    if (Settings::useAlternativeAPIServer()) {
+        return { Deployment::value(QStringLiteral("api/alternative")),
+                 Deployment::value(QStringLiteral("api/alternativeBucket")),
+                 Deployment::value(QStringLiteral("api/bucketChina")) };
+    }
+    return { Deployment::value(QStringLiteral("api/primary")), Deployment::value(QStringLiteral("api/bucket")) };
+}
+
+QStringList getServersUrls(bool IKEv2)
+{
+    return withFileName(apiUrlsGet(), IKEv2 ? QStringLiteral("ike-winmac.json") : QStringLiteral("locations-desktop.json"));
+}
+
+QStringList getCheckVersionUrls()
+{
+    return withFileName(apiUrlsGet(), QStringLiteral("versionmac.json"));
+}
+
+QStringList getNewsUrls()
+{
+    return withFileName(apiUrlsGet(), QStringLiteral("latest-news.json"));
+}
+
+QStringList getV2RayProxyListUrls()
+{
+    return withFileName(apiUrlsGet(), QStringLiteral("v2rayconf.json"));
+}
+
+QStringList getV2RayBinaryUrls()
+{
+    return { Deployment::value(QStringLiteral("servers/primary")) + QStringLiteral("/mirror/v2ray-%1.zip").arg(QStringLiteral("linux")) };
+}
+
+QString updateServiceUrl(bool isPortable)
+{
+    Q_UNUSED(isPortable)
+    const QString server = Settings::useAlternativeAPIServer() ? Deployment::value(QStringLiteral("servers/alternative"))
+                                                               : Deployment::value(QStringLiteral("servers/primary"));
+    return server + QStringLiteral("/mirror/") + QStringLiteral("mac-update.pkg");
+}
+
+QString apiGeoUrlGet()
+{
+    return Deployment::value(QStringLiteral("web/geo")) + QStringLiteral("/geo/");
+}

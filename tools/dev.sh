@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Developer entry point.
+#   tools/dev.sh run    install what is missing, build, run the client
+#   tools/dev.sh test   install what is missing, build, run every test
+#   tools/dev.sh build  install what is missing, build
+set -euo pipefail
+
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+root="$(cd "$here/.." && pwd)"
+build="${OSTREL_BUILD_DIR:-$root/build}"
+jobs="${OSTREL_JOBS:-$(nproc)}"
+
+"$here/install-deps.sh"
+
+configure_and_build() {
+    cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    cmake --build "$build" -j "$jobs"
+}
+
+case "${1:-}" in
+    build)
+        configure_and_build
+        ;;
+    run)
+        configure_and_build
+        shift
+        exec "$here/run-client.sh" "$build" "$@"
+        ;;
+    test)
+        configure_and_build
+        "$here/run-tests.sh" "$build"
+        ;;
+    *)
+        echo "usage: $0 run|test|build" >&2
+        exit 2
+        ;;
+esac

@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the client, its tests and its tools need.
+# Only missing packages are installed; needs root for that.
+set -euo pipefail
+
+packages=(
+    cmake make g++ pkg-config
+    qtbase5-dev qtbase5-private-dev qtdeclarative5-dev qtquickcontrols2-5-dev
+    qml-module-qtquick2 qml-module-qtquick-layouts qml-module-qtquick-window2
+    qml-module-qtquick-templates2 qml-module-qtquick-controls2 qml-module-qtquick-dialogs
+    qml-module-qtquick-controls qml-module-qtgraphicaleffects libqt5svg5
+    xvfb xauth libgl1-mesa-dri
+    openvpn v2ray iptables iproute2 iputils-ping openssl util-linux procps
+    clang libclang-rt-14-dev
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+        missing+=("$p")
+    fi
+done
+
+if [ "${#missing[@]}" -eq 0 ]; then
+    exit 0
+fi
+
+echo "Installing: ${missing[*]}"
+sudo_cmd=()
+if [ "$(id -u)" -ne 0 ]; then
+    sudo_cmd=(sudo)
+fi
+export DEBIAN_FRONTEND=noninteractive
+"${sudo_cmd[@]}" apt-get update -q
+"${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
