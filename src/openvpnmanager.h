@@ -1,0 +1,139 @@
+#pragma once
+
+#include <QAbstractSocket>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+class QTcpSocket;
+
+// State of the link to OpenVPN's management interface. The four values
+// whose names begin with "stopped" are the stopped states.
+enum OpenVpnManagerState {
+    stopped_none = 0,
+    taking_openvpn_process = 1, // connecting to the management port
+    openvpn_process = 2,        // link up
+    stopped_with_error = 3,
+    stopped_cant_connect = 4,
+    stopped_done = 5,
+};
+
+// The last state OpenVPN reported over the management interface.
+enum OpenVpnProcessState {
+    none = 0,
+    CONNECTING = 1,
+    WAIT = 2,
+    AUTH = 3,
+    GET_CONFIG = 4,
+    ASSIGN_IP = 5,
+    ADD_ROUTES = 6,
+    CONNECTED = 7,
+    RECONNECTING = 8,
+    EXITING = 9,
+    UNKNOWN_STATE = 10,
+};
+
+Q_DECLARE_METATYPE(OpenVpnManagerState)
+Q_DECLARE_METATYPE(OpenVpnProcessState)
+
+// Where OpenVPN's management interface listens.
+class ExternalToolsCustom
+{
+public:
+    static QString managmentHost();
+    static quint16 managmentPort();
+    // Host and port (decimal) as two command-line arguments.
+    static QStringList managementHostPort();
+};
+
+// Client side of OpenVPN's management interface: connects to the management
+// port, switches on log and state notifications, answers the credential
+// prompts and follows the management link's and OpenVPN's states. The
+// credentials travel only over this socket.
+class OpenVpnManager : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(QString username READ username WRITE setUsername NOTIFY onUsernameChanged)
+    Q_PROPERTY(QString password READ password WRITE setPassword NOTIFY onPasswordChanged)
+    Q_PROPERTY(OpenVpnManagerState state READ state WRITE setState NOTIFY stateChanged)
+    Q_PROPERTY(OpenVpnProcessState vpnProcessState READ vpnProcessState WRITE setVpnProcessState NOTIFY vpnProcessStateChanged)
+
+public:
+    explicit OpenVpnManager(QObject* parent = nullptr);
+    ~OpenVpnManager() override;
+
+    virtual void foobar() {}
+
+    QString username() const { return m_username; }
+    QString password() const { return m_password; }
+    OpenVpnManagerState state() const { return m_state; }
+    OpenVpnProcessState vpnProcessState() const { return m_vpnProcessState; }
+
+    // Sends one command; `silent` keeps the text out of the log (the comment
+    // is logged instead).
+    void write(const QString& text, bool silent, const QString& comment);
+
+signals:
+    void onUsernameChanged(QString username);
+    void onPasswordChanged(QString password);
+    void authVerificationFailed(QString line);
+    void noTAPWindowsAdapters(QString line);
+    void errorRemoteHostClosed();
+    void disconnected();
+    void stateChanged(OpenVpnManagerState state);
+    void output(QString line);
+    void vpnProcessStateChanged(OpenVpnProcessState vpnProcessState);
+    // A credential could not be sent safely (line break or NUL in it, or a
+    // user name that cannot go unquoted); the link is being closed.
+    void credentialRejected(QString reason);
+
+public slots:
+    void start(QString host, quint16 port);
+    void startFullManagement(QString host, quint16 port);
+    void disconnectFromVpnProcess();
+    virtual void foo() {}
+    void setUsername(QString username);
+    void setPassword(QString password);
+    void setState(OpenVpnManagerState state);
+    void writeCommand(QString cmd);
+    void setVpnProcessState(OpenVpnProcessState vpnProcessState);
+    void setStates(OpenVpnManagerState managerState, OpenVpnProcessState vpnProcessState);
+    void dumpState();
+
+private slots:
+    void onSocketConnected();
+    void onSocketDisconnected();
+    void onSocketError(QAbstractSocket::SocketError error);
+    void hostFound();
+    void bytesWritten(qint64 bytes);
+    void readyRead();
+
+private:
+    void processLine(const QString& line);
+    void answerCredential(bool isUsername);
+    void logStatistics();
+
+    QTcpSocket* m_socket = nullptr;
+    QString m_username;
+    QString m_password;
+    bool m_fullManagement = false;
+    OpenVpnManagerState m_state = stopped_none;
+    OpenVpnProcessState m_vpnProcessState = none;
+};
+
+// Appends "--management", host, port and "--management-query-passwords".
+void openVpnManagerAddManagmentParams(QStringList& openVpnExecParams, const QStringList& managementHostPort);
+bool openVpnManagerState_isStopped(OpenVpnManagerState state);
+QString socketStateToString(QAbstractSocket::SocketState state);
+// Whether OpenVPN says it waits for credentials from the management interface.
+bool openVpnManagerIsOpenVpnRequestAuth(const QString& line);
+// The value as it goes between double quotes in a management command:
+// a backslash before every backslash and double quote.
+QString escapedValue(const QString& value);
+// False for a value holding CR, LF or NUL: it would end the command early
+// and could smuggle in a second one.
+bool isSendableCredential(const QString& value);
+// Whether a value cannot be sent as a bare (unquoted) command argument.
+bool credentialNeedsQuoting(const QString& value);
+// The text after "fatal:" when the line has it, else the line.
+QString friendlyStr(const QString& line);
