@@ -38,3 +38,6 @@ DNSFilteringModel::DNSFilteringModel(QObject* parent)
     : StandartSimpleModel<DNSFiltering, DNSFiltering::Ptr, QString>(parent)
 {
 }
+
+// Signals and string-based connections name the pointer by its typedef.
+[[maybe_unused]] static const int kPtrMetaTypeId = qRegisterMetaType<DNSFiltering::Ptr>("DNSFiltering::Ptr");

@@ -48,3 +48,6 @@ HelpItemModel::HelpItemModel(QObject* parent)
     : StandartSimpleModel<HelpItem, HelpItem::Ptr, QString>(parent)
 {
 }
+
+// Signals and string-based connections name the pointer by its typedef.
+[[maybe_unused]] static const int kPtrMetaTypeId = qRegisterMetaType<HelpItem::Ptr>("HelpItem::Ptr");

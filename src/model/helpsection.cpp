@@ -39,3 +39,6 @@ HelpSectionModel::HelpSectionModel(QObject* parent)
     : StandartSimpleModel<HelpSection, HelpSection::Ptr, QString>(parent)
 {
 }
+
+// Signals and string-based connections name the pointer by its typedef.
+[[maybe_unused]] static const int kPtrMetaTypeId = qRegisterMetaType<HelpSection::Ptr>("HelpSection::Ptr");

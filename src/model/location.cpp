@@ -271,3 +271,6 @@ void Location::updateFavoriteProtocolAndPortString()
     }
     setFavoriteProtocolAndPortString(text);
 }
+
+// Signals and string-based connections name the pointer by its typedef.
+[[maybe_unused]] static const int kPtrMetaTypeId = qRegisterMetaType<Location::Ptr>("Location::Ptr");

@@ -70,3 +70,6 @@ int NewsModel::getMaxId() const
     }
     return maxId;
 }
+
+// Signals and string-based connections name the pointer by its typedef.
+[[maybe_unused]] static const int kPtrMetaTypeId = qRegisterMetaType<News::Ptr>("News::Ptr");

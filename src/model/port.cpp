@@ -97,3 +97,6 @@ PortModel::PortModel(QObject* parent)
     : StandartSimpleModel<Port, Port::Ptr, QString>(parent)
 {
 }
+
+// Signals and string-based connections name the pointer by its typedef.
+[[maybe_unused]] static const int kPtrMetaTypeId = qRegisterMetaType<Port::Ptr>("Port::Ptr");

@@ -125,3 +125,6 @@ void protocolSettingGroupsConfigSettingsMigration(QList<Protocol::Ptr>& protocol
     group->setNewValues(location, killSwitch, dnsFiltering, proxy, QString());
     clearOldRecords();
 }
+
+// Signals and string-based connections name the pointer by its typedef.
+[[maybe_unused]] static const int kPtrMetaTypeId = qRegisterMetaType<Protocol::Ptr>("Protocol::Ptr");

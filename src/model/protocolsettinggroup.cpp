@@ -171,3 +171,6 @@ void ProtocolSettingGroup::setPort(QString port)
     m_port = port;
     emit portChanged(m_port);
 }
+
+// Signals and string-based connections name the pointer by its typedef.
+[[maybe_unused]] static const int kPtrMetaTypeId = qRegisterMetaType<ProtocolSettingGroup::Ptr>("ProtocolSettingGroup::Ptr");

@@ -101,3 +101,6 @@ ProxyLocationModel::ProxyLocationModel(QObject* parent)
     : StandartSimpleModel<ProxyLocation, ProxyLocation::Ptr, QString>(parent)
 {
 }
+
+// Signals and string-based connections name the pointer by its typedef.
+[[maybe_unused]] static const int kPtrMetaTypeId = qRegisterMetaType<ProxyLocation::Ptr>("ProxyLocation::Ptr");

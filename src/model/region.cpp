@@ -19,3 +19,6 @@ void Region::update(const Region& region)
 {
     setCaption(region.caption());
 }
+
+// Signals and string-based connections name the pointer by its typedef.
+[[maybe_unused]] static const int kPtrMetaTypeId = qRegisterMetaType<Region::Ptr>("Region::Ptr");

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QAbstractListModel>
+#include <QMetaType>
 #include <QHash>
 #include <QList>
 #include <QRandomGenerator>
@@ -46,6 +47,7 @@ public:
     explicit StandartSimpleModel(QObject* parent = nullptr)
         : QAbstractListModel(parent)
     {
+        registerTextConversion();
     }
 
     // Replaces all rows (model reset).
@@ -246,4 +248,19 @@ public:
 
 protected:
     QList<ItemTypePtr> m_list;
+
+private:
+    // Role 0 is Qt's display role, which views expect to read as text: the
+    // shared pointer converts to the item's id (its class name when it has
+    // no id property).
+    static void registerTextConversion()
+    {
+        static const bool registered = QMetaType::registerConverter<ItemTypePtr, QString>([](const ItemTypePtr& item) {
+            if (!item)
+                return QString();
+            const QVariant id = item->property("id");
+            return id.isValid() ? id.toString() : QString::fromLatin1(item->metaObject()->className());
+        });
+        Q_UNUSED(registered)
+    }
 };
