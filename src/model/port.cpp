@@ -100,3 +100,4 @@ PortModel::PortModel(QObject* parent)
 
 // Signals and string-based connections name the pointer by its typedef.
 [[maybe_unused]] static const int kPtrMetaTypeId = qRegisterMetaType<Port::Ptr>("Port::Ptr");
+[[maybe_unused]] static const int kTransportMetaTypeId = qRegisterMetaType<Constants::Protocol>("Constants::Protocol");
