@@ -1,0 +1,103 @@
+#pragma once
+
+#include "unix/connection.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QMutex>
+#include <QThread>
+
+#include <atomic>
+#include <functional>
+#include <queue>
+
+// A worker thread shaped like the client's connection thread: it creates the
+// Connection inside itself, runs no event loop of its own, polls for work
+// every 10 ms and otherwise only pumps events while the engine waits.
+class EngineWorker : public QThread
+{
+public:
+    using Task = std::function<void(Connection&)>;
+
+    ~EngineWorker() override { finish(); }
+
+    // Starts the thread and waits (bounded) until its Connection exists.
+    bool begin(int timeoutMs = 10000)
+    {
+        start();
+        QDeadlineTimer deadline(timeoutMs);
+        while (!m_connection && !deadline.hasExpired())
+            QThread::msleep(5);
+        return m_connection != nullptr;
+    }
+
+    Connection* connection() const { return m_connection; }
+
+    // Queues a task; it runs on the worker thread.
+    void post(Task task)
+    {
+        QMutexLocker lock(&m_mutex);
+        m_tasks.push(std::move(task));
+        ++m_pending;
+    }
+
+    // Waits, pumping the calling thread's events, until every queued task
+    // has run. False when the time ran out.
+    bool waitIdle(int timeoutMs)
+    {
+        QDeadlineTimer deadline(timeoutMs);
+        while (m_pending > 0 && !deadline.hasExpired())
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        return m_pending == 0;
+    }
+
+    // Runs a task and waits for it.
+    bool call(Task task, int timeoutMs)
+    {
+        post(std::move(task));
+        return waitIdle(timeoutMs);
+    }
+
+    // Ends the thread after the running task (bounded).
+    bool finish(int timeoutMs = 60000)
+    {
+        if (!isRunning())
+            return true;
+        m_stop = true;
+        return wait(QDeadlineTimer(timeoutMs));
+    }
+
+protected:
+    void run() override
+    {
+        {
+            Connection connection;
+            m_connection = &connection;
+            while (!m_stop) {
+                Task task;
+                {
+                    QMutexLocker lock(&m_mutex);
+                    if (!m_tasks.empty()) {
+                        task = std::move(m_tasks.front());
+                        m_tasks.pop();
+                    }
+                }
+                if (task) {
+                    task(connection);
+                    --m_pending;
+                } else {
+                    QThread::msleep(10);
+                    QCoreApplication::processEvents();
+                }
+            }
+            m_connection = nullptr;
+        }
+    }
+
+private:
+    std::atomic<Connection*> m_connection{nullptr};
+    std::atomic<bool> m_stop{false};
+    std::atomic<int> m_pending{0};
+    QMutex m_mutex;
+    std::queue<Task> m_tasks;
+};
