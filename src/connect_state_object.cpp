@@ -10,6 +10,8 @@ ConnectStateObject::ConnectStateObject(QObject* parent)
     : QObject(parent)
     , m_dnsFiltering(new DNSFiltering())
 {
+    // stateChanged reaches other threads as a queued signal.
+    qRegisterMetaType<Constants::ConnectState>("Constants::ConnectState");
 }
 
 void ConnectStateObject::setState(Constants::ConnectState value, bool withError)
