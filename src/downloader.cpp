@@ -41,6 +41,13 @@ bool DownloadResult::isSuccess() const
     return errorStr.isEmpty() && networkError == QNetworkReply::NoError && !data.isEmpty();
 }
 
+QString DownloadResult::failureText() const
+{
+    if (errorStr.isEmpty() && networkError == QNetworkReply::NoError && data.isEmpty())
+        return QStringLiteral("empty answer");
+    return errorStr;
+}
+
 void DownloadResult::appendError(const QString& err)
 {
     if (!errorStr.isEmpty())

@@ -18,6 +18,9 @@ struct DownloadResult
 
     // No error text, no network error and a body that is not empty.
     bool isSuccess() const;
+    // The error text of a failed download; "empty answer" for an empty body
+    // that came without any error.
+    QString failureText() const;
     void appendError(const QString& err);
 };
 
