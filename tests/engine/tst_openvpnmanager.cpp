@@ -2,6 +2,7 @@
 // peer plays OpenVPN's side line by line, including lines a real server does
 // not easily produce.
 #include "enginetestmain.h"
+#include "logcapture.h"
 
 #include "openvpnmanager.h"
 
@@ -11,32 +12,6 @@
 #include <QTcpSocket>
 
 namespace {
-
-// Captures every log message while alive.
-class LogCapture
-{
-public:
-    LogCapture()
-    {
-        s_lines.clear();
-        m_previous = qInstallMessageHandler(&LogCapture::handler);
-    }
-    ~LogCapture() { qInstallMessageHandler(m_previous); }
-    static QStringList lines() { return s_lines; }
-    static bool contains(const QString& text)
-    {
-        for (const QString& l : qAsConst(s_lines))
-            if (l.contains(text))
-                return true;
-        return false;
-    }
-
-private:
-    static void handler(QtMsgType, const QMessageLogContext&, const QString& msg) { s_lines << msg; }
-    static QStringList s_lines;
-    QtMessageHandler m_previous;
-};
-QStringList LogCapture::s_lines;
 
 // OpenVPN's side of the management link.
 class ScriptedPeer
