@@ -80,7 +80,10 @@ void QOpenVPN2Custom::managementStateChanged()
             setState(Constants::ConnectState_Connected);
             break;
         case EXITING:
-            setState(Constants::ConnectState_Disconnecting);
+            // OpenVPN's last lines can be read after its process has ended
+            // and the state is Disconnected; they must not reopen it.
+            if (!isDisconnectedState())
+                setState(Constants::ConnectState_Disconnecting);
             break;
         case WAIT:
         case GET_CONFIG:

@@ -5,6 +5,7 @@
 #include "logcapture.h"
 
 #include "openvpnmanager.h"
+#include "qopenvpn2custom.h"
 
 #include <QMutex>
 #include <QSignalSpy>
@@ -354,6 +355,40 @@ private slots:
         OpenVpnManager manager;
         manager.startFullManagement("127.0.0.1", freePort);
         QTRY_COMPARE_WITH_TIMEOUT(manager.state(), stopped_cant_connect, 5000);
+    }
+
+    void connectionStateFollowsBothManagerStates_data()
+    {
+        QTest::addColumn<QByteArray>("lines");
+        QTest::addColumn<int>("expected");
+        QTest::newRow("link up, no state word yet") << QByteArray() << int(Constants::ConnectState_Connecting);
+        QTest::newRow("wait") << QByteArray(">STATE:1,WAIT,,,,,,\r\n") << int(Constants::ConnectState_Connecting);
+        QTest::newRow("reconnecting") << QByteArray(">STATE:1,CONNECTED,SUCCESS,,,,,\r\n>STATE:2,RECONNECTING,x,,,,,\r\n")
+                                      << int(Constants::ConnectState_Connecting);
+        QTest::newRow("connected") << QByteArray(">STATE:1,CONNECTED,SUCCESS,,,,,\r\n") << int(Constants::ConnectState_Connected);
+        QTest::newRow("exiting") << QByteArray(">STATE:1,CONNECTED,SUCCESS,,,,,\r\n>STATE:2,EXITING,SIGTERM,,,,,\r\n")
+                                 << int(Constants::ConnectState_Disconnecting);
+        QTest::newRow("unknown word") << QByteArray(">STATE:1,CONNECTED,SUCCESS,,,,,\r\n>STATE:2,RESOLVE,,,,,,\r\n")
+                                      << int(Constants::ConnectState_Disconnected);
+        // Once Disconnected, OpenVPN's late exit line does not reopen it.
+        QTest::newRow("late exiting") << QByteArray(">STATE:1,RESOLVE,,,,,,\r\n>STATE:2,EXITING,SIGTERM,,,,,\r\n")
+                                      << int(Constants::ConnectState_Disconnected);
+    }
+    void connectionStateFollowsBothManagerStates()
+    {
+        QFETCH(QByteArray, lines);
+        QFETCH(int, expected);
+        ScriptedPeer peer;
+        QOpenVPN2Custom engine;
+        QVERIFY(link(*engine.openVpnManager(), peer));
+        QCOMPARE(engine.connectState(), Constants::ConnectState_Connecting);
+        QSignalSpy outputs(engine.openVpnManager(), &OpenVpnManager::output);
+        peer.send(lines + ">INFO:marker\r\n");
+        QTRY_VERIFY_WITH_TIMEOUT(!outputs.isEmpty() && outputs.last().at(0).toString().contains("marker"), 5000);
+        QCOMPARE(int(engine.connectState()), expected);
+        // The link closing always ends Disconnected.
+        peer.closeClient();
+        QTRY_COMPARE_WITH_TIMEOUT(engine.connectState(), Constants::ConnectState_Disconnected, 5000);
     }
 
     void setStatesEmitsOnlyWhatChanged()
