@@ -398,11 +398,14 @@ bool ArcTools::extractArchive(const QString& zipFile, const QString& targetDir, 
         return fail(QStringLiteral("archive not readable: ") + zipFile);
 
     // Every entry is checked, and read, before the first byte is written.
+    const QString root = QDir::cleanPath(QFileInfo(targetDir).absoluteFilePath());
     QVector<QByteArray> contents(entries.size());
     for (int i = 0; i < entries.size(); ++i) {
         const QZipReader::FileInfo& entry = entries.at(i);
         if (!isSafeEntryName(entry.filePath))
             return fail(QStringLiteral("unsafe archive entry: ") + entry.filePath);
+        if (!staysInside(root, joinPath(root, QDir::cleanPath(entry.filePath))))
+            return fail(QStringLiteral("archive entry leaves the directory: ") + entry.filePath);
         if (entry.isFile) {
             contents[i] = reader.fileData(entry.filePath);
             // The reader repairs names such as "../x" or "/x" in its listing
@@ -412,9 +415,12 @@ bool ArcTools::extractArchive(const QString& zipFile, const QString& targetDir, 
         }
     }
 
-    const QString root = QDir::cleanPath(QFileInfo(targetDir).absoluteFilePath());
     if (!QDir().mkpath(root))
         return fail(QStringLiteral("cannot create directory: ") + root);
+
+    // Directory modes are applied last, deepest first: a read-only directory
+    // must still take its files.
+    QVector<QPair<QString, QFile::Permissions>> directoryModes;
 
     for (int i = 0; i < entries.size(); ++i) {
         const QZipReader::FileInfo& entry = entries.at(i);
@@ -424,6 +430,8 @@ bool ArcTools::extractArchive(const QString& zipFile, const QString& targetDir, 
         if (entry.isDir) {
             if (!QDir().mkpath(target))
                 return fail(QStringLiteral("cannot create directory: ") + target);
+            if (entry.permissions != QFile::Permissions())
+                directoryModes.prepend({ target, entry.permissions });
             continue;
         }
         if (!entry.isFile) {
@@ -441,6 +449,8 @@ bool ArcTools::extractArchive(const QString& zipFile, const QString& targetDir, 
         if (entry.permissions != QFile::Permissions())
             file.setPermissions(entry.permissions);
     }
+    for (const auto& directory : qAsConst(directoryModes))
+        QFile::setPermissions(directory.first, directory.second);
     return true;
 }
 
