@@ -5,6 +5,7 @@
 #include "qt-json/json.h"
 #include "settings.h"
 #include "singlestartman.h"
+#include "systemhelper.h"
 #include "updatenotice.h"
 #include "utils.h"
 
@@ -247,6 +248,7 @@ UpdateManager::ExecuteResult UpdateManager::executeOnStart(const QStringList& ar
             return erClose;
         }
         qInfo().noquote() << "Up14";
+        SystemHelper::instance();
 
         const QString source = getBundlePathFromPath(applicationDir);
         const QString givenTarget = updateArgument.mid(kUpdateArgument.size());

@@ -1,6 +1,7 @@
 #include "checknewversion.h"
 #include "settings.h"
 #include "singlestartman.h"
+#include "systemhelper.h"
 #include "testsupport.h"
 #include "treehelpers.h"
 #include "updatenotice.h"
@@ -22,6 +23,7 @@ class TestUpdateStart : public QObject
 private slots:
     void init();
     void cleanup();
+    void cleanupTestCase();
     void withoutSwitchNothingHappens();
     void finishesUpdateOfInstallation();
     void refusesTargetsThatAreNoInstallation_data();
@@ -43,6 +45,11 @@ void TestUpdateStart::cleanup()
 {
     UpdateNotice::setPresenter(UpdateNotice::Presenter());
     SingleStartMan::setLockDirectoryForTests(QString());
+}
+
+void TestUpdateStart::cleanupTestCase()
+{
+    SystemHelper::release();
 }
 
 void TestUpdateStart::withoutSwitchNothingHappens()
