@@ -1,0 +1,307 @@
+#include "arctools.h"
+#include "testsupport.h"
+#include "treehelpers.h"
+
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QtGui/private/qzipreader_p.h>
+#include <QtGui/private/qzipwriter_p.h>
+
+using namespace TreeHelpers;
+
+class TestArcTools : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void backupHoldsTreeWithPermissions();
+    void copyReplacesInstallationKeepingConfAndZip();
+    void copyFailureCountsOnlyWhenStrong_data();
+    void copyFailureCountsOnlyWhenStrong();
+    void overlappingOrMissingTreesAreRefused_data();
+    void overlappingOrMissingTreesAreRefused();
+    void linksOutOfTargetAreNeverFollowed();
+    void unreadableFileStopsBeforeClearing();
+    void findsFiles();
+    void bundlePath_data();
+    void bundlePath();
+    void extractCreatesParentDirectories();
+    void extractRefusesEscapingEntries_data();
+    void extractRefusesEscapingEntries();
+};
+
+void TestArcTools::backupHoldsTreeWithPermissions()
+{
+    QTemporaryDir tmp;
+    const QString dir = tmp.path() + "/inst";
+    QVERIFY(makeTree(dir, { { "bin/prog", "program" }, { "lib/private/key", "secret" }, { "a.conf", "conf" },
+                            { "old.zip", "zip" }, { "sub/nested.zip", "zip" }, { "empty/", "" }, { "lnk", "->bin/prog" } }));
+    const QMap<QString, QFile::Permissions> modes = {
+        { "bin", QFile::Permissions(0x7055) }, { "bin/prog", QFile::Permissions(0x7055) },
+        { "lib/private", QFile::Permissions(0x7000) }, { "lib/private/key", QFile::Permissions(0x6000) },
+        { "a.conf", QFile::Permissions(0x6044) }, { "empty", QFile::Permissions(0x7050) },
+    };
+    for (auto it = modes.cbegin(); it != modes.cend(); ++it)
+        QVERIFY(QFile::setPermissions(dir + "/" + it.key(), it.value()));
+
+    QVERIFY(ArcTools::archiveDirectory(dir));
+    const QStringList archives = backups(dir);
+    QCOMPARE(archives.size(), 1);
+    QVERIFY(QRegularExpression("^backup-2\\.1\\.1-\\d{8}-\\d{6}\\.zip$").match(archives.first()).hasMatch());
+
+    QZipReader reader(dir + "/" + archives.first());
+    QCOMPARE(reader.status(), QZipReader::NoError);
+    QMap<QString, QZipReader::FileInfo> entries;
+    for (const QZipReader::FileInfo& info : reader.fileInfoList())
+        entries.insert(info.filePath, info);
+    QCOMPARE(QStringList(entries.keys()), QStringList({ "a.conf", "bin", "bin/prog", "empty", "lib", "lib/private", "lib/private/key", "lnk", "sub" }));
+    for (const QString& name : entries.keys()) {
+        const QFileInfo original(dir + "/" + name);
+        if (original.isSymLink()) {
+            QVERIFY(entries[name].isSymLink);
+            QCOMPARE(reader.fileData(name), QByteArray("bin/prog"));
+            continue;
+        }
+        QCOMPARE(bool(entries[name].isDir), original.isDir());
+        QCOMPARE(modeBits(entries[name].permissions), modeBits(original.permissions()));
+        if (original.isFile())
+            QCOMPARE(reader.fileData(name), readFile(original.filePath()));
+    }
+
+    // Unpacked again, the tree and its modes come back (links excepted).
+    const QString copy = tmp.path() + "/copy";
+    QVERIFY(ArcTools::extractArchive(dir + "/" + archives.first(), copy));
+    for (auto it = modes.cbegin(); it != modes.cend(); ++it)
+        QCOMPARE(modeBits(QFileInfo(copy + "/" + it.key()).permissions()), it.value());
+    QCOMPARE(readFile(copy + "/bin/prog"), QByteArray("program"));
+    QVERIFY(!QFileInfo::exists(copy + "/lnk"));
+}
+
+void TestArcTools::copyReplacesInstallationKeepingConfAndZip()
+{
+    QTemporaryDir tmp;
+    const QString source = tmp.path() + "/new", target = tmp.path() + "/old";
+    QVERIFY(makeTree(target, { { "a.conf", "user conf" }, { "old.zip", "old zip" }, { "bin/prog", "old prog" },
+                               { "docs/readme", "old docs" }, { "docs/local.conf", "kept" }, { "stale", "stale" } }));
+    QVERIFY(makeTree(source, { { "a.conf", "shipped conf" }, { "bin/prog", "new prog" }, { "share/icons/x.png", "png" } }));
+    QVERIFY(QFile::setPermissions(source + "/bin/prog", QFile::Permissions(0x7555)));
+
+    QVERIFY(ArcTools::copyDirToDestination(source, target, false));
+
+    QMap<QString, QByteArray> after = snapshot(target);
+    const QStringList archives = backups(target);
+    QCOMPARE(archives.size(), 1);
+    after.remove(archives.first());
+    const QMap<QString, QByteArray> expected = {
+        { "a.conf", "user conf" }, { "old.zip", "old zip" }, { "bin", "<dir>" }, { "bin/prog", "new prog" },
+        { "docs", "<dir>" }, { "docs/local.conf", "kept" }, { "share", "<dir>" }, { "share/icons", "<dir>" },
+        { "share/icons/x.png", "png" },
+    };
+    QCOMPARE(after, expected);
+    QVERIFY(QFileInfo(target + "/bin/prog").permissions() & QFile::ExeOwner);
+
+    QZipReader reader(target + "/" + archives.first());
+    QCOMPARE(reader.fileData("bin/prog"), QByteArray("old prog"));
+    QCOMPARE(reader.fileData("a.conf"), QByteArray("user conf"));
+    QCOMPARE(reader.fileData("stale"), QByteArray("stale"));
+    for (const QZipReader::FileInfo& info : reader.fileInfoList())
+        QVERIFY2(!info.filePath.endsWith(".zip"), qPrintable(info.filePath));
+}
+
+void TestArcTools::copyFailureCountsOnlyWhenStrong_data()
+{
+    QTest::addColumn<bool>("strong");
+    QTest::newRow("weak") << false;
+    QTest::newRow("strong") << true;
+}
+
+void TestArcTools::copyFailureCountsOnlyWhenStrong()
+{
+    QFETCH(bool, strong);
+    QTemporaryDir tmp;
+    const QString source = tmp.path() + "/new", target = tmp.path() + "/old";
+    QVERIFY(makeTree(target, { { "a.conf", "user conf" } }));
+    QVERIFY(makeTree(source, { { "a.conf", "shipped conf" } }));
+    // The kept configuration blocks the copy of the shipped one.
+    QCOMPARE(ArcTools::copyDirToDestination(source, target, strong), !strong);
+    QCOMPARE(readFile(target + "/a.conf"), QByteArray("user conf"));
+}
+
+void TestArcTools::overlappingOrMissingTreesAreRefused_data()
+{
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<QString>("target");
+    QTest::newRow("source inside target") << "inst/update" << "inst";
+    QTest::newRow("same directory") << "inst" << "inst/../inst";
+    QTest::newRow("target inside source") << "inst" << "inst/bin";
+    QTest::newRow("missing source") << "nowhere" << "inst";
+    QTest::newRow("missing target") << "inst/update" << "nowhere";
+}
+
+void TestArcTools::overlappingOrMissingTreesAreRefused()
+{
+    QFETCH(QString, source);
+    QFETCH(QString, target);
+    QTemporaryDir tmp;
+    QVERIFY(makeTree(tmp.path() + "/inst", { { "ostrel", "launcher" }, { "bin/prog", "prog" }, { "update/ostrel", "new" } }));
+    const QMap<QString, QByteArray> before = snapshot(tmp.path());
+
+    QVERIFY(!ArcTools::copyDirToDestination(tmp.path() + "/" + source, tmp.path() + "/" + target, false));
+    QCOMPARE(snapshot(tmp.path()), before);
+}
+
+void TestArcTools::linksOutOfTargetAreNeverFollowed()
+{
+    QTemporaryDir tmp;
+    const QString outside = tmp.path() + "/outside", source = tmp.path() + "/new", target = tmp.path() + "/old";
+    QVERIFY(makeTree(outside, { { "keep.txt", "outside" }, { "sub/inner.txt", "inner" } }));
+    QVERIFY(makeTree(target, { { "ostrel", "old" }, { "ext", "->" + outside.toUtf8() },
+                               { "extfile", "->" + outside.toUtf8() + "/keep.txt" },
+                               { "linked.conf", "->" + outside.toUtf8() + "/missing.conf" } }));
+    QVERIFY(makeTree(source, { { "ostrel", "new" }, { "ext/keep.txt", "new keep" }, { "extfile", "new file" },
+                               { "linked.conf", "new conf" } }));
+    const QMap<QString, QByteArray> outsideBefore = snapshot(outside);
+
+    QVERIFY(ArcTools::copyDirToDestination(source, target, false));
+
+    QCOMPARE(snapshot(outside), outsideBefore);
+    QVERIFY(!QFileInfo(target + "/ext").isSymLink());
+    QCOMPARE(readFile(target + "/ext/keep.txt"), QByteArray("new keep"));
+    QCOMPARE(readFile(target + "/extfile"), QByteArray("new file"));
+    QVERIFY(QFileInfo(target + "/linked.conf").isSymLink());
+
+    const QStringList archives = backups(target);
+    QCOMPARE(archives.size(), 1);
+    QZipReader reader(target + "/" + archives.first());
+    QStringList names;
+    for (const QZipReader::FileInfo& info : reader.fileInfoList()) {
+        names << info.filePath;
+        if (info.filePath.startsWith("ext"))
+            QVERIFY2(info.isSymLink, qPrintable(info.filePath));
+    }
+    names.sort();
+    QCOMPARE(names, QStringList({ "ext", "extfile", "linked.conf", "ostrel" }));
+}
+
+void TestArcTools::unreadableFileStopsBeforeClearing()
+{
+    QTemporaryDir tmp;
+    const QString source = tmp.path() + "/new", target = tmp.path() + "/old";
+    QVERIFY(makeTree(target, { { "ostrel", "old" }, { "bin/prog", "old prog" }, { "secret", "unreadable" } }));
+    QVERIFY(makeTree(source, { { "ostrel", "new" }, { "bin/prog", "new prog" }, { "added", "new" } }));
+    QVERIFY(QFile::setPermissions(target + "/secret", QFile::Permissions()));
+    const QMap<QString, QByteArray> before = snapshot(target);
+
+    if (!TestSupport::isRoot()) {
+        QVERIFY(!ArcTools::copyDirToDestination(source, target, false));
+    } else {
+        // Root reads every file: run the copy as an unprivileged user.
+        for (const QString& path : { tmp.path(), source, source + "/bin", target, target + "/bin" })
+            QVERIFY(QFile::setPermissions(path, QFile::Permissions(0x7777)));
+        for (const QString& path : { source + "/ostrel", source + "/bin/prog", source + "/added" })
+            QVERIFY(QFile::setPermissions(path, QFile::Permissions(0x6644)));
+        QProcess probe;
+        probe.start("setpriv", { "--reuid=65534", "--regid=65534", "--clear-groups",
+                                 QCoreApplication::applicationDirPath() + "/update_copy_probe", source, target });
+        QVERIFY(probe.waitForFinished(30000));
+        if (probe.exitStatus() != QProcess::NormalExit || (probe.exitCode() != 10 && probe.exitCode() != 11))
+            QSKIP("cannot run a process as an unprivileged user here");
+        QCOMPARE(probe.exitCode(), 11); // the copy failed
+    }
+    QCOMPARE(snapshot(target), before);
+}
+
+void TestArcTools::findsFiles()
+{
+    QTemporaryDir tmp;
+    const QString dir = tmp.path() + "/inst", outside = tmp.path() + "/outside";
+    QVERIFY(makeTree(outside, { { "ostrel.conf", "x" }, { "ostrel", "x" } }));
+    QVERIFY(makeTree(dir, { { "ostrel.conf", "1" }, { "a/ostrel.conf", "2" }, { "a/xostrel.conf", "3" },
+                            { "b/Ostrel.conf", "4" }, { "link", "->" + outside.toUtf8() }, { "c/d/my-ostrel", "5" } }));
+
+    QStringList found = { "earlier" };
+    ArcTools::findFile(dir, "ostrel.conf", found);
+    QCOMPARE(found.size(), 3);
+    QCOMPARE(found.first(), QString("earlier"));
+    QCOMPARE(QSet<QString>(found.begin() + 1, found.end()), QSet<QString>({ dir + "/ostrel.conf", dir + "/a/ostrel.conf" }));
+
+    // The launcher search: a name ending in the launcher's, in subdirectories
+    // too, but not behind a link.
+    QCOMPARE(findFile("ostrel", QDir(dir)), dir + "/c/d/my-ostrel");
+    QVERIFY(makeTree(dir, { { "c/ostrel", "6" } }));
+    QCOMPARE(findFile("ostrel", QDir(dir)), dir + "/c/ostrel");
+    QVERIFY(findFile("nothing", QDir(dir)).isEmpty());
+}
+
+void TestArcTools::bundlePath_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("bundle");
+    QTest::newRow("data dir") << "/opt/app/data" << "/opt/app";
+    QTest::newRow("plain") << "/opt/app" << "/opt/app";
+    QTest::newRow("name ending in data") << "/opt/appdata" << "/opt/appdata";
+    QTest::newRow("data twice") << "/srv/data/app/data" << "/srv/data/app";
+    QTest::newRow("mac bundle") << "/Apps/X.app/Contents/MacOS" << "/Apps/X.app";
+    QTest::newRow("both") << "/Apps/X.app/Contents/MacOS/data" << "/Apps/X.app";
+}
+
+void TestArcTools::bundlePath()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, bundle);
+    QCOMPARE(getBundlePathFromPath(path), bundle);
+}
+
+void TestArcTools::extractCreatesParentDirectories()
+{
+    QTemporaryDir tmp;
+    const QString zip = tmp.path() + "/v.zip";
+    {
+        QZipWriter writer(zip);
+        writer.addFile("v2ray/bin/v2ray", QByteArray("binary"));
+        writer.addFile("geo/geoip.dat", QByteArray("geo"));
+        writer.addSymLink("link", "/etc/passwd");
+    }
+    QVERIFY(ArcTools::extractArchive(zip, tmp.path() + "/out/deeper"));
+    QCOMPARE(snapshot(tmp.path() + "/out/deeper"),
+             (QMap<QString, QByteArray>({ { "v2ray", "<dir>" }, { "v2ray/bin", "<dir>" }, { "v2ray/bin/v2ray", "binary" },
+                                          { "geo", "<dir>" }, { "geo/geoip.dat", "geo" } })));
+}
+
+void TestArcTools::extractRefusesEscapingEntries_data()
+{
+    QTest::addColumn<QString>("entry");
+    QTest::addColumn<bool>("linkInTarget");
+    QTest::newRow("parent") << "../evil.txt" << false;
+    QTest::newRow("parent inside") << "a/../../evil.txt" << false;
+    QTest::newRow("deep parent") << "a/b/../../../evil.txt" << false;
+    QTest::newRow("backslashes") << "..\\evil.txt" << false;
+    QTest::newRow("absolute") << "<abs>" << false;
+    QTest::newRow("through a link") << "lib/evil.txt" << true;
+}
+
+void TestArcTools::extractRefusesEscapingEntries()
+{
+    QFETCH(QString, entry);
+    QFETCH(bool, linkInTarget);
+    QTemporaryDir tmp;
+    const QString target = tmp.path() + "/target", zip = tmp.path() + "/bad.zip";
+    if (entry == "<abs>")
+        entry = tmp.path() + "/evil.txt";
+    if (linkInTarget)
+        QVERIFY(makeTree(target, { { "lib", "->" + tmp.path().toUtf8() } }));
+    {
+        QZipWriter writer(zip);
+        writer.addFile("good.txt", QByteArray("good"));
+        writer.addFile(entry, QByteArray("evil"));
+    }
+    const QMap<QString, QByteArray> before = snapshot(tmp.path());
+
+    QString error;
+    QVERIFY(!ArcTools::extractArchive(zip, target, &error));
+    QVERIFY(!error.isEmpty());
+    QCOMPARE(snapshot(tmp.path()), before);
+}
+
+OSTREL_TEST_MAIN_CORE(TestArcTools)
+#include "tst_arctools.moc"
