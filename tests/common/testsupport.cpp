@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QMutex>
 #include <QMutexLocker>
+#include <QRegularExpression>
 #include <QStandardPaths>
 
 #include <unistd.h>
@@ -47,34 +48,56 @@ bool isRoot()
 namespace {
 QMutex g_captureMutex;
 QStringList g_captured;
+QtMessageHandler g_previousHandler = nullptr;
 }
 
-MessageCapture::MessageCapture()
+LogCapture::LogCapture()
 {
     QMutexLocker lock(&g_captureMutex);
     g_captured.clear();
-    m_previous = qInstallMessageHandler(&MessageCapture::handler);
+    g_previousHandler = qInstallMessageHandler(&LogCapture::handler);
 }
 
-MessageCapture::~MessageCapture()
+LogCapture::~LogCapture()
 {
-    qInstallMessageHandler(m_previous);
+    qInstallMessageHandler(g_previousHandler);
 }
 
-void MessageCapture::handler(QtMsgType, const QMessageLogContext&, const QString& message)
+void LogCapture::handler(QtMsgType type, const QMessageLogContext& context, const QString& message)
 {
-    QMutexLocker lock(&g_captureMutex);
-    g_captured.append(message);
+    {
+        QMutexLocker lock(&g_captureMutex);
+        g_captured.append(message);
+    }
+    if (g_previousHandler && qEnvironmentVariableIsSet("OSTREL_TEST_VERBOSE"))
+        g_previousHandler(type, context, message);
 }
 
-QStringList MessageCapture::messages() const
+QStringList LogCapture::lines()
 {
     QMutexLocker lock(&g_captureMutex);
     return g_captured;
 }
 
-bool MessageCapture::contains(const QString& fragment) const
+bool LogCapture::contains(const QString& fragment)
 {
-    const QStringList all = messages();
+    const QStringList all = lines();
     return std::any_of(all.begin(), all.end(), [&](const QString& m) { return m.contains(fragment); });
+}
+
+QStringList LogCapture::matching(const QString& pattern)
+{
+    const QRegularExpression re(pattern);
+    QStringList found;
+    const QStringList all = lines();
+    for (const QString& line : all) {
+        if (re.match(line).hasMatch())
+            found << line;
+    }
+    return found;
+}
+
+int LogCapture::count(const QString& pattern)
+{
+    return matching(pattern).size();
 }

@@ -21,21 +21,24 @@ bool isRoot();
 
 } // namespace TestSupport
 
-// Collects every message raised while alive (and passes none on).
-class MessageCapture
+// Collects every message of every thread while alive. Messages are passed
+// on to the previous handler too when OSTREL_TEST_VERBOSE is set.
+class LogCapture
 {
 public:
-    MessageCapture();
-    ~MessageCapture();
-    MessageCapture(const MessageCapture&) = delete;
-    MessageCapture& operator=(const MessageCapture&) = delete;
+    LogCapture();
+    ~LogCapture();
+    LogCapture(const LogCapture&) = delete;
+    LogCapture& operator=(const LogCapture&) = delete;
 
-    QStringList messages() const;
-    bool contains(const QString& fragment) const;
+    static QStringList lines();
+    static bool contains(const QString& fragment);
+    // Lines matching a regular expression.
+    static QStringList matching(const QString& pattern);
+    static int count(const QString& pattern);
 
 private:
-    static void handler(QtMsgType, const QMessageLogContext&, const QString& message);
-    QtMessageHandler m_previous;
+    static void handler(QtMsgType type, const QMessageLogContext& context, const QString& message);
 };
 
 // QTEST_MAIN for this project: a QApplication (offscreen platform in CTest)

@@ -3,7 +3,7 @@
 // dies, a reset while connecting, and where the password may not go.
 #include "enginetestmain.h"
 #include "engineworker.h"
-#include "logcapture.h"
+#include "testsupport.h"
 
 #include "qopenvpn2custom.h"
 #include "systemhelper.h"

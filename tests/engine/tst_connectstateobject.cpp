@@ -1,7 +1,7 @@
 // The connection's state and choices, the connect request record and the
 // scope guard that sets a state on every way out.
 #include "testsupport.h"
-#include "logcapture.h"
+#include "testsupport.h"
 
 #include "connect_state_object.h"
 

@@ -2,7 +2,7 @@
 // peer plays OpenVPN's side line by line, including lines a real server does
 // not easily produce.
 #include "enginetestmain.h"
-#include "logcapture.h"
+#include "testsupport.h"
 
 #include "openvpnmanager.h"
 #include "qopenvpn2custom.h"

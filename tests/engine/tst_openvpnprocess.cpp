@@ -3,7 +3,7 @@
 // credentials that must not be sent. Fake executables are small scripts.
 #include "enginetestmain.h"
 #include "engineworker.h"
-#include "logcapture.h"
+#include "testsupport.h"
 
 #include "systemhelper.h"
 #include "unix/qopenvpn2.h"

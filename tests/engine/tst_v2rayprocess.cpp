@@ -2,7 +2,7 @@
 // and a stand-in that ignores SIGTERM. This test binary lives in a directory
 // of its own, so the "v2ray" it places beside itself is its own.
 #include "enginetestmain.h"
-#include "logcapture.h"
+#include "testsupport.h"
 
 #include "systemhelper.h"
 #include "v2rayprocess.h"

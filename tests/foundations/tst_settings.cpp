@@ -132,9 +132,9 @@ private slots:
         source.setSimpleCryptedValue(QStringLiteral("password"), QStringLiteral("topsecret"));
         const QString scrambled = source.valueReadOnly(QStringLiteral("password"), QVariant()).toString();
         Settings target(m_dir.filePath(QStringLiteral("new.conf")));
-        MessageCapture capture;
+        LogCapture capture;
         target.copyValuesFrom(source);
-        const QStringList lines = capture.messages();
+        const QStringList lines = LogCapture::lines();
         QVERIFY(lines.contains(QStringLiteral("skin / 2")));
         QVERIFY(lines.contains(QStringLiteral("password / ***")));
         QCOMPARE(target.valueReadOnly(QStringLiteral("password"), QVariant()).toString(), scrambled);
@@ -252,9 +252,9 @@ private slots:
     {
         Settings::set_password(QStringLiteral("x"));
         settings().setValue(QStringLiteral("skin"), QStringLiteral("1"));
-        MessageCapture capture;
+        LogCapture capture;
         Settings::logAllValues();
-        const QStringList lines = capture.messages();
+        const QStringList lines = LogCapture::lines();
         QCOMPARE(lines.first(), QStringLiteral("=============== config =================="));
         QVERIFY(lines.contains(QStringLiteral("skin: 1")));
         QCOMPARE(lines.last(), QStringLiteral("================================="));

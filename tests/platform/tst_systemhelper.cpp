@@ -19,49 +19,6 @@
 
 namespace {
 
-// Collects the messages written while it lives.
-class LogCapture
-{
-public:
-    LogCapture()
-    {
-        s_lines.clear();
-        m_previous = qInstallMessageHandler(&LogCapture::handler);
-    }
-    ~LogCapture() { qInstallMessageHandler(m_previous); }
-
-    static QStringList lines()
-    {
-        QMutexLocker lock(&s_mutex);
-        return s_lines;
-    }
-    static QStringList matching(const QString& pattern)
-    {
-        const QRegularExpression re(pattern);
-        QStringList found;
-        const QStringList all = lines();
-        for (const QString& line : all) {
-            if (re.match(line).hasMatch())
-                found << line;
-        }
-        return found;
-    }
-
-private:
-    static void handler(QtMsgType, const QMessageLogContext&, const QString& message)
-    {
-        QMutexLocker lock(&s_mutex);
-        s_lines << message;
-    }
-
-    QtMessageHandler m_previous = nullptr;
-    static QStringList s_lines;
-    static QMutex s_mutex;
-};
-
-QStringList LogCapture::s_lines;
-QMutex LogCapture::s_mutex;
-
 const QString kSh = QStringLiteral("/bin/sh");
 
 bool processExists(qint64 pid)

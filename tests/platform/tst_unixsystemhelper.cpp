@@ -18,49 +18,6 @@
 
 namespace {
 
-class LogCapture
-{
-public:
-    LogCapture()
-    {
-        QMutexLocker lock(&s_mutex);
-        s_lines.clear();
-        m_previous = qInstallMessageHandler(&LogCapture::handler);
-    }
-    ~LogCapture() { qInstallMessageHandler(m_previous); }
-
-    static int count(const QString& pattern)
-    {
-        QMutexLocker lock(&s_mutex);
-        const QRegularExpression re(pattern);
-        int found = 0;
-        for (const QString& line : qAsConst(s_lines)) {
-            if (re.match(line).hasMatch())
-                ++found;
-        }
-        return found;
-    }
-    static QString all()
-    {
-        QMutexLocker lock(&s_mutex);
-        return s_lines.join(QLatin1Char('\n'));
-    }
-
-private:
-    static void handler(QtMsgType, const QMessageLogContext&, const QString& message)
-    {
-        QMutexLocker lock(&s_mutex);
-        s_lines << message;
-    }
-
-    QtMessageHandler m_previous = nullptr;
-    static QStringList s_lines;
-    static QMutex s_mutex;
-};
-
-QStringList LogCapture::s_lines;
-QMutex LogCapture::s_mutex;
-
 const QString kUsersResolver = QStringLiteral("nameserver 192.0.2.53\n");
 
 QStringList chainRules(const QString& program, const QString& chain)
@@ -242,7 +199,7 @@ void TestUnixSystemHelper::dnsByFilteringMode()
     const QString resolver = SystemHelper::readAll(QStringLiteral("/etc/resolv.conf"));
     if (nameserver.isEmpty()) {
         QCOMPARE(resolver + QLatin1Char('\n'), kUsersResolver);
-        QVERIFY2(LogCapture::count(QStringLiteral("Unknown DNS type: ")) == 1, qPrintable(LogCapture::all()));
+        QVERIFY2(LogCapture::count(QStringLiteral("Unknown DNS type: ")) == 1, qPrintable(LogCapture::lines().join(QLatin1Char(10))));
     } else {
         QVERIFY2(resolver.endsWith(QStringLiteral("\nnameserver ") + nameserver), qPrintable(resolver));
         QVERIFY(resolver.contains(QLatin1String("ostrel")));
@@ -312,7 +269,7 @@ void TestUnixSystemHelper::openLinkRefusesOtherThanWebAddresses()
     LogCapture capture;
     // The caller is never told; the log shows the refusal.
     QVERIFY(helper.openLink(url));
-    QVERIFY2(LogCapture::count(QStringLiteral("(?s)not a web address.*retCode: 2$")) == 1, qPrintable(LogCapture::all()));
+    QVERIFY2(LogCapture::count(QStringLiteral("(?s)not a web address.*retCode: 2$")) == 1, qPrintable(LogCapture::lines().join(QLatin1Char(10))));
     // The refusal comes before anything is started.
     QVERIFY(!QFileInfo::exists(record));
 }

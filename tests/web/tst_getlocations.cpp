@@ -273,7 +273,7 @@ private slots:
         QCOMPARE(silentChanged.count(), 1);
         QTRY_COMPARE_WITH_TIMEOUT(m_server.requestCount("/slow-a"), 1, 5000);
         {
-            MessageCapture log;
+            LogCapture log;
             gl.startSilent(); // still running: only a warning
             QVERIFY(log.contains("GetLocations thread already running"));
         }
@@ -338,7 +338,7 @@ private slots:
     // Destroyed without stop(): logged, and nothing is left running.
     void object_destroyedWithoutStop()
     {
-        MessageCapture log;
+        LogCapture log;
         {
             GetLocations gl(nullptr, { url("/slow-a") }, { url("/a/ike-winmac.json") });
             gl.updateLocations();

@@ -259,7 +259,7 @@ private slots:
     {
         useFakePing(true);
         settings().setValue("debugping", true);
-        MessageCapture log;
+        LogCapture log;
         GetLocations gl(nullptr, {}, {});
         Recorder recorder(gl);
         gl.setPingList({ makeLocation("odd", "127.0.0.14") });

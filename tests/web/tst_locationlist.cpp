@@ -104,7 +104,7 @@ private slots:
 
     void regularList_duplicateCodes()
     {
-        MessageCapture log;
+        LogCapture log;
         const Parsed p = parseBoth(R"([
             {"l": "A", "c": "X", "n": "dup", "h": "10.0.0.1"},
             {"l": "B", "c": "X", "n": "dup", "h": "10.0.0.2"},
@@ -153,13 +153,13 @@ private slots:
 
     void ikeList_regularWinsSameCode()
     {
-        MessageCapture log;
+        LogCapture log;
         const Parsed p = parseBoth(R"([{"l":"Berlin","c":"Germany","n":"de","h":"10.0.0.1"}])",
                                    R"({"VPNs":[{"l":"Munich","c":"Germany","n":"de","h":"10.0.0.9"}]})");
         QCOMPARE(p.map.size(), 1);
         QCOMPARE(p.map.value("de")->city(), QStringLiteral("Berlin"));
         QCOMPARE(p.map.value("de")->locationType(), Constants::LocationType_Common);
-        const QStringList critical = log.messages().filter(QRegularExpression("NOT UNUQUE|  first: |  second: |will not be added"));
+        const QStringList critical = LogCapture::lines().filter(QRegularExpression("NOT UNUQUE|  first: |  second: |will not be added"));
         QCOMPARE(critical.size(), 4);
     }
 
@@ -196,13 +196,13 @@ private slots:
         QFETCH(QString, address);
         QFETCH(QString, expected);
         QFETCH(bool, logged);
-        MessageCapture log;
+        LogCapture log;
         QCOMPARE(::validateIpAddress(address, "Marker - Caption"), expected);
         QCOMPARE(log.contains("Unknown or invalid address:"), logged);
         if (logged) {
             QVERIFY(log.contains("Marker - Caption"));
             // The log line stays one line whatever the address holds.
-            for (const QString& m : log.messages())
+            for (const QString& m : LogCapture::lines())
                 QVERIFY2(!m.contains('\n'), qPrintable(m));
         }
     }
@@ -332,7 +332,7 @@ private slots:
         GetLocations gl(nullptr, {}, {});
         QList<Location::Ptr> locations { Location::Ptr(new Location("stale")) };
         QList<Region::Ptr> regions { Region::Ptr(new Region("stale")) };
-        MessageCapture log;
+        LogCapture log;
         QVERIFY(!gl.getStoredLocations(locations, regions));
         QVERIFY(locations.isEmpty());
         QVERIFY(regions.isEmpty());
@@ -358,7 +358,7 @@ private slots:
         const QString path = Settings::locationsFullFileName();
         QFile::remove(path);
         QVERIFY(QDir().mkpath(path)); // a directory where the file should be
-        MessageCapture log;
+        LogCapture log;
         QVERIFY(!saveLocations("[]", "{}"));
         QVERIFY(log.contains("Can't open Locations file"));
         QVERIFY(QDir().rmdir(path));

@@ -183,7 +183,7 @@ private slots:
             f.write(content);
         }
         QList<ProxyLocation::Ptr> list { ProxyLocation::Ptr(new ProxyLocation("stale", "", "", "", "", "", "")) };
-        MessageCapture log;
+        LogCapture log;
         QCOMPARE(getStoredProxyLocations(list), ok);
         QCOMPARE(list.size(), count);
         if (content.isNull())
