@@ -70,6 +70,7 @@ file(GLOB _ovpn_sources CONFIGURE_DEPENDS ${OSTREL_RESOURCES_DIR}/ovpnconfs/*.ov
 foreach(_src ${_ovpn_sources})
     get_filename_component(_name ${_src} NAME)
     string(REGEX REPLACE "\\.in$" "" _name ${_name})
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${_src})
     file(READ ${_src} _template)
     string(CONFIGURE "${_template}" _text @ONLY)
     if(_text MATCHES "@[A-Z_]+@")
