@@ -384,14 +384,21 @@ QByteArray serialize(const QVariant& data, bool& success)
     return success ? result : QByteArray();
 }
 
+// QString::fromUtf8(QByteArray) stops at the first NUL; a serialised string
+// may hold one, so the size is passed.
+static QString utf8Text(const QByteArray& bytes)
+{
+    return QString::fromUtf8(bytes.constData(), bytes.size());
+}
+
 QString serializeStr(const QVariant& data)
 {
-    return QString::fromUtf8(serialize(data));
+    return utf8Text(serialize(data));
 }
 
 QString serializeStr(const QVariant& data, bool& success)
 {
-    return QString::fromUtf8(serialize(data, success));
+    return utf8Text(serialize(data, success));
 }
 
 } // namespace QtJson

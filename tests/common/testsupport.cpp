@@ -3,6 +3,8 @@
 #include "settings.h"
 
 #include <QDir>
+#include <QMutex>
+#include <QMutexLocker>
 #include <QStandardPaths>
 
 #include <unistd.h>
@@ -41,3 +43,38 @@ bool isRoot()
 }
 
 } // namespace TestSupport
+
+namespace {
+QMutex g_captureMutex;
+QStringList g_captured;
+}
+
+MessageCapture::MessageCapture()
+{
+    QMutexLocker lock(&g_captureMutex);
+    g_captured.clear();
+    m_previous = qInstallMessageHandler(&MessageCapture::handler);
+}
+
+MessageCapture::~MessageCapture()
+{
+    qInstallMessageHandler(m_previous);
+}
+
+void MessageCapture::handler(QtMsgType, const QMessageLogContext&, const QString& message)
+{
+    QMutexLocker lock(&g_captureMutex);
+    g_captured.append(message);
+}
+
+QStringList MessageCapture::messages() const
+{
+    QMutexLocker lock(&g_captureMutex);
+    return g_captured;
+}
+
+bool MessageCapture::contains(const QString& fragment) const
+{
+    const QStringList all = messages();
+    return std::any_of(all.begin(), all.end(), [&](const QString& m) { return m.contains(fragment); });
+}

@@ -21,6 +21,23 @@ bool isRoot();
 
 } // namespace TestSupport
 
+// Collects every message raised while alive (and passes none on).
+class MessageCapture
+{
+public:
+    MessageCapture();
+    ~MessageCapture();
+    MessageCapture(const MessageCapture&) = delete;
+    MessageCapture& operator=(const MessageCapture&) = delete;
+
+    QStringList messages() const;
+    bool contains(const QString& fragment) const;
+
+private:
+    static void handler(QtMsgType, const QMessageLogContext&, const QString& message);
+    QtMessageHandler m_previous;
+};
+
 // QTEST_MAIN for this project: a QApplication (offscreen platform in CTest)
 // named like the client, so settings and paths resolve as in the client.
 #define OSTREL_TEST_MAIN(TestObject)                 \
