@@ -1,0 +1,67 @@
+#include "getnews.h"
+
+#include "deployment.h"
+#include "downloader.h"
+#include "log.h"
+#include "qt-json/json.h"
+
+#include <QDate>
+#include <QDateTime>
+#include <QThread>
+#include <QUrl>
+
+QString newsExUrl()
+{
+    return QStringLiteral("http://") + Deployment::value(QStringLiteral("web/newsHost"))
+        + QStringLiteral(":8001/api/news.json");
+}
+
+GetNewsResult getNews(const QStringList& urls)
+{
+    return getNewsPaced(urls, FetchPacing());
+}
+
+GetNewsResult getNewsPaced(const QStringList& urls, FetchPacing pacing)
+{
+    GetNewsResult result;
+    for (int pass = 1; pass <= kFetchPasses; ++pass) {
+        const int timeout = pacing.timeoutStepMs * pass;
+        for (const QString& url : urls) {
+            const DownloadResult download = downloadByUrlInPool(QUrl(url), timeout);
+            if (!download.isSuccess()) {
+                result.errors.append(download.failureText());
+                continue;
+            }
+            result.news = parseNews(download.data);
+            if (!result.news.isEmpty()) {
+                result.errors.clear();
+                moveObjectsToMainThread(result.news);
+                return result;
+            }
+        }
+        QThread::msleep(static_cast<unsigned long>(qMax(0, pacing.passPauseMs)));
+    }
+    return result;
+}
+
+QList<News::Ptr> parseNews(const QByteArray& data)
+{
+    QList<News::Ptr> list;
+    const QVariantList entries = QtJson::parse(QString::fromUtf8(data)).toList();
+    for (const QVariant& entry : entries) {
+        qInfo().noquote() << Q_FUNC_INFO << "NE11";
+        const QVariantMap m = entry.toMap();
+        const QString id = m.value(QStringLiteral("id")).toString();
+        News::Ptr news(new News(id));
+        news->setText(m.value(QStringLiteral("title")).toString());
+        news->setUrl(m.value(QStringLiteral("url")).toString());
+        news->setId(id);
+        const QString date = m.value(QStringLiteral("date")).toString();
+        const int day = date.section(QLatin1Char('/'), 0, 0).toInt(nullptr, 10);
+        const int month = date.section(QLatin1Char('/'), 1, 1).toInt(nullptr, 10);
+        const int year = date.section(QLatin1Char('/'), 2, 2).toInt(nullptr, 10);
+        news->setDate(QDate(year, month, day).startOfDay());
+        list.append(news);
+    }
+    return list;
+}

@@ -1,0 +1,26 @@
+#pragma once
+
+#include "getservers.h"
+#include "model/news.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+struct GetNewsResult
+{
+    QList<News::Ptr> news;
+    QList<QString> errors; // empty on success
+};
+
+// The further news address, tried after the mirrors: the service's plain-HTTP
+// news API on port 8001 ("/api/news.json"); its host is deployment data.
+QString newsExUrl();
+#define NEWS_EX_URL newsExUrl()
+
+// The news job (pool thread): up to four passes over the addresses, with a
+// pause after a pass without news.
+GetNewsResult getNews(const QStringList& urls);
+GetNewsResult getNewsPaced(const QStringList& urls, FetchPacing pacing);
+QList<News::Ptr> parseNews(const QByteArray& data);

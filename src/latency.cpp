@@ -1,0 +1,155 @@
+#include "latency.h"
+
+#include "getservers.h"
+#include "log.h"
+#include "settings.h"
+#include "systemhelper.h"
+
+#include <QElapsedTimer>
+#include <QThread>
+
+#include <chrono>
+#include <thread>
+#include <vector>
+
+namespace {
+
+const int kStopPollMs = 50;
+
+QString threadText()
+{
+    return QString::number(reinterpret_cast<quintptr>(QThread::currentThreadId()), 16);
+}
+
+// Sleeps `ms`, but returns early once the context stops, so stop() does not
+// wait for a whole pause.
+void sleepUnlessStopped(const GetLocations& context, int ms)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!context.stopped() && timer.elapsed() < ms) {
+        const qint64 left = ms - timer.elapsed();
+        std::this_thread::sleep_for(std::chrono::milliseconds(qBound<qint64>(1, left, kStopPollMs)));
+    }
+}
+
+void lowerPriority()
+{
+    if (QThread* thread = QThread::currentThread())
+        thread->setPriority(QThread::LowPriority);
+}
+
+bool hasNonEmptyLine(const QString& output)
+{
+    return !output.split(QLatin1Char('\n'), Qt::SkipEmptyParts).isEmpty();
+}
+
+} // namespace
+
+int pingTimeoutMs(int attempt)
+{
+    return 1000 * attempt + 2000;
+}
+
+bool parsePingResult(const QString& output, int& ms)
+{
+    const QStringList lines = output.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    if (lines.isEmpty())
+        return false;
+    const QString& last = lines.last();
+    const int equals = last.lastIndexOf(QLatin1Char('='));
+    if (equals < 0)
+        return false;
+    int pos = last.indexOf(QLatin1Char('/'), equals);
+    if (pos < 0)
+        pos = last.size();
+    int end = pos + 1;
+    while (end < last.size() && last.at(end) >= QLatin1Char('0') && last.at(end) <= QLatin1Char('9'))
+        ++end;
+    const QString digits = last.mid(pos + 1, end - pos - 1);
+    if (digits.isEmpty())
+        return false;
+    bool ok = false;
+    const int value = digits.toInt(&ok, 10);
+    if (!ok)
+        return false;
+    ms = value;
+    return true;
+}
+
+int mainPingThreadFunction(GetLocations& context)
+{
+    qInfo().noquote() << Q_FUNC_INFO << "ping all locations... thread" << threadText();
+    lowerPriority();
+    sleepUnlessStopped(context, 1000);
+    const bool debugPing = Settings::debugPing();
+
+    while (!context.stopped()) {
+        if (context.latencyTestDisabled()) {
+            sleepUnlessStopped(context, 1000);
+            continue;
+        }
+        if (context.havePingTask()) {
+            std::vector<std::thread> workers;
+            workers.reserve(kPingWorkersPerBatch);
+            for (int i = 0; i < kPingWorkersPerBatch; ++i)
+                workers.emplace_back(pingThreadFunction, std::ref(context), debugPing);
+            for (std::thread& worker : workers)
+                worker.join();
+            continue;
+        }
+        sleepUnlessStopped(context, 300);
+    }
+
+    qDebug().noquote() << Q_FUNC_INFO << "stop main ping thread " << threadText();
+    qInfo().noquote() << Q_FUNC_INFO << "main ping thread completed" << threadText();
+    return 0;
+}
+
+int pingThreadFunction(GetLocations& context, bool debugPing)
+{
+    qInfo().noquote() << Q_FUNC_INFO << "pingThreadFunctiond" << threadText();
+    lowerPriority();
+    QElapsedTimer started;
+    started.start();
+
+    while (!context.stopped()) {
+        const Location::Ptr location = context.extractPingTask();
+        if (!location) {
+            qInfo().noquote() << Q_FUNC_INFO << "stop ping thread (work completed)" << threadText() << started.elapsed()
+                              << "ms";
+            return 0;
+        }
+        for (int attempt = 1; attempt <= kPingTries; ++attempt) {
+            if (attempt > 1 && debugPing)
+                qDebug().noquote() << Q_FUNC_INFO << "ping additional attempt" << attempt;
+            if (context.stopped()) {
+                qInfo().noquote() << Q_FUNC_INFO << "stop ping thread (context stopped)" << threadText();
+                return 0;
+            }
+            QString output;
+            const int code = SystemHelper::executeWithWait(
+                QStringLiteral("ping"), { location->host(), QStringLiteral("-c"), QStringLiteral("1") }, output,
+                pingTimeoutMs(attempt), !debugPing, true);
+            if (code != 0) {
+                location->setPingMs(-1);
+                context.onPingMeasured(location, -1);
+                qInfo().noquote() << Q_FUNC_INFO << "can't ping location:" << location->id() << "/" << location->host()
+                                  << "/" << location->remoteIdentifier();
+                qInfo().noquote() << Q_FUNC_INFO << "pingResult:" << output;
+            }
+            int ms = -1;
+            if (parsePingResult(output, ms)) {
+                context.onPingMeasured(location, ms);
+                qInfo().noquote() << Q_FUNC_INFO << location->caption() << location->pingMs() << " Ms";
+                break;
+            }
+            if (hasNonEmptyLine(output)) {
+                qInfo().noquote() << Q_FUNC_INFO << "can't parse ping result:" << location->id();
+                context.onPingMeasured(location, -1);
+            }
+        }
+    }
+    qInfo().noquote() << Q_FUNC_INFO << "stop ping thread (context stopped)" << threadText();
+    return 0;
+}

@@ -1,0 +1,243 @@
+#include "unix/systemhelper_unix.h"
+
+#include "log.h"
+#include "settings.h"
+#include "unix/externaltools.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QProcess>
+#include <QStandardPaths>
+
+namespace {
+
+// One word for a shell's -c, whatever it contains.
+QString shellQuoted(const QString& word)
+{
+    QString quoted = word;
+    quoted.replace(QLatin1Char('\''), QLatin1String("'\\''"));
+    return QLatin1Char('\'') + quoted + QLatin1Char('\'');
+}
+
+} // namespace
+
+UnixSystemHelper::UnixSystemHelper(QObject* parent)
+    : SystemHelper(parent)
+{
+}
+
+UnixSystemHelper::~UnixSystemHelper() = default;
+
+bool UnixSystemHelper::quitOnCloseMainWindow()
+{
+    return true;
+}
+
+bool UnixSystemHelper::executeElevated(const QString& app, const QStringList& args)
+{
+    const QString tail = QStringLiteral(" \"%1\" %2").arg(app, args.join(QLatin1Char(' ')));
+    qDebug().noquote() << "executeElevated: " << tail;
+
+    // The root-prompt tools take the command as one shell line; every word
+    // is quoted so that no argument can change that line.
+    QStringList words { shellQuoted(app) };
+    for (const QString& arg : args)
+        words << shellQuoted(arg);
+    const QString shellLine = words.join(QLatin1Char(' '));
+
+    if (Settings::isOpensuse()) {
+        if (QProcess::startDetached(QStringLiteral("xdg-su"),
+                                    { QStringLiteral("-u"), QStringLiteral("root"), QStringLiteral("-c"), shellLine }))
+            return true;
+    } else {
+        if (QProcess::startDetached(QStringLiteral("gksu"), { shellLine }))
+            return true;
+        if (QProcess::startDetached(QStringLiteral("beesu"), QStringList { app } + args))
+            return true;
+    }
+    qDebug().noquote() << "executeElevated failed";
+    return false;
+}
+
+size_t UnixSystemHelper::getNetworkInterfaces(QStringList& interfaces)
+{
+    interfaces.clear();
+    return 0;
+}
+
+bool UnixSystemHelper::isRouteManagementEnabled()
+{
+    return true;
+}
+
+int UnixSystemHelper::runFirewall(const QStringList& args, QString& output, int timeout)
+{
+    return executeWithWait(ExternalTools::FIREWALL(), args, output, timeout, false, false);
+}
+
+bool UnixSystemHelper::firewallEnabled(int timeout)
+{
+    QString output;
+    runFirewall(ExternalTools::status(), output, timeout);
+    // A run that timed out has said nothing yet and reads as off.
+    return output.contains(QLatin1String("ENABLED"), Qt::CaseInsensitive);
+}
+
+bool UnixSystemHelper::defaultRouteSetConnectionServer(const QString& host)
+{
+    firewallEnabled(ExternalTools::SMALL_WAIT_TIME());
+    QString output;
+    const int code = runFirewall(ExternalTools::replace() << host, output, ExternalTools::SMALL_WAIT_TIME());
+    qDebug().noquote() << "Result: " << output << "  retCode:" << code;
+    firewallEnabled(ExternalTools::SMALL_WAIT_TIME());
+    return code == 0;
+}
+
+bool UnixSystemHelper::isDefaultRouteRemoved(bool fast)
+{
+    ALogMsgGroup group(QStringLiteral("UnixSystemHelper::isDefaultRouteRemoved"));
+    const bool enabled = firewallEnabled(fast ? ExternalTools::FAST_WAIT_TIME() : ExternalTools::SMALL_WAIT_TIME());
+    qDebug().noquote() << "result: " << enabled;
+    return enabled;
+}
+
+bool UnixSystemHelper::isDefaultRouteStored()
+{
+    return m_isDefaultRouteStored;
+}
+
+bool UnixSystemHelper::saveDefaultRoute()
+{
+    m_isDefaultRouteStored = true;
+    return true;
+}
+
+bool UnixSystemHelper::removeDefaultRoute(const QString& connectionHost)
+{
+    ALogMsgGroup group(QStringLiteral("UnixSystemHelper::removeDefaultRoute"));
+    if (firewallEnabled(ExternalTools::SMALL_WAIT_TIME())) {
+        qDebug().noquote() << "firewall already enabled";
+        return true;
+    }
+    QString output;
+    const int code = runFirewall(ExternalTools::enable() << connectionHost, output, ExternalTools::SMALL_WAIT_TIME());
+    firewallEnabled(ExternalTools::SMALL_WAIT_TIME());
+    return code == 0;
+}
+
+bool UnixSystemHelper::restoreDefaultRoute(bool)
+{
+    ALogMsgGroup group(QStringLiteral("UnixSystemHelper::restoreDefaultRoute"));
+    if (!isDefaultRouteRemoved(false)) {
+        qWarning().noquote() << "Canceled: !isDefaultRouteRemoved";
+        return false;
+    }
+    QString output;
+    const int code = runFirewall(ExternalTools::disable(), output, ExternalTools::SMALL_WAIT_TIME());
+    firewallEnabled(ExternalTools::SMALL_WAIT_TIME());
+    return code == 0;
+}
+
+void UnixSystemHelper::enableRouteChangeCallback(bool enable)
+{
+    m_isRouteChangeCallbackEnabled = enable;
+}
+
+void UnixSystemHelper::printRouteTable()
+{
+}
+
+QString UnixSystemHelper::getDefaultRoute()
+{
+    return QString();
+}
+
+QStringList UnixSystemHelper::dnsScriptArguments(Constants::DNSFiltering dnsFiltering)
+{
+    switch (dnsFiltering) {
+    case Constants::DNSFiltering_disabled:
+        return ExternalTools::dnsscript_dns_on();
+    case Constants::DNSFiltering_secureDNS:
+        return ExternalTools::dnsscript_secure_dns_on();
+    case Constants::DNSFiltering_secureDNS_localStreaming:
+        return ExternalTools::dnsscript_secure_dnsstr_on();
+    }
+    return QStringList();
+}
+
+bool UnixSystemHelper::assignDnsToInterfaces(bool disableDNSOnPhysicalNIC, const QString& v4, const QString& v6,
+                                             Constants::DNSFiltering dnsFiltering)
+{
+    qDebug().noquote() << Q_FUNC_INFO << disableDNSOnPhysicalNIC << v4 << v6 << "(empty function)";
+    m_disabledDNSOnPhysicalNIC = disableDNSOnPhysicalNIC;
+    QString output;
+    executeWithWait(ExternalTools::DNSSCRIPT(), dnsScriptArguments(dnsFiltering), output,
+                    ExternalTools::SMALL_WAIT_TIME(), false, false);
+    return true;
+}
+
+bool UnixSystemHelper::restoreDnsRecords()
+{
+    qDebug().noquote() << Q_FUNC_INFO << "(empty function)";
+    m_disabledDNSOnPhysicalNIC = false;
+    return true;
+}
+
+bool UnixSystemHelper::IPv6Block()
+{
+    qDebug().noquote() << Q_FUNC_INFO << "(empty function)";
+    return true;
+}
+
+bool UnixSystemHelper::IPv6Unblock()
+{
+    qDebug().noquote() << Q_FUNC_INFO << "(empty function)";
+    return true;
+}
+
+bool UnixSystemHelper::localnetworkTrafficDeny()
+{
+    QString output;
+    return runFirewall(ExternalTools::localnetwork() << ExternalTools::deny(), output,
+                       ExternalTools::SMALL_WAIT_TIME())
+        == 0;
+}
+
+bool UnixSystemHelper::localnetworkTrafficAllow()
+{
+    QString output;
+    return runFirewall(ExternalTools::localnetwork() << ExternalTools::allow(), output,
+                       ExternalTools::SMALL_WAIT_TIME())
+        == 0;
+}
+
+bool UnixSystemHelper::openLink(const QString& urlstr)
+{
+    QString output;
+    const int code = executeWithWait(ExternalTools::OPEN_LINK(), { urlstr }, output, ExternalTools::SMALL_WAIT_TIME(),
+                                     false, false);
+    qDebug().noquote() << "Result: " << output << "  retCode:" << code;
+    return true;
+}
+
+QString UnixSystemHelper::v2RayBinaryFileName()
+{
+    return QStringLiteral("v2ray");
+}
+
+QString UnixSystemHelper::v2RayBinaryFullFilePath()
+{
+    return QCoreApplication::applicationDirPath() + QLatin1Char('/') + v2RayBinaryFileName();
+}
+
+QString UnixSystemHelper::configsFilesDirPath()
+{
+    QString path = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
+    if (path.isEmpty()) {
+        // The usual place of application data, below the home directory.
+        path = QDir::homePath() + QStringLiteral("/.local/share/") + QCoreApplication::applicationName();
+        qWarning().noquote() << Q_FUNC_INFO << "no writable data directory, using" << path;
+    }
+    QDir().mkpath(path);
+    return path;
+}

@@ -1,0 +1,60 @@
+#pragma once
+
+#include "systemhelper.h"
+
+// The Linux platform layer: the kill switch, the local-network exception and
+// the resolver changes are done by scripts beside the executable (see
+// ExternalTools), links are opened by a third script. The scripts change the
+// system only when the program runs with administrator rights.
+class UnixSystemHelper : public SystemHelper
+{
+    Q_OBJECT
+public:
+    explicit UnixSystemHelper(QObject* parent = nullptr);
+    ~UnixSystemHelper() override;
+
+    bool quitOnCloseMainWindow() override;
+    using SystemHelper::executeElevated;
+    bool executeElevated(const QString& app, const QStringList& args) override;
+    size_t getNetworkInterfaces(QStringList& interfaces) override;
+    bool isRouteManagementEnabled() override;
+    // Points the kill switch's allowed address at `host`.
+    bool defaultRouteSetConnectionServer(const QString& host) override;
+    // Whether the kill switch is on; `fast` asks with the short time-out.
+    bool isDefaultRouteRemoved(bool fast) override;
+    bool isDefaultRouteStored() override;
+    bool saveDefaultRoute() override;
+    // Kill switch on, allowing only `connectionHost` outside the tunnel.
+    bool removeDefaultRoute(const QString& connectionHost) override;
+    // Kill switch off.
+    bool restoreDefaultRoute(bool waitWhileRestored) override;
+    void enableRouteChangeCallback(bool enable) override;
+    void printRouteTable() override;
+    QString getDefaultRoute() override;
+    // The resolver is chosen by the filtering mode; `v4` and `v6` are only
+    // logged.
+    bool assignDnsToInterfaces(bool disableDNSOnPhysicalNIC, const QString& v4, const QString& v6,
+                               Constants::DNSFiltering dnsFiltering) override;
+    bool restoreDnsRecords() override;
+    bool IPv6Block() override;
+    bool IPv6Unblock() override;
+    bool localnetworkTrafficDeny() override;
+    bool localnetworkTrafficAllow() override;
+    bool openLink(const QString& urlstr) override;
+    QString v2RayBinaryFileName() override;
+    QString v2RayBinaryFullFilePath() override;
+    QString configsFilesDirPath() override;
+
+    // The DNS script's argument for a filtering mode; empty for an unknown one.
+    static QStringList dnsScriptArguments(Constants::DNSFiltering dnsFiltering);
+
+private:
+    // Runs the kill-switch script; the exit code as executeWithWait gives it.
+    static int runFirewall(const QStringList& args, QString& output, int timeout);
+    // Runs "status"; true when the script answers that the kill switch is on.
+    static bool firewallEnabled(int timeout);
+
+    bool m_isDefaultRouteStored = false;
+    bool m_isRouteChangeCallbackEnabled = false;
+    bool m_disabledDNSOnPhysicalNIC = false;
+};
