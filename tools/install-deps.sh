@@ -10,7 +10,7 @@ packages=(
     qml-module-qtquick-templates2 qml-module-qtquick-controls2 qml-module-qtquick-dialogs
     qml-module-qtquick-controls qml-module-qtgraphicaleffects libqt5svg5
     xvfb xauth libgl1-mesa-dri
-    openvpn v2ray iptables iproute2 iputils-ping openssl util-linux procps
+    openvpn v2ray iptables iproute2 iputils-ping openssl util-linux procps xdg-utils
     clang libclang-rt-14-dev
 )
 

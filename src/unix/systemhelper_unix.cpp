@@ -88,7 +88,7 @@ bool UnixSystemHelper::defaultRouteSetConnectionServer(const QString& host)
     firewallEnabled(ExternalTools::SMALL_WAIT_TIME());
     QString output;
     const int code = runFirewall(ExternalTools::replace() << host, output, ExternalTools::SMALL_WAIT_TIME());
-    qDebug().noquote() << "Result: " << output << "  retCode:" << code;
+    qDebug().noquote() << "Result: " << output.trimmed() << "  retCode:" << code;
     firewallEnabled(ExternalTools::SMALL_WAIT_TIME());
     return code == 0;
 }
@@ -216,7 +216,7 @@ bool UnixSystemHelper::openLink(const QString& urlstr)
     QString output;
     const int code = executeWithWait(ExternalTools::OPEN_LINK(), { urlstr }, output, ExternalTools::SMALL_WAIT_TIME(),
                                      false, false);
-    qDebug().noquote() << "Result: " << output << "  retCode:" << code;
+    qDebug().noquote() << "Result: " << output.trimmed() << "  retCode:" << code;
     return true;
 }
 

@@ -1,0 +1,225 @@
+#!/bin/bash
+#
+# ostrel kill switch: while it is on, outgoing traffic may leave only through
+# the VPN tunnel (tun+), the loopback, to the VPN server's address and, when
+# asked for, inside the local network. IPv4 and IPv6 are both held.
+#
+# Usage: ostrel-killswitch.sh {enable|restore|disable|replace [ server IP]|localnetwork allow|localnetwork deny}
+#        ostrel-killswitch.sh status | test
+#
+# Each command prints one answer line; the output of iptables itself is
+# discarded. The kill switch counts as on while the chain "ostrelallowedip"
+# exists in the IPv4 filter table.
+
+PATH="/usr/sbin:/sbin:/usr/bin:/bin:${PATH:-}"
+
+ALLOWED_CHAIN="ostrelallowedip"
+LAN_CHAIN="lan"
+TUNNEL_IF="tun+"
+
+SAVE_DIR="${HOME:-/root}/.local/share/ostrel"
+SAVED_RULES="$SAVE_DIR/iptables.original"
+SAVED_RULES6="$SAVE_DIR/ip6tables.original"
+# First line of a rules file written by "enable"; iptables-restore skips it
+# as a comment. "disable" restores only files that carry it.
+SAVE_MARK="# ostrel-killswitch.sh enable: rules in force before the kill switch"
+
+LAN4="192.168.0.0/16,10.0.0.0/8,172.16.0.0/12"
+LAN6="fe80::/10,fc00::/7"
+
+USAGE="Usage: ostrel-killswitch.sh {enable|restore|disable|replace [ server IP]|localnetwork allow|localnetwork deny}"
+
+ipt4() { iptables -w 5 "$@" >/dev/null 2>&1; }
+ipt6() { ip6tables -w 5 "$@" >/dev/null 2>&1; }
+ipt_both() { ipt4 "$@"; ipt6 "$@"; }
+
+is_ipv6() { [[ "$1" == *:* ]]; }
+
+kill_switch_on() {
+    iptables -w 5 -n -L "$ALLOWED_CHAIN" >/dev/null 2>&1
+}
+
+# Flushes the rules and deletes the user chains of the given tables, for one
+# address family ("ipt4" or "ipt6").
+flush_tables() {
+    local ipt="$1"
+    shift
+    local table
+    for table in "$@"; do
+        "$ipt" -t "$table" -F
+        "$ipt" -t "$table" -X
+    done
+}
+
+save_rules() {
+    mkdir -p "$SAVE_DIR" 2>/dev/null
+    # A stale file from an earlier run must never be taken for this one.
+    rm -f "$SAVED_RULES" "$SAVED_RULES6"
+    save_one iptables-save "$SAVED_RULES"
+    save_one ip6tables-save "$SAVED_RULES6"
+}
+
+save_one() {
+    local saver="$1" file="$2" rules
+    if rules="$("$saver" 2>/dev/null)"; then
+        (umask 077 && printf '%s\n%s\n' "$SAVE_MARK" "$rules" >"$file") 2>/dev/null || rm -f "$file"
+    fi
+}
+
+# True when the file was written by "enable".
+saved_by_enable() {
+    local file="$1" first
+    [ -f "$file" ] && [ -s "$file" ] || return 1
+    IFS= read -r first <"$file" || return 1
+    [ "$first" = "$SAVE_MARK" ]
+}
+
+build_rules() {
+    local ipt="$1"
+    "$ipt" -N "$ALLOWED_CHAIN"
+    "$ipt" -N "$LAN_CHAIN"
+    "$ipt" -A INPUT -m state --state RELATED,ESTABLISHED -j ACCEPT
+    "$ipt" -A INPUT -i "$TUNNEL_IF" -j ACCEPT
+    "$ipt" -A OUTPUT -o "$TUNNEL_IF" -j ACCEPT
+    "$ipt" -A OUTPUT -o lo -j ACCEPT
+    if [ "$ipt" = ipt6 ]; then
+        # Neighbour discovery carries no user traffic, and without it not
+        # even the server (or the router towards it) can be reached.
+        local type
+        for type in router-solicitation neighbour-solicitation neighbour-advertisement; do
+            "$ipt" -A OUTPUT -p ipv6-icmp --icmpv6-type "$type" -j ACCEPT
+        done
+    fi
+    "$ipt" -A OUTPUT -m state --state ESTABLISHED,RELATED -j ACCEPT
+}
+
+finish_rules() {
+    local ipt="$1"
+    "$ipt" -A OUTPUT -j "$ALLOWED_CHAIN"
+    "$ipt" -A OUTPUT -j "$LAN_CHAIN"
+    "$ipt" -A OUTPUT -j DROP
+}
+
+# Allows the server address in the chain of its own family; the other
+# family's chain stays empty.
+allow_server() {
+    local server="$1" both="$2"
+    local ipt=ipt4
+    if is_ipv6 "$server"; then
+        ipt=ipt6
+    fi
+    "$ipt" -A "$ALLOWED_CHAIN" -d "$server" -j ACCEPT
+    if [ "$both" = "both" ]; then
+        "$ipt" -A "$ALLOWED_CHAIN" -s "$server" -j ACCEPT
+    fi
+}
+
+enable_kill_switch() {
+    local server="$1"
+    if kill_switch_on; then
+        echo "iptables rules overwritten"
+    else
+        save_rules
+    fi
+
+    flush_tables ipt4 filter nat mangle
+    flush_tables ipt6 filter nat mangle
+
+    build_rules ipt4
+    build_rules ipt6
+    allow_server "$server" one
+    finish_rules ipt4
+    finish_rules ipt6
+    echo "ENABLED"
+}
+
+kill_switch6_on() {
+    ip6tables -w 5 -n -L "$ALLOWED_CHAIN" >/dev/null 2>&1
+}
+
+disable_kill_switch() {
+    # The saved rules belong to the kill switch now in force; while it is off
+    # they may be out of date and are left alone. The kill switch's own rules
+    # go first, so that nothing of them survives whatever the saved rules hold.
+    local was_on=no
+    kill_switch_on && was_on=yes
+    flush_tables ipt4 filter
+    if [ "$was_on" = yes ] && saved_by_enable "$SAVED_RULES"; then
+        iptables-restore <"$SAVED_RULES" >/dev/null 2>&1
+    fi
+
+    # IPv6 is touched only when the kill switch holds it.
+    if kill_switch6_on; then
+        flush_tables ipt6 filter
+        if saved_by_enable "$SAVED_RULES6"; then
+            ip6tables-restore <"$SAVED_RULES6" >/dev/null 2>&1
+        fi
+    fi
+    echo "DISABLED"
+}
+
+restore_saved() {
+    if [ -f "$SAVED_RULES" ]; then
+        iptables-restore <"$SAVED_RULES" >/dev/null 2>&1
+    fi
+    if [ -f "$SAVED_RULES6" ]; then
+        ip6tables-restore <"$SAVED_RULES6" >/dev/null 2>&1
+    fi
+    echo "RESTORED"
+}
+
+replace_server() {
+    local server="$1"
+    ipt_both -F "$ALLOWED_CHAIN"
+    allow_server "$server" both
+    echo "OK"
+}
+
+local_network() {
+    case "$1" in
+    allow)
+        # One rule for each family; iptables expands the address lists into
+        # one entry per source and destination pair.
+        ipt4 -A "$LAN_CHAIN" ! -o "$TUNNEL_IF" -s "$LAN4" -d "$LAN4" -j ACCEPT
+        ipt6 -A "$LAN_CHAIN" ! -o "$TUNNEL_IF" -s "$LAN6" -d "$LAN6" -j ACCEPT
+        echo "OK (LAN allowed)"
+        ;;
+    deny)
+        ipt_both -F "$LAN_CHAIN"
+        echo "OK (LAN blocked)"
+        ;;
+    esac
+}
+
+case "${1:-}" in
+enable)
+    enable_kill_switch "${2:-}"
+    ;;
+disable)
+    disable_kill_switch
+    ;;
+restore)
+    restore_saved
+    ;;
+status)
+    if kill_switch_on; then
+        echo "ENABLED status"
+    else
+        echo "DISABLED status"
+    fi
+    ;;
+replace)
+    replace_server "${2:-}"
+    ;;
+localnetwork)
+    local_network "${2:-}"
+    ;;
+test)
+    echo "TEST COMMAND EXECUTED"
+    ;;
+*)
+    echo "$USAGE"
+    exit 1
+    ;;
+esac
+exit 0

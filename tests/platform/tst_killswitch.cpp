@@ -1,0 +1,428 @@
+// The kill-switch script, run for real inside network namespaces made by
+// each test: rule listings after each command and packets that really pass
+// or are dropped, for IPv4 and IPv6.
+
+#include "testsupport.h"
+
+#include "nstools.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+
+#include <memory>
+
+using NsTools::Namespace;
+using NsTools::RunResult;
+
+namespace {
+
+const QString kUsage = QStringLiteral(
+    "Usage: ostrel-killswitch.sh {enable|restore|disable|replace [ server IP]|localnetwork allow|localnetwork deny}\n");
+
+// Rule lines of `iptables -S`, without the policies.
+QStringList ruleLines(const QString& listing)
+{
+    QStringList lines;
+    const QStringList all = listing.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    for (const QString& line : all) {
+        if (!line.startsWith(QLatin1String("-P ")))
+            lines << line;
+    }
+    return lines;
+}
+
+} // namespace
+
+class TestKillSwitchScript : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void answersAndExitCodes_data();
+    void answersAndExitCodes();
+    void enableBuildsRulesForBothFamilies();
+    void enableTwiceKeepsSavedRules();
+    void replaceServer();
+    void localNetworkRules();
+    void disableRestoresUsersRules();
+    void disableWhileOffLeavesSavedRulesAlone();
+    void disableIgnoresFileNotWrittenByEnable();
+    void restoreCommand();
+    void packetsDroppedAndPassed();
+
+private:
+    RunResult script(const QStringList& args) const;
+    QStringList rules(bool v6, const QString& table = QStringLiteral("filter"), const QString& chain = QString()) const;
+    bool reachable(const QString& address) const;
+    QByteArray savedRules(bool v6) const;
+    void addUsersRules() const;
+
+    QString m_script;
+    std::unique_ptr<Namespace> m_ns;
+    std::unique_ptr<QTemporaryDir> m_home;
+    QProcessEnvironment m_env;
+};
+
+void TestKillSwitchScript::initTestCase()
+{
+    m_script = QCoreApplication::applicationDirPath() + QStringLiteral("/ostrel-killswitch.sh");
+    QVERIFY2(QFileInfo(m_script).isExecutable(), qPrintable(m_script + QStringLiteral(" missing beside the test")));
+    const QString why = NsTools::whyNoNamespaces();
+    if (!why.isEmpty())
+        QSKIP(qPrintable(why));
+}
+
+void TestKillSwitchScript::init()
+{
+    m_ns.reset(new Namespace(Namespace::Net));
+    QVERIFY(m_ns->isValid());
+    m_home.reset(new QTemporaryDir);
+    QVERIFY(m_home->isValid());
+    m_env = QProcessEnvironment::systemEnvironment();
+    m_env.insert(QStringLiteral("HOME"), m_home->path());
+}
+
+void TestKillSwitchScript::cleanup()
+{
+    m_ns.reset();
+    m_home.reset();
+}
+
+RunResult TestKillSwitchScript::script(const QStringList& args) const
+{
+    return m_ns->exec(QStringList { m_script } + args, 15000, m_env);
+}
+
+QStringList TestKillSwitchScript::rules(bool v6, const QString& table, const QString& chain) const
+{
+    QStringList command { v6 ? QStringLiteral("ip6tables") : QStringLiteral("iptables"), QStringLiteral("-t"), table,
+                          QStringLiteral("-S") };
+    if (!chain.isEmpty())
+        command << chain;
+    const RunResult listing = m_ns->exec(command);
+    if (listing.code != 0)
+        return { QStringLiteral("<listing failed: %1>").arg(listing.err.trimmed()) };
+    return ruleLines(listing.out);
+}
+
+bool TestKillSwitchScript::reachable(const QString& address) const
+{
+    const bool v6 = address.contains(QLatin1Char(':'));
+    // A dropped request never gets an answer; one that passes is answered
+    // at once, so the short wait only bounds the dropped case.
+    const RunResult ping = m_ns->exec({ QStringLiteral("ping"), v6 ? QStringLiteral("-6") : QStringLiteral("-4"),
+                                        QStringLiteral("-c1"), QStringLiteral("-W1"), address });
+    return ping.code == 0;
+}
+
+QByteArray TestKillSwitchScript::savedRules(bool v6) const
+{
+    QFile file(m_home->filePath(v6 ? QStringLiteral(".local/share/ostrel/ip6tables.original")
+                                   : QStringLiteral(".local/share/ostrel/iptables.original")));
+    if (!file.open(QIODevice::ReadOnly))
+        return QByteArray();
+    return file.readAll();
+}
+
+void TestKillSwitchScript::addUsersRules() const
+{
+    const RunResult added = m_ns->bash(QStringLiteral("set -e\n"
+                                                      "iptables -N userchain\n"
+                                                      "iptables -A userchain -s 203.0.113.0/24 -j DROP\n"
+                                                      "iptables -A INPUT -j userchain\n"
+                                                      "iptables -P FORWARD DROP\n"
+                                                      "iptables -t nat -A POSTROUTING -s 10.9.0.0/16 -j MASQUERADE\n"
+                                                      "ip6tables -A INPUT -s 2001:db8:bad::/48 -j DROP\n"));
+    QVERIFY2(added.code == 0, qPrintable(added.err));
+}
+
+void TestKillSwitchScript::answersAndExitCodes_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<bool>("onAfterwards");
+
+    QTest::newRow("status") << QStringList { "status" } << "DISABLED status\n" << 0 << false;
+    QTest::newRow("test") << QStringList { "test" } << "TEST COMMAND EXECUTED\n" << 0 << false;
+    QTest::newRow("no command") << QStringList {} << kUsage << 1 << false;
+    QTest::newRow("unknown command") << QStringList { "start", "1.2.3.4" } << kUsage << 1 << false;
+    QTest::newRow("upper case") << QStringList { "ENABLE", "1.2.3.4" } << kUsage << 1 << false;
+    QTest::newRow("localnetwork other") << QStringList { "localnetwork", "maybe" } << "" << 0 << false;
+    QTest::newRow("allow while off") << QStringList { "localnetwork", "allow" } << "OK (LAN allowed)\n" << 0 << false;
+    QTest::newRow("deny while off") << QStringList { "localnetwork", "deny" } << "OK (LAN blocked)\n" << 0 << false;
+    QTest::newRow("replace while off") << QStringList { "replace", "192.0.2.1" } << "OK\n" << 0 << false;
+    QTest::newRow("disable while off") << QStringList { "disable" } << "DISABLED\n" << 0 << false;
+    QTest::newRow("restore, nothing saved") << QStringList { "restore" } << "RESTORED\n" << 0 << false;
+    QTest::newRow("enable") << QStringList { "enable", "192.0.2.1" } << "ENABLED\n" << 0 << true;
+    QTest::newRow("enable without address") << QStringList { "enable" } << "ENABLED\n" << 0 << true;
+}
+
+void TestKillSwitchScript::answersAndExitCodes()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QString, answer);
+    QFETCH(int, code);
+    QFETCH(bool, onAfterwards);
+
+    const RunResult run = script(args);
+    QCOMPARE(run.out, answer);
+    QCOMPARE(run.code, code);
+    QCOMPARE(script({ QStringLiteral("status") }).out,
+             onAfterwards ? QStringLiteral("ENABLED status\n") : QStringLiteral("DISABLED status\n"));
+}
+
+void TestKillSwitchScript::enableBuildsRulesForBothFamilies()
+{
+    addUsersRules();
+    const RunResult enabled = script({ QStringLiteral("enable"), QStringLiteral("198.51.100.7") });
+    QCOMPARE(enabled.out, QStringLiteral("ENABLED\n"));
+    QCOMPARE(enabled.code, 0);
+    QCOMPARE(script({ QStringLiteral("status") }).out, QStringLiteral("ENABLED status\n"));
+
+    const QStringList common {
+        "-N lan",
+        "-N ostrelallowedip",
+        "-A INPUT -m state --state RELATED,ESTABLISHED -j ACCEPT",
+        "-A INPUT -i tun+ -j ACCEPT",
+        "-A OUTPUT -o tun+ -j ACCEPT",
+        "-A OUTPUT -o lo -j ACCEPT",
+    };
+    const QStringList tail {
+        "-A OUTPUT -m state --state RELATED,ESTABLISHED -j ACCEPT",
+        "-A OUTPUT -j ostrelallowedip",
+        "-A OUTPUT -j lan",
+        "-A OUTPUT -j DROP",
+    };
+    QCOMPARE(rules(false), common + tail + QStringList { "-A ostrelallowedip -d 198.51.100.7/32 -j ACCEPT" });
+    const QStringList neighbourDiscovery {
+        "-A OUTPUT -p ipv6-icmp -m icmp6 --icmpv6-type 133 -j ACCEPT",
+        "-A OUTPUT -p ipv6-icmp -m icmp6 --icmpv6-type 135 -j ACCEPT",
+        "-A OUTPUT -p ipv6-icmp -m icmp6 --icmpv6-type 136 -j ACCEPT",
+    };
+    QCOMPARE(rules(true), common + neighbourDiscovery + tail);
+    // The user's address translation is gone while the kill switch is on.
+    QCOMPARE(rules(false, QStringLiteral("nat")), QStringList());
+
+    // The user's rules were saved first, marked as saved by "enable".
+    const QByteArray saved = savedRules(false);
+    QVERIFY(saved.startsWith("# ostrel-killswitch.sh enable"));
+    QVERIFY(saved.contains("-A userchain -s 203.0.113.0/24 -j DROP"));
+    QVERIFY(saved.contains("-A POSTROUTING -s 10.9.0.0/16 -j MASQUERADE"));
+    QVERIFY(!saved.contains("ostrelallowedip"));
+    QVERIFY(savedRules(true).contains("-A INPUT -s 2001:db8:bad::/48 -j DROP"));
+}
+
+void TestKillSwitchScript::enableTwiceKeepsSavedRules()
+{
+    addUsersRules();
+    QCOMPARE(script({ QStringLiteral("enable"), QStringLiteral("198.51.100.7") }).out, QStringLiteral("ENABLED\n"));
+    const QByteArray saved4 = savedRules(false);
+    const QByteArray saved6 = savedRules(true);
+    const QStringList firstRules = rules(false);
+    QVERIFY(!saved4.isEmpty());
+    QVERIFY(!saved6.isEmpty());
+
+    // A LAN exception given before is gone after the second "enable".
+    QCOMPARE(script({ QStringLiteral("localnetwork"), QStringLiteral("allow") }).code, 0);
+    QVERIFY(!rules(false, QStringLiteral("filter"), QStringLiteral("lan")).filter(QStringLiteral("-A lan")).isEmpty());
+
+    const RunResult second = script({ QStringLiteral("enable"), QStringLiteral("198.51.100.7") });
+    QCOMPARE(second.out, QStringLiteral("iptables rules overwritten\nENABLED\n"));
+    QCOMPARE(second.code, 0);
+    QCOMPARE(savedRules(false), saved4);
+    QCOMPARE(savedRules(true), saved6);
+    QCOMPARE(rules(false), firstRules);
+    QCOMPARE(rules(false, QStringLiteral("filter"), QStringLiteral("lan")), QStringList { "-N lan" });
+}
+
+void TestKillSwitchScript::replaceServer()
+{
+    QCOMPARE(script({ QStringLiteral("enable"), QStringLiteral("198.51.100.7") }).code, 0);
+
+    QCOMPARE(script({ QStringLiteral("replace"), QStringLiteral("198.51.100.9") }).out, QStringLiteral("OK\n"));
+    QCOMPARE(rules(false, QStringLiteral("filter"), QStringLiteral("ostrelallowedip")),
+             QStringList({ "-N ostrelallowedip", "-A ostrelallowedip -d 198.51.100.9/32 -j ACCEPT",
+                           "-A ostrelallowedip -s 198.51.100.9/32 -j ACCEPT" }));
+    QCOMPARE(rules(true, QStringLiteral("filter"), QStringLiteral("ostrelallowedip")),
+             QStringList({ "-N ostrelallowedip" }));
+
+    // An IPv6 server moves the exception to the IPv6 rules.
+    QCOMPARE(script({ QStringLiteral("replace"), QStringLiteral("2001:db8::9") }).out, QStringLiteral("OK\n"));
+    QCOMPARE(rules(false, QStringLiteral("filter"), QStringLiteral("ostrelallowedip")),
+             QStringList({ "-N ostrelallowedip" }));
+    QCOMPARE(rules(true, QStringLiteral("filter"), QStringLiteral("ostrelallowedip")),
+             QStringList({ "-N ostrelallowedip", "-A ostrelallowedip -d 2001:db8::9/128 -j ACCEPT",
+                           "-A ostrelallowedip -s 2001:db8::9/128 -j ACCEPT" }));
+    QCOMPARE(script({ QStringLiteral("status") }).out, QStringLiteral("ENABLED status\n"));
+}
+
+void TestKillSwitchScript::localNetworkRules()
+{
+    QCOMPARE(script({ QStringLiteral("enable"), QStringLiteral("198.51.100.7") }).code, 0);
+
+    QCOMPARE(script({ QStringLiteral("localnetwork"), QStringLiteral("allow") }).out,
+             QStringLiteral("OK (LAN allowed)\n"));
+    const QStringList once4 = rules(false, QStringLiteral("filter"), QStringLiteral("lan")).mid(1);
+    const QStringList once6 = rules(true, QStringLiteral("filter"), QStringLiteral("lan")).mid(1);
+    // Every pair of private ranges, only outside the tunnel.
+    QCOMPARE(once4.size(), 9);
+    QCOMPARE(once6.size(), 4);
+    QVERIFY(once4.contains("-A lan -s 192.168.0.0/16 -d 10.0.0.0/8 ! -o tun+ -j ACCEPT"));
+    QVERIFY(once4.contains("-A lan -s 172.16.0.0/12 -d 172.16.0.0/12 ! -o tun+ -j ACCEPT"));
+    QVERIFY(once6.contains("-A lan -s fc00::/7 -d fe80::/10 ! -o tun+ -j ACCEPT"));
+
+    QCOMPARE(script({ QStringLiteral("localnetwork"), QStringLiteral("allow") }).out,
+             QStringLiteral("OK (LAN allowed)\n"));
+    QCOMPARE(rules(false, QStringLiteral("filter"), QStringLiteral("lan")).mid(1), once4 + once4);
+    QCOMPARE(rules(true, QStringLiteral("filter"), QStringLiteral("lan")).mid(1), once6 + once6);
+
+    QCOMPARE(script({ QStringLiteral("localnetwork"), QStringLiteral("deny") }).out,
+             QStringLiteral("OK (LAN blocked)\n"));
+    QCOMPARE(rules(false, QStringLiteral("filter"), QStringLiteral("lan")), QStringList { "-N lan" });
+    QCOMPARE(rules(true, QStringLiteral("filter"), QStringLiteral("lan")), QStringList { "-N lan" });
+    // The rest of the kill switch stays.
+    QCOMPARE(rules(false).last(), QStringLiteral("-A ostrelallowedip -d 198.51.100.7/32 -j ACCEPT"));
+}
+
+void TestKillSwitchScript::disableRestoresUsersRules()
+{
+    addUsersRules();
+    const QStringList before4 = rules(false);
+    const QStringList beforeNat = rules(false, QStringLiteral("nat"));
+    const QStringList before6 = rules(true);
+    const QString policies = m_ns->exec({ QStringLiteral("iptables"), QStringLiteral("-S") }).out;
+
+    QCOMPARE(script({ QStringLiteral("enable"), QStringLiteral("198.51.100.7") }).code, 0);
+    QCOMPARE(script({ QStringLiteral("localnetwork"), QStringLiteral("allow") }).code, 0);
+    const RunResult disabled = script({ QStringLiteral("disable") });
+    QCOMPARE(disabled.out, QStringLiteral("DISABLED\n"));
+    QCOMPARE(disabled.code, 0);
+
+    QCOMPARE(script({ QStringLiteral("status") }).out, QStringLiteral("DISABLED status\n"));
+    QCOMPARE(rules(false), before4);
+    QCOMPARE(rules(false, QStringLiteral("nat")), beforeNat);
+    QCOMPARE(rules(true), before6);
+    QCOMPARE(m_ns->exec({ QStringLiteral("iptables"), QStringLiteral("-S") }).out, policies);
+}
+
+void TestKillSwitchScript::disableWhileOffLeavesSavedRulesAlone()
+{
+    addUsersRules();
+    QCOMPARE(script({ QStringLiteral("enable"), QStringLiteral("198.51.100.7") }).code, 0);
+    QCOMPARE(script({ QStringLiteral("disable") }).code, 0);
+    QVERIFY(rules(false).contains(QStringLiteral("-A userchain -s 203.0.113.0/24 -j DROP")));
+
+    // The user changes the rules; a later "disable" while the kill switch is
+    // off must not bring back what was saved before.
+    QCOMPARE(m_ns->bash(QStringLiteral("iptables -F userchain && iptables -A userchain -s 192.0.2.9/32 -j DROP")).code, 0);
+    QCOMPARE(script({ QStringLiteral("disable") }).out, QStringLiteral("DISABLED\n"));
+    QVERIFY(!rules(false).contains(QStringLiteral("-A userchain -s 203.0.113.0/24 -j DROP")));
+    // IPv6 rules are not the kill switch's while it is off: they stay.
+    QVERIFY(rules(true).contains(QStringLiteral("-A INPUT -s 2001:db8:bad::/48 -j DROP")));
+    QCOMPARE(script({ QStringLiteral("status") }).out, QStringLiteral("DISABLED status\n"));
+}
+
+void TestKillSwitchScript::disableIgnoresFileNotWrittenByEnable()
+{
+    QCOMPARE(script({ QStringLiteral("enable"), QStringLiteral("198.51.100.7") }).code, 0);
+    // A rules file from elsewhere, without the mark of "enable".
+    QFile foreign(m_home->filePath(QStringLiteral(".local/share/ostrel/iptables.original")));
+    QVERIFY(foreign.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    foreign.write("*filter\n:INPUT ACCEPT [0:0]\n:FORWARD ACCEPT [0:0]\n:OUTPUT ACCEPT [0:0]\n"
+                  "-A INPUT -s 203.0.113.5/32 -j DROP\nCOMMIT\n");
+    foreign.close();
+
+    QCOMPARE(script({ QStringLiteral("disable") }).out, QStringLiteral("DISABLED\n"));
+    QCOMPARE(script({ QStringLiteral("status") }).out, QStringLiteral("DISABLED status\n"));
+    QCOMPARE(rules(false), QStringList());
+    QCOMPARE(rules(true), QStringList());
+}
+
+void TestKillSwitchScript::restoreCommand()
+{
+    addUsersRules();
+    const QStringList before4 = rules(false);
+    QCOMPARE(script({ QStringLiteral("enable"), QStringLiteral("198.51.100.7") }).code, 0);
+    const RunResult restored = script({ QStringLiteral("restore") });
+    QCOMPARE(restored.out, QStringLiteral("RESTORED\n"));
+    QCOMPARE(restored.code, 0);
+    QCOMPARE(rules(false), before4);
+    QCOMPARE(script({ QStringLiteral("status") }).out, QStringLiteral("DISABLED status\n"));
+}
+
+void TestKillSwitchScript::packetsDroppedAndPassed()
+{
+    // A second namespace stands for the world outside: one link into a
+    // private (local) network, one towards the internet where the server
+    // is, and one named like a tunnel device.
+    Namespace peer(Namespace::Net);
+    QVERIFY(peer.isValid());
+    const QString peerPid = QString::number(peer.pid());
+    const RunResult wired = m_ns->bash(
+        QStringLiteral("set -e\n"
+                       "link() { # name peer-name v4 v6\n"
+                       "  ip link add \"$1\" type veth peer name \"$2\" netns \"$PEER\"\n"
+                       "  ip link set \"$1\" up\n"
+                       "  ip addr add \"$3.1/24\" dev \"$1\"\n"
+                       "  ip addr add \"$4::1/64\" dev \"$1\" nodad\n"
+                       "  nsenter --target \"$PEER\" --net sh -c "
+                       "\"ip link set $2 up && ip addr add $3.2/24 dev $2 && ip addr add $4::2/64 dev $2 nodad\"\n"
+                       "}\n"
+                       "link lan0 peerlan 10.200.1 fd00:200\n"
+                       "link wan0 peerwan 198.51.100 2001:db8:200\n"
+                       "link tun0 peertun 198.18.0 2001:db8:300\n"),
+        {}, 15000, [&] {
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert(QStringLiteral("PEER"), peerPid);
+            return env;
+        }());
+    QVERIFY2(wired.code == 0, qPrintable(wired.err));
+
+    const QStringList lan { "10.200.1.2", "fd00:200::2" };
+    const QString server4 = QStringLiteral("198.51.100.2");
+    const QString server6 = QStringLiteral("2001:db8:200::2");
+    const QStringList tunnel { "198.18.0.2", "2001:db8:300::2", "127.0.0.1", "::1" };
+    const auto forgetNeighbours = [this] {
+        m_ns->exec({ QStringLiteral("ip"), QStringLiteral("neigh"), QStringLiteral("flush"), QStringLiteral("all") });
+    };
+
+    for (const QString& address : lan + tunnel + QStringList { server4, server6 })
+        QVERIFY2(reachable(address), qPrintable(address + QStringLiteral(" unreachable before the kill switch")));
+
+    QCOMPARE(script({ QStringLiteral("enable"), server4 }).out, QStringLiteral("ENABLED\n"));
+    forgetNeighbours();
+    QVERIFY(reachable(server4));
+    for (const QString& address : tunnel)
+        QVERIFY2(reachable(address), qPrintable(address + QStringLiteral(" blocked although allowed")));
+    for (const QString& address : lan + QStringList { server6 })
+        QVERIFY2(!reachable(address), qPrintable(address + QStringLiteral(" leaks past the kill switch")));
+
+    QCOMPARE(script({ QStringLiteral("localnetwork"), QStringLiteral("allow") }).code, 0);
+    for (const QString& address : lan)
+        QVERIFY2(reachable(address), qPrintable(address + QStringLiteral(" blocked although the LAN is allowed")));
+    QVERIFY(!reachable(server6));
+
+    QCOMPARE(script({ QStringLiteral("localnetwork"), QStringLiteral("deny") }).code, 0);
+    for (const QString& address : lan)
+        QVERIFY2(!reachable(address), qPrintable(address + QStringLiteral(" leaks after the LAN was blocked")));
+
+    // Moving to an IPv6 server: reached even with its neighbour entry
+    // forgotten, while the old IPv4 server is now blocked.
+    QCOMPARE(script({ QStringLiteral("replace"), server6 }).out, QStringLiteral("OK\n"));
+    forgetNeighbours();
+    QVERIFY(reachable(server6));
+    QVERIFY(!reachable(server4));
+
+    QCOMPARE(script({ QStringLiteral("disable") }).out, QStringLiteral("DISABLED\n"));
+    for (const QString& address : lan + tunnel + QStringList { server4, server6 })
+        QVERIFY2(reachable(address), qPrintable(address + QStringLiteral(" unreachable after the kill switch")));
+}
+
+OSTREL_TEST_MAIN_CORE(TestKillSwitchScript)
+
+#include "tst_killswitch.moc"

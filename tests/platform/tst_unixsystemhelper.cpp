@@ -1,0 +1,351 @@
+// UnixSystemHelper against the real scripts beside the test executable. As
+// root the whole test runs in its own network and mount namespaces (it
+// starts itself again under unshare), with a private writable layer over
+// /etc; the host's firewall and resolver file are never touched.
+
+#include "testsupport.h"
+
+#include "nstools.h"
+#include "settings.h"
+#include "unix/systemhelper_unix.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QMutex>
+#include <QRegularExpression>
+#include <QStandardPaths>
+
+namespace {
+
+class LogCapture
+{
+public:
+    LogCapture()
+    {
+        QMutexLocker lock(&s_mutex);
+        s_lines.clear();
+        m_previous = qInstallMessageHandler(&LogCapture::handler);
+    }
+    ~LogCapture() { qInstallMessageHandler(m_previous); }
+
+    static int count(const QString& pattern)
+    {
+        QMutexLocker lock(&s_mutex);
+        const QRegularExpression re(pattern);
+        int found = 0;
+        for (const QString& line : qAsConst(s_lines)) {
+            if (re.match(line).hasMatch())
+                ++found;
+        }
+        return found;
+    }
+    static QString all()
+    {
+        QMutexLocker lock(&s_mutex);
+        return s_lines.join(QLatin1Char('\n'));
+    }
+
+private:
+    static void handler(QtMsgType, const QMessageLogContext&, const QString& message)
+    {
+        QMutexLocker lock(&s_mutex);
+        s_lines << message;
+    }
+
+    QtMessageHandler m_previous = nullptr;
+    static QStringList s_lines;
+    static QMutex s_mutex;
+};
+
+QStringList LogCapture::s_lines;
+QMutex LogCapture::s_mutex;
+
+const QString kUsersResolver = QStringLiteral("nameserver 192.0.2.53\n");
+
+QStringList chainRules(const QString& program, const QString& chain)
+{
+    const NsTools::RunResult listing = NsTools::run(program, { QStringLiteral("-S"), chain });
+    QStringList rules = listing.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    rules.removeAll(QStringLiteral("-N ") + chain);
+    return rules;
+}
+
+bool writeFile(const QString& path, const QByteArray& data, bool executable = false)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    file.write(data);
+    file.close();
+    if (executable)
+        return file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    return true;
+}
+
+} // namespace
+
+// Stops the test function unless this process runs in its own namespaces:
+// outside them the scripts would change the host's firewall and resolver.
+#define REQUIRE_PRIVATE_NAMESPACES()                         \
+    do {                                                     \
+        if (!m_whyNoNamespaces.isEmpty())                    \
+            QSKIP(qPrintable(m_whyNoNamespaces));            \
+        QVERIFY(NsTools::inPrivateNamespaces());             \
+    } while (false)
+
+class TestUnixSystemHelper : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void init();
+
+    void killSwitchOnAndOff();
+    void dnsByFilteringMode_data();
+    void dnsByFilteringMode();
+    void openLinkHandsOverAddressUnchanged_data();
+    void openLinkHandsOverAddressUnchanged();
+    void openLinkRefusesOtherThanWebAddresses_data();
+    void openLinkRefusesOtherThanWebAddresses();
+    void defaultRouteStoredFlag();
+    void configurationDirectoryExists();
+
+private:
+    QString m_whyNoNamespaces;
+    QTemporaryDir m_scratch;
+    QTemporaryDir m_stubs;
+    QTemporaryDir m_home;
+    QByteArray m_savedPath;
+};
+
+void TestUnixSystemHelper::initTestCase()
+{
+    for (const char* name : { "ostrel-killswitch.sh", "ostrel-dns", "open_link.sh" }) {
+        const QString path = QCoreApplication::applicationDirPath() + QLatin1Char('/') + QLatin1String(name);
+        QVERIFY2(QFileInfo(path).isExecutable(), qPrintable(path + QStringLiteral(" missing beside the test")));
+    }
+    QVERIFY(m_scratch.isValid());
+    QVERIFY(m_stubs.isValid());
+    QVERIFY(m_home.isValid());
+    // The kill-switch script keeps the user's saved rules below the home
+    // directory: the test's own.
+    qputenv("HOME", m_home.path().toLocal8Bit());
+
+    if (!NsTools::inPrivateNamespaces()) {
+        m_whyNoNamespaces = NsTools::whyNoNamespaces();
+        if (m_whyNoNamespaces.isEmpty())
+            m_whyNoNamespaces = QStringLiteral("could not start the test inside private namespaces");
+    } else if (!NsTools::privateEtcForThisProcess(m_scratch.path())) {
+        m_whyNoNamespaces = QStringLiteral("no private layer over /etc");
+    } else {
+        QCOMPARE(NsTools::run(QStringLiteral("ip"), { "link", "set", "lo", "up" }).code, 0);
+    }
+
+    // Stand-ins for the desktop's link opener and for sudo: they write
+    // their arguments, one a line, to the file named by OSTREL_TEST_LINK_LOG.
+    const QByteArray recorder = "#!/bin/sh\n"
+                                "{ echo \"$(basename \"$0\")\"; for a in \"$@\"; do echo \"$a\"; done; } "
+                                "> \"$OSTREL_TEST_LINK_LOG.tmp\"\n"
+                                "mv \"$OSTREL_TEST_LINK_LOG.tmp\" \"$OSTREL_TEST_LINK_LOG\"\n";
+    QVERIFY(writeFile(m_stubs.filePath(QStringLiteral("xdg-open")), recorder, true));
+    QVERIFY(writeFile(m_stubs.filePath(QStringLiteral("sudo")), recorder, true));
+    m_savedPath = qgetenv("PATH");
+    qputenv("PATH", m_stubs.path().toLocal8Bit() + ':' + m_savedPath);
+}
+
+void TestUnixSystemHelper::cleanupTestCase()
+{
+    qputenv("PATH", m_savedPath);
+    if (NsTools::inPrivateNamespaces())
+        NsTools::releasePrivateEtcForThisProcess(m_scratch.path());
+}
+
+void TestUnixSystemHelper::init()
+{
+    settings().setValue(QStringLiteral("FullLog"), true);
+}
+
+void TestUnixSystemHelper::killSwitchOnAndOff()
+{
+    REQUIRE_PRIVATE_NAMESPACES();
+    UnixSystemHelper helper;
+    QVERIFY(!helper.isDefaultRouteRemoved(false));
+    QVERIFY(!helper.isDefaultRouteRemoved(true));
+
+    {
+        LogCapture capture;
+        QVERIFY(!helper.restoreDefaultRoute(true));
+        QCOMPARE(LogCapture::count(QStringLiteral("^Canceled: !isDefaultRouteRemoved$")), 1);
+        QCOMPARE(LogCapture::count(QStringLiteral("command: .*ostrel-killswitch.sh disable")), 0);
+    }
+
+    QVERIFY(helper.removeDefaultRoute(QStringLiteral("198.51.100.7")));
+    QCOMPARE(chainRules(QStringLiteral("iptables"), QStringLiteral("ostrelallowedip")),
+             QStringList { "-A ostrelallowedip -d 198.51.100.7/32 -j ACCEPT" });
+    QVERIFY(!chainRules(QStringLiteral("ip6tables"), QStringLiteral("OUTPUT")).isEmpty());
+    QVERIFY(helper.isDefaultRouteRemoved(false));
+    QVERIFY(helper.isDefaultRouteRemoved(true));
+
+    {
+        // Already on: only the status is asked, the allowed server stays.
+        LogCapture capture;
+        QVERIFY(helper.removeDefaultRoute(QStringLiteral("198.51.100.8")));
+        QCOMPARE(LogCapture::count(QStringLiteral("^firewall already enabled$")), 1);
+        QCOMPARE(LogCapture::count(QStringLiteral("command: .*ostrel-killswitch.sh enable")), 0);
+        QCOMPARE(chainRules(QStringLiteral("iptables"), QStringLiteral("ostrelallowedip")),
+                 QStringList { "-A ostrelallowedip -d 198.51.100.7/32 -j ACCEPT" });
+    }
+
+    QVERIFY(helper.defaultRouteSetConnectionServer(QStringLiteral("198.51.100.9")));
+    QCOMPARE(chainRules(QStringLiteral("iptables"), QStringLiteral("ostrelallowedip")),
+             QStringList({ "-A ostrelallowedip -d 198.51.100.9/32 -j ACCEPT",
+                           "-A ostrelallowedip -s 198.51.100.9/32 -j ACCEPT" }));
+
+    QVERIFY(helper.localnetworkTrafficAllow());
+    QCOMPARE(chainRules(QStringLiteral("iptables"), QStringLiteral("lan")).size(), 9);
+    QVERIFY(helper.localnetworkTrafficDeny());
+    QCOMPARE(chainRules(QStringLiteral("iptables"), QStringLiteral("lan")), QStringList());
+
+    QVERIFY(helper.restoreDefaultRoute(false));
+    QVERIFY(!helper.isDefaultRouteRemoved(false));
+    QCOMPARE(chainRules(QStringLiteral("iptables"), QStringLiteral("OUTPUT")), QStringList { "-P OUTPUT ACCEPT" });
+    QCOMPARE(chainRules(QStringLiteral("ip6tables"), QStringLiteral("OUTPUT")), QStringList { "-P OUTPUT ACCEPT" });
+}
+
+void TestUnixSystemHelper::dnsByFilteringMode_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<QString>("nameserver");
+    QTest::newRow("disabled") << int(Constants::DNSFiltering_disabled) << "1.1.1.1";
+    QTest::newRow("secure DNS") << int(Constants::DNSFiltering_secureDNS) << "10.255.0.1";
+    QTest::newRow("secure DNS, local streaming") << int(Constants::DNSFiltering_secureDNS_localStreaming)
+                                                 << "10.255.0.2";
+    QTest::newRow("unknown mode") << 7 << "";
+}
+
+void TestUnixSystemHelper::dnsByFilteringMode()
+{
+    REQUIRE_PRIVATE_NAMESPACES();
+    QFETCH(int, mode);
+    QFETCH(QString, nameserver);
+
+    QFile::remove(QStringLiteral("/etc/resolv.conf.orig"));
+    QFile::remove(QStringLiteral("/etc/resolv.conf"));
+    QVERIFY(writeFile(QStringLiteral("/etc/resolv.conf"), kUsersResolver.toUtf8()));
+
+    UnixSystemHelper helper;
+    LogCapture capture;
+    QVERIFY(helper.assignDnsToInterfaces(false, QStringLiteral("1.1.1.1"), QStringLiteral("2001:4860:4860::8888"),
+                                         Constants::DNSFiltering(mode)));
+    const QString resolver = SystemHelper::readAll(QStringLiteral("/etc/resolv.conf"));
+    if (nameserver.isEmpty()) {
+        QCOMPARE(resolver + QLatin1Char('\n'), kUsersResolver);
+        QVERIFY2(LogCapture::count(QStringLiteral("Unknown DNS type: ")) == 1, qPrintable(LogCapture::all()));
+    } else {
+        QVERIFY2(resolver.endsWith(QStringLiteral("\nnameserver ") + nameserver), qPrintable(resolver));
+        QVERIFY(resolver.contains(QLatin1String("ostrel")));
+    }
+    // The addresses are only logged, never handed to the script.
+    QCOMPARE(LogCapture::count(QStringLiteral("command: .*ostrel-dns.*1\\.1\\.1\\.1")), 0);
+}
+
+void TestUnixSystemHelper::openLinkHandsOverAddressUnchanged_data()
+{
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<QString>("sudoUser");
+    QTest::addColumn<QStringList>("expected");
+
+    const QString url = QStringLiteral("https://127.0.0.1:18080/redirect?to=https://127.0.0.1/a&b=$(id);c|d");
+    QTest::newRow("plain") << url << QString() << QStringList { "xdg-open", url };
+    QTest::newRow("started through sudo")
+        << url << QStringLiteral("nobody")
+        << QStringList { "sudo", "-H", "-E", "-u", "nobody", "--", "xdg-open", url };
+}
+
+void TestUnixSystemHelper::openLinkHandsOverAddressUnchanged()
+{
+    QFETCH(QString, url);
+    QFETCH(QString, sudoUser);
+    QFETCH(QStringList, expected);
+    if (!sudoUser.isEmpty() && !TestSupport::isRoot())
+        QSKIP("the browser is handed to the sudo user only when running as root");
+
+    const QString record = m_stubs.filePath(QStringLiteral("opened"));
+    QFile::remove(record);
+    qputenv("OSTREL_TEST_LINK_LOG", record.toLocal8Bit());
+    if (sudoUser.isEmpty())
+        qunsetenv("SUDO_USER");
+    else
+        qputenv("SUDO_USER", sudoUser.toLocal8Bit());
+    const auto restore = qScopeGuard([] { qunsetenv("SUDO_USER"); });
+
+    UnixSystemHelper helper;
+    LogCapture capture;
+    QVERIFY(helper.openLink(url));
+    QCOMPARE(LogCapture::count(QStringLiteral("^Result:  opening .*  retCode: 0$")), 1);
+    // The opener runs detached; it writes its record when it has run.
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(record), 10000);
+    QCOMPARE(SystemHelper::readAllStrings(record), expected);
+}
+
+void TestUnixSystemHelper::openLinkRefusesOtherThanWebAddresses_data()
+{
+    QTest::addColumn<QString>("url");
+    QTest::newRow("local file") << "file:///etc/shadow";
+    QTest::newRow("option") << "--help";
+    QTest::newRow("script") << "javascript:alert(1)";
+    QTest::newRow("quote") << "https://127.0.0.1/'$(id)'";
+    QTest::newRow("line feed") << "https://127.0.0.1/\nfile:///etc/shadow";
+    QTest::newRow("empty") << "";
+}
+
+void TestUnixSystemHelper::openLinkRefusesOtherThanWebAddresses()
+{
+    QFETCH(QString, url);
+    const QString record = m_stubs.filePath(QStringLiteral("opened"));
+    QFile::remove(record);
+    qputenv("OSTREL_TEST_LINK_LOG", record.toLocal8Bit());
+
+    UnixSystemHelper helper;
+    LogCapture capture;
+    // The caller is never told; the log shows the refusal.
+    QVERIFY(helper.openLink(url));
+    QVERIFY2(LogCapture::count(QStringLiteral("(?s)not a web address.*retCode: 2$")) == 1, qPrintable(LogCapture::all()));
+    // The refusal comes before anything is started.
+    QVERIFY(!QFileInfo::exists(record));
+}
+
+void TestUnixSystemHelper::defaultRouteStoredFlag()
+{
+    UnixSystemHelper helper;
+    QVERIFY(!helper.isDefaultRouteStored());
+    QVERIFY(helper.saveDefaultRoute());
+    QVERIFY(helper.isDefaultRouteStored());
+    QVERIFY(helper.saveDefaultRoute());
+    QVERIFY(helper.isDefaultRouteStored());
+}
+
+void TestUnixSystemHelper::configurationDirectoryExists()
+{
+    UnixSystemHelper helper;
+    const QString dir = helper.configsFilesDirPath();
+    QVERIFY(!dir.isEmpty());
+    QVERIFY(QFileInfo(dir).isDir());
+    QCOMPARE(dir, QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation));
+}
+
+int main(int argc, char* argv[])
+{
+    // Returns here when the namespaces cannot be had; the tests that need
+    // them then skip.
+    NsTools::reexecInPrivateNamespaces(argc, argv);
+    QCoreApplication app(argc, argv);
+    TestSupport::initApplication();
+    TestUnixSystemHelper tc;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&tc, argc, argv);
+}
+
+#include "tst_unixsystemhelper.moc"
