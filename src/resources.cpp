@@ -8,6 +8,7 @@
 // name of one .qrc file.
 static void registerResourceTrees()
 {
+    Q_INIT_RESOURCE(linux);
     Q_INIT_RESOURCE(mainwindow);
     Q_INIT_RESOURCE(standart_skin);
     Q_INIT_RESOURCE(list);

@@ -89,6 +89,8 @@ private slots:
     void fonts_data();
     void fonts();
     void onlyTheIconAndTheDnsScriptAreCompressed();
+    void scriptsAreTheInstalledOnes_data();
+    void scriptsAreTheInstalledOnes();
     void qmlFindsEveryKindByQrcUrl();
     void cleanupTestCase();
 };
@@ -311,10 +313,8 @@ void TestResourceTrees::onlyTheIconAndTheDnsScriptAreCompressed()
             compressed << path;
         }
     }
-    QStringList expected{QStringLiteral(":/MainWindow/Images/ostrel.ico")};
-    if (QFile::exists(QStringLiteral(":/linux/bin/ostrel-dns")))
-        expected << QStringLiteral(":/linux/bin/ostrel-dns");
-    expected.sort();
+    const QStringList expected{QStringLiteral(":/MainWindow/Images/ostrel.ico"),
+                               QStringLiteral(":/linux/bin/ostrel-dns")};
     QCOMPARE(compressed.join(QLatin1Char(' ')), expected.join(QLatin1Char(' ')));
 
     // Reading a compressed entry yields the file as it was.
@@ -323,6 +323,27 @@ void TestResourceTrees::onlyTheIconAndTheDnsScriptAreCompressed()
     const QByteArray bytes = ico.readAll();
     QCOMPARE(bytes.size(), 6 + 16 + 40 + 128 * 128 * 4 + 128 * 128 / 8);
     QCOMPARE(bytes.left(4), QByteArray("\0\0\1\0", 4));
+}
+
+void TestResourceTrees::scriptsAreTheInstalledOnes_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::newRow("kill switch") << QStringLiteral("ostrel-killswitch.sh");
+    QTest::newRow("dns") << QStringLiteral("ostrel-dns");
+}
+
+void TestResourceTrees::scriptsAreTheInstalledOnes()
+{
+    QFETCH(QString, name);
+    QCOMPARE(filesUnder(QStringLiteral(":/linux/bin")).size(), 2);
+    QFile compiledIn(QStringLiteral(":/linux/bin/") + name);
+    QVERIFY(compiledIn.open(QIODevice::ReadOnly));
+    const QByteArray bytes = compiledIn.readAll();
+    QVERIFY(bytes.startsWith("#!"));
+    // The build installs the same script beside every executable.
+    QFile beside(QCoreApplication::applicationDirPath() + QLatin1Char('/') + name);
+    QVERIFY2(beside.open(QIODevice::ReadOnly), qPrintable(beside.fileName()));
+    QCOMPARE(bytes, beside.readAll());
 }
 
 void TestResourceTrees::qmlFindsEveryKindByQrcUrl()
