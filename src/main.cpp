@@ -1,10 +1,12 @@
 #include "log.h"
+#include "resources.h"
 #include "settings.h"
 
 #include <QApplication>
 
 int main(int argc, char* argv[])
 {
+    initResources();
     QApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("ostrel"));
     QCoreApplication::setApplicationVersion(QStringLiteral(OSTREL_VERSION_STR));
