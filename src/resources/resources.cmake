@@ -82,3 +82,9 @@ endforeach()
 set(_mainwindow_qrc ${CMAKE_CURRENT_BINARY_DIR}/resources/mainwindow.qrc)
 configure_file(${OSTREL_RESOURCES_DIR}/mainwindow.qrc.in ${_mainwindow_qrc} @ONLY)
 list(APPEND OSTREL_QRC_FILES ${_mainwindow_qrc})
+
+# The scripts tree holds the scripts installed beside the executable, the DNS
+# script as configured for this deployment.
+set(_linux_qrc ${CMAKE_CURRENT_BINARY_DIR}/resources/linux.qrc)
+configure_file(${OSTREL_RESOURCES_DIR}/linux.qrc.in ${_linux_qrc} @ONLY)
+list(APPEND OSTREL_QRC_FILES ${_linux_qrc})

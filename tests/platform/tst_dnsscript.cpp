@@ -2,6 +2,7 @@
 // test, with a private writable layer over /etc: the host's resolver file is
 // never touched.
 
+#include "deployment.h"
 #include "testsupport.h"
 
 #include "nstools.h"
@@ -114,8 +115,8 @@ void TestDnsScript::modes_data()
     QTest::addColumn<QString>("mode");
     QTest::addColumn<QString>("nameserver");
     QTest::newRow("dns_on") << "dns_on" << "1.1.1.1";
-    QTest::newRow("dns_securedns_on") << "dns_securedns_on" << "10.255.0.1";
-    QTest::newRow("dns_securednsstr_on") << "dns_securednsstr_on" << "10.255.0.2";
+    QTest::newRow("dns_securedns_on") << "dns_securedns_on" << Deployment::value(QStringLiteral("dns/secureResolver"));
+    QTest::newRow("dns_securednsstr_on") << "dns_securednsstr_on" << Deployment::value(QStringLiteral("dns/secureStreamingResolver"));
     QTest::newRow("unknown") << "dns_off" << "";
     QTest::newRow("empty") << "" << "";
 }
@@ -168,13 +169,13 @@ void TestDnsScript::openVpnUpAndDown()
 
     // The program then writes the resolver for the chosen mode.
     QCOMPARE(dns({ QStringLiteral("dns_securednsstr_on") }).code, 0);
-    QCOMPARE(etcFile(QStringLiteral("resolv.conf")), generatedFile(QStringLiteral("10.255.0.2")));
+    QCOMPARE(etcFile(QStringLiteral("resolv.conf")), generatedFile(Deployment::value(QStringLiteral("dns/secureStreamingResolver"))));
 
     // A restart of the tunnel calls "up" again: the saved file stays the
     // user's, not ours.
     QCOMPARE(dns(openVpnArgs, QStringLiteral("up")).code, 0);
     QCOMPARE(etcFile(QStringLiteral("resolv.conf.orig")), kUsersFile);
-    QCOMPARE(etcFile(QStringLiteral("resolv.conf")), generatedFile(QStringLiteral("10.255.0.2")));
+    QCOMPARE(etcFile(QStringLiteral("resolv.conf")), generatedFile(Deployment::value(QStringLiteral("dns/secureStreamingResolver"))));
 
     const RunResult down = dns(openVpnArgs, QStringLiteral("down"));
     QCOMPARE(down.code, 0);

@@ -3,6 +3,7 @@
 // starts itself again under unshare), with a private writable layer over
 // /etc; the host's firewall and resolver file are never touched.
 
+#include "deployment.h"
 #include "testsupport.h"
 
 #include "nstools.h"
@@ -176,9 +177,9 @@ void TestUnixSystemHelper::dnsByFilteringMode_data()
     QTest::addColumn<int>("mode");
     QTest::addColumn<QString>("nameserver");
     QTest::newRow("disabled") << int(Constants::DNSFiltering_disabled) << "1.1.1.1";
-    QTest::newRow("secure DNS") << int(Constants::DNSFiltering_secureDNS) << "10.255.0.1";
+    QTest::newRow("secure DNS") << int(Constants::DNSFiltering_secureDNS) << Deployment::value(QStringLiteral("dns/secureResolver"));
     QTest::newRow("secure DNS, local streaming") << int(Constants::DNSFiltering_secureDNS_localStreaming)
-                                                 << "10.255.0.2";
+                                                 << Deployment::value(QStringLiteral("dns/secureStreamingResolver"));
     QTest::newRow("unknown mode") << 7 << "";
 }
 
