@@ -289,3 +289,24 @@ void Downloader::releaseReply()
     m_reply->disconnect(this);
     m_reply.reset(); // deleteLater, never inside its own signal
 }
+
+bool fetchFirstUsable(const QStringList& urls, FetchPacing pacing, QStringList& errors,
+                      const std::function<bool(const QByteArray&)>& usable)
+{
+    for (int pass = 1; pass <= kFetchPasses; ++pass) {
+        const int timeout = pacing.timeoutStepMs * pass;
+        for (const QString& url : urls) {
+            const DownloadResult download = downloadByUrlInPool(QUrl(url), timeout);
+            if (!download.isSuccess()) {
+                errors.append(download.failureText());
+                continue;
+            }
+            if (usable(download.data)) {
+                errors.clear();
+                return true;
+            }
+        }
+        QThread::msleep(static_cast<unsigned long>(qMax(0, pacing.passPauseMs)));
+    }
+    return false;
+}

@@ -7,6 +7,8 @@
 #include <QString>
 #include <QUrl>
 
+#include <functional>
+
 class QNetworkAccessManager;
 
 // Outcome of one download.
@@ -38,6 +40,24 @@ DownloadResult downloadByUrl(const QUrl& url, int timeout);
 // downloadByUrl run as a job of its own on the global pool; the caller
 // blocks until it ends (bounded by `timeout`).
 DownloadResult downloadByUrlInPool(const QUrl& url, int timeout);
+
+// Fetches over a list of mirror addresses make up to four passes; pass i
+// waits i times the time-out step for each download, and the proxy-list and
+// news fetches pause after a pass that gave nothing usable.
+constexpr int kFetchPasses = 4;
+
+struct FetchPacing
+{
+    int timeoutStepMs = 5000;
+    int passPauseMs = 3000;
+};
+
+// Tries the addresses first to last, pass after pass, until `usable` accepts
+// a downloaded body. The failure text of every failed download is appended
+// to `errors`; they are cleared when a body is accepted. Returns whether one
+// was. For pool threads (it blocks).
+bool fetchFirstUsable(const QStringList& urls, FetchPacing pacing, QStringList& errors,
+                      const std::function<bool(const QByteArray&)>& usable);
 
 // Asynchronous, observable GET for long downloads on the GUI thread.
 // A Downloader serves one download and finishes it exactly once.

@@ -24,23 +24,12 @@ GetNewsResult getNews(const QStringList& urls)
 GetNewsResult getNewsPaced(const QStringList& urls, FetchPacing pacing)
 {
     GetNewsResult result;
-    for (int pass = 1; pass <= kFetchPasses; ++pass) {
-        const int timeout = pacing.timeoutStepMs * pass;
-        for (const QString& url : urls) {
-            const DownloadResult download = downloadByUrlInPool(QUrl(url), timeout);
-            if (!download.isSuccess()) {
-                result.errors.append(download.failureText());
-                continue;
-            }
-            result.news = parseNews(download.data);
-            if (!result.news.isEmpty()) {
-                result.errors.clear();
-                moveObjectsToMainThread(result.news);
-                return result;
-            }
-        }
-        QThread::msleep(static_cast<unsigned long>(qMax(0, pacing.passPauseMs)));
-    }
+    const bool found = fetchFirstUsable(urls, pacing, result.errors, [&result](const QByteArray& data) {
+        result.news = parseNews(data);
+        return !result.news.isEmpty();
+    });
+    if (found)
+        moveObjectsToMainThread(result.news);
     return result;
 }
 

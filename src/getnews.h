@@ -11,7 +11,7 @@
 struct GetNewsResult
 {
     QList<News::Ptr> news;
-    QList<QString> errors; // empty on success
+    QStringList errors; // empty on success
 };
 
 // The further news address, tried after the mirrors: the service's plain-HTTP

@@ -535,25 +535,16 @@ GetProxyLocationsResult getProxyLocations(const QStringList& urls)
 GetProxyLocationsResult getProxyLocationsPaced(const QStringList& urls, FetchPacing pacing)
 {
     GetProxyLocationsResult result;
-    for (int pass = 1; pass <= kFetchPasses; ++pass) {
-        const int timeout = pacing.timeoutStepMs * pass;
-        for (const QString& url : urls) {
-            const DownloadResult download = downloadByUrlInPool(QUrl(url), timeout);
-            if (!download.isSuccess()) {
-                result.errors.append(download.failureText());
-                continue;
-            }
-            result.locations = parseProxyLocations(download.data);
-            if (!result.locations.isEmpty()) {
-                // Only a list that gave locations replaces the cache.
-                saveProxyLocations(QString::fromLatin1(download.data));
-                result.errors.clear();
-                moveObjectsToMainThread(result.locations);
-                return result;
-            }
-        }
-        QThread::msleep(static_cast<unsigned long>(qMax(0, pacing.passPauseMs)));
-    }
+    const bool found = fetchFirstUsable(urls, pacing, result.errors, [&result](const QByteArray& data) {
+        result.locations = parseProxyLocations(data);
+        if (result.locations.isEmpty())
+            return false;
+        // Only a list that gave locations replaces the cache.
+        saveProxyLocations(QString::fromLatin1(data));
+        return true;
+    });
+    if (found)
+        moveObjectsToMainThread(result.locations);
     return result;
 }
 

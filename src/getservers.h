@@ -1,5 +1,6 @@
 #pragma once
 
+#include "downloader.h"
 #include "model/location.h"
 #include "model/news.h"
 #include "model/proxylocation.h"
@@ -20,16 +21,6 @@
 #include <mutex>
 #include <thread>
 
-// Fetches over a list of mirror addresses make up to four passes; pass i
-// waits i times the time-out step for each download, and the proxy-list and
-// news fetches pause after a pass that gave nothing usable.
-constexpr int kFetchPasses = 4;
-
-struct FetchPacing
-{
-    int timeoutStepMs = 5000;
-    int passPauseMs = 3000;
-};
 
 // What a fetch job learns from its owner: whether to give up.
 class GetLocationsContext
