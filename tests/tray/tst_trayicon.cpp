@@ -30,6 +30,7 @@ class RecordingDemands : public MTrayIcon::Demands
 {
 public:
     Connection* connection = nullptr;
+    QWidget* widget = nullptr;
     RegionModel regions;
     LocationModel locations;
     bool colored = false;
@@ -54,7 +55,7 @@ public:
     void sysIconDemands_onKillSwitchMenu() override { calls << QStringLiteral("onKillSwitchMenu"); }
     void sysIconDemands_onResume() override { calls << QStringLiteral("onResume"); }
     QWindow* sysIconDemands_window() override { return nullptr; }
-    QWidget* sysIconDemands_widget() override { return nullptr; }
+    QWidget* sysIconDemands_widget() override { return widget; }
     void sysIconDemands_activateWindow() override { calls << QStringLiteral("activateWindow"); }
     const QList<Location::Ptr> sysIconDemands_locationsForRegion(Region::Ptr region) override
     {
@@ -107,6 +108,7 @@ private slots:
 
     void menuGroupsLocationsByRegion();
     void choiceThatBringsNewListsRebuildsTheMenu();
+    void locationMenuOutlivesItsParentWidget();
     void connectedLocationIsDefaultAndTicked();
     void pictureFollowsStateAndColourChoice_data();
     void pictureFollowsStateAndColourChoice();
@@ -217,6 +219,18 @@ void TestTrayIcon::choiceThatBringsNewListsRebuildsTheMenu()
     QCOMPARE(texts(region("Europe")), QStringList({ "France", "Germany" }));
     entry(region("Europe"), QStringLiteral("France"))->trigger();
     QCOMPARE(m_demands->selected, france);
+}
+
+void TestTrayIcon::locationMenuOutlivesItsParentWidget()
+{
+    std::unique_ptr<QWidget> parent(new QWidget);
+    m_demands->widget = parent.get();
+    MTrayIcon tray(nullptr, m_demands.get(), QString(), false);
+    m_demands->widget = nullptr;
+    parent.reset();
+    tray.initConnectionsMenu();
+    QCOMPARE(tray.menu()->actions().first()->text(), QStringLiteral("&Connections"));
+    QCOMPARE(texts(tray.menu()->actions().first()->menu()).size(), 3);
 }
 
 void TestTrayIcon::connectedLocationIsDefaultAndTicked()
