@@ -8,8 +8,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMessageBox>
 #include <QScopeGuard>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <memory>
 
@@ -411,6 +413,34 @@ private slots:
         launch->setValue(true);
         QVERIFY(launch->value());
         QVERIFY(!QFileInfo::exists(home.path() + "/.config/autostart"));
+    }
+
+    void updateNoticeLinksTheChangelog()
+    {
+        ModelHolder model = makeModel();
+        QString title;
+        QString text;
+        QTimer closer;
+        // Closes the notice as soon as it is up; the notice's own loop keeps this timer running.
+        connect(&closer, &QTimer::timeout, this, [&] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                title = box->windowTitle();
+                text = box->text();
+                box->done(QMessageBox::Close);
+            }
+        });
+        closer.start(10);
+        model->updateAvailableClicked();
+        QCOMPARE(title, QStringLiteral("VPN app update"));
+        QCOMPARE(text, "A new version is available. <a href=\"" + Deployment::value("web/redirect") + "?to="
+                           + Deployment::value("web/site")
+                           + "/software-changelog\">See changelog</a><br> Download and install it from our website.");
+
+        QSignalSpy versions(model.get(), &Model::appNewVersionChanged);
+        model->setAppNewVersion("2.2.0");
+        model->setAppNewVersion("2.2.0");
+        QCOMPARE(versions.count(), 1);
+        QCOMPARE(model->property("appNewVersion").toString(), QStringLiteral("2.2.0"));
     }
 
     void workerThreadLifetime()
