@@ -1,26 +1,313 @@
+// The process entry: detaches from the terminal, reads the switches, starts
+// logging, imports older settings, runs the update step, then creates the
+// model and the QML engine, runs the event loop and shuts everything down.
+
+#include "checknewversion.h"
 #include "log.h"
+#include "model/model.h"
+#include "model/windowhelpers.h"
+#include "processentry.h"
 #include "resources.h"
 #include "settings.h"
+#include "systemhelper.h"
+#include "utils.h"
 
 #include <QApplication>
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QIcon>
+#include <QProcess>
+#include <QQmlApplicationEngine>
+#include <QQmlContext>
+#include <QQmlDebuggingEnabler>
+#include <QSocketNotifier>
+#include <QSslSocket>
+#include <QSysInfo>
+#include <QThreadPool>
+#include <QUrl>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <stdexcept>
+
+#include <csignal>
+#include <sys/socket.h>
+#include <unistd.h>
+
+static QQmlDebuggingEnabler s_qmlDebuggingEnabler;
+
+namespace {
+
+// Below this run time an exception is reported, but only with software
+// OpenGL, where a broken graphics stack shows up soon after start.
+constexpr qint64 kExceptionReportMaxSeconds = 119;
+// How long a second start waits for the running instance to answer.
+constexpr int kRunningInstanceWaitMs = 2000;
+
+// Before logging starts, the start-up lines go straight to standard output;
+// flushed at once, so a fork never duplicates them.
+void say(const QString& line, bool newLine = true)
+{
+    const QByteArray text = line.toLocal8Bit();
+    std::fwrite(text.constData(), 1, size_t(text.size()), stdout);
+    if (newLine)
+        std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+QString sidAndPid()
+{
+    return QString::number(getsid(0)) + QStringLiteral("/") + QString::number(getpid());
+}
+
+// SIGTERM and SIGINT end the event loop, so that the ordinary shut-down runs.
+int g_signalPipe[2] = { -1, -1 };
+volatile std::sig_atomic_t g_quitRequested = 0;
+
+void onQuitSignal(int)
+{
+    g_quitRequested = 1;
+    const char c = 1;
+    const ssize_t ignored = ::write(g_signalPipe[0], &c, 1);
+    (void)ignored;
+}
+
+void installQuitSignals(QApplication& app)
+{
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) != 0) {
+        qWarning().noquote() << "no quit on signals: socketpair failed";
+        return;
+    }
+    auto* notifier = new QSocketNotifier(g_signalPipe[1], QSocketNotifier::Read, &app);
+    ASSERT_CONNECT(QObject::connect(notifier, &QSocketNotifier::activated, &app, []() {
+        char c;
+        const ssize_t ignored = ::read(g_signalPipe[1], &c, 1);
+        (void)ignored;
+        qDebug().noquote() << "quit requested by a signal";
+        QCoreApplication::quit();
+    }));
+    struct sigaction action {};
+    action.sa_handler = onQuitSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
+}
+
+void reportException(const std::exception_ptr& stored)
+{
+    try {
+        std::rethrow_exception(stored);
+    } catch (const std::runtime_error& error) {
+        qWarning().noquote() << "Runtime error: " << error.what();
+    } catch (const std::exception& error) {
+        qWarning().noquote() << "Error occurred: " << error.what();
+    } catch (...) {
+        qWarning().noquote() << "Unknown failure occurred. Possible memory corruption";
+    }
+}
+
+} // namespace
 
 int main(int argc, char* argv[])
 {
     initResources();
+
+    // 1. Banner.
+    say(QStringLiteral("ostrel started ..."));
+    say(QStringLiteral("getpid: ") + QString::number(getpid()));
+    say(QStringLiteral("getsid: ") + QString::number(getsid(0)));
+    say(QStringLiteral("productType: ") + QSysInfo::productType());
+
+    // 2. Started from a terminal: the shell gets its prompt back and the
+    // client goes on in a session of its own.
+    QString forkInfo;
+    if (isatty(STDIN_FILENO) && !Settings::isOpensuse()) {
+        say(QStringLiteral("FORK..."));
+        forkInfo = QStringLiteral("FORK:") + QString::number(getpid());
+        const pid_t pid = fork();
+        if (pid > 0) {
+            say(QStringLiteral("FORK success! ") + sidAndPid());
+            say(QStringLiteral("parent process COMPLITED after fork!"));
+            return 0;
+        }
+        if (pid == 0) {
+            say(QStringLiteral("child process... "), false);
+            forkInfo += QStringLiteral("is child process:") + QString::number(getpid());
+            say(QStringLiteral("befor setsid ") + sidAndPid());
+            forkInfo += QStringLiteral("befor setsid:") + QString::number(getsid(0));
+            setsid();
+            say(QStringLiteral("after setsid ") + sidAndPid());
+            forkInfo += QStringLiteral("after setsid:") + QString::number(getsid(0));
+        } else {
+            // No child: this process carries on attached to the terminal.
+            say(QStringLiteral("FORK failed: ") + QString::fromLocal8Bit(std::strerror(errno)));
+            forkInfo += QStringLiteral("fork failed");
+        }
+    } else {
+        forkInfo = QStringLiteral("no isatty(...)");
+    }
+
+    // 3. Switches.
+    const bool haveX = haveXArg(argc, argv, 'X');
+    const bool haveD = haveXArg(argc, argv, 'D');
+
+    // 4. The side file beside the program path as given. It lives until
+    // after the application object.
+    const QSharedPointer<Settings> sideSettings = findSettingInDir(QString::fromLocal8Bit(argv[0]));
+
+    // The application name fixes the settings file; whether that file held
+    // anything before this start decides the import of older settings.
+    QCoreApplication::setApplicationName(QStringLiteral("ostrel"));
+    const bool firstStart = settings().isEmpty();
+
+    // 5. OpenGL back end, chosen before the application object exists.
+    const bool useSoftwareOpenGL = chooseSoftwareOpenGL(
+        haveX, sideSettings.data(),
+        settings().valueReadOnly(QString::fromLatin1(kUseSoftwareOpenGLKey), false).toBool());
+    if (useSoftwareOpenGL)
+        QCoreApplication::setAttribute(Qt::AA_UseSoftwareOpenGL);
+
+    // 6. Application object.
     QApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("ostrel"));
     QCoreApplication::setApplicationVersion(QStringLiteral(OSTREL_VERSION_STR));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/MainWindow/Images/ostrel.ico")));
+    QThreadPool::globalInstance()->setMaxThreadCount(16);
+    installQuitSignals(app);
 
+    // 7. Logging.
     ALog::init(Settings::logFullFileName());
     if (Settings::fullLog())
         ALog::installMessageHandler();
+    ALog::Clear();
     ALog::startLogging();
+
+    // 8. Diagnostic block.
+    qDebug().noquote() << QDateTime::currentDateTime().toString(QStringLiteral("yyyy.MM.dd hh:mm:ss"));
+    qDebug().noquote() << "systemEnvironment: " << QProcess::systemEnvironment();
+    Settings::logAllValues();
+    qDebug().noquote() << "getpid: " << getpid();
+    qDebug().noquote() << "getsid: " << getsid(0);
+    qDebug().noquote() << "forkInfo: " << forkInfo;
+    qDebug().noquote() << "productType: " << QSysInfo::productType();
+
+    // 9. Settings clean-up.
     Settings::removeLockFile();
     Settings::init();
-    qDebug().noquote() << "ostrel" << OSTREL_VERSION_STR << "started";
-    Settings::logAllValues();
 
-    settings().sync();
+    // 10. Settings of an older installation, on a first start only.
+    if (firstStart)
+        importOlderSettings(QCoreApplication::applicationDirPath());
+
+    // 11. The rest of the diagnostic block.
+    qDebug().noquote() << "qVersion: " << qVersion();
+    qDebug().noquote() << "ostrel version: " << OSTREL_VERSION_STR;
+    qDebug().noquote() << "app start from: " << QCoreApplication::applicationFilePath();
+    qDebug().noquote() << "app params: " << QCoreApplication::arguments();
+    qDebug().noquote() << "config file path: " << Settings::fullFileName();
+    qDebug().noquote() << "log file path: " << ALog::filePath();
+    qDebug().noquote() << "ssl library build version: " << QSslSocket::sslLibraryBuildVersionString();
+    qDebug().noquote() << "ssl library run-time version: " << QSslSocket::sslLibraryVersionString();
+    qDebug().noquote() << "useSoftwareOpenGL: " << useSoftwareOpenGL;
+    qDebug().noquote() << "haveDArg: " << haveD;
+
+    // 12.
+    qWarning().noquote() << "Warning: LOCK_ELEVATING ON";
+    qWarning().noquote() << "Warning: LOCK_APP_UNIQUE_CONTROL ON";
+    qWarning().noquote() << "Warning: NOT_CLOSE_APP_AT_INITIALIZE ON";
+
+    // 13, 14. Platform layer, then the update step.
+    SystemHelper::instance();
+    if (UpdateManager::executeOnStart(app) == UpdateManager::erClose) {
+        qWarning().noquote() << "UpdateManager::erClose";
+        SystemHelper::release();
+        return 0;
+    }
+
+    // One client per desktop: a running instance brings its window up and
+    // this start ends.
+    if (activateRunningInstance(kRunningInstanceWaitMs)) {
+        qWarning().noquote() << "another instance is running: its window was brought to the front";
+        SystemHelper::release();
+        return 0;
+    }
+
+    // 15.
+    SystemHelper::instance().printRouteTable();
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    // 16 - 19. Model and engine; whatever escapes them is reported at the
+    // end, and the shut-down still runs.
+    QElapsedTimer runTime;
+    runTime.start();
+    int result = 0;
+    std::exception_ptr stored;
+    Model* model = nullptr;
+    QQmlApplicationEngine* engine = nullptr;
+    try {
+        model = new Model(nullptr);
+        bool stopped = false;
+        try {
+            engine = new QQmlApplicationEngine();
+            model->setQmlApplicationEngine(engine);
+            model->setIsDebugLoadTest(haveD);
+
+            if (!model->start()) {
+                qWarning().noquote() << "Model not started.";
+                model->stop();
+                delete engine;
+                delete model;
+                SystemHelper::release();
+                return 0;
+            }
+
+            QQmlEngine::setObjectOwnership(model, QQmlEngine::CppOwnership);
+            engine->rootContext()->setContextProperty(QStringLiteral("viewmodel"), model);
+            const QUrl mainQml(QStringLiteral("qrc:/qml/main.qml"));
+            engine->load(mainQml);
+            if (engine->rootObjects().isEmpty())
+                qCritical().noquote() << Q_FUNC_INFO << "window not loaded: " << mainQml.toString();
+            model->installEventsFilters();
+
+            // A signal that came while starting up is not lost.
+            if (!g_quitRequested)
+                result = app.exec();
+
+            model->removeEventsFilters();
+            stopped = true;
+            model->stop();
+        } catch (...) {
+            qDebug().noquote() << Q_FUNC_INFO << "exception";
+            stored = std::current_exception();
+            if (!stopped) {
+                try {
+                    model->removeEventsFilters();
+                    model->stop();
+                } catch (...) {
+                }
+            }
+        }
+        delete engine;
+        engine = nullptr;
+        delete model;
+        model = nullptr;
+    } catch (...) {
+        qDebug().noquote() << Q_FUNC_INFO << "exception 2";
+        stored = std::current_exception();
+        delete engine;
+        engine = nullptr;
+    }
+
+    const qint64 seconds = runTime.elapsed() / 1000;
+    qInfo().noquote() << "seconds: " << seconds;
+    if (stored && useSoftwareOpenGL && seconds <= kExceptionReportMaxSeconds)
+        reportException(stored);
+    SystemHelper::release();
+    qDebug().noquote() << Q_FUNC_INFO << "app finished";
+    qDebug().noquote() << Q_FUNC_INFO << "app.exec result: " << result;
     ALog::stopLogging();
-    return 0;
+    return result;
 }

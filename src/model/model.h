@@ -328,6 +328,9 @@ public:
     // Window.
     QWindow* mainWindow();
     QWidget* mainWidget();
+    // Starts the single-instance server (the last of the start-up checks);
+    // false when it could not listen.
+    bool startIpcServer();
 
     // Autostart link.
     bool launchOnSystemStartApply(bool launchAtStartup);

@@ -1,9 +1,126 @@
-// Window, display, single-instance server, QML helpers, web links and tray demands: behaviour filled in separately.
+// Window, display, single-instance server, QML helpers, web links and tray demands.
 #include "model/model.h"
 
-#include <QDebug>
+#include "checknewversion.h"
+#include "getservers.h"
+#include "log.h"
+#include "model/windowhelpers.h"
+#include "settings.h"
+#include "systemhelper.h"
+#include "utils.h"
 
-void bringRunningApplicationToFront() {}
+#include <QApplication>
+#include <QDataStream>
+#include <QDebug>
+#include <QDesktopServices>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileDialog>
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QScreen>
+#include <QTimer>
+#include <QUrl>
+#include <QWindow>
+
+#include <cmath>
+#include <string>
+
+namespace {
+
+constexpr qint64 kLogTextLimit = 204800;
+constexpr int kSceneCheckDelayMs = 1000;
+// How long a second start waits to reach the running instance.
+constexpr int kBringToFrontWaitMs = 3000;
+const char kIpcAnswer[] = "I'm hear";
+
+bool dpiUsable(qreal dpi)
+{
+    return !std::isnan(dpi) && dpi >= 5 && dpi <= 10000;
+}
+
+// Ok / Cancel question without parent under the program's title; true unless
+// Cancel was chosen.
+bool confirm(const QString& text)
+{
+    QMessageBox box(QMessageBox::Question, QString::fromLatin1(message_title), text,
+                    QMessageBox::Ok | QMessageBox::Cancel, nullptr);
+    return box.exec() != QMessageBox::Cancel;
+}
+
+void openWebPage(const QString& address)
+{
+    QDesktopServices::openUrl(QUrl(address, QUrl::TolerantMode));
+}
+
+} // namespace
+
+double displayScaleFactor(qreal logicalDpi, qreal physicalDpi)
+{
+    const qreal logical = dpiUsable(logicalDpi) ? logicalDpi : 96;
+    const qreal physical = dpiUsable(physicalDpi) ? physicalDpi : logical;
+    return physical / logical;
+}
+
+QString elapsedTimeText(qint64 seconds)
+{
+    if (seconds <= 59)
+        return QStringLiteral("%1s").arg(seconds);
+    const qint64 minutes = seconds / 60;
+    if (minutes <= 59)
+        return QStringLiteral("%1m:%2s").arg(minutes).arg(seconds % 60);
+    const qint64 hours = minutes / 60;
+    if (hours <= 23)
+        return QStringLiteral("%1h:%2m").arg(hours).arg(minutes % 60);
+    return QStringLiteral("%1d:%2h").arg(hours / 24).arg(hours % 24);
+}
+
+QByteArray ipcAnswerFrame()
+{
+    QByteArray block;
+    QDataStream out(&block, QIODevice::WriteOnly);
+    out.setVersion(QDataStream::Qt_4_0);
+    out << quint16(0);
+    out << QString::fromLatin1(kIpcAnswer);
+    out.device()->seek(0);
+    out << quint16(block.size() - int(sizeof(quint16)));
+    return block;
+}
+
+bool activateRunningInstance(int timeoutMs)
+{
+    QLocalSocket socket;
+    socket.connectToServer(QString::fromLatin1(IPC_SERVER_NAME), QIODevice::ReadWrite);
+    if (!socket.waitForConnected(timeoutMs))
+        return false;
+    // The connection itself is the request; the answer tells that the peer
+    // is one of ours.
+    QDataStream in(&socket);
+    in.setVersion(QDataStream::Qt_4_0);
+    QElapsedTimer clock;
+    clock.start();
+    quint16 blockSize = 0;
+    while (true) {
+        if (blockSize == 0 && socket.bytesAvailable() >= qint64(sizeof(quint16)))
+            in >> blockSize;
+        if (blockSize != 0 && socket.bytesAvailable() >= blockSize) {
+            QString text;
+            in >> text;
+            socket.abort();
+            return text == QLatin1String(kIpcAnswer);
+        }
+        const qint64 left = timeoutMs - clock.elapsed();
+        if (left <= 0 || !socket.waitForReadyRead(int(left))) {
+            socket.abort();
+            return false;
+        }
+    }
+}
+
+void bringRunningApplicationToFront()
+{
+    activateRunningInstance(kBringToFrontWaitMs);
+}
 
 // ----------------------------------------------------------------- plain property setters
 
@@ -185,21 +302,187 @@ void Model::resetChangingLocationFlag()
     setChangingLocationFlag(false);
 }
 
-// ----------------------------------------------------------------- placeholders
+// ----------------------------------------------------------------- window
 
-QWindow* Model::mainWindow() { return nullptr; }
-QWidget* Model::mainWidget() { return nullptr; }
-void Model::activateMainWindow() {}
-void Model::minimizeMainWindow() {}
-void Model::hideMainWindow() {}
-void Model::minimizeClicked() {}
-void Model::onMainWindowMinimized() {}
-bool Model::onMainWindowClosing() { return false; }
-bool Model::beforClosing() { return false; }
-void Model::onClose() {}
-void Model::sceneCompleted() {}
-void Model::installEventsFilters() {}
-void Model::removeEventsFilters() {}
+QWindow* Model::mainWindow()
+{
+    try {
+        const QWindowList topLevel = QGuiApplication::topLevelWindows();
+        for (QWindow* window : topLevel) {
+            if (window->objectName() == QLatin1String("mainWindow"))
+                return window;
+        }
+        if (!topLevel.isEmpty())
+            return topLevel.first();
+        const QWindowList all = QGuiApplication::allWindows();
+        if (!all.isEmpty())
+            return all.first();
+    }
+    ALOG_CATCHALL("Model::mainWindow")
+    return nullptr;
+}
+
+QWidget* Model::mainWidget()
+{
+    const QWidgetList widgets = QApplication::allWidgets();
+    return widgets.isEmpty() ? nullptr : widgets.first();
+}
+
+void Model::activateMainWindow()
+{
+    try {
+        qInfo().noquote() << Q_FUNC_INFO;
+        if (QWindow* window = mainWindow()) {
+            qInfo().noquote() << "Current visibility:" << window->visibility();
+            window->show();
+            window->raise();
+            window->requestActivate();
+            window->requestUpdate();
+            qInfo().noquote() << "Current visibility:" << window->visibility();
+        } else {
+            qWarning().noquote() << "mainWindow() == null";
+        }
+
+        const auto listWindows = [](const QWindowList& windows) {
+            for (QWindow* window : windows) {
+                qInfo().noquote() << "window: " << window << window->metaObject()->className() << " / "
+                                  << window->objectName();
+            }
+        };
+        qInfo().noquote() << "====================ALL APP Windows===============";
+        listWindows(QGuiApplication::allWindows());
+        qInfo().noquote() << "====================TOP LEVEL APP WINDOWS===============";
+        listWindows(QGuiApplication::topLevelWindows());
+    }
+    ALOG_CATCHALL("Model::activateMainWindow")
+}
+
+void Model::minimizeMainWindow()
+{
+    try {
+        qInfo().noquote() << Q_FUNC_INFO;
+        QWindow* window = mainWindow();
+        if (!window) {
+            qDebug().noquote() << "window == null";
+            return;
+        }
+        qInfo().noquote() << "Current visibility:" << window->visibility();
+        if (window->visibility() != QWindow::Minimized)
+            window->showMinimized();
+    }
+    ALOG_CATCHALL("Model::minimizeMainWindow")
+}
+
+void Model::hideMainWindow()
+{
+    try {
+        qDebug().noquote() << "hide main window";
+        QWindow* window = mainWindow();
+        if (!window) {
+            qDebug().noquote() << "window == null";
+            return;
+        }
+        qInfo().noquote() << "Current visibility:" << window->visibility();
+        window->hide();
+        window->setVisibility(QWindow::Hidden);
+        qInfo().noquote() << "Current visibility:" << window->visibility();
+    }
+    ALOG_CATCHALL("Model::hideMainWindow")
+}
+
+void Model::minimizeClicked()
+{
+    try {
+        minimizeMainWindow();
+    }
+    ALOG_CATCHALL("Model::minimizeClicked")
+}
+
+void Model::onMainWindowMinimized()
+{
+    qDebug().noquote() << "main window minimized";
+}
+
+bool Model::onMainWindowClosing()
+{
+    try {
+        qDebug().noquote() << Q_FUNC_INFO << "begin";
+        QWindow* window = mainWindow();
+        const bool hidden = window
+            && (window->visibility() == QWindow::Minimized || window->visibility() == QWindow::Hidden);
+        if (!hidden && m_optionMinimizeOnClose->value()) {
+            QTimer::singleShot(0, this, &Model::minimizeClicked);
+            return false;
+        }
+        if (!beforClosing())
+            return false;
+        QApplication::quit();
+        qDebug().noquote() << Q_FUNC_INFO << "end";
+    }
+    ALOG_CATCHALL("Model::onMainWindowClosing")
+    return true;
+}
+
+bool Model::beforClosing()
+{
+    try {
+        QGuiApplication::setQuitOnLastWindowClosed(true);
+        const Constants::ConnectState state = connectionState();
+        if (state == Constants::ConnectState_Connected || state == Constants::ConnectState_Connecting) {
+            activateMainWindow();
+            if (!confirm(tr("Closing will disconnect your VPN")))
+                return false;
+        } else if (state == Constants::ConnectState_Disconnected
+                   && SystemHelper::instance().isDefaultRouteRemoved(false)) {
+            if (!confirm(tr("Kill switch will be disabled on exit")))
+                return false;
+        }
+        updateExternalIp(true);
+        doDisconnect(true);
+        emit beforeAppClose();
+        return true;
+    }
+    ALOG_CATCHALL("Model::beforClosing")
+    return false;
+}
+
+void Model::onClose()
+{
+    try {
+        qDebug().noquote() << "MainViewWindow::onClose";
+        if (confirm(tr("Closing will disconnect your VPN")))
+            QApplication::quit();
+    }
+    ALOG_CATCHALL("Model::onClose")
+}
+
+void Model::sceneCompleted()
+{
+    qDebug().noquote() << Q_FUNC_INFO;
+    QTimer::singleShot(kSceneCheckDelayMs, this, &Model::checkVpnInstalled);
+}
+
+void Model::installEventsFilters()
+{
+    try {
+        if (QWindow* window = mainWindow())
+            window->installEventFilter(this);
+        if (QCoreApplication* app = QCoreApplication::instance())
+            app->installNativeEventFilter(this);
+    }
+    ALOG_CATCHALL("Model::installEventsFilters")
+}
+
+void Model::removeEventsFilters()
+{
+    try {
+        if (QWindow* window = mainWindow())
+            window->removeEventFilter(this);
+        if (QCoreApplication* app = QCoreApplication::instance())
+            app->removeNativeEventFilter(this);
+    }
+    ALOG_CATCHALL("Model::removeEventsFilters")
+}
 
 bool Model::eventFilter(QObject* watched, QEvent* event)
 {
@@ -216,96 +499,484 @@ bool Model::nativeEventFilter(const QByteArray& eventType, void* message, long* 
     return false;
 }
 
-void Model::recalcDisplay() {}
-void Model::onGeometryChanged(const QRect& geometry) { Q_UNUSED(geometry) }
-void Model::onAvailableGeometryChanged(const QRect& geometry) { Q_UNUSED(geometry) }
-void Model::onDevicePixelRatioChanged(qreal dpi) { Q_UNUSED(dpi) }
-void Model::onPhysicalSizeChanged(const QSizeF& size) { Q_UNUSED(size) }
-void Model::onPhysicalDotsPerInchChanged(qreal dpi) { Q_UNUSED(dpi) }
-void Model::onLogicalDotsPerInchChanged(qreal dpi) { Q_UNUSED(dpi) }
-void Model::onVirtualGeometryChanged(const QRect& rect) { Q_UNUSED(rect) }
-void Model::onRefreshRateChanged(qreal refreshRate) { Q_UNUSED(refreshRate) }
-void Model::ipcServerNewConnection() {}
-void Model::ipcConnectionTest() {}
-void Model::ipcClientRead() {}
-void Model::ipcClientError(QLocalSocket::LocalSocketError socketError) { Q_UNUSED(socketError) }
+// ----------------------------------------------------------------- display
+
+void Model::recalcDisplay()
+{
+    try {
+        QScreen* screen = QGuiApplication::primaryScreen();
+        qreal logical = std::nan("");
+        qreal physical = std::nan("");
+        if (screen) {
+            qInfo().noquote() << "geometry: " << screen->geometry();
+            qInfo().noquote() << "availableGeometry: " << screen->availableGeometry();
+            qInfo().noquote() << "physicalDotsPerInch: " << screen->physicalDotsPerInch();
+            qInfo().noquote() << "physicalSize: " << screen->physicalSize();
+            qInfo().noquote() << "logicalDotsPerInch: " << screen->logicalDotsPerInch();
+            qInfo().noquote() << "virtualGeometry: " << screen->virtualGeometry();
+            qInfo().noquote() << "refreshRate: " << screen->refreshRate();
+            qInfo().noquote() << "devicePixelRatio: " << screen->devicePixelRatio();
+            logical = screen->logicalDotsPerInch();
+            physical = screen->physicalDotsPerInch();
+        }
+        const qreal logicalResult = dpiUsable(logical) ? logical : 96;
+        const qreal physicalResult = dpiUsable(physical) ? physical : logicalResult;
+        qInfo().noquote() << "logicalDotsPerInch result: " << logicalResult;
+        qInfo().noquote() << "physicalDotsPerInch result: " << physicalResult;
+        const double k = displayScaleFactor(logical, physical);
+        qInfo().noquote() << "kDpi: " << k;
+        setKDpi(k);
+    }
+    ALOG_CATCHALL("Model::recalcDisplay")
+}
+
+void Model::onGeometryChanged(const QRect& geometry)
+{
+    qDebug().noquote() << Q_FUNC_INFO << geometry;
+}
+
+void Model::onAvailableGeometryChanged(const QRect& geometry)
+{
+    qDebug().noquote() << Q_FUNC_INFO << geometry;
+}
+
+void Model::onDevicePixelRatioChanged(qreal dpi)
+{
+    qDebug().noquote() << Q_FUNC_INFO << dpi;
+}
+
+void Model::onPhysicalSizeChanged(const QSizeF& size)
+{
+    qDebug().noquote() << Q_FUNC_INFO << size;
+}
+
+void Model::onPhysicalDotsPerInchChanged(qreal dpi)
+{
+    try {
+        qDebug().noquote() << Q_FUNC_INFO << dpi;
+        recalcDisplay();
+    }
+    ALOG_CATCHALL("Model::onPhysicalDotsPerInchChanged")
+}
+
+void Model::onLogicalDotsPerInchChanged(qreal dpi)
+{
+    try {
+        qDebug().noquote() << Q_FUNC_INFO << dpi;
+        recalcDisplay();
+    }
+    ALOG_CATCHALL("Model::onLogicalDotsPerInchChanged")
+}
+
+void Model::onVirtualGeometryChanged(const QRect& rect)
+{
+    qDebug().noquote() << Q_FUNC_INFO << rect;
+}
+
+void Model::onRefreshRateChanged(qreal refreshRate)
+{
+    qDebug().noquote() << Q_FUNC_INFO << refreshRate;
+}
+
+// ----------------------------------------------------------------- single-instance server
+
+bool Model::startIpcServer()
+{
+    try {
+        if (m_ipcServer.isListening())
+            return true;
+        const QString name = QString::fromLatin1(IPC_SERVER_NAME);
+        qDebug().noquote() << Q_FUNC_INFO << "socketOptions: " << m_ipcServer.socketOptions();
+        m_ipcServer.setSocketOptions(QLocalServer::WorldAccessOption);
+        qDebug().noquote() << Q_FUNC_INFO << "socketOptions: " << m_ipcServer.socketOptions();
+        if (!m_ipcServer.listen(name)) {
+            // A socket file left by an instance that ended without closing
+            // it keeps the name taken; nobody answers on it then.
+            if (m_ipcServer.serverError() == QAbstractSocket::AddressInUseError && !activateRunningInstance(1000)) {
+                qDebug().noquote() << Q_FUNC_INFO << "removing a stale socket of " << name;
+                QLocalServer::removeServer(name);
+                m_ipcServer.listen(name);
+            }
+        }
+        if (!m_ipcServer.isListening()) {
+            qCritical().noquote() << name << "not started" << m_ipcServer.errorString();
+            return false;
+        }
+        if (!connect(&m_ipcServer, &QLocalServer::newConnection, this, &Model::ipcServerNewConnection))
+            qCritical().noquote() << "can't take signal ipcServer.newConnection()";
+        return true;
+    }
+    ALOG_CATCHALL("Model::startIpcServer")
+    return false;
+}
+
+void Model::ipcServerNewConnection()
+{
+    try {
+        qDebug().noquote() << Q_FUNC_INFO;
+        activateMainWindow();
+        const QByteArray frame = ipcAnswerFrame();
+        // Every waiting client gets its answer, not only the first.
+        while (QLocalSocket* client = m_ipcServer.nextPendingConnection()) {
+            if (!connect(client, &QLocalSocket::disconnected, client, &QObject::deleteLater))
+                qWarning().noquote() << "not connected to signal";
+            client->write(frame);
+            client->flush();
+            client->disconnectFromServer();
+        }
+    }
+    ALOG_CATCHALL("Model::ipcServerNewConnection")
+}
+
+void Model::ipcConnectionTest()
+{
+    try {
+        m_ipcSocketBlockSize = 0;
+        m_ipcSocket.abort();
+        m_ipcSocket.connectToServer(QString::fromLatin1(IPC_SERVER_NAME), QIODevice::ReadWrite);
+        // The debug page may run the test any number of times: one
+        // connection of each kind.
+        disconnect(&m_ipcSocket, nullptr, this, nullptr);
+        ASSERT_CONNECT(connect(&m_ipcSocket, &QLocalSocket::readyRead, this, &Model::ipcClientRead));
+        ASSERT_CONNECT(connect(&m_ipcSocket, &QLocalSocket::errorOccurred, this, &Model::ipcClientError));
+    }
+    ALOG_CATCHALL("Model::ipcConnectionTest")
+}
+
+void Model::ipcClientRead()
+{
+    try {
+        QDataStream in(&m_ipcSocket);
+        in.setVersion(QDataStream::Qt_4_0);
+        if (m_ipcSocketBlockSize == 0) {
+            if (m_ipcSocket.bytesAvailable() < qint64(sizeof(quint16)))
+                return;
+            in >> m_ipcSocketBlockSize;
+        }
+        if (in.atEnd())
+            return;
+        QString text;
+        in >> text;
+        qDebug().noquote() << Q_FUNC_INFO << text;
+    }
+    ALOG_CATCHALL("Model::ipcClientRead")
+}
+
+void Model::ipcClientError(QLocalSocket::LocalSocketError socketError)
+{
+    qCritical().noquote() << Q_FUNC_INFO << socketError;
+}
+
+// ----------------------------------------------------------------- QML helpers
 
 QString Model::newsDateString(const QDate& date)
 {
-    Q_UNUSED(date)
-    return QString();
+    return date.toString(QStringLiteral("dd MMMM yyyy"));
 }
 
-void Model::linkAktivated(const QString& url) { Q_UNUSED(url) }
+void Model::linkAktivated(const QString& url)
+{
+    qDebug().noquote() << Q_FUNC_INFO << url;
+    SystemHelper::instance().openLink(url);
+}
 
 QString Model::makeTextLink(const QString& url, const QString& text, const QString& color)
 {
     Q_UNUSED(url)
-    Q_UNUSED(text)
-    Q_UNUSED(color)
-    return QString();
+    return QStringLiteral("<font color=\"") + color + QStringLiteral("\">") + text + QStringLiteral("</font>");
 }
 
 QString Model::checkUserName(QString value)
 {
-    Q_UNUSED(value)
+    if (value != value.trimmed())
+        return tr("Username string include an empty character either in the beginning or at the end.");
     return QString();
 }
 
 QString Model::checkUserPassword(QString value)
 {
-    Q_UNUSED(value)
+    if (value != value.trimmed())
+        return tr("Password string include an empty character either in the beginning or at the end.");
     return QString();
 }
 
-QString Model::getWindowsTroubleshootHelpText() { return QString(); }
-QString Model::getLogText() { return QString(); }
-void Model::saveLog() {}
+QString Model::getWindowsTroubleshootHelpText()
+{
+    QFile file(QStringLiteral(":/win/troubleshootHelpText.html"));
+    if (!file.open(QIODevice::ReadOnly)) {
+        const QString text = QStringLiteral("could not open file for read");
+        qDebug().noquote() << Q_FUNC_INFO << text;
+        return text;
+    }
+    return QString::fromLatin1(file.readAll());
+}
+
+QString Model::getLogText()
+{
+    try {
+        QFile file(ALog::filePath());
+        if (!file.open(QIODevice::ReadOnly))
+            return QString();
+        const qint64 size = file.size();
+        const bool skipped = size > kLogTextLimit;
+        if (skipped)
+            file.seek(size - kLogTextLimit);
+        QString text = QString::fromLatin1(file.read(kLogTextLimit));
+        if (skipped)
+            text.prepend(QStringLiteral("Skip %1  Kb\n\n").arg((size - kLogTextLimit) / 1024));
+        return text;
+    }
+    ALOG_CATCHALL("Model::getLogText")
+    return QString();
+}
+
+void Model::saveLog()
+{
+    try {
+        const QString target = QFileDialog::getSaveFileName(nullptr, tr("Save Log"), QStringLiteral("connection_log.txt"),
+                                                            tr("Text files (*.txt)"));
+        QFile log(ALog::filePath());
+        if (!log.open(QIODevice::ReadOnly))
+            return;
+        log.close();
+        // The dialog has already asked before an existing file is replaced;
+        // QFile::copy itself never overwrites.
+        if (!target.isEmpty() && QFile::exists(target) && target != log.fileName())
+            QFile::remove(target);
+        if (target.isEmpty() || !log.copy(target))
+            qWarning().noquote() << "log file not saved" << target;
+    }
+    ALOG_CATCHALL("Model::saveLog")
+}
 
 QString Model::getElapsedTimeString(const QDateTime& dt)
 {
-    Q_UNUSED(dt)
-    return QString();
+    return elapsedTimeText(dt.secsTo(QDateTime::currentDateTime()));
 }
 
-void Model::showLog() {}
-void Model::resetPassword() {}
-void Model::iPLeakCheck() {}
-void Model::restoreDNSNic(bool updateExternalInfo) { Q_UNUSED(updateExternalInfo) }
-void Model::onNewVersion() {}
-void Model::onNewVersionDownloaded(QString fileName) { Q_UNUSED(fileName) }
-void Model::crash1() {}
-void Model::exception() {}
-void Model::onNeedVPN(QString str) { Q_UNUSED(str) }
-void Model::onClientArea(QString str) { Q_UNUSED(str) }
-void Model::onWhatProtocolToUse(QString str) { Q_UNUSED(str) }
-void Model::onNodesStatus(QString str) { Q_UNUSED(str) }
-void Model::onSupport(QString str) { Q_UNUSED(str) }
-void Model::onLegal(QString str) { Q_UNUSED(str) }
-void Model::onRoadmap(QString str) { Q_UNUSED(str) }
-void Model::onProtocol(QString str) { Q_UNUSED(str) }
+void Model::showLog()
+{
+    try {
+        // Lengths only: the values never reach the log.
+        const QString storedName = Settings::username().trimmed();
+        const QString storedPassword = Settings::password().trimmed();
+        qDebug().noquote() << "config u/p length: "
+                           << QString::number(storedName.length()) + QStringLiteral(" / ")
+                                  + QString::number(storedPassword.length());
+        const QString currentName = m_username.trimmed();
+        const QString currentPassword = m_userpassword.trimmed();
+        if (storedName != m_username || storedPassword != m_userpassword) {
+            qDebug().noquote() << "current u/p length: "
+                               << QString::number(currentName.length()) + QStringLiteral(" / ")
+                                      + QString::number(currentPassword.length());
+        }
+        emit qmlShowLog();
+    }
+    ALOG_CATCHALL("Model::showLog")
+}
+
+void Model::resetPassword()
+{
+    linkAktivated(URL_RESETPASSWORD);
+}
+
+void Model::iPLeakCheck()
+{
+    linkAktivated(URL_IPLEACKCHECK);
+}
+
+void Model::restoreDNSNic(bool updateExternalInfo)
+{
+    try {
+        SystemHelper::instance().restoreDnsNic();
+        if (updateExternalInfo) {
+            updateExternalIp(false);
+            updateNews();
+            getLocations().updateLocations();
+            updateV2RayLocations();
+        }
+    }
+    ALOG_CATCHALL("Model::restoreDNSNic")
+}
+
+void Model::onNewVersion()
+{
+    try {
+        qInfo().noquote() << "M14";
+        setAppNewVersion(getUpdateManager().newVersion());
+        updateAvailableClicked();
+        qInfo().noquote() << "M14-1";
+    }
+    ALOG_CATCHALL("Model::onNewVersion")
+}
+
+void Model::onNewVersionDownloaded(QString fileName)
+{
+    try {
+        qInfo().noquote() << "M16";
+        UpdateManager::beginUpdateFromFile(fileName);
+        qInfo().noquote() << "M17";
+    }
+    ALOG_CATCHALL("Model::onNewVersionDownloaded")
+}
+
+void Model::crash1()
+{
+    // No crash reporter is built in, so there is nothing to try out.
+    qDebug().noquote() << "Can't crash on purpose. App build without crash handling.";
+}
+
+void Model::exception()
+{
+    try {
+        throw std::string("Model::exception");
+    }
+    ALOG_CATCHALL("Model::exception")
+}
+
+void Model::onNeedVPN(QString str)
+{
+    Q_UNUSED(str)
+    openWebPage(URL_NEED_VPN);
+}
+
+void Model::onClientArea(QString str)
+{
+    Q_UNUSED(str)
+    openWebPage(URL_CLIENT_AREA);
+}
+
+void Model::onWhatProtocolToUse(QString str)
+{
+    Q_UNUSED(str)
+    openWebPage(URL_PROTOCOL);
+}
+
+void Model::onNodesStatus(QString str)
+{
+    Q_UNUSED(str)
+    openWebPage(URL_STATUS);
+}
+
+void Model::onSupport(QString str)
+{
+    Q_UNUSED(str)
+    openWebPage(URL_SUPPORT);
+}
+
+void Model::onLegal(QString str)
+{
+    Q_UNUSED(str)
+    openWebPage(URL_LEGAL);
+}
+
+void Model::onRoadmap(QString str)
+{
+    Q_UNUSED(str)
+    openWebPage(URL_ROADMAP);
+}
+
+void Model::onProtocol(QString str)
+{
+    Q_UNUSED(str)
+    openWebPage(URL_PROTOCOL_USE);
+}
 
 // ----------------------------------------------------------------- tray demands
 
-Connection* Model::sysIconDemands_connection() { return connection(); }
-QString Model::sysIconDemands_title() { return QString::fromLatin1(message_title); }
-const LocationModel* Model::sysIconDemands_validLocations() { return &m_validLocations; }
-const RegionModel* Model::sysIconDemands_regions() { return &m_regions; }
-void Model::sysIconDemands_onLocationSelected(Location::Ptr location) { Q_UNUSED(location) }
-void Model::sysIconDemands_onOpen() {}
-void Model::sysIconDemands_onClose() {}
-void Model::sysIconDemands_onDisconnect() {}
-void Model::sysIconDemands_onRestoreGw() {}
-void Model::sysIconDemands_onKillSwitchMenu() {}
-void Model::sysIconDemands_onResume() {}
-QWindow* Model::sysIconDemands_window() { return nullptr; }
-QWidget* Model::sysIconDemands_widget() { return nullptr; }
-void Model::sysIconDemands_activateWindow() {}
+Connection* Model::sysIconDemands_connection()
+{
+    return connection();
+}
+
+QString Model::sysIconDemands_title()
+{
+    return QString::fromLatin1(message_title);
+}
+
+const LocationModel* Model::sysIconDemands_validLocations()
+{
+    return validLocations();
+}
+
+const RegionModel* Model::sysIconDemands_regions()
+{
+    return regions();
+}
+
+void Model::sysIconDemands_onLocationSelected(Location::Ptr location)
+{
+    selectLocationWithConnect(location);
+}
+
+void Model::sysIconDemands_onOpen()
+{
+    activateMainWindow();
+}
+
+void Model::sysIconDemands_onClose()
+{
+    if (m_trayIcon)
+        m_trayIcon->hide();
+    if (beforClosing())
+        QApplication::quit();
+}
+
+void Model::sysIconDemands_onDisconnect()
+{
+    vpnConnectDisconnect();
+}
+
+void Model::sysIconDemands_onRestoreGw()
+{
+    restoreGw();
+}
+
+void Model::sysIconDemands_onKillSwitchMenu()
+{
+    try {
+        SystemHelper& system = SystemHelper::instance();
+        if (system.isDefaultRouteRemoved(false)) {
+            if (Connection* c = connection())
+                system.staticRouteDelete(c->connectionHost());
+            system.restoreDefaultRoute(true);
+            updateDependedOptions();
+        } else if (connectionState() == Constants::ConnectState_Connected) {
+            m_optionGatewayRemoval->setValue(!m_optionGatewayRemoval->value());
+        }
+    }
+    ALOG_CATCHALL("Model::sysIconDemands_onKillSwitchMenu")
+}
+
+void Model::sysIconDemands_onResume()
+{
+}
+
+QWindow* Model::sysIconDemands_window()
+{
+    return mainWindow();
+}
+
+QWidget* Model::sysIconDemands_widget()
+{
+    return mainWidget();
+}
+
+void Model::sysIconDemands_activateWindow()
+{
+    activateMainWindow();
+}
 
 const QList<Location::Ptr> Model::sysIconDemands_locationsForRegion(Region::Ptr region)
 {
-    Q_UNUSED(region)
-    return QList<Location::Ptr>();
+    if (!m_selectedProtocol)
+        return QList<Location::Ptr>();
+    return m_locations.getFilteredList(m_selectedProtocol->locationType(), region);
 }
 
-bool Model::sysIconDemands_useColoredIcon() { return false; }
+bool Model::sysIconDemands_useColoredIcon()
+{
+    if (!m_optionMacUseColorIcons->visible())
+        return true;
+    return m_optionMacUseColorIcons->value();
+}
