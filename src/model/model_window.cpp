@@ -48,6 +48,15 @@ bool confirm(const QString& text)
     return box.exec() != QMessageBox::Cancel;
 }
 
+bool someoneListens(const QString& serverName)
+{
+    QLocalSocket probe;
+    probe.connectToServer(serverName, QIODevice::ReadWrite);
+    const bool connected = probe.waitForConnected(1000);
+    probe.abort();
+    return connected;
+}
+
 void openWebPage(const QString& address)
 {
     QDesktopServices::openUrl(QUrl(address, QUrl::TolerantMode));
@@ -589,17 +598,17 @@ bool Model::startIpcServer()
         qDebug().noquote() << Q_FUNC_INFO << "socketOptions: " << m_ipcServer.socketOptions();
         m_ipcServer.setSocketOptions(QLocalServer::WorldAccessOption);
         qDebug().noquote() << Q_FUNC_INFO << "socketOptions: " << m_ipcServer.socketOptions();
-        if (!m_ipcServer.listen(name)) {
-            // A socket file left by an instance that ended without closing
-            // it keeps the name taken; nobody answers on it then.
-            if (m_ipcServer.serverError() == QAbstractSocket::AddressInUseError && !activateRunningInstance(1000)) {
-                qDebug().noquote() << Q_FUNC_INFO << "removing a stale socket of " << name;
-                QLocalServer::removeServer(name);
-                m_ipcServer.listen(name);
-            }
+        // Listening with world access replaces whatever socket file has the
+        // name, a running instance's too: that one keeps it.
+        const bool taken = someoneListens(name);
+        if (!taken && !m_ipcServer.listen(name) && m_ipcServer.serverError() == QAbstractSocket::AddressInUseError) {
+            // A socket file left by an instance that ended without closing it.
+            qDebug().noquote() << Q_FUNC_INFO << "removing a stale socket of " << name;
+            QLocalServer::removeServer(name);
+            m_ipcServer.listen(name);
         }
         if (!m_ipcServer.isListening()) {
-            qCritical().noquote() << name << "not started" << m_ipcServer.errorString();
+            qCritical().noquote() << name << "not started" << (taken ? QStringLiteral("(in use)") : m_ipcServer.errorString());
             return false;
         }
         if (!connect(&m_ipcServer, &QLocalServer::newConnection, this, &Model::ipcServerNewConnection))
