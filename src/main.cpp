@@ -26,6 +26,7 @@
 #include <QThreadPool>
 #include <QUrl>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -178,6 +179,17 @@ int main(int argc, char* argv[])
     QThreadPool::globalInstance()->setMaxThreadCount(16);
     installQuitSignals(app);
 
+    // One client per desktop: a running instance brings its window up and
+    // this start ends, before it could empty that instance's log. A start
+    // that finishes an update waits for the old instance instead.
+    const bool finishesUpdate = std::any_of(argv + 1, argv + argc, [](const char* argument) {
+        return std::strncmp(argument, "--update=", 9) == 0;
+    });
+    if (!finishesUpdate && activateRunningInstance(kRunningInstanceWaitMs)) {
+        say(QStringLiteral("another instance is running: its window was brought to the front"));
+        return 0;
+    }
+
     // 7. Logging.
     ALog::init(Settings::logFullFileName());
     if (Settings::fullLog())
@@ -223,14 +235,6 @@ int main(int argc, char* argv[])
     SystemHelper::instance();
     if (UpdateManager::executeOnStart(app) == UpdateManager::erClose) {
         qWarning().noquote() << "UpdateManager::erClose";
-        SystemHelper::release();
-        return 0;
-    }
-
-    // One client per desktop: a running instance brings its window up and
-    // this start ends.
-    if (activateRunningInstance(kRunningInstanceWaitMs)) {
-        qWarning().noquote() << "another instance is running: its window was brought to the front";
         SystemHelper::release();
         return 0;
     }
