@@ -79,6 +79,7 @@ AFocusScope {
 
     Rectangle {
         id: idPanel
+        objectName: "SelectorPanel"
         width: parent.width
         height: parent.height
         x: root.opened ? root.showedPos : root.hidedPos

@@ -129,6 +129,7 @@ AFocusScope {
 
     Rectangle {
         id: idPanel
+        objectName: "SelectorPanel"
         width: parent.width
         height: parent.height
         x: root.opened ? root.showedPos : root.hidedPos

@@ -109,7 +109,7 @@ Item {
 
         AImage {
             visible: root.withFavorites
-            source: Resources.svg(root.favorite ? "star_2_selected" : "star_2")
+            source: root.withFavorites ? Resources.svg(root.favorite ? "star_2_selected" : "star_2") : ""
             sourceSize.width: width
             sourceSize.height: height
             Layout.preferredWidth: Dimensions.x(20)

@@ -1,7 +1,8 @@
 import QtQuick 2.11
 import "../singletons"
 
-// A round check mark followed by its text; clicking toggles "checked".
+// A round check mark followed by its text. A click only asks (clicked());
+// the owner changes the value it binds "checked" to.
 ARectangle {
     id: root
 
@@ -14,7 +15,7 @@ ARectangle {
     property bool demiBold: true
     property alias text: idText.text
 
-    signal userToggled(bool checked)
+    signal clicked()
 
     implicitHeight: Math.max(idCircle.height, idText.implicitHeight) + Dimensions.y(8)
     implicitWidth: sideMargin + idCircle.width + textMargin + idText.implicitWidth
@@ -55,9 +56,6 @@ ARectangle {
         anchors.fill: parent
         enabled: root.enabled
         cursorShape: Qt.PointingHandCursor
-        onClicked: {
-            root.checked = !root.checked
-            root.userToggled(root.checked)
-        }
+        onClicked: root.clicked()
     }
 }
