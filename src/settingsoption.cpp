@@ -64,9 +64,14 @@ void SettingOption::setValue(bool newValue)
             settings().setValue(m_key, newValue);
     }
     m_value = newValue;
+    // Receivers of valueChanged read value(): it must already give the new
+    // value, also for an option that followed its default until now.
+    const bool becameStored = isBound() && !m_haveStoredValue;
+    if (becameStored)
+        m_haveStoredValue = true;
     emit valueChanged(newValue);
-    if (isBound())
-        setHaveStoredValue(true);
+    if (becameStored)
+        emit haveStoredValueChanged(true);
 }
 
 void SettingOption::setDefaultValue(bool defaultValue)

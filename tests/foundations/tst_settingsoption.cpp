@@ -51,6 +51,19 @@ private slots:
         QVERIFY(!option.value());
     }
 
+    void receiversSeeTheNewValue()
+    {
+        // An option that never stored a value follows its default; the first
+        // change must already read back inside the change signal.
+        SettingOption option(false, QStringLiteral("fresh"), true, true, true, QString());
+        settings().remove(QStringLiteral("fresh"));
+        bool seen = false;
+        connect(&option, &SettingOption::valueChanged, this, [&] { seen = option.value(); });
+        option.setValue(true);
+        QVERIFY(seen);
+        QVERIFY(option.haveStoredValue());
+    }
+
     void vetoLeavesEverythingUnchanged()
     {
         SettingOption option(false, QStringLiteral("veto"), false, true, true, QString());
