@@ -97,7 +97,7 @@ private slots:
     void domainTypesAreUncreatable_data()
     {
         QTest::addColumn<QString>("name");
-        for (const char* name : { "Constants", "Protocol", "ProtocolModel", "Port", "PortModel", "Location",
+        for (const char* name : { "Constants", "Model", "Protocol", "ProtocolModel", "Port", "PortModel", "Location",
                                   "LocationModel", "LocationFavoriteModel", "News", "NewsModel", "HelpSection",
                                   "HelpSectionModel", "HelpItem", "HelpItemModel", "Region", "RegionModel",
                                   "SettingOption", "SettingOptionModel", "Downloader" })

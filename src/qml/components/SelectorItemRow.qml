@@ -60,9 +60,11 @@ Item {
         spacing: selector ? selector.columnSpacing : Dimensions.x(12)
         opacity: root.available ? 1.0 : 0.5
 
+        // Room for two overlapping flags, so the captions line up.
         ARowLayout {
             spacing: -Dimensions.x(6)
             visible: root.firstFlag !== ""
+            Layout.preferredWidth: Dimensions.x(42)
             CircleImage {
                 source: root.firstFlag
                 Layout.preferredWidth: Dimensions.x(24)

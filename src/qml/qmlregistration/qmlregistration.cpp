@@ -6,6 +6,7 @@
 #include "model/helpsection.h"
 #include "model/location.h"
 #include "model/locationmodel.h"
+#include "model/model.h"
 #include "model/news.h"
 #include "model/port.h"
 #include "model/protocol.h"
@@ -38,6 +39,7 @@ void registrator()
     qmlRegisterType<QmlLineWithArrow>(kCustomComponentsUri, 1, 0, "LineWithArrow");
 
     registerDomainType<Constants>("Constants");
+    registerDomainType<Model>("Model");
     registerDomainType<Protocol>("Protocol");
     registerDomainType<ProtocolModel>("ProtocolModel");
     registerDomainType<Port>("Port");

@@ -33,7 +33,7 @@ ARectangle {
 
     Rectangle {
         id: idBadge
-        objectName: "FooterBadge"
+        objectName: root.objectName + "Badge"
         visible: root.attentionCounter > 0
         anchors.left: idIcon.right
         anchors.leftMargin: -Dimensions.x(6)

@@ -84,6 +84,7 @@ SkinCustom {
 
         AImage {
             id: idLogo
+            objectName: "StandartSkinLogo"
             anchors.centerIn: parent
             height: Dimensions.y(34)
             width: height * 250 / 72

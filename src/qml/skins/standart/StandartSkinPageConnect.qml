@@ -60,7 +60,8 @@ StandartSkinPageCustom {
                 objectName: "ConnectionCaption"
                 anchors.horizontalCenter: parent.horizontalCenter
                 anchors.top: parent.top
-                text: root.connected ? qsTr("Connected") : qsTr("Not connected")
+                text: root.connected ? qsTr("Connected")
+                                     : (root.shownState === Constants.ConnectState_Disconnected ? qsTr("Not connected") : "")
                 color: root.connected ? "#74C25A" : Style.text_color_labels
                 demiBold: true
                 font.pixelSize: Dimensions.py(15)
@@ -85,6 +86,10 @@ StandartSkinPageCustom {
             bright: true
             text: "Disable killswitch"
             onClicked: viewmodel.restoreGw()
+        }
+
+        Item {
+            Layout.fillHeight: true
         }
 
         AColumnLayout {
@@ -151,10 +156,6 @@ StandartSkinPageCustom {
                     }
                 }
             }
-        }
-
-        Item {
-            Layout.fillHeight: true
         }
 
         ARowLayout {
