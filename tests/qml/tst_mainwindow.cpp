@@ -310,6 +310,36 @@ private slots:
         expectNoQmlWarnings();
     }
 
+    // The model's requests open the log window and the help window; a
+    // closed log window is created afresh next time.
+    void logAndHelpWindowsOpen()
+    {
+        auto windowTitled = [](const QString& title) -> QWindow* {
+            const QWindowList windows = QGuiApplication::topLevelWindows();
+            for (QWindow* window : windows) {
+                if (window->title() == title && window->isVisible())
+                    return window;
+            }
+            return nullptr;
+        };
+        emit m_model->qmlShowLog();
+        QTRY_VERIFY_WITH_TIMEOUT(windowTitled(QStringLiteral("Connection log")), 5000);
+        QPointer<QWindow> logWindow = windowTitled(QStringLiteral("Connection log"));
+        QCOMPARE(logWindow->transientParent(), m_window);
+        logWindow->close();
+        QTRY_VERIFY_WITH_TIMEOUT(logWindow.isNull(), 5000);
+        emit m_model->qmlShowLog();
+        QTRY_VERIFY_WITH_TIMEOUT(windowTitled(QStringLiteral("Connection log")), 5000);
+        windowTitled(QStringLiteral("Connection log"))->close();
+
+        emit m_model->showHelp();
+        QTRY_VERIFY_WITH_TIMEOUT(windowTitled(QStringLiteral("Help")), 5000);
+        QPointer<QWindow> helpWindow = windowTitled(QStringLiteral("Help"));
+        helpWindow->close();
+        QTRY_VERIFY_WITH_TIMEOUT(helpWindow.isNull(), 5000);
+        expectNoQmlWarnings();
+    }
+
     void debugPageOpensAfterLogoClicksWhenAllowed()
     {
         for (int i = 0; i < 5; ++i)
@@ -355,8 +385,8 @@ private slots:
         for (const auto& page : pages) {
             QMetaObject::invokeMethod(skin, "selectPage", Q_ARG(QVariant, page.first));
             QTRY_COMPARE_WITH_TIMEOUT(currentPageName(QStringLiteral("LightSkinStackView")), page.second, 5000);
+            screenshot(page.second);
         }
-        screenshot(QStringLiteral("lightskin-connect"));
         m_model->setSkinType(Constants::SkinType_standart);
         QTRY_VERIFY_WITH_TIMEOUT(item(QStringLiteral("standartSkin")), 5000);
         expectNoQmlWarnings();

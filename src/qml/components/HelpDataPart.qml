@@ -32,8 +32,8 @@ AListView {
                 readonly property var helpItem: model.helpItemRaw
                 width: root.width
                 wrapMode: Text.WordWrap
-                textFormat: Text.StyledText
-                text: helpItem ? viewmodel.makeTextLink(helpItem.url, helpItem.name, Style.light_text_color_2) : ""
+                text: helpItem ? helpItem.name : ""
+                defColor: Style.light_text_color_2
                 AMouseArea {
                     anchors.fill: parent
                     cursorShape: Qt.PointingHandCursor

@@ -29,8 +29,8 @@ AListView {
         AText {
             width: parent.width
             wrapMode: Text.WordWrap
-            textFormat: Text.StyledText
-            text: news ? viewmodel.makeTextLink(news.url, news.text, Style.light_text_color_1) : ""
+            text: news ? news.text : ""
+            defColor: Style.light_text_color_1
             AMouseArea {
                 anchors.fill: parent
                 cursorShape: Qt.PointingHandCursor
