@@ -23,6 +23,9 @@ ApplicationWindow {
     property Component showLogComponent: null
     property var showLogWindow: null
     property bool needUpdateWindowSize: false
+    // The page to show again when the same skin file comes back (a palette
+    // change), -1 for the skin's first page.
+    property int restorePageNum: -1
     property alias messageBox: idMessageBox
 
     flags: Qt.Window | Qt.CustomizeWindowHint | Qt.WindowTitleHint
@@ -80,6 +83,7 @@ ApplicationWindow {
 
     // The old skin goes first; the new one is created on the next tick.
     function reloadSkin() {
+        restorePageNum = (idSkin && skinFileName(viewmodel.skinType) === idSkin.fileName) ? idSkin.currentPageNum : -1
         disconnectCurrentSkin()
         idSkinLoader.source = ""
         idLoadCurrentSkinTimer.restart()
@@ -253,6 +257,10 @@ ApplicationWindow {
                 return
             idWindow.idSkin = item
             idWindow.connectCurrentSkin()
+            if (idWindow.restorePageNum >= 0) {
+                item.selectPage(idWindow.restorePageNum)
+                idWindow.restorePageNum = -1
+            }
             componentCache.trim()
             if (!idWindow.isCompleted) {
                 idWindow.isCompleted = true

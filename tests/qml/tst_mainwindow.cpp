@@ -355,20 +355,23 @@ private slots:
         expectNoQmlWarnings();
     }
 
-    // The light palette is the same skin, loaded again in other colours.
+    // The light palette is the same skin, loaded again in other colours, on
+    // the page the user was on.
     void lightPaletteReloadsTheSkin()
     {
+        click(QStringLiteral("FooterPreferences"));
+        QTRY_COMPARE_WITH_TIMEOUT(currentPageName(), QStringLiteral("StandartSkinPagePreferences"), 5000);
         QPointer<QQuickItem> darkSkin = item(QStringLiteral("standartSkin"));
         const QColor darkBackground = m_window->color();
         m_model->setSkinType(Constants::SkinType_standart_light);
         QTRY_VERIFY_WITH_TIMEOUT(darkSkin.isNull(), 5000);
         QTRY_VERIFY_WITH_TIMEOUT(item(QStringLiteral("standartSkin")), 5000);
-        QTRY_COMPARE_WITH_TIMEOUT(currentPageName(), QStringLiteral("StandartSkinPageConnect"), 5000);
-        QVERIFY(m_window->color().lightness() > darkBackground.lightness());
-        screenshot(QStringLiteral("light-connect"));
-        click(QStringLiteral("FooterPreferences"));
         QTRY_COMPARE_WITH_TIMEOUT(currentPageName(), QStringLiteral("StandartSkinPagePreferences"), 5000);
+        QVERIFY(m_window->color().lightness() > darkBackground.lightness());
         screenshot(QStringLiteral("light-preferences"));
+        click(QStringLiteral("FooterConnect"));
+        QTRY_COMPARE_WITH_TIMEOUT(currentPageName(), QStringLiteral("StandartSkinPageConnect"), 5000);
+        screenshot(QStringLiteral("light-connect"));
         expectNoQmlWarnings();
     }
 
