@@ -60,8 +60,9 @@ StandartSkinPageCustom {
                 objectName: "ConnectionCaption"
                 anchors.horizontalCenter: parent.horizontalCenter
                 anchors.top: parent.top
-                text: root.connected ? qsTr("Connected")
-                                     : (root.shownState === Constants.ConnectState_Disconnected ? qsTr("Not connected") : "")
+                text: viewmodel.changingLocationFlag ? qsTr("Changing location...")
+                      : root.connected ? qsTr("Connected")
+                      : root.shownState === Constants.ConnectState_Disconnected ? qsTr("Not connected") : ""
                 color: root.connected ? "#74C25A" : Style.text_color_labels
                 demiBold: true
                 font.pixelSize: Dimensions.py(15)
