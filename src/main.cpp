@@ -7,6 +7,7 @@
 #include "model/model.h"
 #include "model/windowhelpers.h"
 #include "processentry.h"
+#include "qml/qmlregistration/componentcachemanager.h"
 #include "resources.h"
 #include "settings.h"
 #include "systemhelper.h"
@@ -270,6 +271,11 @@ int main(int argc, char* argv[])
 
             QQmlEngine::setObjectOwnership(model, QQmlEngine::CppOwnership);
             engine->rootContext()->setContextProperty(QStringLiteral("viewmodel"), model);
+            // The program's QML types were registered when the application
+            // object was created.
+            auto* componentCache = new ComponentCacheManager(engine);
+            componentCache->setParent(engine);
+            engine->rootContext()->setContextProperty(QStringLiteral("componentCache"), componentCache);
             const QUrl mainQml(QStringLiteral("qrc:/qml/main.qml"));
             engine->load(mainQml);
             if (engine->rootObjects().isEmpty())

@@ -61,6 +61,8 @@ public:
         env.insert("XDG_CONFIG_HOME", m_dir.filePath("config"));
         env.insert("TMPDIR", m_dir.filePath("tmp"));
         env.insert("QT_QPA_PLATFORM", "offscreen");
+        // The offscreen platform has no OpenGL.
+        env.insert("QT_QUICK_BACKEND", "software");
         process.setProcessEnvironment(env);
         process.setProcessChannelMode(QProcess::MergedChannels);
         process.setStandardOutputFile(output);
