@@ -9,6 +9,7 @@
 #include "systemhelper.h"
 #include "utils.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -20,6 +21,7 @@
 #include <QTimer>
 #include <QWindow>
 #include <QtConcurrent>
+#include <QtGui/private/qzipreader_p.h>
 
 namespace {
 
@@ -190,7 +192,8 @@ bool proxyLocationV2Ray(const ProxyLocation::Ptr& proxyLocation)
 
 bool readFileContent(const QString& fullFilePath, QByteArray& res)
 {
-    if (!QFileInfo::exists(fullFilePath)) {
+    // A directory (a resource folder too) opens, but holds no content.
+    if (!QFileInfo(fullFilePath).isFile()) {
         qCritical().noquote() << "file not exists:" << fullFilePath;
         return false;
     }
@@ -687,6 +690,19 @@ void Model::v2RayDownload()
                     showToast(QStringLiteral("Can't get v2ray\n") + error);
                     return;
                 }
+
+                QBuffer buffer;
+                buffer.setData(data);
+                buffer.open(QIODevice::ReadOnly);
+                QZipReader reader(&buffer);
+                qDebug().noquote() << Q_FUNC_INFO << "isReadable:" << reader.isReadable() << "count:" << reader.count();
+                // Not every body that is no archive reads as a failure.
+                if (!reader.isReadable() || reader.count() == 0) {
+                    qDebug().noquote() << Q_FUNC_INFO << "extractAll failed: no archive entries";
+                    showToast(QStringLiteral("Zip extraction error."));
+                    return;
+                }
+                reader.close();
 
                 const QString targetDir = QFileInfo(SystemHelper::instance().v2RayBinaryFullFilePath()).absolutePath();
                 QTemporaryFile archive(QDir::tempPath() + QStringLiteral("/ostrel-v2ray-XXXXXX.zip"));
