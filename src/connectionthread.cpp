@@ -93,8 +93,11 @@ void ConnectionThread::run()
 
     try {
         qInfo().noquote() << "ConnectThread run function completed";
-        // Unpublished first: nobody may pick up a pointer being deleted.
-        delete m_connection.exchange(nullptr);
+        // Unpublished first, and deleted once finalize() no longer uses it.
+        Connection* engine = m_connection.exchange(nullptr);
+        while (m_guiUsingEngine.load() != 0)
+            QThread::yieldCurrentThread();
+        delete engine;
         qInfo().noquote() << "connection deleted";
     }
     ALOG_CATCHALL("ConnectionThread::run::finalization")
@@ -218,12 +221,10 @@ void ConnectionThread::finalize()
         if (!isRunning())
             return;
         m_finalize.store(true);
-        // A connect in progress would otherwise hold the worker for minutes.
-        if (Connection* c = connection(); c && c->isConnectingState())
-            c->resetCurrentConnecting();
         const QDateTime started = QDateTime::currentDateTime();
         qint64 limitSeconds = 5;
         while (isRunning()) {
+            cutShortRequestInService();
             QThread::msleep(10);
             if (started.secsTo(QDateTime::currentDateTime()) > limitSeconds) {
                 limitSeconds += 5;
@@ -236,6 +237,18 @@ void ConnectionThread::finalize()
         }
     }
     ALOG_CATCHALL("ConnectionThread::finalize")
+}
+
+void ConnectionThread::cutShortRequestInService()
+{
+    // A connect in progress would hold the worker for minutes. Asked again
+    // on every poll: the engine forgets the request between two attempts.
+    ++m_guiUsingEngine;
+    if (m_askedState.load() != Constants::RequestedAction_None) {
+        if (Connection* c = connection())
+            c->resetCurrentConnecting();
+    }
+    --m_guiUsingEngine;
 }
 
 void ConnectionThread::writeOpenVpnCommand(const QString& cmd)

@@ -68,6 +68,8 @@ private:
     void doDisconnect();
     void writeOpenVpnCommands();
     void serve(Constants::RequestedAction request);
+    // finalize(): asks the engine to give up the request being served.
+    void cutShortRequestInService();
 
     std::atomic<Constants::RequestedAction> m_askedState { Constants::RequestedAction_None };
     Model* m_model = nullptr;
@@ -76,6 +78,8 @@ private:
     std::atomic<bool> m_connectionTapInstalledResult { false };
     std::atomic<bool> m_connectionInitializeCompleted { false };
     std::atomic<bool> m_finalize { false };
+    // While finalize() touches the engine, the worker does not delete it.
+    std::atomic<int> m_guiUsingEngine { 0 };
     // Written by the GUI thread, taken by the worker; the atomic flag tells
     // the worker that a new text is there.
     QString m_writeOpenVpnCommand;
