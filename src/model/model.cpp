@@ -676,7 +676,9 @@ template <typename T>
 bool Model::waitForWatcher(QFutureWatcher<T>* watcher, int maxWaitMs)
 {
     QDeadlineTimer deadline(maxWaitMs);
-    while (!watcher->isFinished()) {
+    // The job's own state: the watcher learns of the end only through events,
+    // which this wait does not process.
+    while (!watcher->future().isFinished()) {
         if (deadline.hasExpired())
             return false;
         QThread::msleep(10);
