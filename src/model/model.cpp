@@ -676,7 +676,9 @@ template <typename T>
 bool Model::waitForWatcher(QFutureWatcher<T>* watcher, int maxWaitMs)
 {
     QDeadlineTimer deadline(maxWaitMs);
-    while (!watcher->isFinished()) {
+    // The job's own state: the watcher's flag only changes when its finished
+    // event is delivered, and no events are processed here.
+    while (!watcher->future().isFinished()) {
         if (deadline.hasExpired())
             return false;
         QThread::msleep(10);
