@@ -10,7 +10,20 @@
 #include <QStringList>
 #include <QtTest>
 
+#include <memory>
+
 namespace ServerLists {
+
+// A model that is stopped before it goes.
+struct ModelDeleter
+{
+    void operator()(Model* model) const
+    {
+        model->stop();
+        delete model;
+    }
+};
+using ModelHolder = std::unique_ptr<Model, ModelDeleter>;
 
 // Regions: Europe (de, gb, nl3), America (us), Asia (jp, jpx).
 inline QByteArray regular(const QStringList& without = {}, const QByteArray& extra = {})
@@ -67,10 +80,13 @@ inline ProxyLocation::Ptr proxy(const QString& id, const QString& caption)
     return ProxyLocation::Ptr(new ProxyLocation(id, caption, QString(), QString(), QString(), QString(), QString()));
 }
 
-// The two fixed entries the proxy selector always offers.
-inline void setFixedProxyEntries(Model& model)
+// A model with its DNS-filtering choices and the two fixed proxy entries.
+inline ModelHolder makeModel()
 {
-    model.proxyLocations()->setList({ proxy("1", "None (disabled)j"), proxy("2", "Your own local SOCKS5 proxy") });
+    ModelHolder model(new Model(nullptr));
+    model->dnsFilteringUpdate();
+    model->proxyLocations()->setList({ proxy("1", "None (disabled)"), proxy("2", "Your own local SOCKS5 proxy") });
+    return model;
 }
 
 } // namespace ServerLists

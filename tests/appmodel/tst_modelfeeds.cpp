@@ -8,21 +8,10 @@
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QUrl>
-#include <memory>
 
 using namespace ServerLists;
 
 namespace {
-
-struct ModelDeleter
-{
-    void operator()(Model* model) const
-    {
-        model->stop();
-        delete model;
-    }
-};
-using ModelHolder = std::unique_ptr<Model, ModelDeleter>;
 
 QByteArray newsWithIds(const QList<int>& ids)
 {

@@ -4,37 +4,13 @@
 #include "serverlists.h"
 #include "settings.h"
 
-#include <memory>
-
 using namespace ServerLists;
-
-namespace {
-
-struct ModelDeleter
-{
-    void operator()(Model* model) const
-    {
-        model->stop();
-        delete model;
-    }
-};
-using ModelHolder = std::unique_ptr<Model, ModelDeleter>;
-
-} // namespace
 
 // Choosing protocol, port, location, region, proxy and DNS filtering, and how
 // every list change and choice is reconciled with the others.
 class TestModelSelection : public QObject
 {
     Q_OBJECT
-
-    static ModelHolder makeModel()
-    {
-        ModelHolder model(new Model(nullptr));
-        model->dnsFilteringUpdate();
-        setFixedProxyEntries(*model);
-        return model;
-    }
 
 private slots:
     void init()
