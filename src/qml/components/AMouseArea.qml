@@ -1,0 +1,4 @@
+import QtQuick 2.11
+
+MouseArea {
+}

@@ -1,0 +1,6 @@
+import QtQuick 2.11
+import QtQuick.Layouts 1.1
+
+RowLayout {
+    spacing: 0
+}

@@ -1,0 +1,6 @@
+import QtQuick 2.11
+import QtQuick.Controls 2.4
+
+TextField {
+    selectByMouse: true
+}

@@ -1,0 +1,5 @@
+import QtQuick 2.11
+
+// Transparent filler of a layout.
+ARectangle {
+}
