@@ -604,11 +604,11 @@ void Model::updateExternalIp(bool completeOnly)
         if (!m_getExternalIpWatcher) {
             m_getExternalIpWatcher = new QFutureWatcher<GetExternalIpResult>();
             ASSERT_CONNECT(connect(m_getExternalIpWatcher, &QFutureWatcher<GetExternalIpResult>::finished, this, [this]() {
-                const GetExternalIpResult result = m_getExternalIpWatcher->result();
-                if (!result.errors.isEmpty()) {
-                    qCritical().noquote() << "Model::updateExternalIp" << "Get external Ip error:" << result.errors;
-                } else {
-                    try {
+                try {
+                    const GetExternalIpResult result = m_getExternalIpWatcher->result();
+                    if (!result.errors.isEmpty()) {
+                        qCritical().noquote() << "Model::updateExternalIp" << "Get external Ip error:" << result.errors;
+                    } else {
                         if (connectionState() == Constants::ConnectState_Connected && m_trayIcon) {
                             const QString where = m_connectLocation ? m_connectLocation->caption() : result.country;
                             m_trayIcon->setToolTip(where + QStringLiteral(" - [") + result.ip + QStringLiteral("]"));
@@ -616,8 +616,8 @@ void Model::updateExternalIp(bool completeOnly)
                         setExternalCountry(result.country.isEmpty() ? QStringLiteral("-") : result.country);
                         setExternalIP(result.ip.isEmpty() ? QStringLiteral("-") : result.ip);
                     }
-                    ALOG_CATCHALL("Model::updateExternalIp")
                 }
+                ALOG_CATCHALL("Model::updateExternalIp")
                 if (needReUpdate) {
                     needReUpdate = false;
                     QTimer::singleShot(0, this, [this]() { updateExternalIp(false); });
