@@ -63,7 +63,7 @@ private slots:
     void storedRecordsAreReadAfterEveryList()
     {
         // Another version wrote this; empty parts and broken records occur.
-        settings().setValue("favorite", "gb|OpenVPN ECC|UDP-1993//de|bogus|x/|OpenVPN XOR|TCP-443/zz/us|IKEv2/IPsec|UDP-500/|||/ ");
+        settings().setValue("favorite", "gb|OpenVPN ECC|UDP-1993/jp//de|bogus|x/|OpenVPN XOR|TCP-443/zz/us|IKEv2/IPsec|UDP-500/|||/ ");
         LogCapture log;
         ModelHolder model = makeModel();
         apply(*model);
@@ -72,6 +72,11 @@ private slots:
         QVERIFY(gb->favorite());
         QCOMPARE(gb->favoriteProtocolType(), Constants::ProtocolType_OPENVPN_ECC);
         QCOMPARE(gb->favoritePortId(), QStringLiteral("UDP-1993"));
+        // A bare code takes nothing over from the record before it.
+        const Location::Ptr jp = model->locations()->find("jp");
+        QVERIFY(jp->favorite());
+        QCOMPARE(jp->favoriteProtocolType(), Constants::ProtocolType_UNKNOWN);
+        QVERIFY(jp->favoritePortId().isEmpty());
         const Location::Ptr de = model->locations()->find("de");
         QVERIFY(de->favorite());
         QCOMPARE(de->favoriteProtocolType(), Constants::ProtocolType_UNKNOWN);
@@ -80,7 +85,7 @@ private slots:
         const Location::Ptr us = model->locations()->find("us");
         QVERIFY(us->favorite());
         QCOMPARE(us->favoriteProtocolType(), Constants::ProtocolType_UNKNOWN);
-        QCOMPARE(model->favoriteModel()->rowCount(), 3);
+        QCOMPARE(model->favoriteModel()->rowCount(), 4);
         QCOMPARE(log.count("Can't parce string"), 3);
         QCOMPARE(log.count("Location not founded zz$"), 1);
 
@@ -93,7 +98,7 @@ private slots:
         apply(*model, regular({ "gb" }));
         apply(*model);
         QVERIFY(model->locations()->find("gb")->favorite());
-        QCOMPARE(model->favoriteModel()->rowCount(), 3);
+        QCOMPARE(model->favoriteModel()->rowCount(), 4);
     }
 
     void connectionChoicesAreStoredPerGroup()
