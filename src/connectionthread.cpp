@@ -1,11 +1,22 @@
-// Minimal worker thread; the full worker is written separately.
 #include "connectionthread.h"
 
+#include "log.h"
+#include "model/model.h"
+#include "settings.h"
+#include "systemhelper.h"
 #include "unix/connection.h"
+#include "utils.h"
 
 #include <QAbstractEventDispatcher>
-#include <QDebug>
-#include <QDeadlineTimer>
+#include <QCoreApplication>
+#include <QDateTime>
+
+namespace {
+// Sleep of the idle worker between two looks at the pending request.
+const unsigned long kIdlePollMs = 100;
+// How often a request whose serving threw is served before it is dropped.
+const int kServingAttempts = 3;
+} // namespace
 
 ConnectionThread::ConnectionThread(Model* model, QObject* parent)
     : QThread(parent)
@@ -18,24 +29,290 @@ ConnectionThread::~ConnectionThread()
     delete m_connection.exchange(nullptr);
 }
 
+bool ConnectionThread::connectionTapInstalledResultUpdated()
+{
+    Connection* c = connection();
+    m_connectionTapInstalledResult.store(c && c->tapInstalled());
+    return m_connectionTapInstalledResult.load();
+}
+
 void ConnectionThread::run()
 {
-    m_connection.store(new Connection());
+    Connection* engine = new Connection();
+    // Connected before the engine is published: the model connects its own
+    // handler only after it has seen the engine, so this reaction comes first.
+    // The thread object belongs to the GUI thread: the call arrives queued.
+    ASSERT_CONNECT(QObject::connect(engine, &ConnectStateObject::stateChanged, this,
+                                    &ConnectionThread::onConnectionStateChanged, Qt::AutoConnection));
+    m_connection.store(engine);
+
     qInfo().noquote() << "ConnectThread::run";
-    while (!m_finalize.load()) {
-        if (QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance())
-            dispatcher->processEvents(QEventLoop::AllEvents);
-        QThread::msleep(100);
+    qRegisterMetaType<Constants::ConnectState>("Constants::ConnectState");
+
+    try {
+        if (m_model && !m_model->optionDoNotChangeDNS()->value())
+            SystemHelper::instance().dnsManagementInit();
+
+        m_connectionInitializeResult.store(engine->initialize());
+        if (m_connectionInitializeResult.load())
+            m_connectionTapInstalledResult.store(engine->tapInstalled());
     }
-    qInfo().noquote() << "ConnectThread run function completed";
-    delete m_connection.exchange(nullptr);
+    ALOG_CATCHALL("ConnectionThread::run")
+    m_connectionInitializeCompleted.store(true);
+    qInfo().noquote() << "ConnectThread initialize comleted." << m_connectionInitializeResult.load()
+                      << m_connectionTapInstalledResult.load();
+
+    while (!m_finalize.load()) {
+        try {
+            const Constants::RequestedAction request = m_askedState.load();
+            writeOpenVpnCommands();
+            if (request != Constants::RequestedAction_Connect && request != Constants::RequestedAction_Disconnect
+                && request != Constants::RequestedAction_Attach) {
+                // No event loop of its own: this is what delivers the
+                // engine's socket and process events while idle.
+                if (QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance())
+                    dispatcher->processEvents(QEventLoop::AllEvents);
+                QThread::msleep(kIdlePollMs);
+                continue;
+            }
+            serve(request);
+            m_failedServings = 0;
+            m_askedState.store(Constants::RequestedAction_None);
+        } catch (...) {
+            qDebug().noquote() << Q_FUNC_INFO << " EXCEPTION in CATCHALL block" << "ConnectionThread::run";
+            ALog::saveCurrentLogFile();
+            // Served again on the next pass, but not for ever.
+            if (++m_failedServings >= kServingAttempts) {
+                qWarning().noquote() << Q_FUNC_INFO << "request dropped after" << m_failedServings << "failures:"
+                                     << Constants::requestedActionToStr(m_askedState.load());
+                m_failedServings = 0;
+                m_askedState.store(Constants::RequestedAction_None);
+            }
+        }
+    }
+
+    try {
+        qInfo().noquote() << "ConnectThread run function completed";
+        // Unpublished first, and deleted once finalize() no longer uses it.
+        Connection* engine = m_connection.exchange(nullptr);
+        while (m_guiUsingEngine.load() != 0)
+            QThread::yieldCurrentThread();
+        delete engine;
+        qInfo().noquote() << "connection deleted";
+    }
+    ALOG_CATCHALL("ConnectionThread::run::finalization")
+}
+
+void ConnectionThread::serve(Constants::RequestedAction request)
+{
+    Connection* c = connection();
+    qDebug().noquote() << Q_FUNC_INFO << "needState:" << Constants::requestedActionToStr(request)
+                       << "currentState:" << Constants::stateToStr(c->connectState());
+    switch (request) {
+    case Constants::RequestedAction_Connect:
+        if (!c->isConnectedState() && !c->isConnectingState())
+            doConnect();
+        break;
+    case Constants::RequestedAction_Disconnect:
+        doDisconnect();
+        break;
+    default:
+        // Attach: the engine of this platform has nothing to attach to.
+        break;
+    }
+}
+
+bool ConnectionThread::askState(Constants::RequestedAction needState)
+{
+    try {
+        const Constants::RequestedAction current = m_askedState.load();
+        qDebug().noquote() << Q_FUNC_INFO << "askedState:" << Constants::requestedActionToStr(current)
+                           << "needState:" << Constants::requestedActionToStr(needState);
+        Connection* c = connection();
+        if (needState == Constants::RequestedAction_Disconnect && c && c->isConnectingState())
+            c->resetCurrentConnecting();
+        if (current != Constants::RequestedAction_None) {
+            qWarning().noquote() << "askedState" << Constants::requestedActionToStr(current) << "needState"
+                                 << Constants::requestedActionToStr(needState);
+            return false;
+        }
+        if (needState == Constants::RequestedAction_Connect && m_model) {
+            m_connectUsername = m_model->username();
+            m_connectPassword = m_model->userpassword();
+        }
+        m_askedState.store(needState);
+        return true;
+    }
+    ALOG_CATCHALL("ConnectionThread::askState")
+    return false;
+}
+
+void ConnectionThread::doConnect()
+{
+    Connection* c = connection();
+    qDebug().noquote() << "connect...";
+    if (const ProxyLocation::Ptr proxy = c->proxyLocation())
+        qDebug().noquote() << "connect..." << proxy->id() << proxy->caption();
+
+    SystemHelper& system = SystemHelper::instance();
+    system.saveDefaultRoute();
+    system.enableRouteChangeCallback(false);
+    system.defaultRouteSetConnectionServer(c->connectionHost());
+
+    OpenVpnConnectParams params;
+    params.protocol = c->protocol() ? c->protocol()->id() : Constants::ProtocolType_UNKNOWN;
+    params.serverIP = c->connectionHost();
+    params.username = m_connectUsername;
+    params.password = m_connectPassword;
+    params.bWithReconnect = true;
+    // The directory the model wrote "config.ovpn" and "proxy.json" into.
+    params.configPath = system.configsFilesDirPath();
+    params.dnsScripts = !c->optionDoNotChangeDNS();
+    params.withV2RayProxy = proxyLocationV2Ray(c->proxyLocation());
+    params.ovpnFile = Constants::openVpnConfigFileName();
+    c->connect(params);
+}
+
+void ConnectionThread::doDisconnect()
+{
+    qDebug().noquote() << "disconnect...";
+    connection()->disconnect(true);
+}
+
+bool ConnectionThread::waitInitializeCompleted(int maxWaitSeconds)
+{
+    const QDateTime started = QDateTime::currentDateTime();
+    while (!m_connectionInitializeCompleted.load()
+           && started.secsTo(QDateTime::currentDateTime()) < maxWaitSeconds) {
+        QCoreApplication::processEvents();
+        QThread::msleep(10);
+        qDebug().noquote() << "waitInitializeCompleted wait...";
+    }
+    return m_connectionInitializeCompleted.load();
+}
+
+bool ConnectionThread::waitWorkCompleted(int maxWaitSeconds)
+{
+    try {
+        auto busy = [this] {
+            const Connection* c = connection();
+            const Constants::ConnectState engineState = c ? c->connectState() : Constants::ConnectState_Disconnected;
+            return m_askedState.load() != Constants::RequestedAction_None
+                || m_onConnectionStateChangedCompletedState != engineState;
+        };
+        const QDateTime started = QDateTime::currentDateTime();
+        int waitedMs = 0;
+        while (busy() && started.secsTo(QDateTime::currentDateTime()) < maxWaitSeconds) {
+            QCoreApplication::processEvents();
+            QThread::msleep(50);
+            waitedMs += 50;
+            if (waitedMs % 1000 == 0)
+                qInfo().noquote() << "waitWorkCompleted wait..." << waitedMs;
+        }
+        return m_askedState.load() != Constants::RequestedAction_None;
+    }
+    ALOG_CATCHALL("ConnectionThread::waitWorkCompleted")
+    return false;
 }
 
 void ConnectionThread::finalize()
 {
-    if (!isRunning())
+    try {
+        if (!isRunning())
+            return;
+        m_finalize.store(true);
+        const QDateTime started = QDateTime::currentDateTime();
+        qint64 limitSeconds = 5;
+        while (isRunning()) {
+            cutShortRequestInService();
+            QThread::msleep(10);
+            if (started.secsTo(QDateTime::currentDateTime()) > limitSeconds) {
+                limitSeconds += 5;
+                qDebug().noquote() << "ConnectThread - long finalization...";
+            }
+            if (limitSeconds > FinalizeLimitSeconds) {
+                qWarning().noquote() << "ERROR: ConnectThread - break finalization!";
+                return;
+            }
+        }
+    }
+    ALOG_CATCHALL("ConnectionThread::finalize")
+}
+
+void ConnectionThread::cutShortRequestInService()
+{
+    // A connect in progress would hold the worker for minutes. Asked again
+    // on every poll: the engine forgets the request between two attempts.
+    ++m_guiUsingEngine;
+    if (m_askedState.load() != Constants::RequestedAction_None) {
+        if (Connection* c = connection())
+            c->resetCurrentConnecting();
+    }
+    --m_guiUsingEngine;
+}
+
+void ConnectionThread::writeOpenVpnCommand(const QString& cmd)
+{
+    // The worker owns the text until it has taken it.
+    if (m_writeOpenVpnCommandPending.load()) {
+        qWarning().noquote() << Q_FUNC_INFO << "the previous command is not delivered yet; ignored";
         return;
-    m_finalize.store(true);
-    if (!wait(QDeadlineTimer(120000)))
-        qWarning().noquote() << "ERROR: ConnectThread - break finalization!";
+    }
+    m_writeOpenVpnCommand = cmd;
+    m_writeOpenVpnCommandPending.store(true);
+}
+
+void ConnectionThread::writeOpenVpnCommands()
+{
+    if (!m_writeOpenVpnCommandPending.load())
+        return;
+    const QString cmd = m_writeOpenVpnCommand;
+    m_writeOpenVpnCommandPending.store(false);
+    if (Connection* c = connection())
+        c->writeOpenVpnCommand(cmd);
+}
+
+void ConnectionThread::onConnectionStateChanged(Constants::ConnectState oldState, Constants::ConnectState newState)
+{
+    Timer timer(QStringLiteral("ConnectionThread::onConnectionStateChanged ") + Constants::stateToStr(oldState)
+                + QStringLiteral("->") + Constants::stateToStr(newState));
+    try {
+        Connection* c = connection();
+        SystemHelper& system = SystemHelper::instance();
+        const bool blockIPv6 = Settings::blockIPv6() == QLatin1String("true");
+        if (c && m_model && newState == Constants::ConnectState_Connected) {
+            qDebug().noquote() << "Connected...";
+            system.defaultRouteSetConnectionServer(c->connectionHost());
+            if (!c->optionDoNotChangeDNS()) {
+                const Constants::DNSFiltering filtering =
+                    c->dnsFiltering() ? c->dnsFiltering()->dnsFiltering() : Constants::DNSFiltering_disabled;
+                system.assignDnsToInterfaces(m_model->optionDisableDNS()->value(), QString::fromLatin1(ON_CONNECTED_DNS_V4),
+                                             QString::fromLatin1(ON_CONNECTED_DNS_V6), filtering);
+            }
+            if (c->optionGatewayRemoval()) {
+                system.removeDefaultRoute(c->connectionHost());
+                if (m_model->optionDisableLANTraffic()->value())
+                    system.localnetworkTrafficDeny();
+                else
+                    system.localnetworkTrafficAllow();
+            }
+            if (blockIPv6)
+                system.IPv6Block();
+            qDebug().noquote() << "onConnected()";
+        } else if (c && m_model && newState == Constants::ConnectState_Disconnected) {
+            qDebug().noquote() << "Disconnected...";
+            if ((!c->optionGatewayRemoval() || c->optionDisableDNS()) && !c->optionDoNotChangeDNS())
+                system.restoreDnsRecords();
+            if (blockIPv6)
+                system.IPv6Unblock();
+            m_model->setIsRestoreGwAvailable(system.isDefaultRouteRemoved(false));
+            qDebug().noquote() << "onDisconnected()";
+            m_model->restoreDNSNic(false);
+            m_model->setIsRestoreGwAvailable(system.isDefaultRouteRemoved(false));
+        }
+    }
+    ALOG_CATCHALL("ConnectionThread::onConnectionStateChanged")
+    m_onConnectionStateChangedCompletedState = newState;
+    if (m_model)
+        m_model->setVisualConnectionState(newState);
 }

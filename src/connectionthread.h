@@ -1,8 +1,8 @@
 #pragma once
 
-// Minimal worker thread so that the model builds and runs; the full worker
-// (requests, waits, state reaction) is written separately and replaces it.
+#include "model/constants.h"
 
+#include <QString>
 #include <QThread>
 
 #include <atomic>
@@ -10,6 +10,13 @@
 class Connection;
 class Model;
 
+// The model's one worker thread. It creates the connection engine inside
+// itself, so the engine, its processes and its management socket belong to
+// this thread, and serves the requests the GUI thread posts: connect,
+// disconnect, attach. There is no queue: one request may be pending, and the
+// worker polls for it. The object itself belongs to the GUI thread; the
+// first reaction to every engine state change (kill switch, DNS, IPv6 block)
+// runs there, before the model's own.
 class ConnectionThread : public QThread
 {
     Q_OBJECT
@@ -19,17 +26,70 @@ public:
     ConnectionThread(Model* model, QObject* parent);
     ~ConnectionThread() override;
 
-    // The engine, created first thing in run(); null before and after.
+    // The engine, created first thing in run(); null before and after. Safe
+    // from any thread.
     Connection* connection() const { return m_connection.load(); }
 
-    // Ends the worker's loop and waits for the thread (bounded).
+    bool connectionInitializeResult() const { return m_connectionInitializeResult.load(); }
+    bool connectionTapInstalledResult() const { return m_connectionTapInstalledResult.load(); }
+    // Probes the adapter again on the calling thread and keeps the answer.
+    bool connectionTapInstalledResultUpdated();
+
+    Constants::RequestedAction askedState() const { return m_askedState.load(); }
+    // Posts a request; false when another one is still pending. A disconnect
+    // always cuts a running connect short, accepted or not.
+    bool askState(Constants::RequestedAction needState);
+
+    // GUI-thread waits that keep the window's events flowing.
+    // True once the worker's start-up handshake is done.
+    bool waitInitializeCompleted(int maxWaitSeconds);
+    // Until no request is pending and the state reaction has caught up with
+    // the engine; true when a request is still pending at the end.
+    bool waitWorkCompleted(int maxWaitSeconds);
+
+    // Ends the worker; gives up (with a warning) after two minutes.
     void finalize();
+
+    // A management command for the engine; the worker hands it over on its
+    // next pass.
+    void writeOpenVpnCommand(const QString& cmd);
+
+    // Longest time finalize() waits for the worker.
+    static constexpr int FinalizeLimitSeconds = 120;
+
+public slots:
+    void onConnectionStateChanged(Constants::ConnectState oldState, Constants::ConnectState newState);
 
 protected:
     void run() override;
 
 private:
-    Model* m_model;
+    void doConnect();
+    void doDisconnect();
+    void writeOpenVpnCommands();
+    void serve(Constants::RequestedAction request);
+    // finalize(): asks the engine to give up the request being served.
+    void cutShortRequestInService();
+
+    std::atomic<Constants::RequestedAction> m_askedState { Constants::RequestedAction_None };
+    Model* m_model = nullptr;
     std::atomic<Connection*> m_connection { nullptr };
+    std::atomic<bool> m_connectionInitializeResult { false };
+    std::atomic<bool> m_connectionTapInstalledResult { false };
+    std::atomic<bool> m_connectionInitializeCompleted { false };
     std::atomic<bool> m_finalize { false };
+    // While finalize() touches the engine, the worker does not delete it.
+    std::atomic<int> m_guiUsingEngine { 0 };
+    // Written by the GUI thread, taken by the worker; the atomic flag tells
+    // the worker that a new text is there.
+    QString m_writeOpenVpnCommand;
+    std::atomic<bool> m_writeOpenVpnCommandPending { false };
+    Constants::ConnectState m_onConnectionStateChangedCompletedState = Constants::ConnectState_Disconnected;
+    // The credentials of the pending connect, copied on the GUI thread when
+    // it is posted, so the worker never reads the model's own strings while
+    // the user may be editing them.
+    QString m_connectUsername;
+    QString m_connectPassword;
+    // A request whose serving threw is tried again this many times.
+    int m_failedServings = 0;
 };

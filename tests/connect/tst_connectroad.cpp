@@ -1,0 +1,247 @@
+// The connect road end to end: a real Model with its worker, the OpenVPN
+// beside the executable and the loopback demo server. As root the test runs
+// in network and mount namespaces of its own, with a private layer over
+// /etc, so the kill switch and the resolver script act on the test's copies
+// only; otherwise it skips.
+#include "testsupport.h"
+
+#include "deployment.h"
+#include "model/model.h"
+#include "nstools.h"
+#include "openvpnserverfixture.h"
+#include "resources.h"
+#include "settings.h"
+#include "systemhelper.h"
+
+#include <memory>
+
+namespace {
+
+const quint16 kPort = 11961;
+// Nobody answers there: a connect to it stays in Connecting.
+const quint16 kSilentPort = 11962;
+const QString kUser = QStringLiteral("road-user");
+const QString kPassword = QStringLiteral("r0ad \"pass\" \\word");
+const QByteArray kUsersResolver = "nameserver 192.0.2.53\n";
+// OpenVPN's state line while it waits for the server's answer.
+const QString kWaiting = QStringLiteral("^openvpn process \\d+ : >STATE:\\d+,WAIT,");
+
+QByteArray readBytes(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+bool writeBytes(const QString& path, const QByteArray& data)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(data) == data.size();
+}
+
+QStringList chainRules(const QString& chain)
+{
+    QStringList rules = NsTools::run("iptables", { "-S", chain }).out.split('\n', Qt::SkipEmptyParts);
+    rules.removeAll("-N " + chain);
+    return rules;
+}
+
+// Whether a process runs (a zombie has ended).
+bool alive(qint64 pid)
+{
+    const QByteArray stat = readBytes(QString("/proc/%1/stat").arg(pid));
+    return pid > 0 && !stat.isEmpty() && !stat.contains(") Z ");
+}
+
+Location::Ptr loopbackLocation(const QString& code)
+{
+    Location::Ptr location(new Location(code));
+    location->setCode(code);
+    location->setHost("127.0.0.1");
+    return location;
+}
+
+} // namespace
+
+class TestConnectRoad : public QObject
+{
+    Q_OBJECT
+    QTemporaryDir m_scratch;
+    QTemporaryDir m_work;
+    std::unique_ptr<OpenVpnServerFixture> m_server;
+    std::unique_ptr<Model> m_model;
+    Location::Ptr m_here = loopbackLocation("road1");
+    Location::Ptr m_there = loopbackLocation("road2");
+
+    ConnectionThread* worker() { return m_model->connectionThread(); }
+    qint64 clientPid() { return m_model->connection()->openManager()->openVpnProcessPid(); }
+
+    // The deployment's key or CA as a file the server can name.
+    QString deploymentFile(const QString& name)
+    {
+        const QString path = m_work.filePath(name);
+        writeBytes(path, Deployment::file(name));
+        return path;
+    }
+
+    void disconnect()
+    {
+        m_model->vpnConnectDisconnect();
+        QTRY_COMPARE_WITH_TIMEOUT(m_model->connectionState(), Constants::ConnectState_Disconnected, 60000);
+        QVERIFY(!worker()->waitWorkCompleted(60));
+    }
+
+private slots:
+    void initTestCase()
+    {
+        initResources();
+        if (!NsTools::inPrivateNamespaces())
+            QSKIP("needs root: the tunnel, the kill switch and the resolver file live in namespaces of the test's own");
+        QVERIFY(NsTools::privateEtcForThisProcess(m_scratch.path()));
+        QCOMPARE(NsTools::run("ip", { "link", "set", "lo", "up" }).code, 0);
+        QFile::remove("/etc/resolv.conf.orig");
+        QFile::remove("/etc/resolv.conf");
+        QVERIFY(writeBytes("/etc/resolv.conf", kUsersResolver));
+
+        // The server side of the "udp-256" template.
+        const QString pki = TestSupport::fixturesDir() + "/openvpn/demo-pki/";
+        m_server.reset(new OpenVpnServerFixture(TestSupport::fixturesDir() + "/openvpn", m_work.filePath("server")));
+        m_server->setPki(deploymentFile("ca-rsa.pem"), pki + "server-rsa.crt", pki + "server-rsa.key");
+        m_server->addUser(kUser, kPassword);
+        QString error;
+        QVERIFY2(m_server->start("udp", kPort, { "tls-crypt " + deploymentFile("static-key-b.key"), "auth SHA512" }, &error),
+                 qPrintable(error));
+
+        TestSupport::resetSettings();
+        settings().setValue("FullLog", true);
+        m_model.reset(new Model(nullptr));
+        QVERIFY(worker()->waitInitializeCompleted(30));
+        QVERIFY(worker()->connectionInitializeResult());
+        m_model->setUsername(kUser);
+        m_model->setUserpassword(kPassword);
+        m_model->setSelectedProtocol(Protocol::Ptr(new Protocol(Constants::ProtocolType_OPENVPN256)));
+        m_model->setSelectedPort(Port::Ptr(new Port("UDP-" + QString::number(kPort))));
+        m_model->setSelectedDNSFiltering(DNSFiltering::Ptr(new DNSFiltering("s", Constants::DNSFiltering_secureDNS)));
+        m_model->optionGatewayRemoval()->setValue(true);
+    }
+
+    void cleanupTestCase()
+    {
+        if (m_model)
+            m_model->stop();
+        m_model.reset();
+        if (m_server)
+            m_server->stop();
+        NsTools::releasePrivateEtcForThisProcess(m_scratch.path());
+    }
+
+    void connectAndDisconnect()
+    {
+        LogCapture log;
+        m_model->setSelectedLocation(m_here);
+        m_model->vpnConnectDisconnect();
+        // One request at a time: a second waits for the first to be served.
+        QVERIFY(!worker()->askState(Constants::RequestedAction_Connect));
+        QTRY_COMPARE_WITH_TIMEOUT(m_model->connectionState(), Constants::ConnectState_Connected, 60000);
+        QVERIFY(!worker()->waitWorkCompleted(60));
+        QCOMPARE(m_model->visualConnectionState(), Constants::ConnectState_Connected);
+        QCOMPARE(m_model->connectLocation(), m_here);
+
+        // The system's reaction: kill switch for the server only, the local
+        // network allowed, the service's resolver in the resolver file.
+        QVERIFY(chainRules("ostrelallowedip").contains("-A ostrelallowedip -d 127.0.0.1/32 -j ACCEPT"));
+        QVERIFY(!chainRules("lan").isEmpty());
+        QVERIFY(readBytes("/etc/resolv.conf").contains("nameserver " + Deployment::value("dns/secureResolver").toLatin1()));
+        QVERIFY(!m_model->isRestoreGwAvailable());
+
+        // The password went over the management interface only.
+        const qint64 pid = clientPid();
+        QVERIFY(alive(pid));
+        QVERIFY(!readBytes(QString("/proc/%1/cmdline").arg(pid)).contains(kPassword.toUtf8()));
+        QVERIFY(!readBytes(SystemHelper::instance().configsFilesDirPath() + "/config.ovpn").contains(kPassword.toUtf8()));
+
+        // Served and cleared without a second connect; a management command
+        // typed on the debug page reaches OpenVPN.
+        const int connects = log.count("^connect\\.\\.\\.$");
+        QVERIFY(worker()->askState(Constants::RequestedAction_Connect));
+        QTRY_COMPARE_WITH_TIMEOUT(worker()->askedState(), Constants::RequestedAction_None, 10000);
+        QCOMPARE(log.count("^connect\\.\\.\\.$"), connects);
+        m_model->writeOpenVpnCommand("verb");
+        QTRY_VERIFY_WITH_TIMEOUT(log.contains(">>>>>>> verb"), 10000);
+        QCOMPARE(m_model->connectionState(), Constants::ConnectState_Connected);
+
+        disconnect();
+        QCOMPARE(m_model->visualConnectionState(), Constants::ConnectState_Disconnected);
+        QVERIFY(!m_model->connectLocation());
+        QCOMPARE(readBytes("/etc/resolv.conf"), kUsersResolver);
+        QVERIFY(!alive(pid));
+        // The kill switch outlives the tunnel until the user lifts it.
+        QVERIFY(!chainRules("ostrelallowedip").isEmpty());
+        QVERIFY(m_model->isRestoreGwAvailable());
+        m_model->restoreGw();
+        QVERIFY(chainRules("ostrelallowedip").isEmpty());
+        QVERIFY(!m_model->isRestoreGwAvailable());
+
+        for (const QString& line : LogCapture::lines())
+            QVERIFY2(!line.contains(kPassword), qPrintable(line));
+    }
+
+    void changeLocationWhileConnected()
+    {
+        m_model->setSelectedLocation(m_here);
+        m_model->vpnConnectDisconnect();
+        QTRY_COMPARE_WITH_TIMEOUT(m_model->connectionState(), Constants::ConnectState_Connected, 60000);
+        QSignalSpy changing(m_model.get(), &Model::changingLocationFlagChanged);
+        m_model->selectLocationWithConnect(m_there);
+        QCOMPARE(m_model->selectedLocation(), m_there);
+        QTRY_COMPARE_WITH_TIMEOUT(m_model->connectLocation(), m_there, 60000);
+        QTRY_COMPARE_WITH_TIMEOUT(m_model->connectionState(), Constants::ConnectState_Connected, 60000);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_model->changingLocationFlag(), 10000);
+        QVERIFY(changing.count() >= 2 && changing.first().first().toBool());
+        disconnect();
+        m_model->restoreGw();
+    }
+
+    void disconnectCutsAConnectShortAndStopEndsTheWorker()
+    {
+        m_model->setSelectedPort(Port::Ptr(new Port("UDP-" + QString::number(kSilentPort))));
+        QSignalSpy states(m_model.get(), &Model::connectionStateChanged);
+        LogCapture log;
+        m_model->setSelectedLocation(m_here);
+        m_model->vpnConnectDisconnect();
+        // OpenVPN waits for the server that never answers.
+        QTRY_COMPARE_WITH_TIMEOUT(log.count(kWaiting), 1, 30000);
+        QCOMPARE(m_model->connectionState(), Constants::ConnectState_Connecting);
+
+        // Pressed again while connecting: the disconnect is refused, the
+        // connect still being served, but it cuts that connect short.
+        m_model->vpnConnectDisconnect();
+        QCOMPARE(log.count("^askedState Connect needState Disconnect$"), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(m_model->connectionState(), Constants::ConnectState_Disconnected, 60000);
+        QVERIFY(!worker()->waitWorkCompleted(60));
+        for (const QList<QVariant>& change : states)
+            QVERIFY(change.first().value<Constants::ConnectState>() != Constants::ConnectState_Connected);
+        QVERIFY(!alive(clientPid()));
+
+        // Stopping the model in the middle of a connect ends the worker and
+        // leaves no OpenVPN behind.
+        m_model->vpnConnectDisconnect();
+        QTRY_VERIFY_WITH_TIMEOUT(log.count(kWaiting) > 1, 30000);
+        const qint64 pid = clientPid();
+        QVERIFY(alive(pid));
+        m_model->stop();
+        QVERIFY(worker()->isFinished());
+        QVERIFY(!alive(pid));
+    }
+};
+
+int main(int argc, char* argv[])
+{
+    NsTools::reexecInPrivateNamespaces(argc, argv);
+    QApplication app(argc, argv);
+    TestSupport::initApplication();
+    TestConnectRoad tc;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&tc, argc, argv);
+}
+
+#include "tst_connectroad.moc"

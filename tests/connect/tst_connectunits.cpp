@@ -1,0 +1,305 @@
+// The model's configuration writers, the worker's request handling, the
+// V2Ray list and client download, and the connect preconditions. This test
+// lives in a directory of its own: no OpenVPN or scripts beside it (a
+// connect fails at once and touches nothing), and the "v2ray" it downloads
+// is its own. The V2Ray list and archive come from a loopback server on the
+// deployment's port, inside a network namespace of the test's own as root.
+#include "testsupport.h"
+
+#include "deployment.h"
+#include "httpfixture.h"
+#include "model/model.h"
+#include "nstools.h"
+#include "resources.h"
+#include "settings.h"
+#include "systemhelper.h"
+
+#include <QBuffer>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMessageBox>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QtGui/private/qzipwriter_p.h>
+
+#include <functional>
+#include <memory>
+
+namespace {
+
+QString configPath(const QString& name)
+{
+    return SystemHelper::instance().configsFilesDirPath() + QLatin1Char('/') + name;
+}
+
+QByteArray readBytes(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+bool writeBytes(const QString& path, const QByteArray& data)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(data) == data.size();
+}
+
+ProxyLocation::Ptr proxy(const QString& id, const QString& port = "443", const QString& alterid = "0",
+                         const QString& userid = "0b5c7c2e-2c55-4f6b-9a0e-3b1f6f3a9d11", const QString& path = "/ray")
+{
+    return ProxyLocation::Ptr(new ProxyLocation(id, "caption", "v2.example.net", port, userid, alterid, path));
+}
+
+} // namespace
+
+class TestConnectUnits : public QObject
+{
+    Q_OBJECT
+    std::unique_ptr<Model> m_model;
+    QTimer m_boxCloser;
+
+private slots:
+    void initTestCase()
+    {
+        initResources();
+        TestSupport::resetSettings();
+        m_model.reset(new Model(nullptr));
+        // No box may hold a test: every modal one is closed at once.
+        connect(&m_boxCloser, &QTimer::timeout, [] {
+            if (QWidget* box = QApplication::activeModalWidget())
+                box->close();
+        });
+        m_boxCloser.start(50);
+    }
+
+    void cleanupTestCase()
+    {
+        m_model->stop();
+        m_model.reset();
+    }
+
+    void ovpnFileLines()
+    {
+        auto written = [this](int bits, const QString& protocol, const QString& route, const QString& socksIp,
+                              const QStringList& dns, const QString& proxyRoute, bool lowerMtu) {
+            m_model->makeOVPNFile(bits, protocol, "1194", "10.0.0.1", true, route, lowerMtu, socksIp, "10801", dns,
+                                  proxyRoute);
+            return readBytes(configPath("config.ovpn"));
+        };
+        // The template follows the last CR LF directly, byte for byte.
+        auto withTemplate = [](const QByteArray& generated, const QString& name) {
+            return generated + readBytes(":/ovpnconfs/" + name);
+        };
+        const QByteArray plain = "remote 10.0.0.1\r\nrport 1194\r\npersist-remote-ip\r\n";
+        QCOMPARE(written(256, "UDP", "", "", {}, "", false), withTemplate(plain, "udp-256.ovpn"));
+        QCOMPARE(written(257, "tcp", "", "", {}, "", false), withTemplate(plain, "ecc-udp-128.ovpn"));
+        QCOMPARE(written(258, "UDP", "", "", {}, "", false), withTemplate(plain, "xor-udp-128.ovpn"));
+        QCOMPARE(written(128, "TCP", "192.168.1.1", "127.0.0.1", { "pull-filter ignore \"dhcp-option DNS\"", "dhcp-option DNS 10.255.0.1" },
+                         "203.0.113.5", true),
+                 withTemplate("pull-filter ignore \"dhcp-option DNS\"\r\ndhcp-option DNS 10.255.0.1\r\nproto tcp-client\r\n"
+                              "remote 10.0.0.1\r\nrport 1194\r\npersist-remote-ip\r\n"
+                              "route 10.0.0.1 255.255.255.255 192.168.1.1\r\nmssfix 1245\r\nsocks-proxy 127.0.0.1 10801\r\n"
+                              "route 203.0.113.5 255.255.255.255 net_gateway default\r\n",
+                              "tcp-128.ovpn"));
+
+        // No template for the family, or a value that would end its line: the
+        // earlier file stays.
+        const QList<std::function<void()>> refused = {
+            [this] { m_model->makeOVPNFile(512, "UDP", "1194", "10.0.0.1", true, "", false, "", "", {}, ""); },
+            [this] { m_model->makeOVPNFile(256, "UDP", "1194", "10.0.0.1\nup /bin/sh", true, "", false, "", "", {}, ""); },
+            [this] { m_model->makeOVPNFile(256, "UDP", "1194\r\nscript-security 3", "10.0.0.1", true, "", false, "", "", {}, ""); },
+            [this] { m_model->makeOVPNFile(256, "UDP", "1194", "10.0.0.1", true, "", false, "", "", { "dhcp-option DNS 10.0.0.9\nup /x" }, ""); },
+        };
+        for (const auto& write : refused) {
+            QVERIFY(writeBytes(configPath("config.ovpn"), "earlier file\n"));
+            write();
+            QCOMPARE(readBytes(configPath("config.ovpn")), QByteArray("earlier file\n"));
+        }
+    }
+
+    void proxyJsonCarriesTheValuesSafely()
+    {
+        // Quotes, a backslash, a line break, a placeholder's own text and
+        // characters outside Latin-1 stay inside their strings.
+        const QString userid = "id\"}, \"x\": {\"\\";
+        const QString path = "/ray\n%port%\u00e9\u4e2d";
+        const ProxyLocation::Ptr location = proxy("nlproxy", "443", "64", userid, path);
+        m_model->connection()->setProxyLocation(location);
+        QVERIFY(m_model->configureV2ProxyConfFile(location));
+        QJsonParseError error;
+        const QJsonObject root = QJsonDocument::fromJson(readBytes(configPath("proxy.json")), &error).object();
+        QCOMPARE(error.error, QJsonParseError::NoError);
+        const QJsonObject server = root["outbounds"][0]["settings"]["vnext"][0].toObject();
+        QCOMPARE(server["address"].toString(), QString("v2.example.net"));
+        QCOMPARE(server["port"].toVariant(), QVariant(443));
+        QCOMPARE(server["users"][0]["id"].toString(), userid);
+        QCOMPARE(server["users"][0]["alterId"].toVariant(), QVariant(64));
+        QCOMPARE(root["outbounds"][0]["streamSettings"]["wsSettings"]["path"].toString(), path);
+
+        // Port and alter id stand unquoted: anything but a plain number is refused.
+        for (const auto& numbers : QList<QStringList> { { "443, \"x\": 1", "0" }, { "0443", "0" }, { "443", "0}" } }) {
+            const ProxyLocation::Ptr bad = proxy("nlproxy", numbers[0], numbers[1]);
+            m_model->connection()->setProxyLocation(bad);
+            QVERIFY(!m_model->configureV2ProxyConfFile(bad));
+        }
+
+        // The real client reads what is written for an ordinary location.
+        const QString v2ray = QStandardPaths::findExecutable("v2ray");
+        if (v2ray.isEmpty())
+            QSKIP("Debian's v2ray is not installed");
+        const ProxyLocation::Ptr ordinary = proxy("usproxy", "8443", "0", "0b5c7c2e-2c55-4f6b-9a0e-3b1f6f3a9d11", path);
+        m_model->connection()->setProxyLocation(ordinary);
+        QVERIFY(m_model->configureV2ProxyConfFile(ordinary));
+        QProcess check;
+        check.setProcessChannelMode(QProcess::MergedChannels);
+        check.start(v2ray, { "-test", "-config", configPath("proxy.json") });
+        QVERIFY(check.waitForFinished(20000));
+        QVERIFY2(check.exitCode() == 0, check.readAll().constData());
+    }
+
+    void connectChecksBeforePosting()
+    {
+        Location::Ptr bad(new Location("bad"));
+        bad->setHost("10.0.0.1\nup /bin/sh");
+        m_model->setSelectedLocation(Location::Ptr());
+        m_model->setSelectedProtocol(Protocol::Ptr(new Protocol(Constants::ProtocolType_OPENVPN256)));
+        m_model->setSelectedPort(Port::Ptr(new Port("UDP-1194")));
+        m_model->setUsername("");
+        m_model->setUserpassword("");
+        QSignalSpy toasts(m_model.get(), &Model::qmlShowToast);
+        QSignalSpy preferences(m_model.get(), &Model::goPreferencesPage);
+        QFile::remove(configPath("config.ovpn"));
+
+        m_model->vpnConnectDisconnect();
+        m_model->setUsername("user");
+        m_model->vpnConnectDisconnect();
+        m_model->setUserpassword("secret");
+        m_model->vpnConnectDisconnect();
+        m_model->setSelectedLocation(bad);
+        m_model->vpnConnectDisconnect();
+
+        QStringList texts;
+        for (const QList<QVariant>& toast : toasts)
+            texts << toast.first().toString();
+        QCOMPARE(texts, QStringList({ "User name not specified", "Password name not specified", "Location not selected",
+                                      "The server address of this location is not valid" }));
+        QCOMPARE(preferences.count(), 2);
+        QCOMPARE(m_model->connectionThread()->askedState(), Constants::RequestedAction_None);
+        QVERIFY(!QFile::exists(configPath("config.ovpn")));
+    }
+
+    void connectWritesTheFilesAndPostsTheRequest()
+    {
+        Location::Ptr location(new Location("here"));
+        location->setHost("192.0.2.10");
+        m_model->setUsername("user");
+        m_model->setUserpassword("secret");
+        m_model->setSelectedLocation(location);
+        m_model->setSelectedProtocol(Protocol::Ptr(new Protocol(Constants::ProtocolType_OPENVPN_ECC)));
+        m_model->setSelectedPort(Port::Ptr(new Port("TCP-8089")));
+        m_model->setSelectedDNSFiltering(DNSFiltering::Ptr(new DNSFiltering("s", Constants::DNSFiltering_secureDNS_localStreaming)));
+        // Without the V2Ray client no proxy is used, whatever is selected.
+        m_model->setSelectedProxyLocation(proxy("nlproxy"));
+        QVERIFY(writeBytes(configPath("proxy.json"), "{}"));
+        QVERIFY(!m_model->v2RayAvailable());
+
+        LogCapture log;
+        m_model->vpnConnectDisconnect();
+        QCOMPARE(m_model->connectLocation(), location);
+        QVERIFY(!m_model->connection()->proxyLocation());
+        QVERIFY(!QFile::exists(configPath("proxy.json")));
+        QVERIFY(!proxyLocationLocal(ProxyLocation::Ptr()) && !proxyLocationV2Ray(ProxyLocation::Ptr()));
+        const QByteArray expected = "pull-filter ignore \"dhcp-option DNS\"\r\ndhcp-option DNS "
+            + Deployment::value("dns/secureStreamingResolver").toLatin1()
+            + "\r\nproto tcp-client\r\nremote 192.0.2.10\r\nrport 8089\r\npersist-remote-ip\r\n";
+        QCOMPARE(readBytes(configPath("config.ovpn")), expected + readBytes(":/ovpnconfs/ecc-tcp-128.ovpn"));
+
+        // OpenVPN is not beside this test: the worker serves the request and
+        // the engine ends Disconnected.
+        QVERIFY(!m_model->connectionThread()->waitWorkCompleted(60));
+        QCOMPARE(m_model->connectionState(), Constants::ConnectState_Disconnected);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_model->connectLocation(), 10000);
+        for (const QString& line : LogCapture::lines())
+            QVERIFY2(!line.contains("secret"), qPrintable(line));
+    }
+
+    void v2RayListAndClient()
+    {
+        HttpFixture::Server server;
+        if (!server.start(HttpFixture::Server::Http, QUrl(Deployment::value("api/primary")).port()))
+            QSKIP("the deployment's loopback port is taken (run as root for a namespace of the test's own)");
+        server.setRoute("/api/v2rayconf.json",
+                        HttpFixture::Route::ok(R"([{"n":"cfproxy","c":"A","address":"127.0.0.1","port":"443","userid":"u","alterid":"0","path":"/p"},
+                                                  {"n":"xcfproxy","c":"B","address":"127.0.0.1","port":"443","userid":"u","alterid":"0","path":"/p"}])"));
+        m_model->updateV2RayLocations();
+        QTRY_COMPARE_WITH_TIMEOUT(m_model->proxyLocations()->count(), 4, 20000);
+        const QList<ProxyLocation::Ptr> list = m_model->proxyLocations()->list();
+        QCOMPARE(list[0]->id() + "|" + list[0]->caption(), QString("1|None (disabled)"));
+        QCOMPARE(list[1]->id() + "|" + list[1]->caption() + "|" + list[1]->address(),
+                 QString("2|Your own local SOCKS5 proxy|127.0.0.1 1080"));
+        QCOMPARE(list[2]->firstCountryCode(), QString("cloudflare"));
+        QCOMPARE(list[3]->firstCountryCode(), QString("xc"));
+
+        const QString binary = SystemHelper::instance().v2RayBinaryFullFilePath();
+        QFile::remove(binary);
+        const QString archivePath = QUrl(getV2RayBinaryUrls().first()).path();
+        QSignalSpy toasts(m_model.get(), &Model::qmlShowToast);
+
+        server.setRoute(archivePath, HttpFixture::Route::ok("no archive at all", "application/zip"));
+        m_model->v2RayDownload();
+        QTRY_COMPARE_WITH_TIMEOUT(toasts.count(), 1, 20000);
+        QCOMPARE(toasts.last().first().toString(), QString("Zip extraction error."));
+
+        QBuffer zip;
+        zip.open(QIODevice::WriteOnly);
+        {
+            QZipWriter writer(&zip);
+            // Stored without the executable bit, as an archive made elsewhere.
+            writer.setCreationPermissions(QFile::ReadOwner | QFile::WriteOwner);
+            writer.addFile("v2ray", QByteArray("#!/bin/sh\necho stand-in\n"));
+            writer.close();
+        }
+        server.setRoute(archivePath, HttpFixture::Route::ok(zip.data(), "application/zip"));
+        m_model->v2RayDownload();
+        QVERIFY(m_model->v2RayDownloader());
+        QTRY_VERIFY_WITH_TIMEOUT(m_model->v2RayAvailable(), 20000);
+        QVERIFY(!m_model->v2RayDownloader());
+        QVERIFY(QFileInfo(binary).isExecutable());
+        QCOMPARE(toasts.count(), 1);
+        QFile::remove(binary);
+    }
+
+    void wakeDelaysAndForcedReconnect()
+    {
+        settings().remove("ReconnectOnSleepResumeConnectDelaySec");
+        QCOMPARE(m_model->forceReconnectOnSleepResumeConnectDelaySec(), 5);
+        settings().setValue("ReconnectOnSleepResumeConnectDelaySec", "abc");
+        QCOMPARE(m_model->forceReconnectOnSleepResumeConnectDelaySec(), 2);
+
+        // Disconnected: the forced reconnect stores its time and stops; a
+        // second one within 20 s is skipped.
+        settings().setValue("ReconnectOnSleepResumeDelaySec", "0");
+        m_model->optionForceReconnectOnSleepResume()->setValue(true);
+        LogCapture log;
+        QMetaObject::invokeMethod(m_model.get(), "receiveWake");
+        QTRY_COMPARE_WITH_TIMEOUT(log.count("forceReconnect\\(\\) connectState: Disconnected"), 1, 5000);
+        QVERIFY(!log.contains("skip extra notification"));
+        m_model->forceReconnect();
+        QCOMPARE(log.count("skip extra notification"), 1);
+    }
+};
+
+int main(int argc, char* argv[])
+{
+    // As root the suite runs in network and mount namespaces of its own: the
+    // deployment's loopback port is then free whatever else runs here.
+    NsTools::reexecInPrivateNamespaces(argc, argv);
+    QApplication app(argc, argv);
+    if (NsTools::inPrivateNamespaces())
+        NsTools::run("ip", { "link", "set", "lo", "up" });
+    TestSupport::initApplication();
+    TestConnectUnits tc;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&tc, argc, argv);
+}
+#include "tst_connectunits.moc"
