@@ -396,6 +396,9 @@ bool ArcTools::extractArchive(const QString& zipFile, const QString& targetDir, 
     const QVector<QZipReader::FileInfo> entries = reader.fileInfoList();
     if (reader.status() != QZipReader::NoError)
         return fail(QStringLiteral("archive not readable: ") + zipFile);
+    // Qt's reader takes any file without a zip directory for an empty archive.
+    if (entries.isEmpty())
+        return fail(QStringLiteral("archive holds no entries: ") + zipFile);
 
     // Every entry is checked, and read, before the first byte is written.
     const QString root = QDir::cleanPath(QFileInfo(targetDir).absoluteFilePath());

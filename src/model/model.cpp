@@ -676,8 +676,8 @@ template <typename T>
 bool Model::waitForWatcher(QFutureWatcher<T>* watcher, int maxWaitMs)
 {
     QDeadlineTimer deadline(maxWaitMs);
-    // The job's own state: the watcher learns of the end only through events,
-    // which this wait does not process.
+    // The job's own state: the watcher's flag only changes when its finished
+    // event is delivered, and no events are processed here.
     while (!watcher->future().isFinished()) {
         if (deadline.hasExpired())
             return false;

@@ -696,12 +696,6 @@ void Model::v2RayDownload()
                 buffer.open(QIODevice::ReadOnly);
                 QZipReader reader(&buffer);
                 qDebug().noquote() << Q_FUNC_INFO << "isReadable:" << reader.isReadable() << "count:" << reader.count();
-                // Not every body that is no archive reads as a failure.
-                if (!reader.isReadable() || reader.count() == 0) {
-                    qDebug().noquote() << Q_FUNC_INFO << "extractAll failed: no archive entries";
-                    showToast(QStringLiteral("Zip extraction error."));
-                    return;
-                }
                 reader.close();
 
                 const QString targetDir = QFileInfo(SystemHelper::instance().v2RayBinaryFullFilePath()).absolutePath();

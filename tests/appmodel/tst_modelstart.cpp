@@ -106,12 +106,17 @@ private slots:
         model.stop();
         QVERIFY(model.connectionThread()->isFinished());
         QVERIFY(!model.connection());
+        // The news and address fetches started by start() were waited for.
+        QVERIFY(!log.contains("left behind"));
         QVERIFY(locations.isNull());
         QVERIFY(updates.isNull());
     }
 
     void loadTestTicks()
     {
+        // Each tick picks a random location; with this option on, a changed
+        // location would also connect and ask for the Connect page.
+        settings().setValue("ConnectWhenChoosingNewLocation", false);
         LogCapture log;
         Model model(nullptr);
         model.setIsDebugLoadTest(true);

@@ -28,6 +28,7 @@ private slots:
     void extractCreatesParentDirectories();
     void extractRefusesEscapingEntries_data();
     void extractRefusesEscapingEntries();
+    void extractRefusesWhatIsNoArchive();
 };
 
 void TestArcTools::backupHoldsTreeWithPermissions()
@@ -301,6 +302,25 @@ void TestArcTools::extractRefusesEscapingEntries()
     QVERIFY(!ArcTools::extractArchive(zip, target, &error));
     QVERIFY(!error.isEmpty());
     QCOMPARE(snapshot(tmp.path()), before);
+}
+
+void TestArcTools::extractRefusesWhatIsNoArchive()
+{
+    // A download that is an error page or empty is no archive, even though
+    // Qt's reader lists it as one without entries.
+    QTemporaryDir tmp;
+    const QString target = tmp.path() + "/target";
+    for (const QByteArray& body : { QByteArray("<html>not found</html>"), QByteArray() }) {
+        const QString file = tmp.path() + "/download.zip";
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(body);
+        f.close();
+        QString error;
+        QVERIFY(!ArcTools::extractArchive(file, target, &error));
+        QVERIFY(!error.isEmpty());
+    }
+    QVERIFY(!QFileInfo::exists(target));
 }
 
 OSTREL_TEST_MAIN_CORE(TestArcTools)
