@@ -802,15 +802,7 @@ void Model::checkVpnInstalled()
         }
     }
 
-    qDebug().noquote() << "ipcServer socketOptions:" << m_ipcServer.socketOptions();
-    m_ipcServer.setSocketOptions(QLocalServer::WorldAccessOption);
-    qDebug().noquote() << "ipcServer socketOptions:" << m_ipcServer.socketOptions();
-    if (!m_ipcServer.listen(QString::fromLatin1(IPC_SERVER_NAME))) {
-        qCritical().noquote() << IPC_SERVER_NAME << "not started";
-        return;
-    }
-    if (!connect(&m_ipcServer, &QLocalServer::newConnection, this, &Model::ipcServerNewConnection))
-        qCritical().noquote() << "can't take signal ipcServer.newConnection()";
+    startIpcServer();
 }
 
 // ----------------------------------------------------------------- sleep, wake and quit
