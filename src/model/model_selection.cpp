@@ -443,6 +443,9 @@ void Model::onLocationsReceivedApply(const QList<Location::Ptr>& locations, cons
         qInfo().noquote() << "M6";
     }
     setLocationsReceived(true);
+    // A list is in place: the selector's "updating locations..." or "Can't
+    // update locations." line no longer applies.
+    setGetLocationsState(QString());
     qInfo().noquote() << "M7";
     if (m_trayIcon)
         m_trayIcon->initConnectionsMenu();

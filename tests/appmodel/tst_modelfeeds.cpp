@@ -154,6 +154,7 @@ private slots:
         QVERIFY(saveLocations(QString::fromUtf8(regular()), QString::fromUtf8(ike())));
         emit getLocations().locatoinsGetError({ "refresh failed" }, true);
         QVERIFY(model->locationsReceived());
+        QCOMPARE(model->getLocationsState(), QString()); // the selector's status line is gone
         QCOMPARE(model->locations()->count(), 8);
         QVERIFY(model->selectedLocation());
         QCOMPARE(toasts.count(), 1);

@@ -210,6 +210,15 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(item(QStringLiteral("IpAddressPanel"))->property("value").toString(),
                                   QStringLiteral("192.0.2.7"), 5000);
         screenshot(QStringLiteral("location"));
+
+        // Locations from a server list carry no name: their caption is shown.
+        Location::Ptr listed(new Location(QString()));
+        listed->setCity(QStringLiteral("Zurich"));
+        listed->setCountry(QStringLiteral("Switzerland"));
+        listed->setCaption(QStringLiteral("Switzerland - Zurich"));
+        m_model->setSelectedLocation(listed);
+        QTRY_COMPARE_WITH_TIMEOUT(text(QStringLiteral("LocationCombo")), QStringLiteral("Switzerland - Zurich"), 5000);
+
         m_model->setSelectedLocation(Location::Ptr());
         QTRY_COMPARE_WITH_TIMEOUT(text(QStringLiteral("LocationCombo")), QStringLiteral("Select location"), 5000);
         expectNoQmlWarnings();

@@ -66,7 +66,7 @@ LightSkinPageCustom {
             color: "white"
             textColor: Style.light_text_color_1
             borderColor: Style.light_line_color
-            text: root.location ? root.location.name : qsTr("Select location")
+            text: root.location ? (root.location.name !== "" ? root.location.name : root.location.caption) : qsTr("Select location")
             firstFlagSource: root.location && root.location.firstCountryCode() !== ""
                              ? Resources.flag(root.location.firstCountryCode()) : ""
             onClicked: root.skin.selectPage(root.skin.pageNumSelectLocation())

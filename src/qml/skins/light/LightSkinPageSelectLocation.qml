@@ -9,7 +9,7 @@ LightSkinPageSelectCustom {
     delegate: Component {
         Item {
             readonly property var location: row ? row.locationRaw : null
-            function getCaptionString() { return location ? location.name : "" }
+            function getCaptionString() { return location ? (location.name !== "" ? location.name : location.caption) : "" }
             function getExInfoString() { return location && location.pingMs >= 0 ? "%1 ms".arg(location.pingMs) : "" }
             function getId() { return location ? location.code : "" }
             function getFirstFlag() {

@@ -232,9 +232,14 @@ SkinCustom {
         delegate: Component {
             Item {
                 readonly property var location: row ? row.locationRaw : null
-                function getCaptionString() { return location ? location.name : "" }
+                // Server lists fill city and country; a name is set only by hand.
+                function getCaptionString() {
+                    if (!location)
+                        return ""
+                    return location.name !== "" ? location.name : (location.city !== "" ? location.city : location.caption)
+                }
                 function getSubCaptionString() {
-                    return location && location.country !== location.name ? location.country : ""
+                    return location && location.country !== getCaptionString() ? location.country : ""
                 }
                 function getExInfoString() {
                     return location && location.pingMs >= 0 ? "%1 ms".arg(location.pingMs) : ""

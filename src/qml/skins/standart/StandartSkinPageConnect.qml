@@ -102,7 +102,7 @@ StandartSkinPageCustom {
                 id: idLocationCombo
                 objectName: "LocationCombo"
                 Layout.fillWidth: true
-                text: root.location ? root.location.name : qsTr("Select location")
+                text: root.location ? (root.location.name !== "" ? root.location.name : root.location.caption) : qsTr("Select location")
                 firstFlagSource: root.location ? root.flagOf(root.location.firstCountryCode()) : ""
                 secondFlagSource: root.location ? root.flagOf(root.location.secondCountryCode()) : ""
                 onClicked: viewmodel.goSelectLocation()
