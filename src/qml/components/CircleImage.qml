@@ -1,9 +1,12 @@
 import QtQuick 2.11
 import QtGraphicalEffects 1.0
 
-// An image cut to a circle (the flags), on a disc of fillColor.
+// An image cut to a circle (the flags), on a disc of fillColor. The
+// software renderer has no shader effects: there the image is shown square.
 ARectangle {
     id: root
+
+    readonly property bool canMask: root.GraphicsInfo.api !== GraphicsInfo.Software
 
     property int additionalImageMargins: 0
     property alias source: idImage.source
@@ -24,7 +27,7 @@ ARectangle {
         fillMode: Image.PreserveAspectCrop
         smooth: true
         mipmap: true
-        visible: false
+        visible: !root.canMask
     }
 
     Rectangle {
@@ -38,6 +41,6 @@ ARectangle {
         anchors.fill: idImage
         source: idImage
         maskSource: idMask
-        visible: idImage.status === Image.Ready
+        visible: root.canMask && idImage.status === Image.Ready
     }
 }
