@@ -28,6 +28,8 @@ case "${1:-}" in
         ;;
     test)
         configure_and_build
+        # Benchmarks are not run here, only kept building.
+        cmake --build "$build" -j "$jobs" --target benchmarks
         "$here/run-tests.sh" "$build"
         ;;
     *)
