@@ -142,6 +142,10 @@ Model::Model(QQmlApplicationEngine* applicationEngine)
 
     ASSERT_CONNECT(connect(&SystemHelper::instance(), &SystemHelper::receiveSleep, this, &Model::receiveSleep));
     ASSERT_CONNECT(connect(&SystemHelper::instance(), &SystemHelper::receiveWake, this, &Model::receiveWake));
+    // Choices that cannot be written live in memory only: the user is told.
+    ASSERT_CONNECT(connect(&settings(), &Settings::writeFailed, this, [this](const QString& file, const QString& reason) {
+        showToast(tr("Settings could not be saved"), file + QStringLiteral(": ") + reason);
+    }));
     qInfo().noquote() << "P2";
 
     setSkinType(Settings::skin() == QLatin1String("1") ? Constants::SkinType_standart

@@ -1,7 +1,9 @@
 #include "../platform/nstools.h"
+#include "model/model.h"
 #include "settings.h"
 #include "testsupport.h"
 
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 
@@ -14,6 +16,7 @@ class TestSettingsWrite : public QObject
 private slots:
     void failedWritesAreReportedOncePerRun_data();
     void failedWritesAreReportedOncePerRun();
+    void userIsToldWhenChoicesCannotBeSaved();
 };
 
 namespace {
@@ -134,10 +137,47 @@ void TestSettingsWrite::failedWritesAreReportedOncePerRun()
     NsTools::run("umount", { dir });
 }
 
+void TestSettingsWrite::userIsToldWhenChoicesCannotBeSaved()
+{
+    if (!NsTools::inPrivateNamespaces())
+        QSKIP("needs private mount namespaces (root)");
+    // The client's own store, on a data directory that turns read-only.
+    const QString path = Settings::fullFileName();
+    const QString dir = QFileInfo(path).absolutePath();
+    settings().setValue("startMinimized", false);
+    settings().sync();
+    const QByteArray good = fileContent(path);
+    QVERIFY(good.contains("startMinimized=false"));
+
+    Model* model = new Model(nullptr);
+    auto stopModel = qScopeGuard([model]() {
+        model->stop();
+        delete model;
+    });
+    QSignalSpy toasts(model, &Model::qmlShowToast);
+    QCOMPARE(NsTools::run("mount", { "--bind", dir, dir }).code, 0);
+    auto unmount = qScopeGuard([dir]() { NsTools::run("umount", { dir }); });
+    QCOMPARE(NsTools::run("mount", { "-o", "remount,bind,ro", dir }).code, 0);
+
+    model->optionStartMinimized()->setValue(true);
+    model->optionMinimizeOnClose()->setValue(false);
+    QTRY_COMPARE_WITH_TIMEOUT(toasts.count(), 1, 5000);
+    QCOMPARE(toasts.first().at(0).toString(), QStringLiteral("Settings could not be saved"));
+    QVERIFY2(toasts.first().at(1).toString().contains(path) && toasts.first().at(1).toString().contains("Read-only file system"),
+             qPrintable(toasts.first().at(1).toString()));
+    QCOMPARE(fileContent(path), good);
+
+    // Once the directory is writable again, the choices reach the file.
+    QCOMPARE(NsTools::run("mount", { "-o", "remount,bind,rw", dir }).code, 0);
+    settings().sync();
+    QVERIFY(fileContent(path).contains("startMinimized=true"));
+    QCOMPARE(toasts.count(), 1);
+}
+
 int main(int argc, char* argv[])
 {
     NsTools::reexecInPrivateNamespaces(argc, argv);
-    QCoreApplication app(argc, argv);
+    QApplication app(argc, argv);
     TestSupport::initApplication();
     TestSettingsWrite tc;
     QTEST_SET_MAIN_SOURCE_PATH
