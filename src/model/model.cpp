@@ -137,7 +137,8 @@ Model::Model(QQmlApplicationEngine* applicationEngine)
     ASSERT_CONNECT(connect(m_optionLaunchOnSystemStart.data(), &SettingOption::beforValueChanged, this,
                            &Model::optionBeforValueChanged, Qt::DirectConnection));
     const QList<SettingOption::Ptr> reacting = {
-        m_optionDoNotChangeDNS, m_optionDisableLANTraffic, m_optionGatewayRemoval, m_optionCensoredCountry,
+        m_optionDoNotChangeDNS, m_optionDisableLANTraffic, m_optionGatewayRemoval, m_optionSavePassword,
+        m_optionCensoredCountry,
         m_optionDisableDNS, m_optionMacUseColorIcons, m_optionDetailedDebug, m_optionUseSoftwareOpenGL,
         m_optionDisableLatencyTest, m_optionLightSkin, m_optionLibreSSL,
     };
@@ -506,10 +507,18 @@ void Model::optionValueChanged(bool newValue)
     const bool connected = connectionState() == Constants::ConnectState_Connected;
 
     if (option == m_optionGatewayRemoval.data()) {
-        if (connected)
-            restoreGw();
+        // Takes effect on the running connection at once: the engine's
+        // switch follows the option, so the state reaction of a later
+        // reconnect and updateDropProtectionState agree with it.
+        if (connected) {
+            if (Connection* c = connection())
+                c->setOptionGatewayRemoval(newValue);
+        }
         updateDropProtectionState();
         updateDependedOptions();
+    } else if (option == m_optionSavePassword.data()) {
+        if (!newValue)
+            saveCredentials();
     } else if (option == m_optionCensoredCountry.data()) {
         setGetLocationsState(QStringLiteral("updating locations..."));
         getLocations().restart(getServersUrls(false), getServersUrls(true));
