@@ -405,7 +405,9 @@ void Model::configureConnectionSettings(ConnectionSettingsAction action, Protoco
     }
     if (m_selectedLocation && m_selectedLocation->region())
         selectRegionById(m_selectedLocation->region()->id());
-    if (!m_selectedRegion)
+    // The proxy list may come before the server list: no region to select
+    // until a server list has been applied.
+    if (!m_selectedRegion && (locationsReceived() || action == connectionsListUpdated))
         qCritical().noquote() << Q_FUNC_INFO << "can't select region";
 
     // 11. Proxy location, first pass: only with the V2Ray client present.
@@ -453,7 +455,8 @@ void Model::configureConnectionSettings(ConnectionSettingsAction action, Protoco
         if (!proxy)
             proxy = m_proxyLocations.firstElem();
         setSelectedProxyLocation(proxy);
-        if (!m_selectedProxyLocation)
+        // Likewise the server list may come before the proxy list.
+        if (!m_selectedProxyLocation && m_proxyLocations.count() > 0)
             qCritical().noquote() << Q_FUNC_INFO << "selectedProxyLocation not selected";
     }
 
