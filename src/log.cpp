@@ -171,6 +171,40 @@ void ALog::logOutput(QtMsgType type, const QMessageLogContext&, const QString& m
     t_inHandler = false;
 }
 
+QString logSafe(const QString& text)
+{
+    QString out;
+    out.reserve(text.size());
+    for (const QChar c : text) {
+        const ushort u = c.unicode();
+        if (c == QLatin1Char('\\')) {
+            out += QLatin1String("\\\\");
+        } else if (c == QLatin1Char('\n')) {
+            out += QLatin1String("\\n");
+        } else if (c == QLatin1Char('\r')) {
+            out += QLatin1String("\\r");
+        } else if (c == QLatin1Char('\t')) {
+            out += QLatin1String("\\t");
+        } else if (u < 0x20 || (u >= 0x7f && u <= 0x9f)) {
+            out += QStringLiteral("\\x%1").arg(u, 2, 16, QLatin1Char('0'));
+        } else if (c.category() == QChar::Other_Format || c == QChar::LineSeparator || c == QChar::ParagraphSeparator) {
+            out += QStringLiteral("\\u%1").arg(u, 4, 16, QLatin1Char('0'));
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+QStringList logSafe(const QStringList& texts)
+{
+    QStringList out;
+    out.reserve(texts.size());
+    for (const QString& text : texts)
+        out.append(logSafe(text));
+    return out;
+}
+
 ALogMsgGroup::ALogMsgGroup(const QString& name, bool writeGroupHeader, bool silent)
     : m_name(name)
     , m_writeGroupHeader(writeGroupHeader)

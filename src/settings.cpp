@@ -160,6 +160,12 @@ QString Settings::decode(const QString& src)
     return crypt.decryptToString(src);
 }
 
+QByteArray Settings::decodeToBytes(const QString& src)
+{
+    SimpleCrypt crypt = makeCrypt();
+    return crypt.decryptToByteArray(src);
+}
+
 QString Settings::fullFileName()
 {
     return makeFilePathToConfigLocation(QCoreApplication::applicationName() + QStringLiteral(".conf"));

@@ -39,6 +39,8 @@ public:
     void setSimpleCryptedValue(const QString& key, const QString& value);
     static QString encode(const QString& src);
     static QString decode(const QString& src);
+    // The unscrambled bytes, for texts whose encoding the caller decides.
+    static QByteArray decodeToBytes(const QString& src);
 
     // Paths.
     static QString fullFileName();

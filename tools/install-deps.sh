@@ -12,6 +12,7 @@ packages=(
     xvfb xauth libgl1-mesa-dri
     openvpn v2ray iptables iproute2 iputils-ping openssl util-linux procps xdg-utils
     clang libclang-rt-14-dev
+    zlib1g-dev
 )
 
 missing=()

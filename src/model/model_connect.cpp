@@ -614,7 +614,7 @@ void Model::updateV2RayLocations()
                     const GetProxyLocationsResult result = m_v2RayLocationsWatcher->result();
                     QList<ProxyLocation::Ptr> fetched;
                     if (!result.errors.isEmpty() && result.locations.isEmpty()) {
-                        qCritical().noquote() << "Get v2Ray Locations  error:" << result.errors.join(QLatin1Char('\n'));
+                        qCritical().noquote() << "Get v2Ray Locations  error:" << logSafe(result.errors).join(QLatin1Char('\n'));
                         getStoredProxyLocations(fetched);
                     } else {
                         fetched = result.locations;
@@ -645,7 +645,7 @@ void Model::updateV2RayLocations()
         }
         if (m_v2RayLocationsWatcher->isFinished()) {
             needReUpdate = false;
-            m_v2RayLocationsWatcher->setFuture(QtConcurrent::run(&getProxyLocations, getV2RayProxyListUrls()));
+            m_v2RayLocationsWatcher->setFuture(QtConcurrent::run(&getProxyLocations, getV2RayProxyListUrls(), m_fetchStop));
         } else {
             needReUpdate = true;
             qWarning().noquote() << "!v2RayLocationsWatcher->isFinished";
@@ -884,6 +884,7 @@ void Model::aboutToQuit()
 {
     try {
         qDebug().noquote() << Q_FUNC_INFO;
+        stopFetches();
         saveCredentials();
         const Connection* c = connection();
         if (c && !c->isDisconnectedState())
