@@ -596,6 +596,7 @@ void Model::makeOVPNFile(int bits, QString protocol, QString port, QString serve
         QSaveFile file(target);
         if (!file.open(QIODevice::WriteOnly))
             return;
+        makePrivate(file);
         file.write(content);
         file.commit();
     }
@@ -755,7 +756,7 @@ bool Model::configureV2ProxyConfFile(ProxyLocation::Ptr proxyLocation)
                                       });
 
         QSaveFile file(target);
-        if (!file.open(QIODevice::WriteOnly) || file.write(text.toLatin1()) < 0 || !file.commit()) {
+        if (!file.open(QIODevice::WriteOnly) || !makePrivate(file) || file.write(text.toLatin1()) < 0 || !file.commit()) {
             qCritical().noquote() << Q_FUNC_INFO << "Can't write file" << target;
             return false;
         }
