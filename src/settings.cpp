@@ -412,6 +412,11 @@ void Settings::set_password(const QString& value)
     settings().setSimpleCryptedValue(kPassword, value);
 }
 
+void Settings::removePassword()
+{
+    settings().remove(kPassword);
+}
+
 QString Settings::protocol()
 {
     return settings().value(kProtocol, QString(QLatin1String(""))).toString();

@@ -73,6 +73,7 @@ public:
     static void set_username(const QString& value);
     static QString password();
     static void set_password(const QString& value);
+    static void removePassword();
     static QString protocol();
     static void set_protocol(const QString& value);
     static QString skin();

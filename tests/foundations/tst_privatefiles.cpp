@@ -127,7 +127,7 @@ void TestPrivateFiles::filesWrittenNowArePrivate()
         auto stop = qScopeGuard([&model]() { model.stop(); });
         QCOMPARE(SystemHelper::instance().configsFilesDirPath(), dir);
         QVERIFY(::chmod(QFile::encodeName(dir).constData(), 0755) == 0);
-        model.makeOVPNFile(256, "UDP", "1194", "127.0.0.1", false, QString(), false, QString(), QString(), {}, QString());
+        QVERIFY(model.makeOVPNFile(256, "UDP", "1194", "127.0.0.1", false, QString(), false, QString(), QString(), {}, QString()));
         QCOMPARE(mode(dir), 0700);
     }
 
