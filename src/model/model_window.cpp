@@ -789,6 +789,8 @@ void Model::saveLog()
             QFile::remove(target);
         if (target.isEmpty() || !log.copy(target))
             qWarning().noquote() << "log file not saved" << target;
+        else
+            makePrivate(target);
     }
     ALOG_CATCHALL("Model::saveLog")
 }

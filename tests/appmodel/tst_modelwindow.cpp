@@ -190,10 +190,13 @@ private slots:
             dialog->selectFile(target);
             QMetaObject::invokeMethod(dialog, "accept");
         });
+        // A log left readable by everyone still gives a private copy.
+        QVERIFY(QFile::setPermissions(logPath, QFile::Permissions(0x6644)));
         m_model->saveLog();
         QFile saved(target);
         QVERIFY(saved.open(QIODevice::ReadOnly));
         QCOMPARE(saved.readAll(), QByteArray("log line\n"));
+        QCOMPARE(saved.permissions() & QFile::Permissions(0x7077), QFile::Permissions(0x6000));
 
         // The dialog opens in the home directory, wherever the program was
         // started from.
