@@ -123,6 +123,7 @@ public:
     }
     QString output() const { return readText(m_dir.filePath(QStringLiteral("out.txt"))); }
     QString socketPath() const { return m_dir.filePath(QStringLiteral("data/ostrel/ostrel.ipcServer")); }
+    QString lockPath() const { return m_dir.filePath(QStringLiteral("data/ostrel/ostrel.instance.lock")); }
     // The model came up: this start became the user's instance.
     bool startedModel() const { return output().contains(QLatin1String("S20")); }
     bool gaveWay() const { return output().contains(QLatin1String("another instance is running")); }
@@ -284,6 +285,36 @@ private slots:
         QVERIFY(first.stop());
         QCOMPARE(first.process().exitCode(), 0);
         QCOMPARE(second.process().exitCode(), 0);
+    }
+
+    // An instance that holds the lock but never answers is reported, and no
+    // second client starts.
+    void silentInstanceReported()
+    {
+        SharedTmp tmp;
+        Client client(false, tmp);
+        QProcess holder;
+        // One process that takes the lock and then only sleeps.
+        holder.start(QStringLiteral("bash"), { QStringLiteral("-c"),
+                                               QStringLiteral("exec 9>\"$0\" && flock 9 && echo locked && exec sleep 600"),
+                                               client.lockPath() });
+        QVERIFY(holder.waitForStarted(10000));
+        const auto endHolder = qScopeGuard([&]() {
+            holder.kill();
+            holder.waitForFinished(10000);
+        });
+        QVERIFY(holder.waitForReadyRead(10000));
+        QCOMPARE(holder.readAll(), QByteArray("locked\n"));
+
+        QVERIFY(client.start());
+        QVERIFY2(waitUntil([&]() { return client.gaveWay(); }), qPrintable(client.output()));
+        QVERIFY(client.output().contains(QLatin1String("another instance is running but does not answer")));
+        // It waits for the user to read that; a quit request ends it too.
+        QCOMPARE(client.process().state(), QProcess::Running);
+        QVERIFY(client.stop());
+        QCOMPARE(client.process().exitCode(), 0);
+        QVERIFY(!client.startedModel());
+        QVERIFY(!client.listens());
     }
 
     // Two starts of the same user close together: exactly one goes on.
