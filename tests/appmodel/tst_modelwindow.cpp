@@ -10,6 +10,7 @@
 #include "model/windowhelpers.h"
 #include "nstools.h"
 #include "settings.h"
+#include "singlestartman.h"
 #include "systemhelper.h"
 
 #include <QAction>
@@ -367,7 +368,7 @@ private slots:
         QVERIFY(m_model->startIpcServer());
 
         QLocalSocket client;
-        client.connectToServer(IPC_SERVER_NAME);
+        client.connectToServer(SingleStartMan::ipcServerPath());
         QVERIFY(client.waitForConnected(5000));
         // The server answers on this thread: no blocking waits here.
         QByteArray frame;
@@ -389,7 +390,7 @@ private slots:
     void singleInstanceNameTaken()
     {
         // A model that ends takes its socket away.
-        const QString socketPath = m_dir.filePath(IPC_SERVER_NAME);
+        const QString socketPath = SingleStartMan::ipcServerPath();
         QVERIFY(QFile::exists(socketPath));
         m_model->stop();
         delete m_model;
@@ -399,7 +400,7 @@ private slots:
         // A live server that is not ours keeps its name.
         m_model = new Model(nullptr);
         QLocalServer foreign;
-        QVERIFY(foreign.listen(IPC_SERVER_NAME));
+        QVERIFY(foreign.listen(socketPath));
         LogCapture log;
         QVERIFY(!m_model->startIpcServer());
         QVERIFY(log.contains("ostrel.ipcServer not started"));
