@@ -137,7 +137,8 @@ Model::Model(QQmlApplicationEngine* applicationEngine)
     ASSERT_CONNECT(connect(m_optionLaunchOnSystemStart.data(), &SettingOption::beforValueChanged, this,
                            &Model::optionBeforValueChanged, Qt::DirectConnection));
     const QList<SettingOption::Ptr> reacting = {
-        m_optionDoNotChangeDNS, m_optionDisableLANTraffic, m_optionGatewayRemoval, m_optionCensoredCountry,
+        m_optionDoNotChangeDNS, m_optionDisableLANTraffic, m_optionGatewayRemoval, m_optionSavePassword,
+        m_optionCensoredCountry,
         m_optionDisableDNS, m_optionMacUseColorIcons, m_optionDetailedDebug, m_optionUseSoftwareOpenGL,
         m_optionDisableLatencyTest, m_optionLightSkin, m_optionLibreSSL,
     };
@@ -146,6 +147,10 @@ Model::Model(QQmlApplicationEngine* applicationEngine)
 
     ASSERT_CONNECT(connect(&SystemHelper::instance(), &SystemHelper::receiveSleep, this, &Model::receiveSleep));
     ASSERT_CONNECT(connect(&SystemHelper::instance(), &SystemHelper::receiveWake, this, &Model::receiveWake));
+    // Choices that cannot be written live in memory only: the user is told.
+    ASSERT_CONNECT(connect(&settings(), &Settings::writeFailed, this, [this](const QString& file, const QString& reason) {
+        showToast(tr("Settings could not be saved"), file + QStringLiteral(": ") + reason);
+    }));
     qInfo().noquote() << "P2";
 
     setSkinType(Settings::skin() == QLatin1String("1") ? Constants::SkinType_standart
@@ -502,10 +507,18 @@ void Model::optionValueChanged(bool newValue)
     const bool connected = connectionState() == Constants::ConnectState_Connected;
 
     if (option == m_optionGatewayRemoval.data()) {
-        if (connected)
-            restoreGw();
+        // Takes effect on the running connection at once: the engine's
+        // switch follows the option, so the state reaction of a later
+        // reconnect and updateDropProtectionState agree with it.
+        if (connected) {
+            if (Connection* c = connection())
+                c->setOptionGatewayRemoval(newValue);
+        }
         updateDropProtectionState();
         updateDependedOptions();
+    } else if (option == m_optionSavePassword.data()) {
+        if (!newValue)
+            saveCredentials();
     } else if (option == m_optionCensoredCountry.data()) {
         setGetLocationsState(QStringLiteral("updating locations..."));
         getLocations().restart(getServersUrls(false), getServersUrls(true));

@@ -960,10 +960,13 @@ void Model::sysIconDemands_onOpen()
 
 void Model::sysIconDemands_onClose()
 {
+    const bool iconShown = m_trayIcon && m_trayIcon->isVisible();
     if (m_trayIcon)
         m_trayIcon->hide();
     if (beforClosing())
         QApplication::quit();
+    else if (iconShown)
+        m_trayIcon->show(); // the user stays: so does the icon
 }
 
 void Model::sysIconDemands_onDisconnect()
