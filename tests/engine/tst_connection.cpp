@@ -553,7 +553,103 @@ while time.time() < end:
         QVERIFY(!QFile::exists(QOpenVPN2::pidFilePath()));
         QVERIFY(worker.finish());
     }
+
+    // The client is killed while connected; its OpenVPN keeps running. The
+    // next start stops that one (and no other OpenVPN) and connects.
+    void openVpnLeftByAKilledClientIsStoppedAtTheNextStart()
+    {
+        QString error;
+        QVERIFY2(m_server->start("udp", kUdpPort, {}, &error), qPrintable(error));
+        params("udp", kUdpPort, kPassword); // writes the configuration
+
+        // Somebody else's OpenVPN, on another management port.
+        QTemporaryDir foreignDir;
+        QFile::copy(m_configDir + "/" + Constants::openVpnConfigFileName(), foreignDir.filePath("foreign.ovpn"));
+        QProcess foreign;
+        foreign.setWorkingDirectory(foreignDir.path());
+        foreign.setProcessChannelMode(QProcess::MergedChannels);
+        foreign.start("openvpn", {"--config", "foreign.ovpn", "--management", "127.0.0.1", "7507",
+                                  "--management-query-passwords"});
+        QVERIFY(foreign.waitForStarted(10000));
+        QByteArray foreignOutput;
+        QTRY_VERIFY_WITH_TIMEOUT((foreignOutput += foreign.readAll()).contains("MANAGEMENT: TCP Socket listening"), 30000);
+
+        // A client that connects and is then killed.
+        QProcess client;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("OSTREL_TEST_KILLED_CLIENT", "1");
+        client.setProcessEnvironment(env);
+        client.setProcessChannelMode(QProcess::SeparateChannels);
+        client.start(QCoreApplication::applicationFilePath(), QStringList());
+        QVERIFY(client.waitForStarted(10000));
+        QByteArray said;
+        QTRY_VERIFY_WITH_TIMEOUT((said += client.readAllStandardOutput()).contains("\n"), 90000);
+        QVERIFY2(said.startsWith("CONNECTED "), said.constData());
+        const qint64 orphan = said.mid(10).trimmed().toLongLong();
+        QVERIFY(alive(orphan));
+        client.kill();
+        QVERIFY(client.waitForFinished(10000));
+        QTest::qWait(200);
+        QVERIFY2(alive(orphan), "the crash must leave OpenVPN running for this test");
+        QVERIFY(QFile::exists(QOpenVPN2::pidFilePath()));
+
+        Recorder recorder;
+        EngineWorker worker;
+        QVERIFY(worker.begin());
+        attach(worker, recorder);
+        LogCapture log;
+        QVERIFY(initialize(worker));
+        QVERIFY(!alive(orphan));
+        QVERIFY(foreign.state() == QProcess::Running);
+        const OpenVpnConnectParams p = params("udp", kUdpPort, kPassword);
+        bool result = false;
+        QVERIFY(worker.call([&result, p](Connection& c) { result = c.openManager()->connect(p); }, 90000));
+        QVERIFY2(result, qPrintable(recorder.errorsSnapshot().join('\n')));
+        QVERIFY(worker.call([](Connection& c) { c.disconnect(true); }, 60000));
+        QVERIFY(foreign.state() == QProcess::Running);
+        foreign.terminate();
+        QVERIFY(foreign.waitForFinished(30000));
+    }
 };
 
-OSTREL_ENGINE_TEST_MAIN(TestConnection)
+// The client of the left-over test: connects, says so with OpenVPN's pid
+// and waits to be killed.
+int runKilledClient(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    TestSupport::initApplication();
+    SystemHelper::instance();
+    EngineWorker worker;
+    if (!worker.begin())
+        return 1;
+    OpenVpnConnectParams p;
+    p.protocol = Constants::ProtocolType_OPENVPN256;
+    p.serverIP = "127.0.0.1";
+    p.username = kUser;
+    p.password = kPassword;
+    p.ovpnFile = Constants::openVpnConfigFileName();
+    p.configPath = SystemHelper::instance().configsFilesDirPath();
+    bool connected = false;
+    worker.call([&connected, p](Connection& c) {
+        c.initialize();
+        connected = c.openManager()->connect(p);
+    }, 90000);
+    QTextStream out(stdout);
+    out << (connected ? "CONNECTED " : "FAILED ") << worker.connection()->openManager()->openVpnProcessPid() << "\n";
+    out.flush();
+    QThread::sleep(300);
+    return 0;
+}
+
+int main(int argc, char* argv[])
+{
+    if (qEnvironmentVariableIsSet("OSTREL_TEST_KILLED_CLIENT"))
+        return runKilledClient(argc, argv);
+    OpenVpnFixture::enterPrivateNetworkNamespace(argc, argv, OpenVpnFixture::scriptsDir());
+    QCoreApplication app(argc, argv);
+    TestSupport::initApplication();
+    TestConnection tc;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&tc, argc, argv);
+}
 #include "tst_connection.moc"
