@@ -180,7 +180,8 @@ void ConnectionThread::doConnect()
     SystemHelper& system = SystemHelper::instance();
     system.saveDefaultRoute();
     system.enableRouteChangeCallback(false);
-    system.defaultRouteSetConnectionServer(c->connectionHost());
+    // Through a V2Ray proxy the machine talks to the proxy, not the server.
+    system.defaultRouteSetConnectionServer(killSwitchHost(*c));
 
     OpenVpnConnectParams params;
     params.protocol = c->protocol() ? c->protocol()->id() : Constants::ProtocolType_UNKNOWN;
@@ -305,7 +306,7 @@ void ConnectionThread::onConnectionStateChanged(Constants::ConnectState oldState
         const bool blockIPv6 = Settings::blockIPv6() == QLatin1String("true");
         if (c && m_model && newState == Constants::ConnectState_Connected) {
             qDebug().noquote() << "Connected...";
-            system.defaultRouteSetConnectionServer(c->connectionHost());
+            system.defaultRouteSetConnectionServer(killSwitchHost(*c));
             if (!c->optionDoNotChangeDNS()) {
                 const Constants::DNSFiltering filtering =
                     c->dnsFiltering() ? c->dnsFiltering()->dnsFiltering() : Constants::DNSFiltering_disabled;
@@ -313,7 +314,7 @@ void ConnectionThread::onConnectionStateChanged(Constants::ConnectState oldState
                                              QString::fromLatin1(ON_CONNECTED_DNS_V6), filtering);
             }
             if (c->optionGatewayRemoval()) {
-                system.removeDefaultRoute(c->connectionHost());
+                system.removeDefaultRoute(killSwitchHost(*c));
                 if (m_model->optionDisableLANTraffic()->value())
                     system.localnetworkTrafficDeny();
                 else

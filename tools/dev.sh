@@ -12,8 +12,16 @@ jobs="${OSTREL_JOBS:-$(nproc)}"
 
 "$here/install-deps.sh"
 
+configure() {
+    # A configured build directory re-runs CMake by itself when a CMake file
+    # changed; configuring again would only cost time.
+    if [ ! -f "$build/CMakeCache.txt" ]; then
+        cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    fi
+}
+
 configure_and_build() {
-    cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    configure
     cmake --build "$build" -j "$jobs"
 }
 
@@ -22,7 +30,11 @@ case "${1:-}" in
         configure_and_build
         ;;
     run)
-        configure_and_build
+        # Only what running needs: the client (its resources and QML are
+        # compiled in; "openvpn.ostrel" and the scripts beside it are made
+        # when configuring) and the demo web service. No test is built.
+        configure
+        cmake --build "$build" -j "$jobs" --target ostrel ostrel-demo-service
         shift
         exec "$here/run-client.sh" "$build" "$@"
         ;;

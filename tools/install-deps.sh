@@ -4,13 +4,14 @@
 set -euo pipefail
 
 packages=(
-    cmake make g++ pkg-config
+    cmake make g++ pkg-config zlib1g-dev
     qtbase5-dev qtbase5-private-dev qtdeclarative5-dev qtquickcontrols2-5-dev
     qml-module-qtquick2 qml-module-qtquick-layouts qml-module-qtquick-window2
     qml-module-qtquick-templates2 qml-module-qtquick-controls2 qml-module-qtquick-dialogs
     qml-module-qtquick-controls qml-module-qtgraphicaleffects libqt5svg5
     xvfb xauth libgl1-mesa-dri
     openvpn v2ray iptables iproute2 iputils-ping openssl util-linux procps xdg-utils
+    pkexec desktop-file-utils libxml2-utils
     clang libclang-rt-14-dev
 )
 

@@ -154,7 +154,7 @@ bool QOpenVPN2::initializeWith(const QString& exePath)
         QString result;
         const int code = SystemHelper::executeWithWait(ExternalTools::DNSSCRIPT(), ExternalTools::dnsscript_init(), result,
                                                        ExternalTools::SMALL_WAIT_TIME(), false, false);
-        if (code != 0 || result.contains(QLatin1String("error"))) {
+        if (!dnsInitSucceeded(code, result)) {
             qDebug().noquote() << Q_FUNC_INFO << "dnsscript_init failed";
             return false;
         }
@@ -162,6 +162,12 @@ bool QOpenVPN2::initializeWith(const QString& exePath)
     }
     ALOG_CATCHALL("QOpenVPN2::initializeWith")
     return false;
+}
+
+bool QOpenVPN2::dnsInitSucceeded(int exitCode, const QString& output)
+{
+    static const QRegularExpression failureLine(QStringLiteral("^error"), QRegularExpression::MultilineOption);
+    return exitCode == 0 && !output.contains(failureLine);
 }
 
 bool QOpenVPN2::versionLineAccepted(const QString& firstLine)

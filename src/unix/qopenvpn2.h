@@ -73,6 +73,10 @@ public:
     static bool versionLineAccepted(const QString& firstLine);
     // Test on the output of "--show-adapters".
     static bool adaptersOutputAccepted(const QString& output);
+    // Whether the resolver script's "init" succeeded, from its exit code and
+    // output: a failure is a line that begins with "error". The script's own
+    // path, echoed in its output, may hold that word anywhere.
+    static bool dnsInitSucceeded(int exitCode, const QString& output);
 
 protected:
     void managementLinkEnded() override;

@@ -6,8 +6,12 @@
 #include "getexternalip.h"
 #include "getnews.h"
 #include "getservers.h"
+#include "model/model.h"
+#include "qopenvpn2custom.h"
 #include "qt-json/json.h"
 #include "testsupport.h"
+
+#include <QRegularExpression>
 
 #include <QTemporaryDir>
 #include <QTextStream>
@@ -111,6 +115,64 @@ private slots:
         // Only files directly in the demo directory are served.
         QCOMPARE(int(downloadByUrl(QUrl(QStringLiteral("http://127.0.0.1:%1/api/..%2F..%2Fhttpfixture.h").arg(m_api)), 3000).networkError),
                  int(QNetworkReply::ContentNotFoundError));
+    }
+
+    void everyLinkOfTheClientAnswersWithAPage()
+    {
+        // The addresses the client opens: its web links, the address check,
+        // the help pages named in its error messages, its help sections and
+        // the news it shows, all on the demo deployment compiled into it.
+        QStringList links = { URL_NEED_VPN, URL_CLIENT_AREA, URL_PROTOCOL, URL_STATUS, URL_SUPPORT, URL_LEGAL,
+                              URL_PROTOCOL_USE, URL_ROADMAP, URL_CHANGELOG, URL_RESETPASSWORD, URL_IPLEACKCHECK };
+        const QRegularExpression href(QStringLiteral("href='([^']+)'"));
+        for (const QString& message : { userErrorMessageAuthFailed(), userErrorMessageAllAdaptersInUse() })
+            links << href.match(message).captured(1);
+        {
+            TestSupport::resetSettings();
+            Model model(nullptr);
+            for (const HelpSection::Ptr& section : model.helpSections()->list()) {
+                for (const HelpItem::Ptr& item : section->items()->list())
+                    links << item->url();
+            }
+            model.stop();
+        }
+        bool ok = false;
+        const QVariantList news = QtJson::parse(QString::fromUtf8(fetch(QStringLiteral("http://127.0.0.1:%1/api/latest-news.json").arg(m_api))), ok).toList();
+        QVERIFY(ok && !news.isEmpty());
+        for (const QVariant& entry : news)
+            links << entry.toMap().value("url").toString();
+        QVERIFY(links.size() > 20);
+
+        for (const QString& link : qAsConst(links)) {
+            QUrl url(link);
+            QVERIFY2(url.isValid() && url.scheme() == "http" && QHostAddress(url.host()).isLoopback(), qPrintable(link));
+            // A redirect leads on to the demo site, once.
+            std::optional<HttpFixture::Route> route;
+            for (int hop = 0; hop < 2; ++hop) {
+                HttpFixture::Request request;
+                request.method = "GET";
+                request.path = url.toEncoded(QUrl::RemoveScheme | QUrl::RemoveAuthority);
+                request.serverPort = quint16(url.port(80));
+                route = DemoService::answer(DemoService::defaultDemoDir(), request);
+                QVERIFY2(route, qPrintable(link));
+                if (route->status != 302)
+                    break;
+                url = QUrl(QString::fromUtf8(route->headers.value(0).second));
+            }
+            QVERIFY2(route->status == 200 && route->contentType.startsWith("text/html"), qPrintable(link));
+            QVERIFY2(route->body.contains("</html>"), qPrintable(link));
+        }
+        // The AUTH_FAILED help names the demo account.
+        HttpFixture::Request help;
+        help.path = QUrl(href.match(userErrorMessageAuthFailed()).captured(1)).path().toUtf8();
+        QVERIFY(DemoService::answer(DemoService::defaultDemoDir(), help)->body.contains("AUTH_FAILED"));
+        // Data files still answer 404 when missing, and no page leaves the pages directory.
+        for (const QByteArray& path : { QByteArray("/api/missing.json"), QByteArray("/mirror/none.zip") }) {
+            HttpFixture::Request request;
+            request.path = path;
+            QVERIFY2(!DemoService::answer(DemoService::defaultDemoDir(), request), path.constData());
+        }
+        QVERIFY(!DemoService::webPage(DemoService::defaultPagesDir(), "/../../CMakeLists", {}).contains("project("));
     }
 
     void startFailures()

@@ -1,0 +1,218 @@
+#!/usr/bin/env bash
+# Runs the client of a demo build together with everything it connects to:
+# the demo web service, one loopback OpenVPN server per protocol and port the
+# client offers (tools/demo/servers.txt) and a V2Ray server for the demo
+# proxy entries (tools/demo/v2ray-server.json.in).
+#
+#   tools/demo.sh BUILD_DIR [client arguments...]
+#
+# All of it runs in private network, mount and process namespaces: the
+# tunnel devices, the kill-switch rules, the resolver file (a private layer
+# over /etc), /tmp and every process live and die with them, so nothing of
+# the demo stays on the host once the client exits, however it ends. The
+# window shows on the user's display: the X socket directory stays visible
+# (the abstract socket of the display lives in the host's network namespace,
+# the file socket in /tmp/.X11-unix does not). Without a display the client
+# runs under Xvfb. Needs root (tun devices, namespaces).
+#
+# OSTREL_DEMO_CLIENT names another program to run in place of the client
+# (the demo test runs itself there); OSTREL_DEMO_TIMEOUT (seconds) bounds
+# the whole run.
+set -euo pipefail
+
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+root="$(cd "$here/.." && pwd)"
+[ $# -ge 1 ] || { echo "usage: $0 BUILD_DIR [client arguments...]" >&2; exit 2; }
+build="$(cd "$1" && pwd)"
+shift
+
+# The demo account every demo server accepts.
+readonly demo_user="demo"
+readonly demo_password="demo"
+
+deployment="$root/deployment/demo"
+fixtures="$root/tests/fixtures/openvpn"
+pki="$fixtures/demo-pki"
+run="$build/demo-run"
+
+say() { echo "demo: $*" >&2; }
+
+if [ "${OSTREL_DEMO_INSIDE:-}" != 1 ]; then
+    if [ "$(id -u)" -ne 0 ]; then
+        say "the demo needs root: its tunnels, firewall rules and resolver file live in namespaces of its own."
+        say "Run it as root, e.g. sudo -E $0 $build"
+        exit 1
+    fi
+    for program in unshare ip openvpn v2ray iptables; do
+        command -v "$program" >/dev/null || { say "$program is missing (tools/install-deps.sh installs it)"; exit 1; }
+    done
+    case "${DISPLAY:-}" in
+        ""|:*|unix:*) ;;
+        *) say "DISPLAY=$DISPLAY is reached over the network, which the demo's own network namespace cannot do;"
+           say "the client runs under Xvfb instead."
+           unset DISPLAY ;;
+    esac
+    if [ -n "${DISPLAY:-}" ] && [ -z "${XAUTHORITY:-}" ] && [ -r "$HOME/.Xauthority" ]; then
+        export XAUTHORITY="$HOME/.Xauthority"
+    fi
+    mkdir -p "$run"
+    export OSTREL_DEMO_INSIDE=1
+    limit=()
+    [ -n "${OSTREL_DEMO_TIMEOUT:-}" ] && limit=(timeout --kill-after=10 "$OSTREL_DEMO_TIMEOUT")
+    # --kill-child: when unshare ends, so does the namespace's first process,
+    # and with it every process of the namespace.
+    exec "${limit[@]}" unshare --net --mount --pid --fork --kill-child --mount-proc --propagation private \
+        -- bash "$here/demo.sh" "$build" "$@"
+fi
+
+# Inside the namespaces; this shell is the first process of the process
+# namespace. It reacts only to signals it traps.
+client_pid=""
+stop_all() {
+    trap - EXIT INT TERM HUP
+    if [ -n "$client_pid" ] && kill -0 "$client_pid" 2>/dev/null; then
+        kill -TERM "$client_pid" 2>/dev/null || true
+        for _ in $(seq 100); do kill -0 "$client_pid" 2>/dev/null || break; sleep 0.1; done
+    fi
+    # Every other process of the namespace (the servers daemonised).
+    local others
+    others="$(ps -e -o pid= | awk -v self=$$ '$1 != self && $1 != 1')"
+    [ -n "$others" ] && kill -TERM $others 2>/dev/null || true
+    for _ in $(seq 50); do
+        others="$(ps -e -o pid=,stat= | awk -v self=$$ '$1 != self && $1 != 1 && $2 !~ /^Z/')"
+        [ -z "$others" ] && break
+        sleep 0.1
+    done
+    say "stopped; nothing of the demo is left on this machine."
+}
+trap stop_all EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM HUP
+
+ip link set lo up
+
+# Scratch space that vanishes with the namespace.
+mount -t tmpfs ostrel-demo "$run"
+
+# A private layer over /etc: the DNS script replaces /etc/resolv.conf there.
+mkdir "$run/etc-upper" "$run/etc-work"
+mount -t overlay ostrel-demo-etc -o "lowerdir=/etc,upperdir=$run/etc-upper,workdir=$run/etc-work" /etc
+
+# A private /tmp that still shows the display's socket directory.
+if [ -n "${XAUTHORITY:-}" ] && [ -r "$XAUTHORITY" ]; then
+    cp "$XAUTHORITY" "$run/Xauthority"
+    export XAUTHORITY="$run/Xauthority"
+fi
+if [ -d /tmp/.X11-unix ]; then
+    mkdir "$run/x11"
+    mount --bind /tmp/.X11-unix "$run/x11"
+fi
+mount -t tmpfs -o mode=1777 ostrel-demo-tmp /tmp
+if [ -d "$run/x11" ]; then
+    mkdir /tmp/.X11-unix
+    mount --move "$run/x11" /tmp/.X11-unix
+fi
+
+# The V2Ray client beside the executable, in a private layer over the build's
+# program directory.
+mkdir "$run/bin-upper" "$run/bin-work"
+mount -t overlay ostrel-demo-bin -o "lowerdir=$build/bin,upperdir=$run/bin-upper,workdir=$run/bin-work" "$build/bin"
+printf '#!/bin/sh\nexec %s "$@"\n' "$(command -v v2ray)" > "$build/bin/v2ray"
+chmod 755 "$build/bin/v2ray"
+
+answers_tcp() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
+wait_tcp() {
+    local port="$1" pid="$2"
+    for _ in $(seq 100); do
+        answers_tcp "$port" && return 0
+        kill -0 "$pid" 2>/dev/null || return 1
+        sleep 0.1
+    done
+    return 1
+}
+
+# The demo web service.
+"$build/bin/ostrel-demo-service" --deployment "$deployment/deployment.ini" >"$run/demo-service.log" 2>&1 &
+service_pid=$!
+primary="$(sed -n 's/^primary=http:\/\/127\.0\.0\.1:\([0-9]*\).*/\1/p' "$deployment/deployment.ini" | head -n 1)"
+wait_tcp "$primary" "$service_pid" || { cat "$run/demo-service.log" >&2; say "the demo web service did not start"; exit 1; }
+
+# The OpenVPN servers, one subnet each, and the V2Ray server.
+printf '%s\n' "$demo_password" | "$fixtures/ovpn-server.sh" user "$demo_user" > "$run/users"
+ready="${OSTREL_DEMO_READY:-$run/ready}"
+server_count="$(awk '$1 !~ /^#/ && NF > 2 { n += NF - 2 } END { print n + 0 }' "$here/demo/servers.txt")"
+
+start_servers() {
+    local subnet=1 server_dirs=() family transport ports port dir keys directives
+    while read -r family transport ports; do
+        case "$family" in
+            ""|"#"*) continue ;;
+            ecc) keys=(--ca "$deployment/ca-ec.pem" --cert "$pki/server-ec-secp256k1.crt" --key "$pki/server-ec-secp256k1.key")
+                 directives=(--directive "tls-crypt $deployment/static-key-c.key" --directive "auth SHA512"
+                             --directive "tls-groups secp256k1:X25519:prime256v1") ;;
+            256) keys=(--ca "$deployment/ca-rsa.pem" --cert "$pki/server-rsa.crt" --key "$pki/server-rsa.key")
+                 directives=(--directive "tls-crypt $deployment/static-key-b.key" --directive "auth SHA512") ;;
+            128) keys=(--ca "$deployment/ca-rsa.pem" --cert "$pki/server-rsa.crt" --key "$pki/server-rsa.key")
+                 directives=(--directive "tls-auth $deployment/static-key-a.key 0" --directive "auth SHA256"
+                             --directive "comp-lzo") ;;
+            *) say "unknown family in servers.txt: $family"; return 1 ;;
+        esac
+        for port in $ports; do
+            dir="$run/openvpn/$family-$transport-$port"
+            mkdir -p "$dir"
+            "$fixtures/ovpn-server.sh" start --dir "$dir" --proto "$transport" --port "$port" "${keys[@]}" \
+                --users "$run/users" --net "10.98.$subnet.0" "${directives[@]}" >"$dir/start.log" 2>&1 &
+            server_dirs+=("$!:$dir")
+            subnet=$((subnet + 1))
+        done
+    done < "$here/demo/servers.txt"
+
+    sed -e "s|@CERT@|$pki/server-rsa.crt|g" -e "s|@KEY@|$pki/server-rsa.key|g" \
+        "$here/demo/v2ray-server.json.in" > "$run/v2ray-server.json"
+    v2ray -config "$run/v2ray-server.json" >"$run/v2ray-server.log" 2>&1 &
+    local v2ray_pid=$! failed=0 start
+    for start in "${server_dirs[@]}"; do
+        if ! wait "${start%%:*}"; then
+            say "OpenVPN server ${start##*/} did not start:"
+            cat "${start#*:}/start.log" >&2
+            failed=1
+        fi
+    done
+    for port in $(sed -n 's/.*"port": *\([0-9]*\).*/\1/p' "$run/v2ray-server.json"); do
+        if ! wait_tcp "$port" "$v2ray_pid"; then
+            cat "$run/v2ray-server.log" >&2
+            say "the V2Ray server did not start"
+            failed=1
+            break
+        fi
+    done
+    [ "$failed" = 0 ] || return 1
+    say "${#server_dirs[@]} OpenVPN servers and the V2Ray proxies are ready."
+    : > "$ready"
+}
+
+# The servers start in the background while the client starts; the ready
+# file ($OSTREL_DEMO_READY) appears once all of them answer.
+start_servers &
+
+cat >&2 <<EOF
+demo: The client, the demo web service, $server_count OpenVPN servers and a V2Ray server run
+demo: on loopback in namespaces of their own: nothing here touches this machine's network,
+demo: firewall or resolver. Every protocol but XOR connects on each of its ports.
+demo: Demo account:  user name "$demo_user", password "$demo_password"
+EOF
+
+client=("${OSTREL_DEMO_CLIENT:-$build/bin/ostrel}")
+# Standard input is not the terminal, so the client stays in the foreground
+# instead of detaching, and this script sees it exit.
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
+    say "no display found: running under Xvfb."
+    xvfb-run -a -s "-screen 0 1280x1024x24" "${client[@]}" "$@" </dev/null &
+else
+    "${client[@]}" "$@" </dev/null &
+fi
+client_pid=$!
+status=0
+wait "$client_pid" || status=$?
+client_pid=""
+exit "$status"
