@@ -6,6 +6,7 @@
 #include "testsupport.h"
 
 #include "deployment.h"
+#include "log.h"
 #include "model/model.h"
 #include "nstools.h"
 #include "openvpnserverfixture.h"
@@ -13,11 +14,19 @@
 #include "settings.h"
 #include "systemhelper.h"
 
+#include <QAbstractButton>
+#include <QElapsedTimer>
+#include <QTcpSocket>
+#include <QMessageBox>
+#include <QScopeGuard>
+
 #include <memory>
 
 namespace {
 
 const quint16 kPort = 11961;
+// The server's own management interface (the client's is 7506).
+const quint16 kServerManagementPort = 11963;
 // Nobody answers there: a connect to it stays in Connecting.
 const quint16 kSilentPort = 11962;
 const QString kUser = QStringLiteral("road-user");
@@ -50,6 +59,54 @@ bool alive(qint64 pid)
 {
     const QByteArray stat = readBytes(QString("/proc/%1/stat").arg(pid));
     return pid > 0 && !stat.isEmpty() && !stat.contains(") Z ");
+}
+
+// Answers the model's modal boxes with the given button and keeps their texts.
+class BoxAnswerer : public QObject
+{
+public:
+    explicit BoxAnswerer(QMessageBox::StandardButton answer)
+        : m_answer(answer)
+    {
+        connect(&m_timer, &QTimer::timeout, this, [this] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                texts << box->text();
+                if (QAbstractButton* button = box->button(m_answer))
+                    button->click();
+                else
+                    box->close();
+            }
+        });
+        m_timer.start(50);
+    }
+    QStringList texts;
+
+private:
+    QMessageBox::StandardButton m_answer;
+    QTimer m_timer;
+};
+
+// One command to the server's management interface; its answer up to the
+// line that ends it ("END", or a line beginning "SUCCESS:" or "ERROR:").
+QString serverCommand(const QByteArray& command)
+{
+    QTcpSocket socket;
+    socket.connectToHost("127.0.0.1", kServerManagementPort);
+    if (!socket.waitForConnected(5000))
+        return QString();
+    socket.write(command + "\n");
+    QString answer;
+    QElapsedTimer waited;
+    waited.start();
+    while (waited.elapsed() < 10000 && socket.waitForReadyRead(1000)) {
+        answer += QString::fromLatin1(socket.readAll());
+        const QStringList lines = answer.split("\r\n", Qt::SkipEmptyParts);
+        for (const QString& line : lines) {
+            if (line == "END" || line.startsWith("SUCCESS:") || line.startsWith("ERROR:"))
+                return answer;
+        }
+    }
+    return answer;
 }
 
 Location::Ptr loopbackLocation(const QString& code)
@@ -108,7 +165,8 @@ private slots:
         m_server->setPki(deploymentFile("ca-rsa.pem"), pki + "server-rsa.crt", pki + "server-rsa.key");
         m_server->addUser(kUser, kPassword);
         QString error;
-        QVERIFY2(m_server->start("udp", kPort, { "tls-crypt " + deploymentFile("static-key-b.key"), "auth SHA512" }, &error),
+        QVERIFY2(m_server->start("udp", kPort, { "tls-crypt " + deploymentFile("static-key-b.key"), "auth SHA512",
+                                                      QString("management 127.0.0.1 %1").arg(kServerManagementPort) }, &error),
                  qPrintable(error));
 
         TestSupport::resetSettings();
@@ -199,6 +257,144 @@ private slots:
         QVERIFY(changing.count() >= 2 && changing.first().first().toBool());
         disconnect();
         m_model->restoreGw();
+    }
+
+    void theKillSwitchOptionActsOnTheRunningConnection()
+    {
+        m_model->optionGatewayRemoval()->setValue(false);
+        m_model->optionDisableLANTraffic()->setValue(false);
+        m_model->setSelectedLocation(m_here);
+        m_model->vpnConnectDisconnect();
+        QTRY_COMPARE_WITH_TIMEOUT(m_model->connectionState(), Constants::ConnectState_Connected, 60000);
+        QVERIFY(!worker()->waitWorkCompleted(60));
+        QVERIFY(chainRules("ostrelallowedip").isEmpty());
+
+        // On while connected: in force at once, with the local network the
+        // "Disable LAN Traffic" option allows; off: lifted at once.
+        const QString server = "-A ostrelallowedip -d 127.0.0.1/32 -j ACCEPT";
+        m_model->optionGatewayRemoval()->setValue(true);
+        QVERIFY(chainRules("ostrelallowedip").contains(server));
+        QVERIFY(!chainRules("lan").isEmpty());
+        m_model->optionGatewayRemoval()->setValue(false);
+        QVERIFY(chainRules("ostrelallowedip").isEmpty());
+        // Off and on again keeps the local-network rule.
+        m_model->optionGatewayRemoval()->setValue(true);
+        m_model->optionGatewayRemoval()->setValue(false);
+        m_model->optionGatewayRemoval()->setValue(true);
+        QVERIFY(chainRules("ostrelallowedip").contains(server));
+        QVERIFY(!chainRules("lan").isEmpty());
+
+        // The tray's entry: with the kill switch in force it lifts it; without
+        // it, it turns the option on, which puts it in force.
+        m_model->sysIconDemands_onKillSwitchMenu();
+        QVERIFY(chainRules("ostrelallowedip").isEmpty());
+        m_model->optionGatewayRemoval()->setValue(false);
+        m_model->sysIconDemands_onKillSwitchMenu();
+        QVERIFY(m_model->optionGatewayRemoval()->value());
+        QVERIFY(chainRules("ostrelallowedip").contains(server));
+        QVERIFY(!chainRules("lan").isEmpty());
+        QCOMPARE(m_model->connectionState(), Constants::ConnectState_Connected);
+
+        disconnect();
+        m_model->restoreGw();
+        QVERIFY(chainRules("ostrelallowedip").isEmpty());
+    }
+
+    void aConnectionDroppedByTheServerIsToldAndAUsersDisconnectIsNot()
+    {
+        QSignalSpy toasts(m_model.get(), &Model::qmlShowToast);
+        auto disconnectedToasts = [&toasts] {
+            int n = 0;
+            for (const QList<QVariant>& toast : toasts)
+                n += toast.first().toString() == QLatin1String("VPN disconnected") ? 1 : 0;
+            return n;
+        };
+        m_model->setSelectedLocation(m_here);
+        m_model->vpnConnectDisconnect();
+        QTRY_COMPARE_WITH_TIMEOUT(m_model->connectionState(), Constants::ConnectState_Connected, 60000);
+        QVERIFY(!worker()->waitWorkCompleted(60));
+        disconnect();
+        QCOMPARE(disconnectedToasts(), 0);
+
+        // The server ends the session and tells the client to stop.
+        m_model->vpnConnectDisconnect();
+        QTRY_COMPARE_WITH_TIMEOUT(m_model->connectionState(), Constants::ConnectState_Connected, 60000);
+        QVERIFY(!worker()->waitWorkCompleted(60));
+        const QStringList status = serverCommand("status 2").split("\r\n");
+        QStringList header, client;
+        for (const QString& line : status) {
+            if (line.startsWith("HEADER,CLIENT_LIST,"))
+                header = line.split(',').mid(1);
+            else if (line.startsWith("CLIENT_LIST,"))
+                client = line.split(',');
+        }
+        const int cid = header.indexOf("Client ID");
+        QVERIFY2(cid > 0 && client.size() > cid, qPrintable(status.join('\n')));
+        QVERIFY(serverCommand("client-kill " + client.at(cid).toLatin1() + " HALT").contains("SUCCESS:"));
+        QTRY_COMPARE_WITH_TIMEOUT(m_model->connectionState(), Constants::ConnectState_Disconnected, 60000);
+        QTRY_COMPARE_WITH_TIMEOUT(disconnectedToasts(), 1, 10000);
+        QVERIFY(!worker()->waitWorkCompleted(60));
+        m_model->restoreGw();
+    }
+
+    void quitWhileConnected()
+    {
+        m_model->optionMinimizeOnClose()->setValue(false);
+        m_model->optionGatewayRemoval()->setValue(true);
+        const QString logPath = m_work.filePath("quit.log");
+        const QString previousLog = ALog::filePath();
+        ALog::init(logPath);
+        const auto restoreLog = qScopeGuard([&] { ALog::init(previousLog); });
+        m_model->trayIcon()->show();
+
+        // From the window, then from the tray; the first quit empties the
+        // log, the second ("FullLog") keeps it.
+        for (const bool fromTray : { false, true }) {
+            settings().setValue("FullLog", fromTray);
+            m_model->setSelectedLocation(m_here);
+            m_model->vpnConnectDisconnect();
+            QTRY_COMPARE_WITH_TIMEOUT(m_model->connectionState(), Constants::ConnectState_Connected, 60000);
+            QVERIFY(!worker()->waitWorkCompleted(60));
+            QVERIFY(!chainRules("ostrelallowedip").isEmpty());
+            QVERIFY(writeBytes(logPath, "lines of this session\n"));
+            auto close = [&] {
+                if (!fromTray)
+                    return m_model->onMainWindowClosing();
+                m_model->sysIconDemands_onClose();
+                return m_model->connectionState() != Constants::ConnectState_Connected;
+            };
+
+            {
+                BoxAnswerer cancel(QMessageBox::Cancel);
+                QVERIFY(!close());
+                QCOMPARE(cancel.texts, QStringList({ "Closing will disconnect your VPN" }));
+            }
+            QCOMPARE(m_model->connectionState(), Constants::ConnectState_Connected);
+            QVERIFY(alive(clientPid()));
+            QVERIFY(m_model->trayIcon()->isVisible());
+
+            const qint64 pid = clientPid();
+            {
+                BoxAnswerer ok(QMessageBox::Ok);
+                QVERIFY(close());
+                QCOMPARE(ok.texts, QStringList({ "Closing will disconnect your VPN" }));
+            }
+            QCOMPARE(m_model->connectionState(), Constants::ConnectState_Disconnected);
+            QTRY_VERIFY_WITH_TIMEOUT(!alive(pid), 10000);
+            QVERIFY(!worker()->waitWorkCompleted(60));
+            // The quit asked for ends the event loop, which then emits
+            // aboutToQuit, connected as the model's start() connects it.
+            const QMetaObject::Connection atEnd =
+                connect(qApp, SIGNAL(aboutToQuit()), m_model.get(), SLOT(aboutToQuit()));
+            QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+            QCoreApplication::exec();
+            QObject::disconnect(atEnd);
+            QVERIFY(chainRules("ostrelallowedip").isEmpty());
+            QCOMPARE(readBytes("/etc/resolv.conf"), kUsersResolver);
+            QCOMPARE(readBytes(logPath), fromTray ? QByteArray("lines of this session\n") : QByteArray());
+            m_model->trayIcon()->show();
+        }
+        settings().setValue("FullLog", true);
     }
 
     void disconnectCutsAConnectShortAndStopEndsTheWorker()
