@@ -1,12 +1,22 @@
 #include "arctools.h"
 
+#include "checknewversion.h"
+#include "unix/externaltools.h"
+
+#include <QCoreApplication>
 #include <QDebug>
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QTemporaryFile>
 #include <QtGui/private/qzipreader_p.h>
 #include <QtGui/private/qzipwriter_p.h>
 
+#include <memory>
+#include <vector>
+
+#include <dirent.h>
+#include <zlib.h>
 #include <unistd.h>
 
 namespace {
@@ -34,6 +44,17 @@ QString rawLinkTarget(const QString& path)
         return QString();
     buffer.truncate(int(length));
     return QFile::decodeName(buffer);
+}
+
+// Whether the directory's entries can be read. A walk passes over a
+// directory it cannot open without a word, so this is asked of each one.
+bool canList(const QString& path)
+{
+    DIR* handle = ::opendir(QFile::encodeName(path).constData());
+    if (!handle)
+        return false;
+    ::closedir(handle);
+    return true;
 }
 
 bool makeLink(const QString& linkText, const QString& linkPath)
@@ -195,6 +216,10 @@ bool ArcTools::archiveDirectory(const QString& dir)
         }
         writer.setCompressionPolicy(QZipWriter::AutoCompress);
 
+        if (!canList(root)) {
+            qDebug().noquote() << Q_FUNC_INFO << "-directory not listable: " << root;
+            complete = false;
+        }
         const QDir rootDir(root);
         QDirIterator it(root, kWalkFilters, QDirIterator::Subdirectories);
         while (it.hasNext()) {
@@ -211,6 +236,13 @@ bool ArcTools::archiveDirectory(const QString& dir)
                 writer.addSymLink(name, rawLinkTarget(path));
                 modes.append(-1);
             } else if (info.isDir()) {
+                // What cannot be listed cannot be kept, and the clearing
+                // that follows a backup must not touch it.
+                if (!canList(path)) {
+                    qDebug().noquote() << Q_FUNC_INFO << "-directory not listable: " << path;
+                    complete = false;
+                    continue;
+                }
                 writer.addDirectory(name);
                 modes.append(qint32(unixModeBits(info.permissions())));
             } else if (info.isFile()) {
@@ -381,6 +413,273 @@ bool ArcTools::staysInside(const QString& root, const QString& path)
     return true;
 }
 
+namespace {
+
+// One entry of a zip archive's central directory.
+struct ZipEntry
+{
+    QString name;          // as stored, a trailing "/" removed
+    quint16 flags = 0;
+    quint16 method = 0;
+    quint32 crc = 0;
+    quint64 packedSize = 0;
+    quint64 size = 0;
+    quint64 headerOffset = 0; // of the local header
+    bool isDir = false;
+    bool isLink = false;
+    int mode = -1; // the stored Unix permission bits, -1 when none
+};
+
+constexpr quint32 kCentralHeaderSignature = 0x02014b50u;
+constexpr quint32 kLocalHeaderSignature = 0x04034b50u;
+constexpr quint32 kEndOfDirectorySignature = 0x06054b50u;
+constexpr qint64 kChunk = 64 * 1024;
+
+// Reads the central directory. False, with `error` set, when the file is no
+// zip archive this code can unpack (ZIP64, split archives, a damaged
+// directory).
+bool readCentralDirectory(QFile& file, QVector<ZipEntry>& entries, QString& error)
+{
+    const qint64 fileSize = file.size();
+    const qint64 tailSize = qMin<qint64>(fileSize, 22 + 0xFFFF);
+    if (tailSize < 22 || !file.seek(fileSize - tailSize)) {
+        error = QStringLiteral("archive not readable: ");
+        return false;
+    }
+    const QByteArray tail = file.read(tailSize);
+    int eocd = -1;
+    for (int i = tail.size() - 22; i >= 0; --i) {
+        if (readLE(reinterpret_cast<const uchar*>(tail.constData()) + i, 4) == kEndOfDirectorySignature) {
+            eocd = i;
+            break;
+        }
+    }
+    if (eocd < 0) {
+        error = QStringLiteral("archive not readable: ");
+        return false;
+    }
+    const uchar* end = reinterpret_cast<const uchar*>(tail.constData()) + eocd;
+    const quint32 count = readLE(end + 10, 2);
+    const quint64 dirSize = readLE(end + 12, 4);
+    const quint64 dirOffset = readLE(end + 16, 4);
+    if (readLE(end + 4, 2) != 0 || readLE(end + 6, 2) != 0 || readLE(end + 8, 2) != count || count == 0xFFFF
+        || dirOffset == 0xFFFFFFFFu || dirOffset + dirSize > quint64(fileSize)) {
+        error = QStringLiteral("archive format not supported: ");
+        return false;
+    }
+    if (count == 0) {
+        error = QStringLiteral("archive holds no entries: ");
+        return false;
+    }
+    if (!file.seek(qint64(dirOffset))) {
+        error = QStringLiteral("archive not readable: ");
+        return false;
+    }
+    const QByteArray dir = file.read(qint64(dirSize));
+    if (quint64(dir.size()) != dirSize) {
+        error = QStringLiteral("archive not readable: ");
+        return false;
+    }
+
+    int pos = 0;
+    for (quint32 i = 0; i < count; ++i) {
+        const uchar* h = reinterpret_cast<const uchar*>(dir.constData()) + pos;
+        if (pos + 46 > dir.size() || readLE(h, 4) != kCentralHeaderSignature) {
+            error = QStringLiteral("archive directory damaged: ");
+            return false;
+        }
+        const int nameLength = int(readLE(h + 28, 2));
+        const int recordLength = 46 + nameLength + int(readLE(h + 30, 2)) + int(readLE(h + 32, 2));
+        if (pos + recordLength > dir.size()) {
+            error = QStringLiteral("archive directory damaged: ");
+            return false;
+        }
+        ZipEntry entry;
+        entry.flags = quint16(readLE(h + 8, 2));
+        entry.method = quint16(readLE(h + 10, 2));
+        entry.crc = readLE(h + 16, 4);
+        entry.packedSize = readLE(h + 20, 4);
+        entry.size = readLE(h + 24, 4);
+        entry.headerOffset = readLE(h + 42, 4);
+        if (entry.packedSize == 0xFFFFFFFFu || entry.size == 0xFFFFFFFFu || entry.headerOffset == 0xFFFFFFFFu) {
+            error = QStringLiteral("archive format not supported: ");
+            return false;
+        }
+        const QByteArray rawName(dir.constData() + pos + 46, nameLength);
+        entry.name = (entry.flags & 0x0800) ? QString::fromUtf8(rawName) : QFile::decodeName(rawName);
+        const quint32 attributes = readLE(h + 38, 4);
+        if ((readLE(h + 4, 2) >> 8) == 3) { // made on Unix: the mode is in the upper half
+            const quint32 mode = attributes >> 16;
+            entry.isDir = (mode & 0170000) == 0040000;
+            entry.isLink = (mode & 0170000) == 0120000;
+            if (mode & 07777)
+                entry.mode = int(mode & 07777);
+        } else {
+            entry.isDir = attributes & 0x10;
+        }
+        if (entry.name.endsWith(QLatin1Char('/'))) {
+            entry.isDir = true;
+            while (entry.name.endsWith(QLatin1Char('/')))
+                entry.name.chop(1);
+        }
+        entries.append(entry);
+        pos += recordLength;
+    }
+    return true;
+}
+
+// The mode an unpacked entry gets: nobody but the owner may write it and no
+// set-id or sticky bit survives; execute bits stay.
+QFile::Permissions maskedPermissions(int mode, bool isDir)
+{
+    const int bits = (mode < 0 ? (isDir ? 0755 : 0644) : mode) & 0755;
+    QFile::Permissions p;
+    const QPair<int, QFile::Permissions> map[] = {
+        { 0400, QFile::ReadOwner | QFile::ReadUser }, { 0200, QFile::WriteOwner | QFile::WriteUser },
+        { 0100, QFile::ExeOwner | QFile::ExeUser },   { 040, QFile::ReadGroup },
+        { 010, QFile::ExeGroup },                     { 04, QFile::ReadOther },
+        { 01, QFile::ExeOther },
+    };
+    for (const auto& bit : map) {
+        if (bits & bit.first)
+            p |= bit.second;
+    }
+    return p;
+}
+
+// Streams one file entry's data into `out`, checking the stored size and
+// checksum. Never holds more than one chunk of the entry in memory.
+bool unpackEntry(QFile& zip, const ZipEntry& entry, QIODevice& out, QString& error)
+{
+    if (!zip.seek(qint64(entry.headerOffset))) {
+        error = QStringLiteral("archive entry not readable: ");
+        return false;
+    }
+    const QByteArray local = zip.read(30);
+    const uchar* h = reinterpret_cast<const uchar*>(local.constData());
+    if (local.size() != 30 || readLE(h, 4) != kLocalHeaderSignature) {
+        error = QStringLiteral("archive entry not readable: ");
+        return false;
+    }
+    const qint64 dataOffset = qint64(entry.headerOffset) + 30 + readLE(h + 26, 2) + readLE(h + 28, 2);
+    if (dataOffset + qint64(entry.packedSize) > zip.size() || !zip.seek(dataOffset)) {
+        error = QStringLiteral("archive entry not readable: ");
+        return false;
+    }
+
+    quint64 packedLeft = entry.packedSize;
+    quint64 written = 0;
+    uLong crc = crc32(0L, Z_NULL, 0);
+    QByteArray input;
+    QByteArray output(int(kChunk), Qt::Uninitialized);
+    auto deliver = [&](const char* data, quint64 length) {
+        written += length;
+        if (written > entry.size) {
+            error = QStringLiteral("archive entry larger than stored: ");
+            return false;
+        }
+        crc = crc32(crc, reinterpret_cast<const Bytef*>(data), uInt(length));
+        if (out.write(data, qint64(length)) != qint64(length)) {
+            error = QStringLiteral("cannot write file: ");
+            return false;
+        }
+        return true;
+    };
+
+    if (entry.method == 0) {
+        while (packedLeft > 0) {
+            input = zip.read(qint64(qMin<quint64>(packedLeft, kChunk)));
+            if (input.isEmpty()) {
+                error = QStringLiteral("archive entry not readable: ");
+                return false;
+            }
+            packedLeft -= quint64(input.size());
+            if (!deliver(input.constData(), quint64(input.size())))
+                return false;
+        }
+    } else if (entry.method == 8) {
+        z_stream stream {};
+        if (inflateInit2(&stream, -MAX_WBITS) != Z_OK) {
+            error = QStringLiteral("archive entry not readable: ");
+            return false;
+        }
+        int status = Z_OK;
+        while (status != Z_STREAM_END) {
+            if (stream.avail_in == 0) {
+                if (packedLeft == 0)
+                    break;
+                input = zip.read(qint64(qMin<quint64>(packedLeft, kChunk)));
+                if (input.isEmpty())
+                    break;
+                packedLeft -= quint64(input.size());
+                stream.next_in = reinterpret_cast<Bytef*>(input.data());
+                stream.avail_in = uInt(input.size());
+            }
+            stream.next_out = reinterpret_cast<Bytef*>(output.data());
+            stream.avail_out = uInt(output.size());
+            status = inflate(&stream, Z_NO_FLUSH);
+            if (status != Z_OK && status != Z_STREAM_END)
+                break;
+            if (!deliver(output.constData(), quint64(output.size()) - stream.avail_out)) {
+                inflateEnd(&stream);
+                return false;
+            }
+        }
+        inflateEnd(&stream);
+        if (status != Z_STREAM_END) {
+            error = QStringLiteral("archive entry damaged: ");
+            return false;
+        }
+    } else {
+        error = QStringLiteral("compression method not supported: ");
+        return false;
+    }
+    if (written != entry.size || crc != entry.crc) {
+        error = QStringLiteral("archive entry damaged: ");
+        return false;
+    }
+    return true;
+}
+
+// Creates `path` and its missing parents, noting each directory made so a
+// failed extraction can take them away again.
+bool makeDirectories(const QString& path, QStringList& created)
+{
+    const QStringList parts = path.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    QString current;
+    for (const QString& part : parts) {
+        current += QLatin1Char('/') + part;
+        const QFileInfo info(current);
+        if (info.isSymLink() || (info.exists() && !info.isDir()))
+            return false;
+        if (info.exists())
+            continue;
+        if (!QDir().mkdir(current))
+            return false;
+        created.append(current);
+    }
+    return true;
+}
+
+// The files the program itself consists of, beside its executable: no
+// download may replace them.
+QStringList ownFiles()
+{
+    const QString appDir = QCoreApplication::applicationDirPath();
+    return {
+        QDir::cleanPath(QCoreApplication::applicationFilePath()),
+        QDir::cleanPath(appDir + QLatin1Char('/') + QLatin1String(LAUNCHER_FILE_NAME)),
+        QDir::cleanPath(appDir + QStringLiteral("/openvpn.ostrel")),
+        QDir::cleanPath(ExternalTools::FIREWALL()),
+        QDir::cleanPath(ExternalTools::DNSSCRIPT()),
+        QDir::cleanPath(ExternalTools::OPEN_LINK()),
+    };
+}
+
+} // namespace
+
+const qint64 ArcTools::kMaxExtractedBytes = 256 * 1024 * 1024;
+
 bool ArcTools::extractArchive(const QString& zipFile, const QString& targetDir, QString* errorText)
 {
     auto fail = [&](const QString& text) {
@@ -390,68 +689,93 @@ bool ArcTools::extractArchive(const QString& zipFile, const QString& targetDir, 
         return false;
     };
 
-    QZipReader reader(zipFile);
-    if (reader.status() != QZipReader::NoError)
+    QFile zip(zipFile);
+    if (!zip.open(QIODevice::ReadOnly))
         return fail(QStringLiteral("archive not readable: ") + zipFile);
-    const QVector<QZipReader::FileInfo> entries = reader.fileInfoList();
-    if (reader.status() != QZipReader::NoError)
-        return fail(QStringLiteral("archive not readable: ") + zipFile);
-    // Qt's reader takes any file without a zip directory for an empty archive.
-    if (entries.isEmpty())
-        return fail(QStringLiteral("archive holds no entries: ") + zipFile);
+    QVector<ZipEntry> entries;
+    QString reason;
+    if (!readCentralDirectory(zip, entries, reason))
+        return fail(reason + zipFile);
 
-    // Every entry is checked, and read, before the first byte is written.
+    // Every entry is checked before the first byte is written.
     const QString root = QDir::cleanPath(QFileInfo(targetDir).absoluteFilePath());
-    QVector<QByteArray> contents(entries.size());
-    for (int i = 0; i < entries.size(); ++i) {
-        const QZipReader::FileInfo& entry = entries.at(i);
-        if (!isSafeEntryName(entry.filePath))
-            return fail(QStringLiteral("unsafe archive entry: ") + entry.filePath);
-        if (!staysInside(root, joinPath(root, QDir::cleanPath(entry.filePath))))
-            return fail(QStringLiteral("archive entry leaves the directory: ") + entry.filePath);
-        if (entry.isFile) {
-            contents[i] = reader.fileData(entry.filePath);
-            // The reader repairs names such as "../x" or "/x" in its listing
-            // but finds their data only under the stored name.
-            if (contents.at(i).size() != entry.size)
-                return fail(QStringLiteral("archive entry not readable: ") + entry.filePath);
+    const QStringList reserved = ownFiles();
+    quint64 total = 0;
+    for (const ZipEntry& entry : qAsConst(entries)) {
+        if (!isSafeEntryName(entry.name))
+            return fail(QStringLiteral("unsafe archive entry: ") + entry.name);
+        const QString target = joinPath(root, QDir::cleanPath(entry.name));
+        if (!staysInside(root, target))
+            return fail(QStringLiteral("archive entry leaves the directory: ") + entry.name);
+        for (const QString& own : reserved) {
+            if (target == own || target.startsWith(own + QLatin1Char('/')))
+                return fail(QStringLiteral("archive entry would replace a file of the program: ") + entry.name);
         }
+        if (entry.isLink || entry.isDir)
+            continue;
+        if (entry.flags & 0x0001)
+            return fail(QStringLiteral("encrypted archive entry: ") + entry.name);
+        if (QFileInfo(target).isDir())
+            return fail(QStringLiteral("archive entry would replace a directory: ") + entry.name);
+        total += entry.size;
+        if (total > quint64(kMaxExtractedBytes))
+            return fail(QStringLiteral("archive too large when unpacked: ") + zipFile);
     }
 
-    if (!QDir().mkpath(root))
-        return fail(QStringLiteral("cannot create directory: ") + root);
-
-    // Directory modes are applied last, deepest first: a read-only directory
-    // must still take its files.
+    // Each file is unpacked into a private temporary file beside its target;
+    // only when all are complete do they take their names. On any failure the
+    // temporary files and the directories made go again.
+    QStringList createdDirs;
+    std::vector<std::unique_ptr<QTemporaryFile>> unpacked;
+    QStringList targets;
+    QVector<QFile::Permissions> fileModes;
     QVector<QPair<QString, QFile::Permissions>> directoryModes;
+    auto rollBack = [&](const QString& text) {
+        unpacked.clear(); // removes the temporary files
+        for (int i = createdDirs.size() - 1; i >= 0; --i)
+            QDir().rmdir(createdDirs.at(i));
+        return fail(text);
+    };
 
-    for (int i = 0; i < entries.size(); ++i) {
-        const QZipReader::FileInfo& entry = entries.at(i);
-        const QString target = joinPath(root, QDir::cleanPath(entry.filePath));
-        if (!staysInside(root, target))
-            return fail(QStringLiteral("archive entry leaves the directory: ") + entry.filePath);
+    if (!makeDirectories(root, createdDirs))
+        return rollBack(QStringLiteral("cannot create directory: ") + root);
+    for (const ZipEntry& entry : qAsConst(entries)) {
+        const QString target = joinPath(root, QDir::cleanPath(entry.name));
         if (entry.isDir) {
-            if (!QDir().mkpath(target))
-                return fail(QStringLiteral("cannot create directory: ") + target);
-            if (entry.permissions != QFile::Permissions())
-                directoryModes.prepend({ target, entry.permissions });
+            if (!makeDirectories(target, createdDirs) || !staysInside(root, target))
+                return rollBack(QStringLiteral("cannot create directory: ") + target);
+            if (entry.mode >= 0)
+                directoryModes.prepend({ target, maskedPermissions(entry.mode, true) });
             continue;
         }
-        if (!entry.isFile) {
-            qDebug().noquote() << Q_FUNC_INFO << "-link entry not created: " << entry.filePath;
+        if (entry.isLink) {
+            qDebug().noquote() << Q_FUNC_INFO << "-link entry not created: " << entry.name;
             continue;
         }
         const QString parent = QFileInfo(target).absolutePath();
-        if (!QDir().mkpath(parent) || !staysInside(root, target))
-            return fail(QStringLiteral("cannot create directory: ") + parent);
-        QFile file(target);
-        const QByteArray& data = contents.at(i);
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(data) != data.size())
-            return fail(QStringLiteral("cannot write file: ") + target);
-        file.close();
-        if (entry.permissions != QFile::Permissions())
-            file.setPermissions(entry.permissions);
+        if (!makeDirectories(parent, createdDirs) || !staysInside(root, target))
+            return rollBack(QStringLiteral("cannot create directory: ") + parent);
+        std::unique_ptr<QTemporaryFile> file(new QTemporaryFile(parent + QStringLiteral("/.unpack-XXXXXX")));
+        if (!file->open())
+            return rollBack(QStringLiteral("cannot write file: ") + target);
+        if (!unpackEntry(zip, entry, *file, reason) || !file->flush())
+            return rollBack((reason.isEmpty() ? QStringLiteral("cannot write file: ") : reason) + entry.name);
+        file->close();
+        unpacked.push_back(std::move(file));
+        targets.append(target);
+        fileModes.append(maskedPermissions(entry.mode, false));
     }
+
+    for (size_t i = 0; i < unpacked.size(); ++i) {
+        QTemporaryFile& file = *unpacked[i];
+        const QString target = targets.at(int(i));
+        if (!file.setPermissions(fileModes.at(int(i)))
+            || ::rename(QFile::encodeName(file.fileName()).constData(), QFile::encodeName(target).constData()) != 0)
+            return fail(QStringLiteral("cannot write file: ") + target);
+        file.setAutoRemove(false);
+    }
+    // Directory modes are applied last, deepest first: a read-only directory
+    // must still take its files.
     for (const auto& directory : qAsConst(directoryModes))
         QFile::setPermissions(directory.first, directory.second);
     return true;

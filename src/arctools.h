@@ -38,12 +38,19 @@ public:
     static QString backupArchiveName(const QString& dir, const QDateTime& time);
 
     // Unpacks the zip `zipFile` into `targetDir` (created when missing),
-    // creating each entry's parent directories and applying the stored
-    // permissions. An archive with an entry that would land outside
-    // `targetDir` (absolute path, "..", a link on the way) is refused before
-    // anything is written; link entries are not created. `errorText`, when
-    // given, receives the reason of a failure.
+    // creating each entry's parent directories. Modes are masked: no group or
+    // other write, no set-id bits; execute bits stay. Refused before anything
+    // is written: an entry that would land outside `targetDir` (absolute
+    // path, "..", a link on the way), one that would replace a file of the
+    // program itself (its executable, "openvpn.ostrel", its scripts), and an
+    // archive whose entries unpack to more than kMaxExtractedBytes. Entries
+    // are streamed to disk and take their names only when all are complete,
+    // so a failure leaves nothing behind. Link entries are not created.
+    // `errorText`, when given, receives the reason of a failure.
     static bool extractArchive(const QString& zipFile, const QString& targetDir, QString* errorText = nullptr);
+
+    // The most bytes an archive may unpack to (well above a V2Ray release).
+    static const qint64 kMaxExtractedBytes;
 
     // Whether an archive entry name is a relative path that stays below the
     // directory it is unpacked into.

@@ -78,6 +78,13 @@ void ConnectionThread::run()
             serve(request);
             m_failedServings = 0;
             m_askedState.store(Constants::RequestedAction_None);
+            // A disconnect asked for while the connect was served, too late
+            // for the connect to see it.
+            if (m_cancelConnect.exchange(false)) {
+                Connection* c = connection();
+                if (c && !c->isDisconnectedState())
+                    doDisconnect();
+            }
         } catch (...) {
             qDebug().noquote() << Q_FUNC_INFO << " EXCEPTION in CATCHALL block" << "ConnectionThread::run";
             ALog::saveCurrentLogFile();
@@ -110,6 +117,14 @@ void ConnectionThread::serve(Constants::RequestedAction request)
                        << "currentState:" << Constants::stateToStr(c->connectState());
     switch (request) {
     case Constants::RequestedAction_Connect:
+        // A reset left from before belongs to no connect; a cancel of this
+        // one may already be there and is then seen by the engine.
+        c->clearResetRequest();
+        if (m_cancelConnect.load()) {
+            qInfo().noquote() << Q_FUNC_INFO << "connect cancelled before it began";
+            m_cancelConnect.store(false);
+            break;
+        }
         if (!c->isConnectedState() && !c->isConnectingState())
             doConnect();
         break;
@@ -129,16 +144,24 @@ bool ConnectionThread::askState(Constants::RequestedAction needState)
         qDebug().noquote() << Q_FUNC_INFO << "askedState:" << Constants::requestedActionToStr(current)
                            << "needState:" << Constants::requestedActionToStr(needState);
         Connection* c = connection();
-        if (needState == Constants::RequestedAction_Disconnect && c && c->isConnectingState())
+        if (needState == Constants::RequestedAction_Disconnect && c
+            && (current == Constants::RequestedAction_Connect || c->isConnectingState())) {
+            // The flag first: the worker looks at it after it has cleared
+            // the engine's reset, so one of the two reaches the connect.
+            m_cancelConnect.store(true);
             c->resetCurrentConnecting();
+        }
         if (current != Constants::RequestedAction_None) {
             qWarning().noquote() << "askedState" << Constants::requestedActionToStr(current) << "needState"
                                  << Constants::requestedActionToStr(needState);
             return false;
         }
-        if (needState == Constants::RequestedAction_Connect && m_model) {
-            m_connectUsername = m_model->username();
-            m_connectPassword = m_model->userpassword();
+        if (needState == Constants::RequestedAction_Connect) {
+            m_cancelConnect.store(false);
+            if (m_model) {
+                m_connectUsername = m_model->username();
+                m_connectPassword = m_model->userpassword();
+            }
         }
         m_askedState.store(needState);
         return true;
@@ -157,7 +180,8 @@ void ConnectionThread::doConnect()
     SystemHelper& system = SystemHelper::instance();
     system.saveDefaultRoute();
     system.enableRouteChangeCallback(false);
-    system.defaultRouteSetConnectionServer(c->connectionHost());
+    // Through a V2Ray proxy the machine talks to the proxy, not the server.
+    system.defaultRouteSetConnectionServer(killSwitchHost(*c));
 
     OpenVpnConnectParams params;
     params.protocol = c->protocol() ? c->protocol()->id() : Constants::ProtocolType_UNKNOWN;
@@ -282,7 +306,7 @@ void ConnectionThread::onConnectionStateChanged(Constants::ConnectState oldState
         const bool blockIPv6 = Settings::blockIPv6() == QLatin1String("true");
         if (c && m_model && newState == Constants::ConnectState_Connected) {
             qDebug().noquote() << "Connected...";
-            system.defaultRouteSetConnectionServer(c->connectionHost());
+            system.defaultRouteSetConnectionServer(killSwitchHost(*c));
             if (!c->optionDoNotChangeDNS()) {
                 const Constants::DNSFiltering filtering =
                     c->dnsFiltering() ? c->dnsFiltering()->dnsFiltering() : Constants::DNSFiltering_disabled;
@@ -290,7 +314,7 @@ void ConnectionThread::onConnectionStateChanged(Constants::ConnectState oldState
                                              QString::fromLatin1(ON_CONNECTED_DNS_V6), filtering);
             }
             if (c->optionGatewayRemoval()) {
-                system.removeDefaultRoute(c->connectionHost());
+                system.removeDefaultRoute(killSwitchHost(*c));
                 if (m_model->optionDisableLANTraffic()->value())
                     system.localnetworkTrafficDeny();
                 else

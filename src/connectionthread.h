@@ -37,7 +37,9 @@ public:
 
     Constants::RequestedAction askedState() const { return m_askedState.load(); }
     // Posts a request; false when another one is still pending. A disconnect
-    // always cuts a running connect short, accepted or not.
+    // always cuts a connect short, accepted or not: from the moment the
+    // connect is asked for until it has reached Connected (after that, the
+    // worker disconnects once the connect has returned).
     bool askState(Constants::RequestedAction needState);
 
     // GUI-thread waits that keep the window's events flowing.
@@ -92,4 +94,8 @@ private:
     QString m_connectPassword;
     // A request whose serving threw is tried again this many times.
     int m_failedServings = 0;
+    // A disconnect was asked while a connect was pending or being served.
+    // Set by the GUI thread, cleared when it posts the next connect and
+    // taken by the worker.
+    std::atomic<bool> m_cancelConnect { false };
 };

@@ -73,44 +73,12 @@ void moveLocationsResult(GetLocationsResult& result, const QMap<QString, Locatio
     moveObjectsToMainThread(result.regions);
 }
 
-// A value that goes into a configuration file: no line breaks or other
-// control characters, no quotes or backslashes that could end its field.
-bool isSafeConfigValue(const QString& value)
-{
-    for (const QChar c : value) {
-        if (c.category() == QChar::Other_Control || c == QLatin1Char('"') || c == QLatin1Char('\\')
-            || c == QChar::LineSeparator || c == QChar::ParagraphSeparator)
-            return false;
-    }
-    return true;
-}
-
-bool isHostNameOrAddress(const QString& host)
-{
-    if (host.isEmpty())
-        return false;
-    if (!QHostAddress(host).isNull())
-        return true;
-    for (const QChar c : host) {
-        if (!(c.isLetterOrNumber() || c == QLatin1Char('-') || c == QLatin1Char('.')))
-            return false;
-    }
-    return !host.startsWith(QLatin1Char('-'));
-}
-
+// The same rule the V2Ray configuration writer applies: an entry kept here
+// can always be written.
 bool isUsableProxyLocation(const QVariantMap& m)
 {
-    bool portOk = false;
-    const int port = m.value(QStringLiteral("port")).toString().toInt(&portOk, 10);
-    if (!portOk || port < 1 || port > 65535)
-        return false;
-    if (!isHostNameOrAddress(m.value(QStringLiteral("address")).toString()))
-        return false;
-    for (const char* key : { "userid", "alterid", "path" }) {
-        if (!isSafeConfigValue(m.value(QLatin1String(key)).toString()))
-            return false;
-    }
-    return true;
+    auto text = [&m](const char* key) { return m.value(QLatin1String(key)).toString(); };
+    return ProxyLocation::usableValues(text("address"), text("port"), text("userid"), text("alterid"), text("path"));
 }
 
 // IPv4 only in its plain dotted form ("10.0.0.1", not "10.1", "0x0a.0.0.1",

@@ -78,6 +78,7 @@ void OpenVpnManager::start(QString host, quint16 port)
     try {
         qDebug().noquote() << Q_FUNC_INFO << socketStateToString(m_socket->state());
         m_fullManagement = false;
+        m_awaitingLogin = false;
         m_socket->connectToHost(host, port, QIODevice::ReadWrite, QAbstractSocket::AnyIPProtocol);
     }
     ALOG_CATCHALL("OpenVpnManager::start")
@@ -88,6 +89,7 @@ void OpenVpnManager::startFullManagement(QString host, quint16 port)
     try {
         qDebug().noquote() << Q_FUNC_INFO << socketStateToString(m_socket->state());
         m_fullManagement = true;
+        m_awaitingLogin = false;
         setStates(taking_openvpn_process, none);
         m_socket->connectToHost(host, port, QIODevice::ReadWrite, QAbstractSocket::AnyIPProtocol);
     }
@@ -158,12 +160,14 @@ void OpenVpnManager::write(const QString& text, bool silent, const QString& comm
 {
     try {
         if (!silent)
-            qDebug().noquote() << Q_FUNC_INFO << ">>>>>>>" << text.trimmed() << comment;
+            qDebug().noquote() << Q_FUNC_INFO << ">>>>>>>" << redacted(text.trimmed()) << comment;
         if (m_socket->state() != QAbstractSocket::ConnectedState) {
             qDebug().noquote() << Q_FUNC_INFO << ">>>>>>> socket state != ConnectedState";
             return;
         }
-        m_socket->write(text.toLatin1());
+        // The service's accounts take UTF-8; Latin-1 would turn anything
+        // beyond it into "?".
+        m_socket->write(text.toUtf8());
         if (silent && !comment.isEmpty())
             qDebug().noquote() << Q_FUNC_INFO << ">>>>>>>" << comment;
     }
@@ -185,19 +189,36 @@ void OpenVpnManager::onSocketConnected()
     try {
         qDebug().noquote() << Q_FUNC_INFO << "connected";
         setState(openvpn_process);
-        // Nothing else is sent unprompted: no hold release, no byte counts.
-        writeCommand(QStringLiteral("log on\n"));
-        writeCommand(QStringLiteral("state on\n"));
-        writeCommand(QStringLiteral("pid\n"));
-        writeCommand(QStringLiteral("state\n"));
+        // With a management password OpenVPN takes every line as a login
+        // attempt until it has accepted one: the commands wait for that.
+        if (!m_managementPassword.isEmpty()) {
+            m_awaitingLogin = true;
+            // The prompt may already be here (it has no line end).
+            readyRead();
+            return;
+        }
+        sendSessionCommands();
     }
     ALOG_CATCHALL("OpenVpnManager::onSocketConnected")
+}
+
+void OpenVpnManager::sendSessionCommands()
+{
+    // Nothing else is sent unprompted: no hold release, no byte counts.
+    writeCommand(QStringLiteral("log on\n"));
+    writeCommand(QStringLiteral("state on\n"));
+    writeCommand(QStringLiteral("pid\n"));
+    writeCommand(QStringLiteral("state\n"));
 }
 
 void OpenVpnManager::onSocketDisconnected()
 {
     try {
         qDebug().noquote() << Q_FUNC_INFO << "onSocketDisconnected";
+        if (m_awaitingLogin) {
+            m_awaitingLogin = false;
+            emit managementLoginFailed(QStringLiteral("OpenVPN closed the management link before the login"));
+        }
         emit disconnected();
         setState(stopped_done);
     }
@@ -241,9 +262,19 @@ void OpenVpnManager::bytesWritten(qint64)
 void OpenVpnManager::readyRead()
 {
     try {
-        // Only whole lines: a line still on its way is read at the next signal.
-        while (m_socket && m_socket->canReadLine()) {
-            const QString line = QString::fromLatin1(m_socket->readLine());
+        static const QByteArray kPasswordPrompt("ENTER PASSWORD:");
+        // Only whole lines: a line still on its way is read at the next
+        // signal. The one exception is the password prompt, which has no
+        // line end.
+        while (m_socket) {
+            if (m_awaitingLogin && m_socket->peek(kPasswordPrompt.size()) == kPasswordPrompt) {
+                m_socket->read(kPasswordPrompt.size());
+                write(m_managementPassword + QLatin1Char('\n'), true, QStringLiteral("the management password is passed"));
+                continue;
+            }
+            if (!m_socket->canReadLine())
+                break;
+            const QString line = QString::fromUtf8(m_socket->readLine());
             if (line.isEmpty())
                 break;
             processLine(line);
@@ -256,7 +287,20 @@ void OpenVpnManager::readyRead()
 void OpenVpnManager::processLine(const QString& line)
 {
     ++g_lineCounter;
-    qDebug().noquote() << "openvpn process" << g_lineCounter << ":" << line.trimmed();
+    qDebug().noquote() << "openvpn process" << g_lineCounter << ":" << redacted(line.trimmed());
+
+    if (m_awaitingLogin) {
+        if (has(line, "SUCCESS: password is correct")) {
+            m_awaitingLogin = false;
+            sendSessionCommands();
+        } else if (has(line, "ERROR: bad password")) {
+            m_awaitingLogin = false;
+            qCritical().noquote() << Q_FUNC_INFO << "management password refused";
+            emit managementLoginFailed(QStringLiteral("OpenVPN refused the management password"));
+            disconnectFromVpnProcess();
+        }
+        return;
+    }
 
     // State words.
     bool stateWordFound = false;
@@ -311,9 +355,9 @@ void OpenVpnManager::answerCredential(bool isUsername)
 {
     const QString& value = isUsername ? m_username : m_password;
     const QString what = isUsername ? QStringLiteral("user name") : QStringLiteral("password");
-    if (!isSendableCredential(value)) {
-        qCritical().noquote() << Q_FUNC_INFO << what << "holds a line break or NUL; not sent";
-        emit credentialRejected(what + QStringLiteral(" holds a line break or NUL character"));
+    if (!isSendableCredential(value) || !credentialFitsManagement(value)) {
+        qCritical().noquote() << Q_FUNC_INFO << what << "holds a line break or NUL or is too long; not sent";
+        emit credentialRejected(what + QStringLiteral(" holds a line break or NUL character or is too long"));
         disconnectFromVpnProcess();
         return;
     }
@@ -330,15 +374,20 @@ void OpenVpnManager::logStatistics()
         const QByteArray raw = m_socket->readLine();
         if (raw.isEmpty())
             break;
-        const QString line = QString::fromLatin1(raw);
+        const QString line = QString::fromUtf8(raw);
         ++g_lineCounter;
-        qDebug().noquote() << g_lineCounter << "   " << line.trimmed();
+        qDebug().noquote() << g_lineCounter << "   " << redacted(line.trimmed());
         QString bare = line;
         while (bare.endsWith(QLatin1Char('\n')) || bare.endsWith(QLatin1Char('\r')))
             bare.chop(1);
         if (bare == QLatin1String("END"))
             break;
     }
+}
+
+QString OpenVpnManager::redacted(const QString& line) const
+{
+    return redactSecrets(line, {m_password, m_managementPassword});
 }
 
 void openVpnManagerAddManagmentParams(QStringList& openVpnExecParams, const QStringList& managementHostPort)
@@ -402,6 +451,28 @@ bool credentialNeedsQuoting(const QString& value)
             return true;
     }
     return false;
+}
+
+bool credentialFitsManagement(const QString& value)
+{
+    return value.toUtf8().size() <= kManagementParameterMaxBytes;
+}
+
+QString redactSecrets(const QString& line, const QStringList& secrets)
+{
+    QString result = line;
+    // OpenVPN echoes the first 256 characters of a parameter it refuses.
+    const int tooLong = result.indexOf(QLatin1String("is too long ("), 0, Qt::CaseInsensitive);
+    if (tooLong >= 0) {
+        const int end = result.indexOf(QLatin1String("):"), tooLong);
+        if (end >= 0)
+            result = result.left(end + 2) + QStringLiteral(" [hidden]");
+    }
+    for (const QString& secret : secrets) {
+        if (!secret.isEmpty())
+            result.replace(secret, QStringLiteral("[hidden]"));
+    }
+    return result;
 }
 
 QString friendlyStr(const QString& line)

@@ -69,9 +69,15 @@ public:
     OpenVpnManagerState state() const { return m_state; }
     OpenVpnProcessState vpnProcessState() const { return m_vpnProcessState; }
 
-    // Sends one command; `silent` keeps the text out of the log (the comment
-    // is logged instead).
+    // Sends one command as UTF-8; `silent` keeps the text out of the log
+    // (the comment is logged instead).
     void write(const QString& text, bool silent, const QString& comment);
+
+    // The password OpenVPN asks for ("ENTER PASSWORD:") before it takes any
+    // command; empty when the interface has none. Never logged.
+    void setManagementPassword(const QString& password) { m_managementPassword = password; }
+    // The line as it may be logged: every credential of this client cut out.
+    QString redacted(const QString& line) const;
 
 signals:
     void onUsernameChanged(QString username);
@@ -86,6 +92,9 @@ signals:
     // A credential could not be sent safely (line break or NUL in it, or a
     // user name that cannot go unquoted); the link is being closed.
     void credentialRejected(QString reason);
+    // OpenVPN refused the management password, or closed the link before
+    // the client had logged in.
+    void managementLoginFailed(QString reason);
 
 public slots:
     void start(QString host, quint16 port);
@@ -112,11 +121,15 @@ private:
     void processLine(const QString& line);
     void answerCredential(bool isUsername);
     void logStatistics();
+    void sendSessionCommands();
 
     QTcpSocket* m_socket = nullptr;
     QString m_username;
     QString m_password;
     bool m_fullManagement = false;
+    QString m_managementPassword;
+    // Connected, the management password not yet accepted.
+    bool m_awaitingLogin = false;
     OpenVpnManagerState m_state = stopped_none;
     OpenVpnProcessState m_vpnProcessState = none;
 };
@@ -135,5 +148,13 @@ QString escapedValue(const QString& value);
 bool isSendableCredential(const QString& value);
 // Whether a value cannot be sent as a bare (unquoted) command argument.
 bool credentialNeedsQuoting(const QString& value);
+// The longest parameter OpenVPN's management interface takes, in bytes of
+// the value once unquoted.
+constexpr int kManagementParameterMaxBytes = 256;
+// Whether OpenVPN accepts the value as one management parameter (UTF-8).
+bool credentialFitsManagement(const QString& value);
+// `line` with every occurrence of each non-empty secret replaced, and the
+// echo in OpenVPN's "Parameter ... is too long" complaint cut off.
+QString redactSecrets(const QString& line, const QStringList& secrets);
 // The text after "fatal:" when the line has it, else the line.
 QString friendlyStr(const QString& line);

@@ -29,6 +29,12 @@ QString userErrorMessageBadCredential()
     return QStringLiteral("The user name or password contains a line break or a NUL character and cannot be used.");
 }
 
+QString userErrorMessageCredentialTooLong()
+{
+    return QStringLiteral("The user name or password is too long: OpenVPN takes at most %1 bytes for each.")
+        .arg(kManagementParameterMaxBytes);
+}
+
 QOpenVPN2Custom::QOpenVPN2Custom(QObject* parent)
     : ConnectStateObject(parent)
 {
@@ -69,20 +75,26 @@ void QOpenVPN2Custom::managementStateChanged()
             return;
         }
         if (openVpnManagerState_isStopped(managerState)) {
-            setState(Constants::ConnectState_Disconnected);
+            // The connect or the disconnect in progress settles the state.
+            if (m_connectInProgress || m_disconnectRequested || isDisconnectedState())
+                return;
+            managementLinkEnded();
             return;
         }
         switch (processState) {
         case UNKNOWN_STATE:
-            setState(Constants::ConnectState_Disconnected);
+            if (!m_connectInProgress)
+                setState(Constants::ConnectState_Disconnected);
             break;
         case CONNECTED:
             setState(Constants::ConnectState_Connected);
             break;
         case EXITING:
             // OpenVPN's last lines can be read after its process has ended
-            // and the state is Disconnected; they must not reopen it.
-            if (!isDisconnectedState())
+            // and the state is Disconnected; they must not reopen it. An
+            // exit nobody asked for shows when the process has ended, as
+            // Disconnected with an error.
+            if (!isDisconnectedState() && m_disconnectRequested)
                 setState(Constants::ConnectState_Disconnecting);
             break;
         case WAIT:
@@ -105,8 +117,8 @@ void QOpenVPN2Custom::managementStateChanged()
 void QOpenVPN2Custom::managementAuthVerificationFailed(QString line)
 {
     try {
-        qDebug().noquote() << Q_FUNC_INFO << line.trimmed();
-        emit error(USER_ERROR_MESSAGE_ALL_AUTH_FILED);
+        qDebug().noquote() << Q_FUNC_INFO << m_openVpnManager.redacted(line.trimmed());
+        reportError(USER_ERROR_MESSAGE_ALL_AUTH_FILED);
     }
     ALOG_CATCHALL("QOpenVPN2Custom::managementAuthVerificationFailed")
 }
@@ -115,7 +127,7 @@ void QOpenVPN2Custom::managementNoTAPWindowsAdapters(QString line)
 {
     try {
         qDebug().noquote() << Q_FUNC_INFO << line.trimmed();
-        emit error(USER_ERROR_MESSAGE_ALL_ADAPTERS_IN_USE);
+        reportError(USER_ERROR_MESSAGE_ALL_ADAPTERS_IN_USE);
     }
     ALOG_CATCHALL("QOpenVPN2Custom::managementNoTAPWindowsAdapters")
 }
@@ -124,7 +136,18 @@ void QOpenVPN2Custom::managementCredentialRejected(QString reason)
 {
     try {
         qDebug().noquote() << Q_FUNC_INFO << reason;
-        emit error(USER_ERROR_MESSAGE_BAD_CREDENTIAL);
+        reportError(USER_ERROR_MESSAGE_BAD_CREDENTIAL);
     }
     ALOG_CATCHALL("QOpenVPN2Custom::managementCredentialRejected")
+}
+
+void QOpenVPN2Custom::managementLinkEnded()
+{
+    setState(Constants::ConnectState_Disconnected, isConnectedState());
+}
+
+void QOpenVPN2Custom::reportError(const QString& text)
+{
+    m_errorReported = true;
+    emit error(text);
 }

@@ -14,6 +14,8 @@
 #define USER_ERROR_MESSAGE_ALL_ADAPTERS_IN_USE userErrorMessageAllAdaptersInUse()
 // Shown when a credential cannot be handed to OpenVPN safely.
 #define USER_ERROR_MESSAGE_BAD_CREDENTIAL userErrorMessageBadCredential()
+// Shown when a credential is longer than OpenVPN takes.
+#define USER_ERROR_MESSAGE_CREDENTIAL_TOO_LONG userErrorMessageCredentialTooLong()
 
 #define DNS_V4_EMPTY "0.0.0.0"
 #define DNS_V6_EMPTY "0.0.0.0"
@@ -21,6 +23,7 @@
 QString userErrorMessageAuthFailed();
 QString userErrorMessageAllAdaptersInUse();
 QString userErrorMessageBadCredential();
+QString userErrorMessageCredentialTooLong();
 
 // Owns the management client and turns its two states into the
 // connection's state.
@@ -41,7 +44,20 @@ private slots:
     void managementCredentialRejected(QString reason);
 
 protected:
+    // The management link ended (a stopped state) outside a connect and
+    // outside a disconnect the user asked for.
+    virtual void managementLinkEnded();
+    // Emits `error` and notes that the running connect has told the user.
+    void reportError(const QString& text);
+
     OpenVpnManager m_openVpnManager;
+    // A connect is being served: link losses and OpenVPN's own states do
+    // not show as Disconnected in its middle; the connect decides the end.
+    bool m_connectInProgress = false;
+    // The user asked for the disconnect under way (or done).
+    bool m_disconnectRequested = false;
+    // The running connect has already shown the user an error.
+    bool m_errorReported = false;
     QString m_userName;
     QString m_password;
 };

@@ -12,6 +12,14 @@
 #include <QStandardPaths>
 #include <QSysInfo>
 
+#include <QEvent>
+#include <QTemporaryFile>
+
+#include <cerrno>
+#include <cstring>
+
+#include <sys/stat.h>
+#include <unistd.h>
 #include <sys/utsname.h>
 
 namespace {
@@ -38,6 +46,36 @@ SimpleCrypt makeCrypt()
     return crypt;
 }
 
+// What tells one version of a file from the next: a write of QSettings
+// replaces the file (a new inode) or at least changes its time.
+struct FileStamp
+{
+    bool exists = false;
+    dev_t device = 0;
+    ino_t inode = 0;
+    qint64 mtimeNs = 0;
+    qint64 size = 0;
+
+    static FileStamp of(const QString& path)
+    {
+        FileStamp stamp;
+        struct stat st {};
+        if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+            return stamp;
+        stamp.exists = true;
+        stamp.device = st.st_dev;
+        stamp.inode = st.st_ino;
+        stamp.mtimeNs = qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+        stamp.size = qint64(st.st_size);
+        return stamp;
+    }
+
+    bool operator==(const FileStamp& o) const
+    {
+        return exists == o.exists && device == o.device && inode == o.inode && mtimeNs == o.mtimeNs && size == o.size;
+    }
+};
+
 QStringList withFileName(const QStringList& bases, const QString& fileName)
 {
     QStringList urls;
@@ -52,15 +90,93 @@ Settings::Settings(const QString& path)
 {
 }
 
-Settings::~Settings() = default;
+Settings::~Settings()
+{
+    // The last write happens here rather than in QSettings' destructor, so
+    // that its failure is reported too.
+    sync();
+}
+
+bool Settings::event(QEvent* e)
+{
+    // The write QSettings posts to itself after a change.
+    if (e->type() == QEvent::UpdateRequest) {
+        sync();
+        return true;
+    }
+    return QSettings::event(e);
+}
+
+void Settings::markChanged()
+{
+    m_changed = true;
+}
+
+bool Settings::writeFailing() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_writeFailing;
+}
+
+QString Settings::writeFailureReason() const
+{
+    // QSettings keeps no reason: try to write as much as the store holds
+    // beside it and take the system's answer.
+    const QString dir = QFileInfo(fileName()).absolutePath();
+    if (!QFileInfo(dir).isDir())
+        return QStringLiteral("the directory %1 does not exist").arg(dir);
+    QTemporaryFile probe(dir + QStringLiteral("/.write-probe-XXXXXX"));
+    if (!probe.open())
+        return probe.errorString();
+    const QByteArray block(int(qMax<qint64>(QFileInfo(fileName()).size(), 0)) + 4096, ' ');
+    if (probe.write(block) != block.size() || !probe.flush() || ::fsync(probe.handle()) != 0)
+        return probe.errorString().isEmpty() ? QString::fromLocal8Bit(strerror(errno)) : probe.errorString();
+    return QString();
+}
+
+Settings::WriteOutcome Settings::writeAndJudge()
+{
+    const bool expectWrite = m_changed || m_writeFailing;
+    const bool statusWasGood = status() == QSettings::NoError;
+    const FileStamp before = FileStamp::of(fileName());
+    QSettings::sync();
+    if (!expectWrite)
+        return WriteOutcome::Unchanged;
+    const FileStamp after = FileStamp::of(fileName());
+    if (!after.exists || after == before) {
+        // Nothing written: a failure, or nothing was left to write (QSettings
+        // keeps the reason to itself and its status, once in error, stays so).
+        const QString reason = writeFailureReason();
+        const bool statusTurnedBad = statusWasGood && status() != QSettings::NoError;
+        if (reason.isEmpty() && !statusTurnedBad) {
+            m_changed = false;
+            return WriteOutcome::Unchanged;
+        }
+        if (m_writeFailing)
+            return WriteOutcome::Unchanged;
+        m_writeFailing = true;
+        const QString shown = reason.isEmpty() ? QStringLiteral("write failed") : reason;
+        qCritical().noquote() << "Settings not saved:" << fileName() << "-" << shown;
+        m_lastReason = shown;
+        return WriteOutcome::Failed;
+    }
+    m_changed = false;
+    if (!m_writeFailing)
+        return WriteOutcome::Unchanged;
+    m_writeFailing = false;
+    qDebug().noquote() << "Settings saved again:" << fileName();
+    return WriteOutcome::Recovered;
+}
 
 QVariant Settings::value(const QString& key, const QVariant& defaultValue)
 {
     QMutexLocker lock(&m_mutex);
     if (QSettings::contains(key))
         return QSettings::value(key);
-    if (defaultValue.isValid())
+    if (defaultValue.isValid()) {
         QSettings::setValue(key, defaultValue);
+        markChanged();
+    }
     return defaultValue;
 }
 
@@ -86,12 +202,14 @@ void Settings::setValue(const QString& key, const QVariant& value)
 {
     QMutexLocker lock(&m_mutex);
     QSettings::setValue(key, value);
+    markChanged();
 }
 
 void Settings::remove(const QString& key)
 {
     QMutexLocker lock(&m_mutex);
     QSettings::remove(key);
+    markChanged();
 }
 
 bool Settings::contains(const QString& key) const
@@ -107,14 +225,25 @@ QStringList Settings::allKeys() const
 
 void Settings::sync()
 {
-    QMutexLocker lock(&m_mutex);
-    QSettings::sync();
+    WriteOutcome outcome;
+    QString reason;
+    {
+        QMutexLocker lock(&m_mutex);
+        outcome = writeAndJudge();
+        reason = m_lastReason;
+    }
+    // Signalled without the lock: a receiver may use the store.
+    if (outcome == WriteOutcome::Failed)
+        emit writeFailed(fileName(), reason);
+    else if (outcome == WriteOutcome::Recovered)
+        emit writeRecovered(fileName());
 }
 
 void Settings::clear()
 {
     QMutexLocker lock(&m_mutex);
     QSettings::clear();
+    markChanged();
 }
 
 void Settings::copyValuesFrom(const Settings& source)
@@ -270,6 +399,11 @@ QString Settings::password()
 void Settings::set_password(const QString& value)
 {
     settings().setSimpleCryptedValue(kPassword, value);
+}
+
+void Settings::removePassword()
+{
+    settings().remove(kPassword);
 }
 
 QString Settings::protocol()

@@ -28,8 +28,15 @@ public:
     void remove(const QString& key);
     bool contains(const QString& key) const;
     QStringList allKeys() const;
+    // Writes pending changes to the file. A write that fails (a full disk, a
+    // read-only file system) leaves the file as it was and the changes
+    // pending: the first failure of a run is logged (critical, with the file
+    // and the reason) and signalled by writeFailed(); the next write that
+    // succeeds ends the run and signals writeRecovered().
     void sync();
     void clear();
+    // Whether the last write of this store failed.
+    bool writeFailing() const;
 
     // Copies every key of `source` unchanged (scrambled values stay scrambled).
     void copyValuesFrom(const Settings& source);
@@ -64,6 +71,7 @@ public:
     static void set_username(const QString& value);
     static QString password();
     static void set_password(const QString& value);
+    static void removePassword();
     static QString protocol();
     static void set_protocol(const QString& value);
     static QString skin();
@@ -76,8 +84,26 @@ public:
     static QString reconnectOnSleepResumeDelaySec();
     static QString reconnectOnSleepResumeConnectDelaySec();
 
+signals:
+    void writeFailed(const QString& fileName, const QString& reason);
+    void writeRecovered(const QString& fileName);
+
+protected:
+    // QSettings writes pending changes on its own from the event loop.
+    bool event(QEvent* e) override;
+
 private:
+    enum class WriteOutcome { Unchanged, Failed, Recovered };
+    // Runs a write of QSettings and judges it; the lock is held.
+    WriteOutcome writeAndJudge();
+    void markChanged();
+    // Why files cannot be written beside the store, as far as can be told.
+    QString writeFailureReason() const;
+
     mutable QRecursiveMutex m_mutex;
+    bool m_changed = false;      // changes made since the last good write
+    bool m_writeFailing = false; // in a run of failed writes
+    QString m_lastReason;        // why the run began
 };
 
 // The process-wide store on Settings::fullFileName(). The application name

@@ -12,6 +12,8 @@
 #include <QFont>
 #include <QIcon>
 
+#include <algorithm>
+
 namespace {
 
 const int kHideTickMs = 200;
@@ -57,6 +59,9 @@ MTrayIcon::MTrayIcon(QObject* parent, MTrayIcon::Demands* demands, const QString
     m_hideTimer.setObjectName(QStringLiteral("hideTimer"));
     m_hideTimer.setInterval(kHideTickMs);
     ASSERT_CONNECT(QObject::connect(&m_hideTimer, &QTimer::timeout, this, &MTrayIcon::tryHide));
+    // Queued: the menu is hidden by the time a waiting rebuild runs.
+    ASSERT_CONNECT(QObject::connect(&m_menu, &QMenu::aboutToHide, this, &MTrayIcon::rebuildAfterMenuClosed,
+                                    Qt::QueuedConnection));
     if (!m_manualShowMenu)
         setContextMenu(&m_menu);
 
@@ -110,6 +115,8 @@ QMenu* MTrayIcon::createConnectionsMenu()
 {
     QWidget* parentWidget = m_demands->sysIconDemands_widget();
     m_connections = new QMenu(tr("&Connections"), parentWidget ? parentWidget : &m_menu);
+    ASSERT_CONNECT(QObject::connect(m_connections.data(), &QMenu::aboutToHide, this,
+                                    &MTrayIcon::rebuildAfterMenuClosed, Qt::QueuedConnection));
     return m_connections;
 }
 
@@ -129,9 +136,48 @@ bool MTrayIcon::isConnected() const
     return connection && connection->isConnectedState();
 }
 
+bool MTrayIcon::connectionsMenuIsOpen() const
+{
+    if (!m_connections)
+        return false;
+    if (m_connections->isVisible())
+        return true;
+    const QList<QAction*> entries = m_connections->actions();
+    return std::any_of(entries.begin(), entries.end(),
+                       [](const QAction* entry) { return entry->menu() && entry->menu()->isVisible(); });
+}
+
 void MTrayIcon::initConnectionsMenu()
 {
     try {
+        if (connectionsMenuIsOpen()) {
+            qDebug().noquote() << Q_FUNC_INFO << "locations menu open: rebuilt once it closes";
+            m_rebuildPending = true;
+            return;
+        }
+        m_rebuildPending = false;
+        rebuildConnectionsMenu();
+    }
+    ALOG_CATCHALL("MTrayIcon::initConnectionsMenu")
+}
+
+void MTrayIcon::rebuildAfterMenuClosed()
+{
+    try {
+        if (!m_rebuildPending)
+            return;
+        if (connectionsMenuIsOpen()) // opened again before this ran
+            return;
+        m_rebuildPending = false;
+        rebuildConnectionsMenu();
+        findDefaultAction();
+    }
+    ALOG_CATCHALL("MTrayIcon::rebuildAfterMenuClosed")
+}
+
+void MTrayIcon::rebuildConnectionsMenu()
+{
+    {
         QMenu* connections = connectionsMenu();
         // The menu may be rebuilt from inside one of its own entries' handlers
         // (choosing a location refreshes the lists): the old entries and
@@ -170,7 +216,6 @@ void MTrayIcon::initConnectionsMenu()
             }
         }
     }
-    ALOG_CATCHALL("MTrayIcon::initConnectionsMenu")
 }
 
 void MTrayIcon::onConnected()

@@ -72,6 +72,8 @@ public:
     ~MTrayIcon() override;
 
     // Rebuilds the location submenu from the current regions and locations.
+    // While the location submenu is open the rebuild waits until it closes:
+    // the entries under the pointer must not vanish.
     void initConnectionsMenu();
     QMenu* menu();
 
@@ -102,8 +104,14 @@ protected slots:
     // connection is up, every other location entry its flag.
     void markActionByName(QMenu* menu, QString connectionName);
 
+private slots:
+    // Carries out a rebuild that waited for the menu to close.
+    void rebuildAfterMenuClosed();
+
 private:
     bool isConnected() const;
+    bool connectionsMenuIsOpen() const;
+    void rebuildConnectionsMenu();
     // The submenu, created again when the widget it belonged to has gone.
     QMenu* connectionsMenu();
     QMenu* createConnectionsMenu();
@@ -113,6 +121,7 @@ private:
     QMenu m_menu;
     QTimer m_hideTimer;
     int m_outsizeCounter = 0;
+    bool m_rebuildPending = false;
     QList<QSharedPointer<QAction>> m_connections_actions;
     // Its parent is the application's widget, which may go first.
     QPointer<QMenu> m_connections;

@@ -74,19 +74,19 @@ bool V2RayProcess::stopV2RayProcess()
         qDebug().noquote() << Q_FUNC_INFO;
         if (m_v2RayProcess.state() == QProcess::NotRunning && m_v2RayProcessPid == 0)
             return true;
-        // QProcess::close() would kill at once and then wait without a limit;
-        // stop politely first, then harder, every wait bounded.
+        // QProcess::close() would end the client and then wait without a
+        // limit; the same steps here, every wait bounded.
         m_v2RayProcess.closeWriteChannel();
+        m_v2RayProcess.closeReadChannel(QProcess::StandardOutput);
+        m_v2RayProcess.closeReadChannel(QProcess::StandardError);
+        m_v2RayProcess.kill();
+        if (waitStopped("close"))
+            return true;
         m_v2RayProcess.terminate();
         if (waitStopped("terminate"))
             return true;
         m_v2RayProcess.kill();
-        if (waitStopped("kill"))
-            return true;
-        // Last resort: let go of the pipes, kill once more.
-        m_v2RayProcess.closeReadChannel(QProcess::StandardOutput);
-        m_v2RayProcess.kill();
-        return waitStopped("second kill");
+        return waitStopped("kill");
     }
     ALOG_CATCHALL("V2RayProcess::stopV2RayProcess")
     return false;

@@ -15,9 +15,10 @@ public:
 
     // True when the client is starting or running.
     bool startV2RayProcess(QString configPath);
-    // Terminate, then kill, then kill again, each given up to 10 s; true
-    // when the client no longer runs.
+    // Close, then terminate, then kill, each given up to 10 s; true when
+    // the client no longer runs.
     bool stopV2RayProcess();
+    bool isRunning() const { return m_v2RayProcess.state() != QProcess::NotRunning; }
 
     qint64 pid() const { return m_v2RayProcessPid; }
     QString lastError() const { return m_v2RayProcessError; }

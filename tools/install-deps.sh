@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-    cmake make g++ pkg-config
+    cmake make g++ pkg-config zlib1g-dev
     qtbase5-dev qtbase5-private-dev qtdeclarative5-dev qtquickcontrols2-5-dev
     qml-module-qtquick2 qml-module-qtquick-layouts qml-module-qtquick-window2
     qml-module-qtquick-templates2 qml-module-qtquick-controls2 qml-module-qtquick-dialogs

@@ -106,6 +106,8 @@ int main(int argc, char* argv[])
     SystemHelper::instance();
 
     QTemporaryDir work;
+    // The engine keeps its pid and password files in the data directory.
+    qputenv("XDG_DATA_HOME", QFile::encodeName(work.path() + "/data"));
     OpenVpnServerFixture server(OpenVpnFixture::scriptsDir(), work.path());
     QString error;
     if (!server.makePki(&error)) {

@@ -18,6 +18,7 @@
 #include <QRandomGenerator>
 #include <QScreen>
 #include <QThread>
+#include <QUrl>
 
 #include <stdexcept>
 
@@ -30,7 +31,10 @@ QString serviceSiteUrl(const QString& path)
 
 QString serviceRedirectUrl(const QString& path)
 {
-    return Deployment::value(QStringLiteral("web/redirect")) + QStringLiteral("?to=") + serviceSiteUrl(path);
+    // The target is one query value: its own "&", "#", "+" and "%" are
+    // encoded so the redirect service does not split it ("...&deptid=1").
+    const QByteArray target = QUrl::toPercentEncoding(serviceSiteUrl(path), ":/?=@!$'()*,;");
+    return Deployment::value(QStringLiteral("web/redirect")) + QStringLiteral("?to=") + QString::fromLatin1(target);
 }
 
 QString ipLeakCheckUrl()
@@ -133,7 +137,8 @@ Model::Model(QQmlApplicationEngine* applicationEngine)
     ASSERT_CONNECT(connect(m_optionLaunchOnSystemStart.data(), &SettingOption::beforValueChanged, this,
                            &Model::optionBeforValueChanged, Qt::DirectConnection));
     const QList<SettingOption::Ptr> reacting = {
-        m_optionDoNotChangeDNS, m_optionDisableLANTraffic, m_optionGatewayRemoval, m_optionCensoredCountry,
+        m_optionDoNotChangeDNS, m_optionDisableLANTraffic, m_optionGatewayRemoval, m_optionSavePassword,
+        m_optionCensoredCountry,
         m_optionDisableDNS, m_optionMacUseColorIcons, m_optionDetailedDebug, m_optionUseSoftwareOpenGL,
         m_optionDisableLatencyTest, m_optionLightSkin, m_optionLibreSSL,
     };
@@ -142,6 +147,10 @@ Model::Model(QQmlApplicationEngine* applicationEngine)
 
     ASSERT_CONNECT(connect(&SystemHelper::instance(), &SystemHelper::receiveSleep, this, &Model::receiveSleep));
     ASSERT_CONNECT(connect(&SystemHelper::instance(), &SystemHelper::receiveWake, this, &Model::receiveWake));
+    // Choices that cannot be written live in memory only: the user is told.
+    ASSERT_CONNECT(connect(&settings(), &Settings::writeFailed, this, [this](const QString& file, const QString& reason) {
+        showToast(tr("Settings could not be saved"), file + QStringLiteral(": ") + reason);
+    }));
     qInfo().noquote() << "P2";
 
     setSkinType(Settings::skin() == QLatin1String("1") ? Constants::SkinType_standart
@@ -498,10 +507,18 @@ void Model::optionValueChanged(bool newValue)
     const bool connected = connectionState() == Constants::ConnectState_Connected;
 
     if (option == m_optionGatewayRemoval.data()) {
-        if (connected)
-            restoreGw();
+        // Takes effect on the running connection at once: the engine's
+        // switch follows the option, so the state reaction of a later
+        // reconnect and updateDropProtectionState agree with it.
+        if (connected) {
+            if (Connection* c = connection())
+                c->setOptionGatewayRemoval(newValue);
+        }
         updateDropProtectionState();
         updateDependedOptions();
+    } else if (option == m_optionSavePassword.data()) {
+        if (!newValue)
+            saveCredentials();
     } else if (option == m_optionCensoredCountry.data()) {
         setGetLocationsState(QStringLiteral("updating locations..."));
         getLocations().restart(getServersUrls(false), getServersUrls(true));
@@ -623,6 +640,10 @@ bool Model::start()
     ASSERT_CONNECT(connect(&updateManager, SIGNAL(newVersionDownloaded(QString)), this, SLOT(onNewVersionDownloaded(QString))));
 
     getLocations().setOptionDisableLatencyTest(m_optionDisableLatencyTest);
+    // The DNS-filtering choices are fixed: in the list before any fetch can
+    // answer. The kill-switch status query below processes events, so a
+    // list may be applied (and the choices selected) before start() ends.
+    dnsFilteringUpdate();
     qInfo().noquote() << Q_FUNC_INFO << "S2";
 
     {
@@ -654,7 +675,6 @@ bool Model::start()
     updateDropProtectionState();
     updateDependedOptions();
     updateV2RayProxyEnabled();
-    dnsFilteringUpdate();
     qInfo().noquote() << Q_FUNC_INFO << "S19";
 
     ASSERT_CONNECT(connect(qApp, &QCoreApplication::aboutToQuit, this, &Model::aboutToQuit));

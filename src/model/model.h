@@ -25,6 +25,7 @@
 #include <QDate>
 #include <QDateTime>
 #include <QFutureWatcher>
+#include <QHash>
 #include <QList>
 #include <QLocalServer>
 #include <QLocalSocket>
@@ -89,6 +90,10 @@ enum ConnectionSettingsAction {
 bool proxyLocationDisabled(const ProxyLocation::Ptr& proxyLocation);
 bool proxyLocationLocal(const ProxyLocation::Ptr& proxyLocation);
 bool proxyLocationV2Ray(const ProxyLocation::Ptr& proxyLocation);
+// The one address the kill switch lets traffic reach besides the tunnel:
+// the V2Ray proxy's while the connection runs through one (the machine then
+// never talks to the VPN server itself), else the VPN server's.
+QString killSwitchHost(const Connection& connection);
 
 // A whole file or resource; true when every byte was read.
 bool readFileContent(const QString& fullFilePath, QByteArray& res);
@@ -311,9 +316,12 @@ public:
     void doDisconnect(bool waitWithProcessMessages);
     void selectLocationWithConnect(Location::Ptr location);
     static bool isLocationValidForProtocol(const Location::Ptr& location, const Protocol::Ptr& protocol);
-    void makeOVPNFile(int bits, QString protocol, QString port, QString server, bool bWithPersistRemoteIp,
+    // Writes "config.ovpn"; false, with the reason in `whyNot`, when it was
+    // not written (an earlier file then stays as it was).
+    bool makeOVPNFile(int bits, QString protocol, QString port, QString server, bool bWithPersistRemoteIp,
                       const QString& route, bool withLowerMTU, const QString& sockProxyIp,
-                      const QString& sockProxyPort, const QList<QString>& dnsFiltering, const QString& proxyRouteHost);
+                      const QString& sockProxyPort, const QList<QString>& dnsFiltering, const QString& proxyRouteHost,
+                      QString* whyNot = nullptr);
     bool configureV2ProxyConfFile(ProxyLocation::Ptr proxyLocation);
     int forceReconnectOnSleepResumeDelaySec();
     int forceReconnectOnSleepResumeConnectDelaySec();
@@ -519,6 +527,9 @@ public slots:
     void updateV2RayLocations();
     void dnsFilteringUpdate();
     void configureConnectionSettings(ConnectionSettingsAction action, Protocol::Ptr prevSelectedProtocol = Protocol::Ptr());
+    // Before the user leaves `previous` for `next`: remembers the port of
+    // `previous` and, when the group changes, the choices of the group left.
+    void rememberChoicesBeforeProtocolChange(const Protocol::Ptr& previous, const Protocol::Ptr& next);
     void onNeedVPN(QString str);
     void onClientArea(QString str);
     void onWhatProtocolToUse(QString str);
@@ -661,5 +672,8 @@ private:
     QFutureWatcher<GetProxyLocationsResult>* m_v2RayLocationsWatcher = nullptr;
     QFutureWatcher<GetExternalIpResult>* m_getExternalIpWatcher = nullptr;
     QList<QSharedPointer<ProtocolSettingGroup>> m_protocolSettingGroups;
+    // The port last chosen with each protocol (by protocol type) in this
+    // run, so that a protocol chosen again gets its own port back.
+    QHash<int, QString> m_lastPortIdOfProtocol;
     QSharedPointer<Downloader> m_v2RayDownloader;
 };

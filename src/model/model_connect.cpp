@@ -190,6 +190,12 @@ bool proxyLocationV2Ray(const ProxyLocation::Ptr& proxyLocation)
     return proxyLocation && !proxyLocationDisabled(proxyLocation) && !proxyLocationLocal(proxyLocation);
 }
 
+QString killSwitchHost(const Connection& connection)
+{
+    const ProxyLocation::Ptr proxy = connection.proxyLocation();
+    return proxyLocationV2Ray(proxy) ? proxy->address() : connection.connectionHost();
+}
+
 bool readFileContent(const QString& fullFilePath, QByteArray& res)
 {
     // A directory (a resource folder too) opens, but holds no content.
@@ -319,12 +325,26 @@ void Model::vpnConnectDisconnect()
         // The user's own SOCKS proxy runs on this machine: no bypass route.
         const QString proxyRouteHost = useProxy && proxyLocationV2Ray(proxy) ? proxy->address() : QString();
 
+        // The file of an earlier connect never serves this one: it goes
+        // first, and a connect whose file is not written does not start.
+        const QString ovpnPath =
+            SystemHelper::instance().configsFilesDirPath() + QLatin1Char('/') + Constants::openVpnConfigFileName();
+        if (QFileInfo::exists(ovpnPath) && !QFile::remove(ovpnPath)) {
+            qCritical().noquote() << Q_FUNC_INFO << "Can't delete file" << ovpnPath;
+            showToast(tr("Can't write the OpenVPN configuration: %1 cannot be replaced").arg(ovpnPath));
+            return;
+        }
         const Constants::ProtocolType protocolType = m_selectedProtocol->id();
         if (writesOpenVpnFile(protocolType)) {
             const QString route =
                 m_optionGatewayRemoval->value() ? SystemHelper::instance().getDefaultRoute() : QString();
-            makeOVPNFile(ovpnBits(protocolType), c->port()->getProtocolStr(), c->port()->getPortNum(),
-                         c->connectionHost(), true, route, false, socksAddress, socksPort, dnsLines, proxyRouteHost);
+            QString whyNot;
+            if (!makeOVPNFile(ovpnBits(protocolType), c->port()->getProtocolStr(), c->port()->getPortNum(),
+                              c->connectionHost(), true, route, false, socksAddress, socksPort, dnsLines,
+                              proxyRouteHost, &whyNot)) {
+                showToast(tr("Can't write the OpenVPN configuration: %1").arg(whyNot));
+                return;
+            }
         }
 
         if (!configureV2ProxyConfFile(proxy)) {
@@ -493,10 +513,20 @@ void Model::updateDropProtectionState()
     const Connection* c = connection();
     if (!c || !c->isConnectedState())
         return;
-    if (c->optionGatewayRemoval())
-        SystemHelper::instance().removeDefaultRoute(c->connectionHost());
-    else
-        SystemHelper::instance().restoreDefaultRoute(false);
+    SystemHelper& system = SystemHelper::instance();
+    if (c->optionGatewayRemoval()) {
+        // Enabled now: the local-network rule the option calls for goes with
+        // it, as at connect. Already in force: its rules stay as they are.
+        if (!system.isDefaultRouteRemoved(false)) {
+            system.removeDefaultRoute(killSwitchHost(*c));
+            if (m_optionDisableLANTraffic->value())
+                system.localnetworkTrafficDeny();
+            else
+                system.localnetworkTrafficAllow();
+        }
+    } else {
+        system.restoreDefaultRoute(false);
+    }
 }
 
 void Model::restoreGw()
@@ -529,23 +559,28 @@ void Model::restoreDefaultRoute(bool needRequestIp, bool waitWhileRestored)
 
 // ----------------------------------------------------------------- OpenVPN configuration file
 
-void Model::makeOVPNFile(int bits, QString protocol, QString port, QString server, bool bWithPersistRemoteIp,
+bool Model::makeOVPNFile(int bits, QString protocol, QString port, QString server, bool bWithPersistRemoteIp,
                          const QString& route, bool withLowerMTU, const QString& sockProxyIp,
                          const QString& sockProxyPort, const QList<QString>& dnsFiltering,
-                         const QString& proxyRouteHost)
+                         const QString& proxyRouteHost, QString* whyNot)
 {
+    auto refuse = [whyNot](const QString& reason) {
+        if (whyNot)
+            *whyNot = reason;
+        return false;
+    };
     try {
         const QString dirPath = SystemHelper::instance().configsFilesDirPath();
         if (!QDir(dirPath).exists() && !QDir().mkpath(dirPath)) {
             qCritical().noquote() << Q_FUNC_INFO << "can't create directory:" << dirPath;
-            return;
+            return refuse(tr("the directory %1 cannot be created").arg(dirPath));
         }
         const QString target = dirPath + QLatin1Char('/') + Constants::openVpnConfigFileName();
         const bool tcp = protocol == QLatin1String("TCP");
 
         QByteArray templateBytes;
         if (!readFileContent(QStringLiteral(":/ovpnconfs/") + ovpnTemplateName(bits, tcp), templateBytes))
-            return;
+            return refuse(tr("no template for this protocol"));
 
         // Every value below ends up as a word of a directive: one that could
         // end its line or add a directive of its own is refused.
@@ -566,7 +601,7 @@ void Model::makeOVPNFile(int bits, QString protocol, QString port, QString serve
         }
         if (!refused.isEmpty()) {
             qCritical().noquote() << Q_FUNC_INFO << "not written, unusable values:" << refused.join(QStringLiteral(", "));
-            return;
+            return refuse(tr("unusable %1").arg(refused.join(QStringLiteral(", "))));
         }
 
         QStringList lines = dnsFiltering;
@@ -594,12 +629,14 @@ void Model::makeOVPNFile(int bits, QString protocol, QString port, QString serve
 
         // Replaced whole or not at all.
         QSaveFile file(target);
-        if (!file.open(QIODevice::WriteOnly))
-            return;
-        file.write(content);
-        file.commit();
+        if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size() || !file.commit()) {
+            qCritical().noquote() << Q_FUNC_INFO << "Can't write file" << target << file.errorString();
+            return refuse(tr("%1 cannot be written").arg(target));
+        }
+        return true;
     }
     ALOG_CATCHALL("Model::makeOVPNFile")
+    return refuse(tr("internal error"));
 }
 
 // ----------------------------------------------------------------- V2Ray
@@ -734,16 +771,22 @@ bool Model::configureV2ProxyConfFile(ProxyLocation::Ptr proxyLocation)
             return true;
         }
 
+        // A file from an earlier connect must not survive a failed write.
+        if (QFileInfo::exists(target) && !QFile::remove(target)) {
+            qCritical().noquote() << Q_FUNC_INFO << "Can't delete file" << target;
+            return false;
+        }
         if (!QDir(dirPath).exists())
             QDir().mkpath(dirPath);
         QString text;
         if (!readFileContentAsString(QStringLiteral(":/ovpnconfs/proxy_template.json"), text))
             return false;
 
-        // Port and alter id stand unquoted in the file: plain numbers only.
-        // The other values go inside strings and are escaped.
-        if (!isPortNumber(proxyLocation->port()) || !isPlainNumber(proxyLocation->alterid(), 0, 65535)) {
-            qCritical().noquote() << Q_FUNC_INFO << "unusable port or alter id of proxy" << proxyLocation->id();
+        // The rule the proxy list applies; port and alter id stand unquoted
+        // in the file, the other values inside strings (escaped all the same).
+        QString unusable;
+        if (!proxyLocation->isUsable(&unusable)) {
+            qCritical().noquote() << Q_FUNC_INFO << "unusable" << unusable << "of proxy" << proxyLocation->id();
             return false;
         }
         text = fillPlaceholders(text, {
@@ -884,6 +927,7 @@ void Model::aboutToQuit()
 {
     try {
         qDebug().noquote() << Q_FUNC_INFO;
+        // The password only when the user asked for it (saveCredentials).
         saveCredentials();
         const Connection* c = connection();
         if (c && !c->isDisconnectedState())

@@ -126,7 +126,11 @@ void Model::saveCredentials()
 {
     try {
         Settings::set_username(m_username);
-        Settings::set_password(m_userpassword);
+        // The password stays on disk only while the user wants it kept.
+        if (m_optionSavePassword->value())
+            Settings::set_password(m_userpassword);
+        else
+            Settings::removePassword();
     }
     ALOG_CATCHALL("Model::saveCredentials")
 }
@@ -146,10 +150,35 @@ void Model::userSelectProtocolById(int id)
 {
     try {
         const Protocol::Ptr previous = m_selectedProtocol;
-        setSelectedProtocol(m_protocols.find(Constants::ProtocolType(id)));
+        const Protocol::Ptr next = m_protocols.find(Constants::ProtocolType(id));
+        rememberChoicesBeforeProtocolChange(previous, next);
+        setSelectedProtocol(next);
         configureConnectionSettings(userSelectProtocol, previous);
     }
     ALOG_CATCHALL("Model::userSelectProtocolById")
+}
+
+void Model::rememberChoicesBeforeProtocolChange(const Protocol::Ptr& previous, const Protocol::Ptr& next)
+{
+    if (!previous || previous == next)
+        return;
+    if (m_selectedPort)
+        m_lastPortIdOfProtocol.insert(int(previous->id()), m_selectedPort->id());
+    const ProtocolSettingGroup::Ptr left = previous->protocolSettingGroup();
+    if (!left || !next || next->protocolSettingGroup() == left)
+        return;
+    // The group's values are what the reconciliation brings back when the
+    // user returns to the group: the choices made since the last connect
+    // must not give way to those of that connect. Kept in memory only; the
+    // settings file keeps the values of the last connection.
+    if (m_selectedLocation)
+        left->setDefaultLocation(m_selectedLocation->code());
+    left->setKillSwitchOptionValue(m_optionGatewayRemoval->value());
+    if (m_selectedDNSFiltering)
+        left->setDnsFiltering(m_selectedDNSFiltering->id());
+    left->setProxyLocation(proxyLocationDisabled(m_selectedProxyLocation) ? QString() : m_selectedProxyLocation->id());
+    if (m_selectedPort)
+        left->setPort(m_selectedPort->id());
 }
 
 void Model::userSelectLocationById(QString id, bool deferred)
@@ -280,6 +309,15 @@ void Model::configureConnectionSettings(ConnectionSettingsAction action, Protoco
         if (!m_selectedLocation)
             qCritical().noquote() << Q_FUNC_INFO << "location lost" << oldCaption;
     }
+    // The proxy list is replaced as a whole too: its choice is found again by
+    // id, never kept as an object of the old list; when the id is gone, the
+    // passes below choose again.
+    if (m_selectedProxyLocation && !m_proxyLocations.list().contains(m_selectedProxyLocation)) {
+        const QString oldId = m_selectedProxyLocation->id();
+        setSelectedProxyLocation(m_proxyLocations.find(oldId));
+        if (!m_selectedProxyLocation)
+            qCritical().noquote() << Q_FUNC_INFO << "proxy location lost" << oldId;
+    }
 
     // 3. A favourite brings the protocol and port it was marked with.
     if (action == userSelectLocation && m_selectedLocation && m_selectedLocation->favorite()) {
@@ -367,7 +405,9 @@ void Model::configureConnectionSettings(ConnectionSettingsAction action, Protoco
     }
     if (m_selectedLocation && m_selectedLocation->region())
         selectRegionById(m_selectedLocation->region()->id());
-    if (!m_selectedRegion)
+    // The proxy list may come before the server list: no region to select
+    // until a server list has been applied.
+    if (!m_selectedRegion && (locationsReceived() || action == connectionsListUpdated))
         qCritical().noquote() << Q_FUNC_INFO << "can't select region";
 
     // 11. Proxy location, first pass: only with the V2Ray client present.
@@ -384,7 +424,11 @@ void Model::configureConnectionSettings(ConnectionSettingsAction action, Protoco
         const bool currentPortIsValid = m_selectedPort && portListHasId(validPortsList, m_selectedPort->id());
         if (!m_selectedPort || newProtocolGroup || !currentPortIsValid) {
             const ProtocolSettingGroup::Ptr g = group();
-            Port::Ptr port = g ? m_selectedProtocol->ports()->find(g->port()) : Port::Ptr();
+            // The protocol's own port of this run first: the group holds one
+            // port for all its protocols.
+            Port::Ptr port = m_selectedProtocol->ports()->find(m_lastPortIdOfProtocol.value(int(m_selectedProtocol->id())));
+            if (!port || !portListHasId(validPortsList, port->id()))
+                port = g ? m_selectedProtocol->ports()->find(g->port()) : Port::Ptr();
             if (!port || !portListHasId(validPortsList, port->id()))
                 port = validPortsList.isEmpty() ? Port::Ptr() : validPortsList.first();
             setSelectedPort(port);
@@ -411,7 +455,8 @@ void Model::configureConnectionSettings(ConnectionSettingsAction action, Protoco
         if (!proxy)
             proxy = m_proxyLocations.firstElem();
         setSelectedProxyLocation(proxy);
-        if (!m_selectedProxyLocation)
+        // Likewise the server list may come before the proxy list.
+        if (!m_selectedProxyLocation && m_proxyLocations.count() > 0)
             qCritical().noquote() << Q_FUNC_INFO << "selectedProxyLocation not selected";
     }
 

@@ -13,17 +13,21 @@
 #include <QDataStream>
 #include <QDebug>
 #include <QDesktopServices>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
 #include <QGuiApplication>
 #include <QMessageBox>
+#include <QQuickWindow>
 #include <QScreen>
 #include <QTimer>
 #include <QUrl>
 #include <QWindow>
 
 #include <cmath>
+#include <cstdio>
+#include <ctime>
 #include <string>
 
 namespace {
@@ -471,9 +475,38 @@ void Model::sceneCompleted()
     QTimer::singleShot(kSceneCheckDelayMs, this, &Model::checkVpnInstalled);
 }
 
+namespace {
+
+// With OSTREL_REPORT_FIRST_FRAME set, the moment the window's first frame
+// reaches the screen is written to standard error as
+// "ostrel: first frame <CLOCK_MONOTONIC nanoseconds>", for measuring the
+// start-up (bench/startup). frameSwapped comes on the render thread.
+void reportFirstFrame(QWindow* window)
+{
+    auto* quickWindow = qobject_cast<QQuickWindow*>(window);
+    if (!quickWindow || !qEnvironmentVariableIsSet("OSTREL_REPORT_FIRST_FRAME"))
+        return;
+    auto reported = QSharedPointer<QAtomicInt>::create(0);
+    QObject::connect(
+        quickWindow, &QQuickWindow::frameSwapped, quickWindow,
+        [reported]() {
+            if (!reported->testAndSetOrdered(0, 1))
+                return;
+            timespec now {};
+            clock_gettime(CLOCK_MONOTONIC, &now);
+            std::fprintf(stderr, "ostrel: first frame %lld\n",
+                         static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec);
+            std::fflush(stderr);
+        },
+        Qt::DirectConnection);
+}
+
+} // namespace
+
 void Model::installEventsFilters()
 {
     try {
+        reportFirstFrame(mainWindow());
         if (QWindow* window = mainWindow())
             window->installEventFilter(this);
         if (QCoreApplication* app = QCoreApplication::instance())
@@ -742,8 +775,10 @@ QString Model::getLogText()
 void Model::saveLog()
 {
     try {
-        const QString target = QFileDialog::getSaveFileName(nullptr, tr("Save Log"), QStringLiteral("connection_log.txt"),
-                                                            tr("Text files (*.txt)"));
+        // Proposed in the user's home directory: the working directory may be
+        // anywhere (a source tree, "/").
+        const QString proposed = QDir(QDir::homePath()).filePath(QStringLiteral("connection_log.txt"));
+        const QString target = QFileDialog::getSaveFileName(nullptr, tr("Save Log"), proposed, tr("Text files (*.txt)"));
         QFile log(ALog::filePath());
         if (!log.open(QIODevice::ReadOnly))
             return;
@@ -925,10 +960,13 @@ void Model::sysIconDemands_onOpen()
 
 void Model::sysIconDemands_onClose()
 {
+    const bool iconShown = m_trayIcon && m_trayIcon->isVisible();
     if (m_trayIcon)
         m_trayIcon->hide();
     if (beforClosing())
         QApplication::quit();
+    else if (iconShown)
+        m_trayIcon->show(); // the user stays: so does the icon
 }
 
 void Model::sysIconDemands_onDisconnect()

@@ -1,5 +1,9 @@
 #include "model/proxylocation.h"
 
+#include <QHostAddress>
+
+#include <cctype>
+
 namespace {
 QString letterPair(const QString& text, int from)
 {
@@ -9,6 +13,91 @@ QString letterPair(const QString& text, int from)
         return QString();
     return text.mid(from, 2);
 }
+
+// A decimal number in [low, high] written the way JSON and OpenVPN read it
+// back: digits only, no blank, sign or leading zero.
+bool isPlainNumber(const QString& value, int low, int high)
+{
+    if (value.isEmpty() || value.size() > 5)
+        return false;
+    for (const QChar c : value) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return false;
+    }
+    const int number = value.toInt();
+    return number >= low && number <= high && QString::number(number) == value;
+}
+
+// Text inside a JSON string that needs no escape to stay there.
+bool isSafeText(const QString& value)
+{
+    for (const QChar c : value) {
+        if (c.category() == QChar::Other_Control || c == QLatin1Char('"') || c == QLatin1Char('\\')
+            || c == QChar::LineSeparator || c == QChar::ParagraphSeparator)
+            return false;
+    }
+    return true;
+}
+
+bool isHostName(const QString& host)
+{
+    if (host.isEmpty() || host.size() > 253 || host.startsWith(QLatin1Char('-')) || host.startsWith(QLatin1Char('.')))
+        return false;
+    bool onlyDigitsAndDots = true;
+    for (const QChar c : host) {
+        const bool digit = c >= QLatin1Char('0') && c <= QLatin1Char('9');
+        const bool letter = (c >= QLatin1Char('a') && c <= QLatin1Char('z')) || (c >= QLatin1Char('A') && c <= QLatin1Char('Z'));
+        if (!(digit || letter || c == QLatin1Char('-') || c == QLatin1Char('.')))
+            return false;
+        if (!digit && c != QLatin1Char('.'))
+            onlyDigitsAndDots = false;
+    }
+    // "10.1" or "010.0.0.1" would be read as an address, differently by
+    // different programs.
+    return !onlyDigitsAndDots;
+}
+}
+
+bool ProxyLocation::isUsableAddress(const QString& address)
+{
+    QHostAddress parsed;
+    if (address.contains(QLatin1Char(':'))) {
+        // Hexadecimal groups only: no scope ("%eth0") and no blank.
+        for (const QChar c : address) {
+            if (!(isxdigit(c.toLatin1()) && c.unicode() < 0x80) && c != QLatin1Char(':') && c != QLatin1Char('.'))
+                return false;
+        }
+        return parsed.setAddress(address)
+            && parsed.protocol() == QAbstractSocket::IPv6Protocol && parsed.scopeId().isEmpty();
+    }
+    if (parsed.setAddress(address) && parsed.protocol() == QAbstractSocket::IPv4Protocol
+        && parsed.toString() == address)
+        return true;
+    return isHostName(address);
+}
+
+bool ProxyLocation::usableValues(const QString& address, const QString& port, const QString& userid,
+                                 const QString& alterid, const QString& path, QString* whyNot)
+{
+    const char* field = nullptr;
+    if (!isUsableAddress(address))
+        field = "address";
+    else if (!isPlainNumber(port, 1, 65535))
+        field = "port";
+    else if (userid.isEmpty() || !isSafeText(userid))
+        field = "userid";
+    else if (!isPlainNumber(alterid, 0, 65535))
+        field = "alterid";
+    else if (!isSafeText(path))
+        field = "path";
+    if (field && whyNot)
+        *whyNot = QString::fromLatin1(field);
+    return !field;
+}
+
+bool ProxyLocation::isUsable(QString* whyNot) const
+{
+    return usableValues(m_address, m_port, m_userid, m_alterid, m_path, whyNot);
 }
 
 ProxyLocation::ProxyLocation(const QString& id, const QString& caption, const QString& address, const QString& port,

@@ -44,6 +44,19 @@ public:
     // Takes over the caption.
     void update(const ProxyLocation& another);
 
+    // Whether a V2Ray server with these values can be written into the V2Ray
+    // configuration and the OpenVPN bypass route: a host name or a plain
+    // address without scope, a port 1-65535 and an alter id 0-65535 in plain
+    // decimal, a user id and a path without control characters, quotes or
+    // backslashes. The proxy list keeps only such entries and the writers
+    // refuse anything else, so every entry shown can be used. `whyNot` gets
+    // the first unusable field's name.
+    static bool usableValues(const QString& address, const QString& port, const QString& userid,
+                             const QString& alterid, const QString& path, QString* whyNot = nullptr);
+    bool isUsable(QString* whyNot = nullptr) const;
+    // A host name, a plain dotted IPv4 address or an IPv6 address without scope.
+    static bool isUsableAddress(const QString& address);
+
 signals:
     void captionChanged(QString caption);
     void addressChanged(QString address);

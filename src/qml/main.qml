@@ -23,9 +23,6 @@ ApplicationWindow {
     property Component showLogComponent: null
     property var showLogWindow: null
     property bool needUpdateWindowSize: false
-    // The page to show again when the same skin file comes back (a palette
-    // change), -1 for the skin's first page.
-    property int restorePageNum: -1
     property alias messageBox: idMessageBox
 
     flags: Qt.Window | Qt.CustomizeWindowHint | Qt.WindowTitleHint
@@ -51,6 +48,7 @@ ApplicationWindow {
     }
 
     function loadCurrentSkin() {
+        Resources.loadedSkinType = currentSkinType
         idSkinLoader.source = skinFileName(currentSkinType)
     }
 
@@ -83,7 +81,6 @@ ApplicationWindow {
 
     // The old skin goes first; the new one is created on the next tick.
     function reloadSkin() {
-        restorePageNum = (idSkin && skinFileName(viewmodel.skinType) === idSkin.fileName) ? idSkin.currentPageNum : -1
         disconnectCurrentSkin()
         idSkinLoader.source = ""
         idLoadCurrentSkinTimer.restart()
@@ -257,10 +254,8 @@ ApplicationWindow {
                 return
             idWindow.idSkin = item
             idWindow.connectCurrentSkin()
-            if (idWindow.restorePageNum >= 0) {
-                item.selectPage(idWindow.restorePageNum)
-                idWindow.restorePageNum = -1
-            }
+            // The user's change of skin is carried out.
+            viewmodel.userChangeSkin = false
             componentCache.trim()
             if (!idWindow.isCompleted) {
                 idWindow.isCompleted = true

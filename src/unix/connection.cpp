@@ -43,7 +43,8 @@ void Connection::disconnect(bool bEmitSignal)
 void Connection::openManagerStateChanged(Constants::ConnectState oldState, Constants::ConnectState newState)
 {
     Q_UNUSED(oldState)
-    setState(newState);
+    // Carries whether the end came unasked (server gone, OpenVPN died).
+    setState(newState, openManager_.withError());
 }
 
 void Connection::doLog(QString msg)

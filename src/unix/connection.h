@@ -17,6 +17,7 @@ public:
     bool attach() { return openManager_.attach(OPENVPN_QATTACH_MAX_WAIT_SECONDS, false, nullptr); }
     // The only call made from another thread.
     void resetCurrentConnecting() { openManager_.resetCurrentConnecting(); }
+    void clearResetRequest() { openManager_.clearResetRequest(); }
     void writeOpenVpnCommand(const QString& cmd) { openManager_.writeOpenVpnCommand(cmd); }
     // `bEmitSignal` has no effect.
     void disconnect(bool bEmitSignal = true);

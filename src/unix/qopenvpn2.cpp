@@ -5,21 +5,103 @@
 #include "unix/externaltools.h"
 #include "utils.h"
 
+#include <QAbstractEventDispatcher>
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QTcpSocket>
 #include <QThread>
+#include <QTimer>
+
+#include <csignal>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 const int kProcessWaitMs = 30000;
+const int kKillWaitMs = 5000;
 const int kAttachAttempts = 10;
 const int kAttachPauseMs = 500;
 const int kShowAdaptersTimeoutMs = 10000;
 const int kManagementPortWaitMs = 5000;
+// An orphaned OpenVPN gets this long after terminate, and again after kill.
+const int kOrphanTerminateWaitMs = 10000;
+const int kOrphanKillWaitMs = 5000;
+// V2Ray's local SOCKS port must accept connections within this time.
+const int kV2RayListenWaitMs = 10000;
+const int kV2RayProbeIntervalMs = 20;
+const quint16 kV2RayDefaultSocksPort = 10801;
+// OpenVPN output lines kept for the cause of its end.
+const int kOutputTailLines = 40;
 
 void pollOnce()
 {
     waitWithProcessEvents(QStringLiteral("05"), 1);
+}
+
+// Field 22 of /proc/<pid>/stat (clock ticks after boot); empty when the
+// process does not exist or has ended (zombie).
+QByteArray processStartTime(qint64 pid)
+{
+    QFile f(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (pid <= 0 || !f.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray stat = f.readAll();
+    const int close = stat.lastIndexOf(')');
+    if (close < 0)
+        return {};
+    const QList<QByteArray> fields = stat.mid(close + 2).split(' ');
+    // fields[0] is field 3 (state); start time is field 22.
+    if (fields.size() < 20 || fields.at(0) == "Z" || fields.at(0) == "X")
+        return {};
+    return fields.at(19);
+}
+
+bool isOpenVpnExecutable(qint64 pid)
+{
+    const QString exe = QFile::symLinkTarget(QStringLiteral("/proc/%1/exe").arg(pid));
+    return QFileInfo(exe).fileName().contains(QLatin1String("openvpn"), Qt::CaseInsensitive);
+}
+
+// Writes `data` to a new file only its owner may read; an old file (or a
+// link) at the path is removed first.
+bool writePrivateFile(const QString& path, const QByteArray& data)
+{
+    const QByteArray name = QFile::encodeName(path);
+    ::unlink(name.constData());
+    const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return false;
+    bool ok = ::fchmod(fd, 0600) == 0;
+    qint64 written = 0;
+    while (ok && written < data.size()) {
+        const ssize_t n = ::write(fd, data.constData() + written, size_t(data.size() - written));
+        if (n <= 0)
+            ok = false;
+        else
+            written += n;
+    }
+    ok = ::close(fd) == 0 && ok;
+    if (!ok)
+        ::unlink(name.constData());
+    return ok;
+}
+
+// OpenVPN's log line without its time stamp.
+QString withoutTimeStamp(const QString& line)
+{
+    static const QRegularExpression stamp(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d "));
+    QString result = line;
+    result.remove(stamp);
+    return result.trimmed();
 }
 } // namespace
 
@@ -65,10 +147,14 @@ bool QOpenVPN2::initializeWith(const QString& exePath)
         }
         qDebug().noquote() << Q_FUNC_INFO << "openvpn checkVersion Ok";
 
+        // A crash of an earlier run may have left its OpenVPN holding the
+        // tunnel and the management port.
+        stopOrphanedOpenVpn();
+
         QString result;
         const int code = SystemHelper::executeWithWait(ExternalTools::DNSSCRIPT(), ExternalTools::dnsscript_init(), result,
                                                        ExternalTools::SMALL_WAIT_TIME(), false, false);
-        if (code != 0 || result.contains(QLatin1String("error"))) {
+        if (!dnsInitSucceeded(code, result)) {
             qDebug().noquote() << Q_FUNC_INFO << "dnsscript_init failed";
             return false;
         }
@@ -76,6 +162,12 @@ bool QOpenVPN2::initializeWith(const QString& exePath)
     }
     ALOG_CATCHALL("QOpenVPN2::initializeWith")
     return false;
+}
+
+bool QOpenVPN2::dnsInitSucceeded(int exitCode, const QString& output)
+{
+    static const QRegularExpression failureLine(QStringLiteral("^error"), QRegularExpression::MultilineOption);
+    return exitCode == 0 && !output.contains(failureLine);
 }
 
 bool QOpenVPN2::versionLineAccepted(const QString& firstLine)
@@ -135,14 +227,157 @@ bool QOpenVPN2::tapInstalled()
     return false;
 }
 
+QString QOpenVPN2::pidFilePath()
+{
+    return SystemHelper::instance().configsFilesDirPath() + QStringLiteral("/openvpn.pid");
+}
+
+QString QOpenVPN2::managementPasswordFilePath()
+{
+    return SystemHelper::instance().configsFilesDirPath() + QStringLiteral("/openvpn-management.pass");
+}
+
+void QOpenVPN2::resetCurrentConnecting()
+{
+    m_resetCurrentConnecting = true;
+    // A wait of the worker sleeps until its next event: wake it.
+    if (QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance(thread()))
+        dispatcher->wakeUp();
+}
+
+QString QOpenVPN2::redacted(const QString& line) const
+{
+    return m_openVpnManager.redacted(line);
+}
+
+bool QOpenVPN2::waitFor(const std::function<bool()>& done, qint64 limitMs, bool stopOnReset)
+{
+    QElapsedTimer elapsed;
+    elapsed.start();
+    QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance(QThread::currentThread());
+    while (!done()) {
+        if (stopOnReset && m_resetCurrentConnecting)
+            return false;
+        const qint64 left = limitMs - elapsed.elapsed();
+        if (left <= 0)
+            return false;
+        if (!dispatcher) {
+            pollOnce();
+            continue;
+        }
+        // Sleeps until a socket, process, timer or posted event arrives;
+        // the timer bounds the sleep.
+        QTimer wake;
+        wake.setSingleShot(true);
+        wake.start(int(qMin<qint64>(left, 100)));
+        dispatcher->processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    return true;
+}
+
 void QOpenVPN2::terminateProcessAndWait()
 {
+    if (!isOpenVpnProcessRunning())
+        return;
     m_openVpnProcess.terminate();
-    if (!SystemHelper::waitWithEventProcessing2(m_openVpnProcess, QStringLiteral("03"), kProcessWaitMs)) {
+    if (!waitFor([this] { return !isOpenVpnProcessRunning(); }, kProcessWaitMs, false)) {
         qCritical().noquote() << Q_FUNC_INFO << "OpenVPN did not end after terminate; killing it";
         m_openVpnProcess.kill();
-        SystemHelper::waitWithEventProcessing2(m_openVpnProcess, QStringLiteral("04"), 5000);
+        waitFor([this] { return !isOpenVpnProcessRunning(); }, kKillWaitMs, false);
     }
+}
+
+bool QOpenVPN2::writeManagementPasswordFile()
+{
+    QByteArray random(24, Qt::Uninitialized);
+    QRandomGenerator::system()->fillRange(reinterpret_cast<quint32*>(random.data()), random.size() / 4);
+    m_managementPassword = QString::fromLatin1(random.toHex());
+    if (!writePrivateFile(managementPasswordFilePath(), m_managementPassword.toLatin1() + '\n')) {
+        qCritical().noquote() << Q_FUNC_INFO << "cannot write" << managementPasswordFilePath();
+        m_managementPassword.clear();
+        return false;
+    }
+    m_openVpnManager.setManagementPassword(m_managementPassword);
+    return true;
+}
+
+void QOpenVPN2::writePidFile()
+{
+    const QByteArray started = processStartTime(m_openVpnProcessPid);
+    if (!writePrivateFile(pidFilePath(), QByteArray::number(m_openVpnProcessPid) + ' ' + started + '\n'))
+        qCritical().noquote() << Q_FUNC_INFO << "cannot write" << pidFilePath();
+}
+
+void QOpenVPN2::restoreResolver()
+{
+    if (!QFile::exists(ExternalTools::DNSSCRIPT()))
+        return;
+    QString result;
+    const int code = SystemHelper::executeWithWait(ExternalTools::DNSSCRIPT(), ExternalTools::dnsscript_init(), result,
+                                                   ExternalTools::SMALL_WAIT_TIME(), false, false);
+    qDebug().noquote() << Q_FUNC_INFO << "resolver check:" << code << result.trimmed();
+}
+
+void QOpenVPN2::endSession()
+{
+    if (!m_sessionActive)
+        return;
+    m_sessionActive = false;
+    QFile::remove(managementPasswordFilePath());
+    QFile::remove(pidFilePath());
+    m_managementPassword.clear();
+    m_openVpnManager.setManagementPassword(QString());
+    m_openVpnManager.disconnectFromVpnProcess();
+    m_v2Ray.stopV2RayProcess();
+    // OpenVPN's down script does not run when it was killed.
+    if (m_sessionDnsScripts)
+        restoreResolver();
+}
+
+bool QOpenVPN2::stopOrphanedOpenVpn()
+{
+    try {
+        QFile file(pidFilePath());
+        if (!file.exists())
+            return false;
+        QByteArray content;
+        if (file.open(QIODevice::ReadOnly))
+            content = file.readAll().trimmed();
+        file.close();
+        const QList<QByteArray> fields = content.split(' ');
+        const qint64 pid = fields.value(0).toLongLong();
+        const QByteArray started = fields.value(1);
+        if (pid > 0 && pid == m_openVpnProcessPid && isOpenVpnProcessRunning())
+            return false; // the one this object runs
+        bool stopped = false;
+        if (pid > 0 && !started.isEmpty() && processStartTime(pid) == started && isOpenVpnExecutable(pid)) {
+            qWarning().noquote() << Q_FUNC_INFO << "an OpenVPN left by an earlier run still runs, pid" << pid
+                                 << "; stopping it";
+            QElapsedTimer elapsed;
+            elapsed.start();
+            ::kill(pid_t(pid), SIGTERM);
+            while (processStartTime(pid) == started && elapsed.elapsed() < kOrphanTerminateWaitMs)
+                QThread::msleep(10);
+            if (processStartTime(pid) == started) {
+                qCritical().noquote() << Q_FUNC_INFO << "it did not end after terminate; killing it";
+                ::kill(pid_t(pid), SIGKILL);
+                elapsed.restart();
+                while (processStartTime(pid) == started && elapsed.elapsed() < kOrphanKillWaitMs)
+                    QThread::msleep(10);
+            }
+            stopped = processStartTime(pid) != started;
+            qInfo().noquote() << Q_FUNC_INFO << "left-over OpenVPN stopped:" << stopped;
+        } else {
+            qInfo().noquote() << Q_FUNC_INFO << "stale pid file; the OpenVPN it names no longer runs";
+        }
+        QFile::remove(pidFilePath());
+        QFile::remove(managementPasswordFilePath());
+        // That session ended without its down script, maybe.
+        restoreResolver();
+        return stopped;
+    }
+    ALOG_CATCHALL("QOpenVPN2::stopOrphanedOpenVpn")
+    return false;
 }
 
 bool QOpenVPN2::startOpenVpnProcess()
@@ -152,11 +387,19 @@ bool QOpenVPN2::startOpenVpnProcess()
             qWarning().noquote() << Q_FUNC_INFO << "Openvpn process already running. Terminate...";
             terminateProcessAndWait();
         }
+        endSession();
         setState(Constants::ConnectState_Connecting);
         setCredential(m_connectParams.username, m_connectParams.password);
+        m_outputTail.clear();
+
+        if (!writeManagementPasswordFile()) {
+            m_disconnectReason = QStringLiteral("The password file of OpenVPN's management interface could not be written.");
+            return false;
+        }
 
         m_commandParams.clear();
-        openVpnManagerAddManagmentParams(m_commandParams, ExternalToolsCustom::managementHostPort());
+        openVpnManagerAddManagmentParams(m_commandParams,
+                                         ExternalToolsCustom::managementHostPort() << managementPasswordFilePath());
         m_commandParams << QStringLiteral("--config") << m_connectParams.ovpnFile;
         if (m_connectParams.bWithReconnect)
             m_commandParams << QStringLiteral("--persist-remote-ip");
@@ -173,33 +416,65 @@ bool QOpenVPN2::startOpenVpnProcess()
 
         qDebug().noquote() << Q_FUNC_INFO << "m_process.start: " << openVPNExePath_ << m_commandParams.join(QLatin1Char(' '));
         m_openVpnProcess.start(QIODevice::ReadWrite);
+        m_openVpnProcess.waitForStarted(kProcessWaitMs);
         m_openVpnProcessPid = m_openVpnProcess.processId();
         qDebug().noquote() << Q_FUNC_INFO << "open vpn process pid: " << m_openVpnProcessPid;
-        m_openVpnProcess.waitForStarted(kProcessWaitMs);
 
         if (m_openVpnProcess.state() == QProcess::Running) {
+            m_sessionActive = true;
+            m_sessionDnsScripts = m_connectParams.dnsScripts;
+            writePidFile();
             waitForManagementPort();
             return true;
         }
-        m_disconnectReason = m_openVpnProcess.errorString();
-        qCritical().noquote() << Q_FUNC_INFO << "OpenVPN Process Error:" << m_disconnectReason;
-        disconnect();
+        m_disconnectReason = QStringLiteral("OpenVPN could not be started: ") + m_openVpnProcess.errorString();
+        qCritical().noquote() << Q_FUNC_INFO << "OpenVPN Process Error:" << m_openVpnProcess.errorString();
+        QFile::remove(managementPasswordFilePath());
+        m_managementPassword.clear();
+        m_openVpnManager.setManagementPassword(QString());
         return false;
     }
     ALOG_CATCHALL("QOpenVPN2::startOpenVpnProcess")
     return false;
 }
 
-// OpenVPN opens its management port a few milliseconds after it starts; an
-// attach before that would be refused and show a Disconnected state in the
-// middle of a connect. Bounded, and ends early when the process ends.
+// OpenVPN opens its management port a few milliseconds after it starts and
+// says so on its output; the attach waits for that line. Bounded, and ends
+// early when the process ends or the connect is cancelled.
 void QOpenVPN2::waitForManagementPort()
 {
+    waitFor([this] { return m_managementListening || !isOpenVpnProcessRunning(); }, kManagementPortWaitMs, true);
+}
+
+bool QOpenVPN2::waitForV2RaySocksPort()
+{
+    // The port the proxy's configuration names; the model writes 10801.
+    quint16 port = kV2RayDefaultSocksPort;
+    QFile config(m_connectParams.configPath + QLatin1Char('/') + Constants::v2RayConfigFileName());
+    if (config.open(QIODevice::ReadOnly)) {
+        const QJsonArray inbounds = QJsonDocument::fromJson(config.readAll()).object().value(QLatin1String("inbounds")).toArray();
+        const int configured = inbounds.isEmpty() ? 0 : inbounds.first().toObject().value(QLatin1String("port")).toInt();
+        if (configured > 0 && configured < 65536)
+            port = quint16(configured);
+    }
     QElapsedTimer elapsed;
     elapsed.start();
-    while (!m_managementListening && isOpenVpnProcessRunning() && !m_resetCurrentConnecting
-           && elapsed.elapsed() < kManagementPortWaitMs)
-        pollOnce();
+    while (elapsed.elapsed() < kV2RayListenWaitMs && !m_resetCurrentConnecting && m_v2Ray.isRunning()) {
+        QTcpSocket probe;
+        probe.connectToHost(QStringLiteral("127.0.0.1"), port);
+        waitFor([&probe] { return probe.state() == QAbstractSocket::ConnectedState
+                               || probe.state() == QAbstractSocket::UnconnectedState; },
+                kV2RayListenWaitMs - elapsed.elapsed(), true);
+        if (probe.state() == QAbstractSocket::ConnectedState) {
+            probe.abort();
+            qDebug().noquote() << Q_FUNC_INFO << "proxy listens on port" << port << "after" << elapsed.elapsed() << "ms";
+            return true;
+        }
+        probe.abort();
+        waitFor([] { return false; }, kV2RayProbeIntervalMs, true);
+    }
+    qCritical().noquote() << Q_FUNC_INFO << "proxy does not accept connections on port" << port;
+    return false;
 }
 
 bool QOpenVPN2::connect(const OpenVpnConnectParams& params)
@@ -209,47 +484,140 @@ bool QOpenVPN2::connect(const OpenVpnConnectParams& params)
         qDebug().noquote() << "=========================CONNECT===================";
         params.logInfo(QStringLiteral("connect"));
         m_connectParams = params;
+        m_disconnectReason.clear();
+        m_disconnectRequested = false;
+        m_errorReported = false;
+        m_sessionConnected = false;
+
+        // While it runs, the connect alone decides when the state becomes
+        // Disconnected; the reset it sees is used up with it.
+        struct ConnectScope
+        {
+            QOpenVPN2* self;
+            explicit ConnectScope(QOpenVPN2* s) : self(s) { self->m_connectInProgress = true; }
+            ~ConnectScope()
+            {
+                self->m_connectInProgress = false;
+                self->m_resetCurrentConnecting = false;
+            }
+        } scope(this);
 
         // A line break or NUL would end the management command early and
         // could smuggle in another one: refuse before anything starts.
         if (!isSendableCredential(params.username) || !isSendableCredential(params.password)) {
             qCritical().noquote() << Q_FUNC_INFO << "credential holds a line break or NUL; not connecting";
+            m_errorReported = true;
             errorWithNewState(USER_ERROR_MESSAGE_BAD_CREDENTIAL, Constants::ConnectState_Disconnected);
             return false;
         }
+        // OpenVPN would refuse it and echo it into its answer.
+        if (!credentialFitsManagement(params.username) || !credentialFitsManagement(params.password)) {
+            qCritical().noquote() << Q_FUNC_INFO << "credential longer than OpenVPN takes; not connecting";
+            m_errorReported = true;
+            errorWithNewState(USER_ERROR_MESSAGE_CREDENTIAL_TOO_LONG, Constants::ConnectState_Disconnected);
+            return false;
+        }
+        if (m_resetCurrentConnecting) {
+            qInfo().noquote() << Q_FUNC_INFO << "cancelled before it began";
+            return false;
+        }
+
+        stopOrphanedOpenVpn();
+        setState(Constants::ConnectState_Connecting);
 
         if (params.withV2RayProxy) {
             m_v2Ray.stopV2RayProcess();
-            setState(Constants::ConnectState_Connecting);
             if (!m_v2Ray.startV2RayProcess(params.configPath)) {
                 m_v2Ray.stopV2RayProcess();
-                setState(Constants::ConnectState_Disconnected);
-                return false;
+                return failConnect(QStringLiteral("The V2Ray proxy could not be started: ") + m_v2Ray.lastError());
+            }
+            // OpenVPN would fail at once against a proxy not listening yet.
+            if (!waitForV2RaySocksPort()) {
+                m_v2Ray.stopV2RayProcess();
+                return failConnect(QStringLiteral("The V2Ray proxy did not open its local port."));
             }
         }
 
-        if (!startOpenVpnProcess()) {
-            setState(Constants::ConnectState_Disconnected);
-            return false;
-        }
+        if (m_resetCurrentConnecting || !startOpenVpnProcess())
+            return failConnect(m_disconnectReason);
         setCredential(params.username, params.password);
 
         for (int attempt = 0; attempt < kAttachAttempts; ++attempt) {
-            if (doAttach(OPENVPN_ATTACH_MAX_WAIT_SECONDS, true))
+            if (doAttach(OPENVPN_ATTACH_MAX_WAIT_SECONDS, true)) {
+                m_sessionConnected = true;
                 return true;
-            if (m_resetCurrentConnecting) {
-                disconnect();
-                return false;
             }
-            setState(Constants::ConnectState_Disconnected);
-            QThread::msleep(kAttachPauseMs);
+            // Cancelled, told the user already, or OpenVPN is gone or going:
+            // another attach would not help.
+            if (m_resetCurrentConnecting || m_errorReported || !isOpenVpnProcessRunning()
+                || m_openVpnManager.vpnProcessState() == EXITING)
+                break;
+            waitFor([] { return false; }, kAttachPauseMs, true);
         }
-        // No OpenVPN (or proxy) may stay behind a connect that gave up.
-        disconnect();
-        return false;
+        return failConnect(QString());
     }
     ALOG_CATCHALL("QOpenVPN2::connect")
     return false;
+}
+
+bool QOpenVPN2::failConnect(const QString& cause)
+{
+    const bool cancelled = m_resetCurrentConnecting;
+    if (cancelled) {
+        qInfo().noquote() << Q_FUNC_INFO << "connect cancelled";
+        m_disconnectRequested = true;
+        setState(Constants::ConnectState_Disconnecting);
+    } else if (isOpenVpnProcessRunning() && m_openVpnManager.vpnProcessState() == EXITING) {
+        // Its last words tell why.
+        waitFor([this] { return !isOpenVpnProcessRunning(); }, kProcessWaitMs, false);
+    }
+    QString text = cause;
+    if (text.isEmpty() && m_sessionActive && !isOpenVpnProcessRunning())
+        text = exitCause();
+    if (text.isEmpty())
+        text = QStringLiteral("The connection could not be established: OpenVPN did not report a connection.");
+
+    terminateProcessAndWait();
+    m_openVpnManager.disconnectFromVpnProcess();
+    m_v2Ray.stopV2RayProcess();
+    endSession();
+    m_connectInProgress = false;
+    setState(Constants::ConnectState_Disconnected);
+    if (!cancelled && !m_errorReported) {
+        qCritical().noquote() << Q_FUNC_INFO << text;
+        m_disconnectReason = text;
+        reportError(text);
+    }
+    return false;
+}
+
+QString QOpenVPN2::exitCause() const
+{
+    for (const QString& line : m_outputTail) {
+        if (line.contains(QLatin1String("scramble"), Qt::CaseInsensitive)
+            && line.contains(QLatin1String("Options error"), Qt::CaseInsensitive))
+            return QStringLiteral("This OpenVPN does not support the scramble option that the XOR protocol needs.");
+    }
+    for (const QString& line : m_outputTail) {
+        if (line.contains(QLatin1String("Socket bind failed"), Qt::CaseInsensitive)
+            && line.contains(QStringLiteral(":%1").arg(ExternalToolsCustom::managmentPort())))
+            return QStringLiteral("Another program holds OpenVPN's management port %1:%2; OpenVPN could not start.")
+                .arg(ExternalToolsCustom::managmentHost())
+                .arg(ExternalToolsCustom::managmentPort());
+    }
+    for (const QString& line : m_outputTail) {
+        const int at = line.indexOf(QLatin1String("Options error:"), 0, Qt::CaseInsensitive);
+        if (at >= 0 && !line.contains(QLatin1String("Please correct these errors")))
+            return QStringLiteral("OpenVPN refused its configuration: ") + line.mid(at + 14).trimmed();
+    }
+    for (int i = m_outputTail.size() - 1; i >= 0; --i) {
+        const QString& line = m_outputTail.at(i);
+        if (line.contains(QLatin1String("error"), Qt::CaseInsensitive) || line.contains(QLatin1String("fatal"), Qt::CaseInsensitive))
+            return QStringLiteral("OpenVPN stopped: ") + friendlyStr(line).trimmed();
+    }
+    if (m_openVpnProcess.exitStatus() == QProcess::CrashExit)
+        return QStringLiteral("OpenVPN ended unexpectedly: it was killed or crashed.");
+    return QStringLiteral("OpenVPN ended unexpectedly (exit code %1).").arg(m_openVpnProcess.exitCode());
 }
 
 bool QOpenVPN2::attach(int maxSeconds, bool authAvailable, QString* message)
@@ -266,39 +634,34 @@ bool QOpenVPN2::doAttach(int maxSeconds, bool authAvailable, QString* message)
 {
     Q_UNUSED(authAvailable)
     try {
-        m_resetCurrentConnecting = false;
         if (!isOpenVpnProcessRunning())
             return false;
 
         const qint64 limitMs = qint64(maxSeconds) * 1000;
-        QElapsedTimer elapsed;
 
         // Phase 1: a previous link must have ended.
-        elapsed.start();
-        while (!openVpnManagerState_isStopped(m_openVpnManager.state()) && !m_resetCurrentConnecting) {
-            pollOnce();
-            if (elapsed.elapsed() > limitMs) {
+        if (!waitFor([this] { return openVpnManagerState_isStopped(m_openVpnManager.state()); }, limitMs, true)) {
+            if (!m_resetCurrentConnecting) {
                 qCritical().noquote() << Q_FUNC_INFO << "VpnManager is busy connect time has expired";
                 dumpState();
-                return false;
             }
+            return false;
         }
 
         qCritical().noquote() << Q_FUNC_INFO << "start attaching...";
+        m_openVpnManager.setManagementPassword(m_managementPassword);
         m_openVpnManager.startFullManagement(ExternalToolsCustom::managmentHost(), ExternalToolsCustom::managmentPort());
 
         // Phase 2: the management link comes up.
-        elapsed.restart();
-        while (m_openVpnManager.state() == taking_openvpn_process && !m_resetCurrentConnecting) {
-            pollOnce();
-            if (elapsed.elapsed() > limitMs) {
-                const QString text = QStringLiteral("connect time has expired");
-                qCritical().noquote() << Q_FUNC_INFO << text;
-                dumpState();
-                if (message)
-                    *message = text;
+        if (!waitFor([this] { return m_openVpnManager.state() != taking_openvpn_process; }, limitMs, true)) {
+            if (m_resetCurrentConnecting)
                 return false;
-            }
+            const QString text = QStringLiteral("connect time has expired");
+            qCritical().noquote() << Q_FUNC_INFO << text;
+            dumpState();
+            if (message)
+                *message = text;
+            return false;
         }
         if (openVpnManagerState_isStopped(m_openVpnManager.state())) {
             const QString text = QStringLiteral("can't connect to existen openvpn process");
@@ -310,23 +673,21 @@ bool QOpenVPN2::doAttach(int maxSeconds, bool authAvailable, QString* message)
         }
 
         // Phase 3: OpenVPN reports its way to CONNECTED (or gives up).
-        elapsed.restart();
-        while (m_openVpnManager.state() == openvpn_process && !m_resetCurrentConnecting) {
-            pollOnce();
-            if (elapsed.elapsed() > 10 * limitMs) {
-                const QString text = QStringLiteral("wait time has expired");
-                qCritical().noquote() << Q_FUNC_INFO << text;
-                dumpState();
-                if (message)
-                    *message = text;
-                return false;
-            }
-            if (m_openVpnManager.vpnProcessState() == CONNECTED)
-                return true;
-            if (m_openVpnManager.vpnProcessState() == EXITING)
-                return false;
+        const bool settled = waitFor(
+            [this] {
+                return m_openVpnManager.state() != openvpn_process || m_openVpnManager.vpnProcessState() == CONNECTED
+                    || m_openVpnManager.vpnProcessState() == EXITING || !isOpenVpnProcessRunning();
+            },
+            10 * limitMs, true);
+        if (!settled && !m_resetCurrentConnecting) {
+            const QString text = QStringLiteral("wait time has expired");
+            qCritical().noquote() << Q_FUNC_INFO << text;
+            dumpState();
+            if (message)
+                *message = text;
+            return false;
         }
-        return m_openVpnManager.vpnProcessState() == CONNECTED;
+        return m_openVpnManager.state() == openvpn_process && m_openVpnManager.vpnProcessState() == CONNECTED;
     }
     ALOG_CATCHALL("QOpenVPN2::doAttach")
     return false;
@@ -343,6 +704,7 @@ void QOpenVPN2::dumpState()
 void QOpenVPN2::disconnect()
 {
     try {
+        m_disconnectRequested = true;
         if (!isDisconnectedState() && !isDisconnectingState()) {
             setState(Constants::ConnectState_Disconnecting);
             SetStateOnExit onExit(this, Constants::ConnectState_Disconnected);
@@ -352,24 +714,45 @@ void QOpenVPN2::disconnect()
                 qCritical().noquote() << Q_FUNC_INFO << "can't disconnect";
             m_openVpnManager.disconnectFromVpnProcess();
             m_v2Ray.stopV2RayProcess();
+            endSession();
         } else {
             if (isOpenVpnProcessRunning()) {
                 qWarning().noquote() << Q_FUNC_INFO << "Openvpn process running terminate...";
                 terminateProcessAndWait();
             }
             m_v2Ray.stopV2RayProcess();
+            endSession();
         }
     }
     ALOG_CATCHALL("QOpenVPN2::disconnect")
+}
+
+void QOpenVPN2::managementLinkEnded()
+{
+    try {
+        const bool wasConnected = isConnectedState() || m_sessionConnected;
+        if (isOpenVpnProcessRunning()) {
+            // Nobody could stop it any more: stop it now, so that the state
+            // shown is the truth.
+            qWarning().noquote() << Q_FUNC_INFO << "management link lost while OpenVPN runs; stopping it";
+            terminateProcessAndWait();
+        }
+        endSession();
+        setState(Constants::ConnectState_Disconnected, wasConnected);
+    }
+    ALOG_CATCHALL("QOpenVPN2::managementLinkEnded")
 }
 
 void QOpenVPN2::onVpnProcessReadyRead()
 {
     try {
         while (m_openVpnProcess.canReadLine()) {
-            const QString line = QString::fromLocal8Bit(m_openVpnProcess.readLine()).trimmed();
+            const QString line = redacted(QString::fromLocal8Bit(m_openVpnProcess.readLine()).trimmed());
             if (line.contains(QLatin1String("MANAGEMENT: TCP Socket listening on")))
                 m_managementListening = true;
+            m_outputTail << withoutTimeStamp(line);
+            while (m_outputTail.size() > kOutputTailLines)
+                m_outputTail.removeFirst();
             qDebug().noquote() << line;
         }
     }
@@ -379,8 +762,18 @@ void QOpenVPN2::onVpnProcessReadyRead()
 void QOpenVPN2::onVpnProcessFinished()
 {
     try {
-        qDebug().noquote() << Q_FUNC_INFO << m_openVpnProcess.exitCode();
-        setState(Constants::ConnectState_Disconnected);
+        // Lines still in the pipe carry the cause of the end.
+        onVpnProcessReadyRead();
+        const QByteArray rest = m_openVpnProcess.readAll();
+        if (!rest.trimmed().isEmpty())
+            m_outputTail << withoutTimeStamp(redacted(QString::fromLocal8Bit(rest)));
+        qDebug().noquote() << Q_FUNC_INFO << m_openVpnProcess.exitCode() << m_openVpnProcess.exitStatus();
+        // A connect in progress sees the end and settles the state itself.
+        if (m_connectInProgress)
+            return;
+        const bool unasked = !m_disconnectRequested && (isConnectedState() || m_sessionConnected);
+        endSession();
+        setState(Constants::ConnectState_Disconnected, unasked);
     }
     ALOG_CATCHALL("QOpenVPN2::onVpnProcessFinished")
 }

@@ -7,12 +7,19 @@
 #include <QStringList>
 
 #include <atomic>
+#include <functional>
 
 // Opens and closes the tunnel: starts the OpenVPN executable beside the
-// program with a management interface on 127.0.0.1:7506, attaches the
-// management client, hands it the credentials and waits for OpenVPN to
-// report that it is connected. Lives in the connection worker thread, which
-// has no event loop of its own: every wait here pumps that thread's events.
+// program with a management interface on 127.0.0.1:7506 (guarded by a fresh
+// password per start), attaches the management client, hands it the
+// credentials and waits for OpenVPN to report that it is connected. Lives in
+// the connection worker thread, which has no event loop of its own: every
+// wait here runs that thread's events until what it waits for has happened.
+//
+// The OpenVPN it starts is recorded in a pid file in the configuration
+// directory; one left running by an earlier run of the client is stopped at
+// start-up and before each connect. Whenever a session ends, a resolver file
+// still marked as the client's own is put back through the DNS script.
 class QOpenVPN2 : public QOpenVPN2Custom
 {
     Q_OBJECT
@@ -33,8 +40,14 @@ public:
     void disconnect();
     bool attachAvailable() const { return false; }
     bool attach(int maxSeconds, bool authAvailable, QString* message);
-    // Asks a running connect to give up; the only call from another thread.
-    void resetCurrentConnecting() { m_resetCurrentConnecting = true; }
+    // Asks the connect in progress, or the next one when none has begun
+    // yet, to give up; the only call from another thread. The connect that
+    // sees it consumes it.
+    void resetCurrentConnecting();
+    // Forgets a reset asked for no connect in particular; called by the
+    // worker when it takes a new connect request.
+    void clearResetRequest() { m_resetCurrentConnecting = false; }
+    bool resetRequested() const { return m_resetCurrentConnecting; }
     QString openVPNExePath() const { return openVPNExePath_; }
     bool startOpenVpnProcess();
 
@@ -44,10 +57,29 @@ public:
     qint64 openVpnProcessPid() const { return m_openVpnProcessPid; }
     bool isOpenVpnProcessRunning() const { return m_openVpnProcess.state() != QProcess::NotRunning; }
 
+    // Files in the configuration directory, readable by their owner only:
+    // the pid (and start time) of the running OpenVPN, and the password of
+    // its management interface.
+    static QString pidFilePath();
+    static QString managementPasswordFilePath();
+    // Stops an OpenVPN that an earlier run of the client started and left
+    // running (terminate, then kill, bounded) and puts back what its session
+    // changed. An OpenVPN the pid file does not name is never touched.
+    // True when one was stopped.
+    bool stopOrphanedOpenVpn();
+    // The cause of OpenVPN's end in plain words, from its last output lines.
+    QString exitCause() const;
     // Version test on the first line of "--version".
     static bool versionLineAccepted(const QString& firstLine);
     // Test on the output of "--show-adapters".
     static bool adaptersOutputAccepted(const QString& output);
+    // Whether the resolver script's "init" succeeded, from its exit code and
+    // output: a failure is a line that begins with "error". The script's own
+    // path, echoed in its output, may hold that word anywhere.
+    static bool dnsInitSucceeded(int exitCode, const QString& output);
+
+protected:
+    void managementLinkEnded() override;
 
 private slots:
     void onVpnProcessReadyRead();
@@ -58,6 +90,21 @@ private slots:
 private:
     void terminateProcessAndWait();
     void waitForManagementPort();
+    // Runs this thread's events until `done` holds (true), `limitMs` pass or,
+    // with `stopOnReset`, a reset is asked for (false).
+    bool waitFor(const std::function<bool()>& done, qint64 limitMs, bool stopOnReset);
+    bool waitForV2RaySocksPort();
+    // Ends a connect that did not reach Connected: everything stopped, the
+    // state Disconnected, and `cause` (or what OpenVPN said) shown unless
+    // the user cancelled or was told already. Returns false.
+    bool failConnect(const QString& cause);
+    // OpenVPN has ended or is stopped: files removed, link closed, proxy
+    // stopped, resolver put back. Once per started process.
+    void endSession();
+    static void restoreResolver();
+    bool writeManagementPasswordFile();
+    void writePidFile();
+    QString redacted(const QString& line) const;
 
     OpenVpnConnectParams m_connectParams;
     QStringList m_commandParams;
@@ -68,4 +115,12 @@ private:
     QString openVPNExePath_;
     V2RayProcess m_v2Ray;
     bool m_managementListening = false;
+    // A started OpenVPN whose end has not been handled yet.
+    bool m_sessionActive = false;
+    bool m_sessionDnsScripts = false;
+    // The session reached Connected.
+    bool m_sessionConnected = false;
+    QString m_managementPassword;
+    // OpenVPN's last output lines (redacted), for the cause of its end.
+    QStringList m_outputTail;
 };

@@ -75,12 +75,20 @@ int UnixSystemHelper::runFirewall(const QStringList& args, QString& output, int 
     return executeWithWait(ExternalTools::FIREWALL(), args, output, timeout, false, false);
 }
 
-bool UnixSystemHelper::firewallEnabled(int timeout)
+UnixSystemHelper::FirewallState UnixSystemHelper::firewallState(int timeout)
 {
     QString output;
     runFirewall(ExternalTools::status(), output, timeout);
     // A run that timed out has said nothing yet and reads as off.
-    return output.contains(QLatin1String("ENABLED"), Qt::CaseInsensitive);
+    if (!output.contains(QLatin1String("ENABLED"), Qt::CaseInsensitive))
+        return FirewallState::Off;
+    return output.contains(QLatin1String(" only"), Qt::CaseInsensitive) ? FirewallState::Partly
+                                                                        : FirewallState::On;
+}
+
+bool UnixSystemHelper::firewallEnabled(int timeout)
+{
+    return firewallState(timeout) != FirewallState::Off;
 }
 
 bool UnixSystemHelper::defaultRouteSetConnectionServer(const QString& host)
@@ -115,7 +123,8 @@ bool UnixSystemHelper::saveDefaultRoute()
 bool UnixSystemHelper::removeDefaultRoute(const QString& connectionHost)
 {
     ALogMsgGroup group(QStringLiteral("UnixSystemHelper::removeDefaultRoute"));
-    if (firewallEnabled(ExternalTools::SMALL_WAIT_TIME())) {
+    // Held in one address family only, the other one is open: built anew.
+    if (firewallState(ExternalTools::SMALL_WAIT_TIME()) == FirewallState::On) {
         qDebug().noquote() << "firewall already enabled";
         return true;
     }

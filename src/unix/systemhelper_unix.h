@@ -51,7 +51,13 @@ public:
 private:
     // Runs the kill-switch script; the exit code as executeWithWait gives it.
     static int runFirewall(const QStringList& args, QString& output, int timeout);
-    // Runs "status"; true when the script answers that the kill switch is on.
+    enum class FirewallState { Off, Partly, On };
+    // Runs "status". After an outside change the kill switch may hold only
+    // one address family ("ENABLED status (IPv6 only)"): that counts as on,
+    // but not as whole.
+    static FirewallState firewallState(int timeout);
+    // Runs "status"; true when the script answers that the kill switch is on,
+    // whole or in part.
     static bool firewallEnabled(int timeout);
 
     bool m_isDefaultRouteStored = false;

@@ -9,9 +9,12 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QProcess>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QUrl>
+#include <QUrlQuery>
 
 #include <memory>
 
@@ -365,8 +368,14 @@ private slots:
         QCOMPARE(itemCounts, QList<int>({ 6, 3, 2, 2 }));
         QVERIFY(model->helpSections()->find("Get in touch")->comment().startsWith("Important: "));
         const HelpItem::Ptr ticketing = model->helpSections()->find("Get in touch")->items()->find("Ticketing");
-        QCOMPARE(ticketing->url(), Deployment::value("web/redirect") + "?to=" + Deployment::value("web/site")
-                                       + "/submitticket.php?step=2&deptid=1");
+        // The target travels whole in "to": its own "&deptid=1" is no
+        // parameter of the redirect service.
+        const QUrl ticketingUrl(ticketing->url());
+        QCOMPARE(ticketingUrl.adjusted(QUrl::RemoveQuery).toString(), Deployment::value("web/redirect"));
+        const QUrlQuery query(ticketingUrl);
+        QCOMPARE(query.queryItems(QUrl::FullyDecoded),
+                 (QList<QPair<QString, QString>> {
+                     { "to", Deployment::value("web/site") + "/submitticket.php?step=2&deptid=1" } }));
     }
 
     void autostartLink()
@@ -392,18 +401,6 @@ private slots:
         QVERIFY(!QFileInfo(link).isSymLink());
         QCOMPARE(settings().valueReadOnly("LaunchAtStartup", QVariant()).toString(), QStringLiteral("false"));
 
-        if (!TestSupport::isRoot()) {
-            launch->setValue(true);
-            const QString dir = QFileInfo(link).absolutePath();
-            QVERIFY(QFile::setPermissions(dir, QFile::ReadOwner | QFile::ExeOwner));
-            launch->setValue(false); // vetoed: the link cannot be removed
-            QFile::setPermissions(dir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-            QVERIFY(launch->value());
-            QCOMPARE(settings().valueReadOnly("LaunchAtStartup", QVariant()).toString(), QStringLiteral("true"));
-            launch->setValue(false);
-            QVERIFY(!launch->value());
-        }
-
         // A directory that cannot be made does not refuse the choice.
         QDir(home.path()).removeRecursively();
         QVERIFY(QDir().mkpath(home.path()));
@@ -413,6 +410,55 @@ private slots:
         launch->setValue(true);
         QVERIFY(launch->value());
         QVERIFY(!QFileInfo::exists(home.path() + "/.config/autostart"));
+    }
+
+    // A link that cannot be removed vetoes turning the option off. Root may
+    // remove any link, so as root the case runs again as an unprivileged user.
+    void autostartVetoKeepsTheOptionOn()
+    {
+        if (TestSupport::isRoot()) {
+            QTemporaryDir dir;
+            QVERIFY(dir.isValid());
+            QVERIFY(QFile::setPermissions(dir.path(), QFile::Permissions(0x7777)));
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert("HOME", dir.path());
+            env.insert("XDG_DATA_HOME", dir.path() + "/data");
+            env.insert("XDG_CONFIG_HOME", dir.path() + "/config");
+            env.insert("XDG_RUNTIME_DIR", dir.path() + "/run");
+            QProcess child;
+            child.setProcessEnvironment(env);
+            child.setProcessChannelMode(QProcess::MergedChannels);
+            child.setWorkingDirectory(dir.path());
+            child.start("setpriv", { "--reuid=nobody", "--regid=nogroup", "--clear-groups",
+                                     QCoreApplication::applicationFilePath(), "autostartVetoKeepsTheOptionOn" });
+            QVERIFY2(child.waitForFinished(60000), "the unprivileged run did not end");
+            const QString output = QString::fromLocal8Bit(child.readAll());
+            QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0, qPrintable(output));
+            QVERIFY2(output.contains("PASS   : TestModel::autostartVetoKeepsTheOptionOn()"), qPrintable(output));
+            QVERIFY2(!output.contains("SKIP"), qPrintable(output));
+            return;
+        }
+        QTemporaryDir home;
+        QVERIFY(home.isValid());
+        const QByteArray savedHome = qgetenv("HOME");
+        qputenv("HOME", home.path().toLocal8Bit());
+        auto restoreHome = qScopeGuard([&] { qputenv("HOME", savedHome); });
+
+        ModelHolder model = makeModel();
+        SettingOption* launch = model->optionLaunchOnSystemStart();
+        const QString link = Model::autostartLinkPath();
+        launch->setValue(true);
+        QVERIFY(QFileInfo(link).isSymLink());
+        const QString dir = QFileInfo(link).absolutePath();
+        QVERIFY(QFile::setPermissions(dir, QFile::ReadOwner | QFile::ExeOwner));
+        launch->setValue(false); // vetoed: the link cannot be removed
+        QFile::setPermissions(dir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QVERIFY(QFileInfo(link).isSymLink());
+        QVERIFY(launch->value());
+        QCOMPARE(settings().valueReadOnly("LaunchAtStartup", QVariant()).toString(), QStringLiteral("true"));
+        launch->setValue(false);
+        QVERIFY(!launch->value());
+        QVERIFY(!QFileInfo(link).isSymLink());
     }
 
     void updateNoticeLinksTheChangelog()

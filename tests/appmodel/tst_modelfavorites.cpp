@@ -157,6 +157,37 @@ private slots:
         QVERIFY(!text.contains(password.toUtf8()));
         QVERIFY(!text.contains("alice"));
     }
+
+    void thePasswordIsKeptOnlyWhileTheUserWantsIt()
+    {
+        ModelHolder model = makeModel();
+        model->setUsername("alice");
+        model->setUserpassword("pw-Kept-1");
+        model->saveCredentials();
+        QCOMPARE(Settings::password(), QStringLiteral("pw-Kept-1"));
+
+        // Turned off: the stored password goes at once, the name stays.
+        model->optionSavePassword()->setValue(false);
+        settings().sync();
+        QCOMPARE(stored("password"), QStringLiteral("<absent>"));
+        QCOMPARE(Settings::username(), QStringLiteral("alice"));
+
+        // Quitting stores the name as typed, never the password.
+        model->setUsername("bob");
+        model->setUserpassword("pw-Typed-2");
+        QVERIFY(QMetaObject::invokeMethod(model.get(), "aboutToQuit"));
+        settings().sync();
+        QCOMPARE(Settings::username(), QStringLiteral("bob"));
+        QCOMPARE(stored("password"), QStringLiteral("<absent>"));
+        QFile file(Settings::fullFileName());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY(!file.readAll().contains("password"));
+
+        // Turned on again: the next quit keeps it.
+        model->optionSavePassword()->setValue(true);
+        QVERIFY(QMetaObject::invokeMethod(model.get(), "aboutToQuit"));
+        QCOMPARE(Settings::password(), QStringLiteral("pw-Typed-2"));
+    }
 };
 
 OSTREL_TEST_MAIN(TestModelFavorites)

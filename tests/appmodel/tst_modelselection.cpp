@@ -115,6 +115,48 @@ private slots:
         QCOMPARE(model->selectedLocation()->locationType(), Constants::LocationType_Common);
     }
 
+    void choicesSurviveARoundTripThroughOtherProtocols()
+    {
+        // An earlier connect left the group's values behind: no filtering,
+        // no kill switch, no proxy, another location and port.
+        settings().setValue("group_settings_openvpn/location", "de");
+        settings().setValue("group_settings_openvpn/dnsFiltering", "0");
+        settings().setValue("group_settings_openvpn/port", "UDP-18000");
+        ModelHolder model = makeModel();
+        Protocol::Ptr ikev2(new Protocol(Constants::ProtocolType_IKEv2));
+        ikev2->setLocationType(Constants::LocationType_Ike);
+        ikev2->setProtocolSettingGroup(model->protocolSettingGroups().at(1));
+        ikev2->ports()->setList({ Port::Ptr(new Port("UDP-4500")) });
+        model->protocols()->addList({ ikev2 });
+        model->proxyLocations()->addList({ ProxyLocation::Ptr(new ProxyLocation("nlproxy", "NL", "v2.example.net", "443",
+                                                                                 "u", "0", "/p")) });
+        apply(*model);
+        model->userSelectProtocolById(Constants::ProtocolType_OPENVPN256);
+
+        // The user's choices, made without connecting.
+        model->userSelectLocationById("jp");
+        model->userSelectDNSFilteringById("1");
+        model->optionGatewayRemoval()->setValue(true);
+        model->userSelectProxyLocationById("nlproxy");
+        model->selectPortById("TCP-18333");
+        auto choices = [&model] {
+            return QStringList { model->selectedProtocol()->name(), model->selectedLocation()->code(),
+                                 model->selectedDNSFiltering()->id(), model->selectedProxyLocation()->id(),
+                                 model->selectedPort()->id(),
+                                 model->optionGatewayRemoval()->value() ? "kill switch" : "no kill switch" };
+        };
+        const QStringList chosen = choices();
+        QCOMPARE(chosen, QStringList({ "OpenVPN 256-bit", "jp", "1", "nlproxy", "TCP-18333", "kill switch" }));
+
+        // Within the group (XOR) and through the other group (IKEv2) and back.
+        for (const Constants::ProtocolType other : { Constants::ProtocolType_OPENVPN_XOR, Constants::ProtocolType_IKEv2 }) {
+            model->userSelectProtocolById(other);
+            QCOMPARE(model->selectedProtocol()->id(), other);
+            model->userSelectProtocolById(Constants::ProtocolType_OPENVPN256);
+            QCOMPARE(choices(), chosen);
+        }
+    }
+
     void favouriteAndXorOnlyLocationsChooseTheirProtocol()
     {
         settings().setValue("group_settings_openvpn/port", "TCP-1995");

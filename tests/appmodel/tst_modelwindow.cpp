@@ -195,10 +195,20 @@ private slots:
         QVERIFY(saved.open(QIODevice::ReadOnly));
         QCOMPARE(saved.readAll(), QByteArray("log line\n"));
 
+        // The dialog opens in the home directory, wherever the program was
+        // started from.
+        const QString startDir = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(m_dir.path()));
+        const auto backToStartDir = qScopeGuard([&]() { QDir::setCurrent(startDir); });
         LogCapture log;
-        ModalAnswerer canceller([](QWidget* modal) { qobject_cast<QDialog*>(modal)->reject(); });
+        QString proposedDir;
+        ModalAnswerer canceller([&](QWidget* modal) {
+            proposedDir = qobject_cast<QFileDialog*>(modal)->directory().absolutePath();
+            qobject_cast<QDialog*>(modal)->reject();
+        });
         m_model->saveLog();
         QVERIFY(log.contains("log file not saved"));
+        QCOMPARE(proposedDir, QDir(QDir::homePath()).absolutePath());
 
         // The debug page's exception is caught, logged and leaves a copy of
         // the log beside it.

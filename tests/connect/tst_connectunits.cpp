@@ -119,10 +119,10 @@ private slots:
 
     void proxyJsonCarriesTheValuesSafely()
     {
-        // Quotes, a backslash, a line break, a placeholder's own text and
-        // characters outside Latin-1 stay inside their strings.
-        const QString userid = "id\"}, \"x\": {\"\\";
-        const QString path = "/ray\n%port%\u00e9\u4e2d";
+        // A placeholder's own text and characters outside Latin-1 stay
+        // inside their strings.
+        const QString userid = "id-%path%";
+        const QString path = "/ray%port%\u00e9\u4e2d";
         const ProxyLocation::Ptr location = proxy("nlproxy", "443", "64", userid, path);
         m_model->connection()->setProxyLocation(location);
         QVERIFY(m_model->configureV2ProxyConfFile(location));
@@ -136,12 +136,6 @@ private slots:
         QCOMPARE(server["users"][0]["alterId"].toVariant(), QVariant(64));
         QCOMPARE(root["outbounds"][0]["streamSettings"]["wsSettings"]["path"].toString(), path);
 
-        // Port and alter id stand unquoted: anything but a plain number is refused.
-        for (const auto& numbers : QList<QStringList> { { "443, \"x\": 1", "0" }, { "0443", "0" }, { "443", "0}" } }) {
-            const ProxyLocation::Ptr bad = proxy("nlproxy", numbers[0], numbers[1]);
-            m_model->connection()->setProxyLocation(bad);
-            QVERIFY(!m_model->configureV2ProxyConfFile(bad));
-        }
 
         // The real client reads what is written for an ordinary location.
         const QString v2ray = QStandardPaths::findExecutable("v2ray");
@@ -155,6 +149,91 @@ private slots:
         check.start(v2ray, { "-test", "-config", configPath("proxy.json") });
         QVERIFY(check.waitForFinished(20000));
         QVERIFY2(check.exitCode() == 0, check.readAll().constData());
+    }
+
+    void theProxyListKeepsOnlyWhatTheWritersTake()
+    {
+        // One entry per way of being unusable, and usable ones of each
+        // address kind; the list and the writers must agree on every one.
+        const QByteArray list = R"([
+            {"n":"okname","c":"A","address":"v2.example.net","port":"443","userid":"u1","alterid":"0","path":"/p"},
+            {"n":"okv4","c":"A","address":"192.0.2.7","port":8443,"userid":"u1","alterid":64,"path":""},
+            {"n":"okv6","c":"A","address":"2001:db8::7","port":"443","userid":"u1","alterid":"0","path":"/p"},
+            {"n":"blankport","c":"B","address":"192.0.2.7","port":" 443","userid":"u1","alterid":"0","path":"/p"},
+            {"n":"signport","c":"B","address":"192.0.2.7","port":"+443","userid":"u1","alterid":"0","path":"/p"},
+            {"n":"zeroport","c":"B","address":"192.0.2.7","port":"0443","userid":"u1","alterid":"0","path":"/p"},
+            {"n":"noalter","c":"B","address":"192.0.2.7","port":"443","userid":"u1","path":"/p"},
+            {"n":"noid","c":"B","address":"192.0.2.7","port":"443","alterid":"0","path":"/p"},
+            {"n":"blankaddr","c":"B","address":" 1.2.3.4","port":"443","userid":"u1","alterid":"0","path":"/p"},
+            {"n":"scope","c":"B","address":"fe80::1%eth0","port":"443","userid":"u1","alterid":"0","path":"/p"},
+            {"n":"shortv4","c":"B","address":"10.1","port":"443","userid":"u1","alterid":"0","path":"/p"},
+            {"n":"quote","c":"B","address":"192.0.2.7","port":"443","userid":"u\u00221","alterid":"0","path":"/p"},
+            {"n":"newline","c":"B","address":"192.0.2.7","port":"443","userid":"u1","alterid":"0","path":"/p\u000aq"}
+        ])";
+        QStringList kept;
+        for (const ProxyLocation::Ptr& location : parseProxyLocations(list)) {
+            kept << location->id();
+            m_model->connection()->setProxyLocation(location);
+            QVERIFY2(m_model->configureV2ProxyConfFile(location), qPrintable(location->id()));
+        }
+        QCOMPARE(kept, QStringList({ "okname", "okv4", "okv6" }));
+
+        // The same values, never through the list, are refused by the writer.
+        const QVariantList entries = QJsonDocument::fromJson(list).toVariant().toList();
+        for (const QVariant& entry : entries.mid(3)) {
+            const QVariantMap m = entry.toMap();
+            const ProxyLocation::Ptr location(new ProxyLocation(
+                m["n"].toString(), m["c"].toString(), m["address"].toString(), m["port"].toString(),
+                m["userid"].toString(), m["alterid"].toString(), m["path"].toString()));
+            QVERIFY(writeBytes(configPath("proxy.json"), "earlier file"));
+            m_model->connection()->setProxyLocation(location);
+            QVERIFY2(!m_model->configureV2ProxyConfFile(location), qPrintable(location->id()));
+            // Nothing of an earlier connect is left for the V2Ray client.
+            QVERIFY(!QFile::exists(configPath("proxy.json")));
+        }
+    }
+
+    void aConnectNeverStartsWithAnEarlierFile()
+    {
+        Location::Ptr location(new Location("here"));
+        location->setHost("192.0.2.10");
+        m_model->setUsername("user");
+        m_model->setUserpassword("secret");
+        m_model->setSelectedLocation(location);
+        m_model->setSelectedProtocol(Protocol::Ptr(new Protocol(Constants::ProtocolType_OPENVPN256)));
+        m_model->setSelectedPort(Port::Ptr(new Port("TCP-2121")));
+        QSignalSpy toasts(m_model.get(), &Model::qmlShowToast);
+        auto connectRefused = [&](const QString& toast) {
+            m_model->vpnConnectDisconnect();
+            QCOMPARE(m_model->connectionThread()->askedState(), Constants::RequestedAction_None);
+            QCOMPARE(m_model->connectionState(), Constants::ConnectState_Disconnected);
+            QVERIFY(!m_model->connectLocation());
+            QVERIFY(!toasts.isEmpty());
+            QVERIFY2(toasts.last().first().toString().startsWith(toast), qPrintable(toasts.last().first().toString()));
+        };
+
+        // A proxy whose address the OpenVPN file cannot carry (made by hand:
+        // the list would not take it): the earlier file is gone, nothing posted.
+        QVERIFY(writeBytes(configPath("config.ovpn"), "remote 198.51.100.1\nrport 1194\n"));
+        m_model->setSelectedProxyLocation(ProxyLocation::Ptr(
+            new ProxyLocation("scoped", "S", "fe80::1%eth0", "443", "u1", "0", "/p")));
+        // As if the V2Ray client were there (choosing a proxy looks for it).
+        m_model->setV2RayAvailable(true);
+        connectRefused("Can't write the OpenVPN configuration: unusable proxy route host");
+        QVERIFY(!QFile::exists(configPath("config.ovpn")));
+
+        // The earlier file cannot even be removed (a directory stands there).
+        m_model->setSelectedProxyLocation(ProxyLocation::Ptr());
+        QVERIFY(QDir().mkpath(configPath("config.ovpn") + "/held"));
+        connectRefused("Can't write the OpenVPN configuration: " + configPath("config.ovpn") + " cannot be replaced");
+        QVERIFY(QDir(configPath("config.ovpn")).removeRecursively());
+
+        // The V2Ray file cannot be written: no connect either.
+        m_model->setSelectedProxyLocation(proxy("nlproxy", "443", "x"));
+        m_model->setV2RayAvailable(true);
+        connectRefused("Can't configure v2ray");
+        m_model->setSelectedProxyLocation(ProxyLocation::Ptr());
+        m_model->setV2RayAvailable(false);
     }
 
     void connectChecksBeforePosting()
@@ -267,6 +346,56 @@ private slots:
         QVERIFY(QFileInfo(binary).isExecutable());
         QCOMPARE(toasts.count(), 1);
         QFile::remove(binary);
+    }
+
+    void aRefreshedProxyListKeepsTheChoice()
+    {
+        HttpFixture::Server server;
+        if (!server.start(HttpFixture::Server::Http, QUrl(Deployment::value("api/primary")).port()))
+            QSKIP("the deployment's loopback port is taken (run as root for a namespace of the test's own)");
+        auto serve = [&](const QByteArray& entries) {
+            server.setRoute("/api/v2rayconf.json", HttpFixture::Route::ok("[" + entries + "]"));
+            QSignalSpy reset(m_model->proxyLocations(), &QAbstractItemModel::modelReset);
+            m_model->updateV2RayLocations();
+            QVERIFY(reset.wait(20000));
+        };
+        const QByteArray other = R"({"n":"deproxy","c":"DE","address":"192.0.2.8","port":"443","userid":"u1","alterid":"0","path":"/p"})";
+        serve(other + R"(,{"n":"nlproxy","c":"NL","address":"192.0.2.7","port":"443","userid":"u1","alterid":"0","path":"/p"})");
+        m_model->userSelectProxyLocationById("nlproxy");
+        QCOMPARE(m_model->selectedProxyLocation()->port(), QString("443"));
+
+        // The periodic refresh brings new objects with a new port: the choice
+        // is the new list's entry of the same id, in QML as well.
+        QSignalSpy raw(m_model.get(), &Model::selectedProxyLocationRawChanged);
+        serve(other + R"(,{"n":"nlproxy","c":"NL","address":"192.0.2.9","port":"8443","userid":"u1","alterid":"0","path":"/p"})");
+        const ProxyLocation::Ptr chosen = m_model->selectedProxyLocation();
+        QVERIFY(m_model->proxyLocations()->list().contains(chosen));
+        QCOMPARE(chosen->id() + " " + chosen->address() + " " + chosen->port(), QString("nlproxy 192.0.2.9 8443"));
+        QCOMPARE(raw.count(), 1);
+
+        // A connect writes what the new entry says.
+        Location::Ptr location(new Location("here"));
+        location->setHost("192.0.2.10");
+        m_model->setUsername("user");
+        m_model->setUserpassword("secret");
+        m_model->setSelectedLocation(location);
+        m_model->setSelectedProtocol(Protocol::Ptr(new Protocol(Constants::ProtocolType_OPENVPN256)));
+        m_model->setSelectedPort(Port::Ptr(new Port("TCP-2121")));
+        m_model->setV2RayAvailable(true);
+        m_model->vpnConnectDisconnect();
+        const QJsonObject written = QJsonDocument::fromJson(readBytes(configPath("proxy.json"))).object();
+        const QJsonObject vnext = written["outbounds"][0]["settings"]["vnext"][0].toObject();
+        QCOMPARE(vnext["address"].toString() + " " + QString::number(vnext["port"].toInt()), QString("192.0.2.9 8443"));
+        QVERIFY(readBytes(configPath("config.ovpn")).contains("route 192.0.2.9 255.255.255.255 net_gateway default"));
+        QVERIFY(!m_model->connectionThread()->waitWorkCompleted(60));
+
+        // Gone from the list: chosen again, never kept from the old list.
+        LogCapture log;
+        serve(other);
+        QVERIFY(m_model->proxyLocations()->list().contains(m_model->selectedProxyLocation()));
+        QVERIFY(m_model->selectedProxyLocation()->id() != "nlproxy");
+        QVERIFY(log.contains("proxy location lost nlproxy"));
+        m_model->setV2RayAvailable(false);
     }
 
     void wakeDelaysAndForcedReconnect()

@@ -198,8 +198,8 @@ private slots:
         // The exact command line, and no credential on it.
         const qint64 pid = worker.connection()->openManager()->openVpnProcessPid();
         QVERIFY(pid > 0 && !processCmdline(pid).isEmpty());
-        QStringList expected{"--management", "127.0.0.1", "7506", "--management-query-passwords",
-                             "--config", "config.ovpn"};
+        QStringList expected{"--management", "127.0.0.1", "7506", QOpenVPN2::managementPasswordFilePath(),
+                             "--management-query-passwords", "--config", "config.ovpn"};
         if (reconnect)
             expected << "--persist-remote-ip";
         // (OpenVPN rewrites its own /proc command line, so compare what it

@@ -366,8 +366,10 @@ private slots:
         QTest::newRow("reconnecting") << QByteArray(">STATE:1,CONNECTED,SUCCESS,,,,,\r\n>STATE:2,RECONNECTING,x,,,,,\r\n")
                                       << int(Constants::ConnectState_Connecting);
         QTest::newRow("connected") << QByteArray(">STATE:1,CONNECTED,SUCCESS,,,,,\r\n") << int(Constants::ConnectState_Connected);
-        QTest::newRow("exiting") << QByteArray(">STATE:1,CONNECTED,SUCCESS,,,,,\r\n>STATE:2,EXITING,SIGTERM,,,,,\r\n")
-                                 << int(Constants::ConnectState_Disconnecting);
+        // Nobody asked for this exit: Connected until the link or the
+        // process ends, then Disconnected with the error flag.
+        QTest::newRow("exiting unasked") << QByteArray(">STATE:1,CONNECTED,SUCCESS,,,,,\r\n>STATE:2,EXITING,SIGTERM,,,,,\r\n")
+                                         << int(Constants::ConnectState_Connected);
         QTest::newRow("unknown word") << QByteArray(">STATE:1,CONNECTED,SUCCESS,,,,,\r\n>STATE:2,RESOLVE,,,,,,\r\n")
                                       << int(Constants::ConnectState_Disconnected);
         // Once Disconnected, OpenVPN's late exit line does not reopen it.
@@ -386,9 +388,11 @@ private slots:
         peer.send(lines + ">INFO:marker\r\n");
         QTRY_VERIFY_WITH_TIMEOUT(!outputs.isEmpty() && outputs.last().at(0).toString().contains("marker"), 5000);
         QCOMPARE(int(engine.connectState()), expected);
-        // The link closing always ends Disconnected.
+        // The link closing always ends Disconnected; with the error flag
+        // when it cut a connection short.
         peer.closeClient();
         QTRY_COMPARE_WITH_TIMEOUT(engine.connectState(), Constants::ConnectState_Disconnected, 5000);
+        QCOMPARE(engine.withError(), expected == int(Constants::ConnectState_Connected));
     }
 
     void setStatesEmitsOnlyWhatChanged()

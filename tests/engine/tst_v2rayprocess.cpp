@@ -113,11 +113,11 @@ private slots:
 
         QVERIFY(proxy.stopV2RayProcess());
         QCOMPARE(proxy.pid(), qint64(0));
-        QVERIFY(LogCapture::contains("proxy stopped by terminate"));
+        QVERIFY(LogCapture::contains("proxy stopped by close"));
         QVERIFY(!processAlive(pid));
     }
 
-    void clientIgnoringTerminateIsKilled()
+    void clientIgnoringTerminateEndsAtTheCloseStep()
     {
         QVERIFY(placeProgram(writeScript(m_dir.path(), "trap '' TERM\necho '   '\necho ready\nwhile :; do sleep 1; done\n")));
         LogCapture log;
@@ -126,7 +126,7 @@ private slots:
         const qint64 pid = proxy.pid();
         QTRY_VERIFY_WITH_TIMEOUT(LogCapture::contains("V4RayProcess: ready"), 10000);
         QVERIFY(proxy.stopV2RayProcess());
-        QVERIFY(LogCapture::contains("proxy stopped by kill"));
+        QVERIFY(LogCapture::contains("proxy stopped by close"));
         QVERIFY(!LogCapture::contains("proxy stopped by terminate"));
         QVERIFY(!processAlive(pid));
         // The blank line was not logged.

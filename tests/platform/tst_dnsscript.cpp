@@ -6,9 +6,14 @@
 #include "testsupport.h"
 
 #include "nstools.h"
+#include "unix/qopenvpn2.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
+#include <QProcess>
+#include <QScopeGuard>
+#include <QTemporaryDir>
 
 #include <memory>
 
@@ -46,6 +51,8 @@ private slots:
     void initWithoutMarkerLeavesFileAlone();
     void initRestoresUsersFile();
     void initReportsFailedRestore();
+    void initWithoutResolverFileSucceeds();
+    void resolverFileNeverAbsent();
     void linkedResolverFileIsNotWrittenThrough();
 
 private:
@@ -164,7 +171,8 @@ void TestDnsScript::openVpnUpAndDown()
     const RunResult up = dns(openVpnArgs, QStringLiteral("up"));
     QCOMPARE(up.code, 0);
     QVERIFY(up.out.contains(QLatin1String("Unknown DNS type: tun0\n")));
-    QCOMPARE(etcFile(QStringLiteral("resolv.conf")), QStringLiteral("<missing>"));
+    // The user's file stays in place until ours is renamed over it.
+    QCOMPARE(etcFile(QStringLiteral("resolv.conf")), kUsersFile);
     QCOMPARE(etcFile(QStringLiteral("resolv.conf.orig")), kUsersFile);
 
     // The program then writes the resolver for the chosen mode.
@@ -209,16 +217,102 @@ void TestDnsScript::initRestoresUsersFile()
 
 void TestDnsScript::initReportsFailedRestore()
 {
-    writeEtcFile(QStringLiteral("resolv.conf"), generatedFile(QStringLiteral("1.1.1.1")));
+    QCOMPARE(dns({ QStringLiteral("dns_on") }).code, 0);
+    // Nothing under /etc can change any more.
+    const RunResult readOnly = m_ns->bash(QStringLiteral("mount -o remount,ro /etc"));
+    QVERIFY2(readOnly.code == 0, qPrintable(readOnly.err));
     const RunResult init = dns({ QStringLiteral("init") });
     QCOMPARE(init.code, 0);
     QVERIFY2(init.out.contains(
                  QLatin1String("\nerror: restore /etc/resolv.conf from /etc/resolv.conf.orig failed")),
              qPrintable(init.out));
     QVERIFY(init.out.endsWith(QStringLiteral("%1 init completed\n").arg(m_script)));
-    // Nothing to restore from: the resolver file is left as it was, not
-    // emptied.
+    QVERIFY(!QOpenVPN2::dnsInitSucceeded(init.code, init.out));
     QCOMPARE(etcFile(QStringLiteral("resolv.conf")), generatedFile(QStringLiteral("1.1.1.1")));
+}
+
+// A system without a resolver file: after a session there is nothing to
+// restore, and every later "init" succeeds, also when the script lies
+// below a directory whose name holds "error" (its path is in the output).
+void TestDnsScript::initWithoutResolverFileSucceeds()
+{
+    QTemporaryDir install;
+    QVERIFY(install.isValid());
+    QVERIFY(QDir(install.path()).mkdir(QStringLiteral("install-error")));
+    const QString script = install.filePath(QStringLiteral("install-error/ostrel-dns"));
+    QVERIFY(QFile::copy(m_script, script));
+    QVERIFY(QFile::setPermissions(script, QFile::permissions(m_script)));
+
+    QCOMPARE(m_ns->bash(QStringLiteral("rm -f /etc/resolv.conf")).code, 0);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("script_type"));
+    QCOMPARE(m_ns->exec({ script, QStringLiteral("dns_on") }, 15000, env).code, 0);
+    QCOMPARE(etcFile(QStringLiteral("resolv.conf")), generatedFile(QStringLiteral("1.1.1.1")));
+    QProcessEnvironment down = env;
+    down.insert(QStringLiteral("script_type"), QStringLiteral("down"));
+    QCOMPARE(m_ns->exec({ script, QStringLiteral("tun0"), QStringLiteral("1500") }, 15000, down).code, 0);
+    QCOMPARE(etcFile(QStringLiteral("resolv.conf")), QStringLiteral("<missing>"));
+
+    for (int round = 0; round < 3; ++round) {
+        const RunResult init = m_ns->exec({ script, QStringLiteral("init") }, 15000, env);
+        QVERIFY(init.out.contains(script + QStringLiteral(" init completed\n")));
+        QVERIFY2(QOpenVPN2::dnsInitSucceeded(init.code, init.out), qPrintable(init.out));
+    }
+
+    // A file of ours left without a down call: "init" takes it away.
+    QCOMPARE(m_ns->exec({ script, QStringLiteral("dns_on") }, 15000, env).code, 0);
+    const RunResult init = m_ns->exec({ script, QStringLiteral("init") }, 15000, env);
+    QVERIFY2(QOpenVPN2::dnsInitSucceeded(init.code, init.out), qPrintable(init.out));
+    QCOMPARE(etcFile(QStringLiteral("resolv.conf")), QStringLiteral("<missing>"));
+    QCOMPARE(etcFile(QStringLiteral("resolv.conf.orig")), QStringLiteral("<missing>"));
+}
+
+// While the tunnel's resolver takes the user's place and gives it back, a
+// watcher that looks all the time never finds /etc/resolv.conf absent.
+void TestDnsScript::resolverFileNeverAbsent()
+{
+    QTemporaryDir scratch;
+    QVERIFY(scratch.isValid());
+    const QString stop = scratch.filePath(QStringLiteral("stop"));
+    QProcess watcher;
+    watcher.start(QStringLiteral("nsenter"),
+                  { QStringLiteral("-t"), QString::number(m_ns->pid()), QStringLiteral("-m"), QStringLiteral("--"),
+                    QStringLiteral("bash"), QStringLiteral("-c"),
+                    QStringLiteral("looks=0; missing=0; echo ready\n"
+                                   "while [ ! -e \"$1\" ]; do\n"
+                                   "    [ -e /etc/resolv.conf ] || missing=$((missing + 1))\n"
+                                   "    looks=$((looks + 1))\n"
+                                   "done\n"
+                                   "echo \"$looks $missing\"\n"),
+                    QStringLiteral("watcher"), stop });
+    QVERIFY(watcher.waitForStarted(10000));
+    const auto endWatcher = qScopeGuard([&]() {
+        QFile(stop).open(QIODevice::WriteOnly);
+        if (!watcher.waitForFinished(10000))
+            watcher.kill();
+        watcher.waitForFinished(10000);
+    });
+    QVERIFY(watcher.waitForReadyRead(10000));
+    QCOMPARE(watcher.readLine(), QByteArray("ready\n"));
+
+    const QStringList openVpnArgs { QStringLiteral("tun0"), QStringLiteral("1500") };
+    for (int round = 0; round < 4; ++round) {
+        QCOMPARE(dns(openVpnArgs, QStringLiteral("up")).code, 0);
+        QCOMPARE(dns({ QStringLiteral("dns_securedns_on") }).code, 0);
+        QCOMPARE(dns(openVpnArgs, QStringLiteral("down")).code, 0);
+        QCOMPARE(etcFile(QStringLiteral("resolv.conf")), kUsersFile);
+        QCOMPARE(dns({ QStringLiteral("dns_on") }).code, 0);
+        QVERIFY(QOpenVPN2::dnsInitSucceeded(0, dns({ QStringLiteral("init") }).out));
+        QCOMPARE(etcFile(QStringLiteral("resolv.conf")), kUsersFile);
+    }
+
+    QVERIFY(QFile(stop).open(QIODevice::WriteOnly));
+    QVERIFY(watcher.waitForFinished(10000));
+    const QList<QByteArray> counts = watcher.readAll().trimmed().split(' ');
+    QCOMPARE(counts.size(), 2);
+    // The watcher looked many times during every switch.
+    QVERIFY2(counts.at(0).toLongLong() > 1000, counts.at(0).constData());
+    QCOMPARE(counts.at(1), QByteArray("0"));
 }
 
 void TestDnsScript::linkedResolverFileIsNotWrittenThrough()

@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include <memory>
 
@@ -51,6 +52,8 @@ private slots:
     void disableRestoresUsersRules();
     void disableWhileOffLeavesSavedRulesAlone();
     void disableIgnoresFileNotWrittenByEnable();
+    void outsideFlushOfOneFamily_data();
+    void outsideFlushOfOneFamily();
     void restoreCommand();
     void packetsDroppedAndPassed();
 
@@ -59,6 +62,7 @@ private:
     QStringList rules(bool v6, const QString& table = QStringLiteral("filter"), const QString& chain = QString()) const;
     bool reachable(const QString& address) const;
     QByteArray savedRules(bool v6) const;
+    QStringList rulesInForce(bool v6) const;
     void addUsersRules() const;
 
     QString m_script;
@@ -341,6 +345,85 @@ void TestKillSwitchScript::disableIgnoresFileNotWrittenByEnable()
     QCOMPARE(script({ QStringLiteral("status") }).out, QStringLiteral("DISABLED status\n"));
     QCOMPARE(rules(false), QStringList());
     QCOMPARE(rules(true), QStringList());
+}
+
+// What a family's tables do, from its save listing: comments and counters
+// left out, and a table that holds nothing but empty built-in chains that
+// accept everything counts as absent, as it does for the packets.
+QStringList TestKillSwitchScript::rulesInForce(bool v6) const
+{
+    const RunResult listing = m_ns->exec({ v6 ? QStringLiteral("ip6tables-save") : QStringLiteral("iptables-save") });
+    if (listing.code != 0)
+        return { QStringLiteral("<listing failed: %1>").arg(listing.err.trimmed()) };
+    QStringList result;
+    QStringList table;
+    bool tableMatters = false;
+    const QRegularExpression counters(QStringLiteral(" \\[\\d+:\\d+\\]$"));
+    for (QString line : listing.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        if (line.startsWith(QLatin1Char('#')))
+            continue;
+        line.remove(counters);
+        if (line.startsWith(QLatin1Char('*'))) {
+            table = QStringList { line };
+            tableMatters = false;
+        } else if (line == QLatin1String("COMMIT")) {
+            if (tableMatters)
+                result << table;
+        } else {
+            table << line;
+            if (!(line.startsWith(QLatin1Char(':')) && line.endsWith(QLatin1String(" ACCEPT"))))
+                tableMatters = true;
+        }
+    }
+    return result;
+}
+
+// An outside flush of one family while the kill switch is on: the other
+// family still holds it, "enable" builds it again without taking its own
+// rules for the user's, and "disable" brings both families back to the
+// rules in force before the first "enable".
+void TestKillSwitchScript::outsideFlushOfOneFamily_data()
+{
+    QTest::addColumn<bool>("flushV6");
+    QTest::newRow("IPv4 flushed") << false;
+    QTest::newRow("IPv6 flushed") << true;
+}
+
+void TestKillSwitchScript::outsideFlushOfOneFamily()
+{
+    QFETCH(bool, flushV6);
+    // The user's rules live in the family that is not flushed.
+    const RunResult added = m_ns->bash(flushV6 ? QStringLiteral("set -e\n"
+                                                                "iptables -N userchain\n"
+                                                                "iptables -A userchain -s 203.0.113.0/24 -j DROP\n"
+                                                                "iptables -A INPUT -j userchain\n"
+                                                                "iptables -t nat -A POSTROUTING -s 10.9.0.0/16 -j MASQUERADE\n")
+                                               : QStringLiteral("set -e\n"
+                                                                "ip6tables -A INPUT -s 2001:db8:bad::/48 -j DROP\n"
+                                                                "ip6tables -P FORWARD DROP\n"
+                                                                "ip6tables -t mangle -A OUTPUT -d 2001:db8:1::/48 -j MARK --set-mark 7\n"));
+    QVERIFY2(added.code == 0, qPrintable(added.err));
+    const QStringList before4 = rulesInForce(false);
+    const QStringList before6 = rulesInForce(true);
+    QVERIFY(!(flushV6 ? before4 : before6).isEmpty());
+
+    QCOMPARE(script({ QStringLiteral("enable"), QStringLiteral("198.51.100.7") }).out, QStringLiteral("ENABLED\n"));
+    const RunResult flushed = m_ns->bash(QStringLiteral("for t in filter nat mangle; do $1 -t $t -F && $1 -t $t -X || exit 1; done"),
+                                         { flushV6 ? QStringLiteral("ip6tables") : QStringLiteral("iptables") });
+    QVERIFY2(flushed.code == 0, qPrintable(flushed.err));
+    QCOMPARE(script({ QStringLiteral("status") }).out,
+             flushV6 ? QStringLiteral("ENABLED status (IPv4 only)\n") : QStringLiteral("ENABLED status (IPv6 only)\n"));
+
+    QCOMPARE(script({ QStringLiteral("enable"), QStringLiteral("198.51.100.7") }).out,
+             QStringLiteral("iptables rules overwritten\nENABLED\n"));
+    QCOMPARE(script({ QStringLiteral("status") }).out, QStringLiteral("ENABLED status\n"));
+    QVERIFY(!savedRules(false).contains("ostrelallowedip"));
+    QVERIFY(!savedRules(true).contains("ostrelallowedip"));
+
+    QCOMPARE(script({ QStringLiteral("disable") }).out, QStringLiteral("DISABLED\n"));
+    QCOMPARE(script({ QStringLiteral("status") }).out, QStringLiteral("DISABLED status\n"));
+    QCOMPARE(rulesInForce(false), before4);
+    QCOMPARE(rulesInForce(true), before6);
 }
 
 void TestKillSwitchScript::restoreCommand()

@@ -61,6 +61,7 @@ private slots:
     void init();
 
     void killSwitchOnAndOff();
+    void killSwitchHeldInOneFamily();
     void dnsByFilteringMode_data();
     void dnsByFilteringMode();
     void openLinkHandsOverAddressUnchanged_data();
@@ -166,6 +167,34 @@ void TestUnixSystemHelper::killSwitchOnAndOff()
     QVERIFY(helper.localnetworkTrafficDeny());
     QCOMPARE(chainRules(QStringLiteral("iptables"), QStringLiteral("lan")), QStringList());
 
+    QVERIFY(helper.restoreDefaultRoute(false));
+    QVERIFY(!helper.isDefaultRouteRemoved(false));
+    QCOMPARE(chainRules(QStringLiteral("iptables"), QStringLiteral("OUTPUT")), QStringList { "-P OUTPUT ACCEPT" });
+    QCOMPARE(chainRules(QStringLiteral("ip6tables"), QStringLiteral("OUTPUT")), QStringList { "-P OUTPUT ACCEPT" });
+}
+
+// After an outside flush of one address family the kill switch still holds
+// the other: it counts as on, is built whole again when asked for, and is
+// taken down when asked for.
+void TestUnixSystemHelper::killSwitchHeldInOneFamily()
+{
+    REQUIRE_PRIVATE_NAMESPACES();
+    UnixSystemHelper helper;
+    const QString flush = QStringLiteral("for t in filter nat mangle; do $0 -t $t -F && $0 -t $t -X || exit 1; done");
+    QVERIFY(helper.removeDefaultRoute(QStringLiteral("198.51.100.7")));
+    QCOMPARE(NsTools::run(QStringLiteral("bash"), { QStringLiteral("-c"), flush, QStringLiteral("iptables") }).code, 0);
+    QVERIFY(helper.isDefaultRouteRemoved(false));
+
+    {
+        LogCapture capture;
+        QVERIFY(helper.removeDefaultRoute(QStringLiteral("198.51.100.7")));
+        QCOMPARE(LogCapture::count(QStringLiteral("^firewall already enabled$")), 0);
+        QCOMPARE(chainRules(QStringLiteral("iptables"), QStringLiteral("ostrelallowedip")),
+                 QStringList { "-A ostrelallowedip -d 198.51.100.7/32 -j ACCEPT" });
+    }
+
+    QCOMPARE(NsTools::run(QStringLiteral("bash"), { QStringLiteral("-c"), flush, QStringLiteral("ip6tables") }).code, 0);
+    QVERIFY(helper.isDefaultRouteRemoved(false));
     QVERIFY(helper.restoreDefaultRoute(false));
     QVERIFY(!helper.isDefaultRouteRemoved(false));
     QCOMPARE(chainRules(QStringLiteral("iptables"), QStringLiteral("OUTPUT")), QStringList { "-P OUTPUT ACCEPT" });

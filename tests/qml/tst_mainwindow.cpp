@@ -364,24 +364,72 @@ private slots:
         expectNoQmlWarnings();
     }
 
-    // The light palette is the same skin, loaded again in other colours, on
-    // the page the user was on.
-    void lightPaletteReloadsTheSkin()
+    // The Debug page in the light palette: its title and command input in
+    // the palette's dark text, not white on white.
+    void debugPageReadableInTheLightPalette()
+    {
+        m_model->setSkinType(Constants::SkinType_standart_light);
+        QTRY_COMPARE_WITH_TIMEOUT(currentPageName(), QStringLiteral("StandartSkinPageConnect"), 5000);
+        m_model->setIsDebugBtnAvailable(true);
+        QTRY_VERIFY_WITH_TIMEOUT(item(QStringLiteral("StandartSkinLogo")), 5000);
+        for (int i = 0; i < 5; ++i)
+            click(QStringLiteral("StandartSkinLogo"));
+        QTRY_COMPARE_WITH_TIMEOUT(currentPageName(), QStringLiteral("StandartSkinPageDebug"), 5000);
+        const int background = m_window->color().lightness();
+        const int title = item(QStringLiteral("DebugPageTitle"))->property("color").value<QColor>().lightness();
+        const int input = item(QStringLiteral("DebugCommandInput"))->property("textColor").value<QColor>().lightness();
+        QVERIFY2(background - title > 100 && background - input > 100,
+                 qPrintable(QStringLiteral("%1 %2 %3").arg(background).arg(title).arg(input)));
+        screenshot(QStringLiteral("light-debug"));
+        m_model->setSkinType(Constants::SkinType_standart);
+        QTRY_COMPARE_WITH_TIMEOUT(currentPageName(), QStringLiteral("StandartSkinPageConnect"), 5000);
+        expectNoQmlWarnings();
+    }
+
+    // The user's choice of theme is the same skin loaded again in the other
+    // palette; it opens on the Preferences page, where the choice is made.
+    void lightThemeChoiceReloadsTheSkin()
     {
         click(QStringLiteral("FooterPreferences"));
         QTRY_COMPARE_WITH_TIMEOUT(currentPageName(), QStringLiteral("StandartSkinPagePreferences"), 5000);
+        // Clicked where it rests, once the page has slid in.
+        QTRY_VERIFY_WITH_TIMEOUT(!item(QStringLiteral("StandartSkinStackView"))->property("busy").toBool(), 5000);
         QPointer<QQuickItem> darkSkin = item(QStringLiteral("standartSkin"));
         const QColor darkBackground = m_window->color();
-        m_model->setSkinType(Constants::SkinType_standart_light);
+        click(QStringLiteral("Option_Light Theme_switch"));
         QTRY_VERIFY_WITH_TIMEOUT(darkSkin.isNull(), 5000);
+        QCOMPARE(m_model->skinType(), Constants::SkinType_standart_light);
         QTRY_VERIFY_WITH_TIMEOUT(item(QStringLiteral("standartSkin")), 5000);
         QTRY_COMPARE_WITH_TIMEOUT(currentPageName(), QStringLiteral("StandartSkinPagePreferences"), 5000);
+        QVERIFY(!m_model->userChangeSkin());
         QVERIFY(m_window->color().lightness() > darkBackground.lightness());
         screenshot(QStringLiteral("light-preferences"));
-        click(QStringLiteral("FooterConnect"));
+
+        // A change that is not the user's (the load test's) starts on Connect.
+        m_model->setSkinType(Constants::SkinType_standart);
         QTRY_COMPARE_WITH_TIMEOUT(currentPageName(), QStringLiteral("StandartSkinPageConnect"), 5000);
-        screenshot(QStringLiteral("light-connect"));
+        QCOMPARE(m_window->color(), darkBackground);
         expectNoQmlWarnings();
+    }
+
+    // Each skin and palette after each other one: no QML warning, not even
+    // from a skin on its way out.
+    void everySkinAndPaletteWithoutWarnings()
+    {
+        const QList<Constants::SkinType> order = { Constants::SkinType_standart_light, Constants::SkinType_light,
+                                                   Constants::SkinType_standart, Constants::SkinType_light,
+                                                   Constants::SkinType_standart_light, Constants::SkinType_standart };
+        for (const Constants::SkinType skin : order) {
+            m_model->setSkinType(skin);
+            const bool light = skin == Constants::SkinType_light;
+            QTRY_VERIFY_WITH_TIMEOUT(item(light ? QStringLiteral("lightSkin") : QStringLiteral("standartSkin")), 5000);
+            QTRY_COMPARE_WITH_TIMEOUT(
+                currentPageName(light ? QStringLiteral("LightSkinStackView") : QStringLiteral("StandartSkinStackView")),
+                light ? QStringLiteral("LightSkinPageConnect") : QStringLiteral("StandartSkinPageConnect"), 5000);
+            QTest::qWait(50); // images load and late bindings run
+            QVERIFY2(g_qmlWarnings.isEmpty(),
+                     qPrintable(QString::number(int(skin)) + ": " + g_qmlWarnings.join(QLatin1Char('\n'))));
+        }
     }
 
     void lightSkinPagesLoad()
@@ -394,10 +442,17 @@ private slots:
             { 3, "LightSkinPageNews" }, { 4, "LightSkinPageHelp" }, { 7, "LightSkinPageSelectLocation" },
             { 8, "LightSkinPageSelectProtocol" }, { 9, "LightSkinPageSelectPort" }, { 0, "LightSkinPageConnect" },
         };
+        QCOMPARE(text(QStringLiteral("LightSkinVersion")), QStringLiteral("Version: 3.7"));
         for (const auto& page : pages) {
             QMetaObject::invokeMethod(skin, "selectPage", Q_ARG(QVariant, page.first));
             QTRY_COMPARE_WITH_TIMEOUT(currentPageName(QStringLiteral("LightSkinStackView")), page.second, 5000);
             screenshot(page.second);
+            if (page.second == QLatin1String("LightSkinPageHelp")) {
+                // Help links are shown as the model's link texts.
+                const HelpItem::Ptr first = m_model->helpSections()->firstElem()->items()->firstElem();
+                QTRY_VERIFY_WITH_TIMEOUT(item(QStringLiteral("HelpItemLink")), 5000);
+                QCOMPARE(text(QStringLiteral("HelpItemLink")), m_model->makeTextLink(first->url(), first->name()));
+            }
         }
         m_model->setSkinType(Constants::SkinType_standart);
         QTRY_VERIFY_WITH_TIMEOUT(item(QStringLiteral("standartSkin")), 5000);

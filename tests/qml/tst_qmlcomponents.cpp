@@ -5,6 +5,7 @@
 #include "testsupport.h"
 
 #include <QDirIterator>
+#include <QFont>
 #include <QQmlComponent>
 #include <QQmlContext>
 #include <QQmlEngine>
@@ -240,6 +241,65 @@ private slots:
         QVERIFY(details->property("visible").toBool());
         QMetaObject::invokeMethod(object.data(), "close");
         QTRY_VERIFY_WITH_TIMEOUT(!object->property("visible").toBool(), 5000);
+    }
+
+    // The switches and layout aids that no page uses yet.
+    void spareComponents()
+    {
+        QScopedPointer<QObject> object(create(
+            "import QtQuick 2.11\nimport \"components\"\n"
+            "Item { width: 400; height: 600; property var toggles: []; property int asks: 0\n"
+            "  OnOffButton { objectName: 'onoff'; width: 80; height: 40; onToggled: toggles = toggles.concat([checked]) }\n"
+            "  OnOffButton2 { objectName: 'onoff2'; y: 100; width: 80; height: 40; onClicked: asks++ }\n"
+            "  SizeRectangle { objectName: 'size'; y: 200; width: 120.4; height: 40 }\n"
+            "  BoundsRect { objectName: 'bounds' }\n"
+            "  RobotoTextTest { objectName: 'roboto'; y: 300; width: 400 } }"));
+        QVERIFY(object);
+        QQuickWindow window;
+        auto* root = qobject_cast<QQuickItem*>(object.data());
+        root->setParentItem(window.contentItem());
+        window.resize(400, 600);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        const auto clickOn = [&](const char* name) {
+            auto* target = object->findChild<QQuickItem*>(QString::fromLatin1(name));
+            QTest::mouseClick(&window, Qt::LeftButton, Qt::NoModifier,
+                              target->mapToScene(QPointF(target->width() / 2, target->height() / 2)).toPoint());
+        };
+        const auto image = [&](const char* name) {
+            return object->findChild<QObject*>(QString::fromLatin1(name))->property("imageItem").value<QObject*>()
+                ->property("source").toUrl().toString();
+        };
+
+        QCOMPARE(image("onoff"), QStringLiteral("qrc:///standart_skin/btn_off.png"));
+        clickOn("onoff");
+        clickOn("onoff");
+        clickOn("onoff");
+        QCOMPARE(object->property("toggles").toList(), QVariantList({ true, false, true }));
+        QCOMPARE(image("onoff"), QStringLiteral("qrc:///standart_skin/btn_on.png"));
+
+        // The connection switch only asks; its owner sets the state.
+        QObject* onoff2 = object->findChild<QObject*>(QStringLiteral("onoff2"));
+        clickOn("onoff2");
+        QCOMPARE(object->property("asks").toInt(), 1);
+        QVERIFY(!onoff2->property("checked").toBool());
+        onoff2->setProperty("inProcess", true);
+        QCOMPARE(image("onoff2"), QStringLiteral("qrc:///standart_skin/btn_on_process.png"));
+
+        QCOMPARE(object->findChild<QObject*>(QStringLiteral("size"))->property("sizeText").toString(),
+                 QStringLiteral("120 x 40"));
+        QObject* bounds = object->findChild<QObject*>(QStringLiteral("bounds"));
+        QVERIFY(!bounds->property("visible").toBool());
+        bounds->setProperty("debug", true);
+        QVERIFY(bounds->property("visible").toBool());
+
+        // One line per Roboto face, each in the face's loaded family.
+        QList<QQuickItem*> samples;
+        for (const char* face : { "regular", "medium", "bold", "black", "italic", "blackItalic", "thin" })
+            samples << findItems(root, QStringLiteral("RobotoSample_") + QLatin1String(face));
+        QCOMPARE(samples.size(), 7);
+        for (QQuickItem* sample : samples)
+            QTRY_COMPARE(sample->property("font").value<QFont>().family(), QStringLiteral("Roboto"));
     }
 
     // A row the callbacks call unavailable says so and cannot be chosen.

@@ -108,6 +108,7 @@ private slots:
 
     void menuGroupsLocationsByRegion();
     void choiceThatBringsNewListsRebuildsTheMenu();
+    void refreshWhileLocationsAreOpenWaitsForTheMenuToClose();
     void locationMenuOutlivesItsParentWidget();
     void connectedLocationIsDefaultAndTicked();
     void pictureFollowsStateAndColourChoice_data();
@@ -219,6 +220,43 @@ void TestTrayIcon::choiceThatBringsNewListsRebuildsTheMenu()
     QCOMPARE(texts(region("Europe")), QStringList({ "France", "Germany" }));
     entry(region("Europe"), QStringLiteral("France"))->trigger();
     QCOMPARE(m_demands->selected, france);
+}
+
+void TestTrayIcon::refreshWhileLocationsAreOpenWaitsForTheMenuToClose()
+{
+    QMenu* menu = m_tray->menu();
+    menu->popup(QPoint(0, 0));
+    menu->setActiveAction(menu->actions().first());
+    QTest::keyClick(menu, Qt::Key_Right);
+    QTRY_VERIFY(connections()->isVisible());
+    const QPointer<QMenu> europe = region("Europe");
+    connections()->setActiveAction(europe->menuAction());
+    QTest::keyClick(connections(), Qt::Key_Right);
+    QTRY_VERIFY(europe->isVisible());
+    const QPointer<QAction> germany = entry(europe, QStringLiteral("Germany"));
+
+    // A list refresh arrives while the user is in the region's menu.
+    const Location::Ptr france = makeLocation(QStringLiteral("fr"), QStringLiteral("France"), m_europe);
+    m_demands->regions.setList({ m_europe });
+    m_demands->locations.setList({ france, m_germany });
+    m_tray->initConnectionsMenu();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QTest::qWait(50);
+    QVERIFY(menu->isVisible() && connections()->isVisible() && europe && europe->isVisible());
+    QVERIFY(germany);
+    QCOMPARE(texts(connections()), QStringList({ "region: Europe", "region: Asia", "region: Empty" }));
+
+    // Closed by the user: the new lists show next time.
+    for (int level = 0; level < 3 && QApplication::activePopupWidget(); ++level)
+        QTest::keyClick(QApplication::activePopupWidget(), Qt::Key_Escape);
+    QTRY_VERIFY(!menu->isVisible());
+    QTRY_COMPARE(texts(connections()), QStringList { "region: Europe" });
+    QCOMPARE(texts(region("Europe")), QStringList({ "France", "Germany" }));
+
+    // With the menu closed a refresh is at once.
+    m_demands->regions.setList({ m_europe, m_asia });
+    m_tray->initConnectionsMenu();
+    QCOMPARE(texts(connections()), QStringList({ "region: Europe", "region: Asia" }));
 }
 
 void TestTrayIcon::locationMenuOutlivesItsParentWidget()

@@ -1,13 +1,60 @@
 #include "arctools.h"
 #include "testsupport.h"
 #include "treehelpers.h"
+#include "ziphelpers.h"
 
+#include <QCryptographicHash>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtGui/private/qzipreader_p.h>
 #include <QtGui/private/qzipwriter_p.h>
 
+#include <sys/stat.h>
+
 using namespace TreeHelpers;
+
+namespace {
+
+struct ProbeRun
+{
+    int exitCode = -1;
+    qint64 peakKb = -1;
+    QString output;
+};
+
+// Runs the extraction probe `probe` on `zip` into `dir`.
+ProbeRun runExtractProbe(const QString& probe, const QString& zip, const QString& dir)
+{
+    ProbeRun run;
+    QProcess process;
+    process.start(probe, { zip, dir });
+    if (!process.waitForFinished(60000)) {
+        process.kill();
+        process.waitForFinished(5000);
+        return run;
+    }
+    run.output = QString::fromUtf8(process.readAllStandardOutput());
+    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    const QRegularExpressionMatch m = QRegularExpression("VmHWM: (\\d+) kB").match(run.output);
+    if (m.hasMatch())
+        run.peakKb = m.captured(1).toLongLong();
+    return run;
+}
+
+QString extractProbe()
+{
+    return QCoreApplication::applicationDirPath() + "/extract_probe";
+}
+
+int fileMode(const QString& path)
+{
+    struct stat st {};
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
+}
+
+constexpr quint64 kMiB = 1024 * 1024;
+
+} // namespace
 
 class TestArcTools : public QObject
 {
@@ -29,6 +76,9 @@ private slots:
     void extractRefusesEscapingEntries_data();
     void extractRefusesEscapingEntries();
     void extractRefusesWhatIsNoArchive();
+    void extractMasksModes();
+    void extractBoundsSizeAndMemory();
+    void extractNeverReplacesProgramFiles();
 };
 
 void TestArcTools::backupHoldsTreeWithPermissions()
@@ -321,6 +371,106 @@ void TestArcTools::extractRefusesWhatIsNoArchive()
         QVERIFY(!error.isEmpty());
     }
     QVERIFY(!QFileInfo::exists(target));
+}
+
+void TestArcTools::extractMasksModes()
+{
+    QTemporaryDir tmp;
+    const QString zip = tmp.path() + "/modes.zip", target = tmp.path() + "/out";
+    QVERIFY(ZipHelpers::writeZip(zip, {
+        { "v2ray", 0100777, "binary" },
+        { "setuid", 0104755, "binary" },
+        { "shared/", 042777, {} },
+        { "shared/data.dat", 0102666, "data" },
+        { "private.key", 0100600, "key" },
+        { "plain.txt", 0, "no mode stored" },
+    }));
+
+    QString error;
+    QVERIFY2(ArcTools::extractArchive(zip, target, &error), qPrintable(error));
+    QCOMPARE(fileMode(target + "/v2ray"), 0755);
+    QCOMPARE(fileMode(target + "/setuid"), 0755);
+    QCOMPARE(fileMode(target + "/shared"), 0755);
+    QCOMPARE(fileMode(target + "/shared/data.dat"), 0644);
+    QCOMPARE(fileMode(target + "/private.key"), 0600);
+    QCOMPARE(fileMode(target + "/plain.txt"), 0644);
+    QCOMPARE(readFile(target + "/shared/data.dat"), QByteArray("data"));
+    QCOMPARE(QDir(target).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden).size(), 5);
+}
+
+void TestArcTools::extractBoundsSizeAndMemory()
+{
+    QTemporaryDir tmp;
+    const QString out = tmp.path() + "/out";
+    const qint64 bound = ArcTools::kMaxExtractedBytes;
+    QCOMPARE(bound, qint64(256 * kMiB));
+
+    // What the probe needs for a tiny archive is the measure of the others.
+    const QString small = tmp.path() + "/small.zip";
+    QVERIFY(ZipHelpers::writeZip(small, { { "v2ray", 0100755, "binary" } }));
+    const ProbeRun baseline = runExtractProbe(extractProbe(), small, tmp.path() + "/small");
+    QCOMPARE(baseline.exitCode, 10);
+    QVERIFY2(baseline.peakKb > 0, qPrintable(baseline.output));
+    const qint64 allowedKb = baseline.peakKb + 48 * 1024;
+
+    // A real entry of 96 MiB is unpacked without ever being held whole.
+    const QString large = tmp.path() + "/large.zip";
+    QVERIFY(ZipHelpers::writeZip(large, { { "v2ray", 0100755, {}, 96 * kMiB } }));
+    ProbeRun run = runExtractProbe(extractProbe(), large, out);
+    QCOMPARE(run.exitCode, 10);
+    QCOMPARE(QFileInfo(out + "/v2ray").size(), qint64(96 * kMiB));
+    QVERIFY2(run.peakKb < allowedKb, qPrintable(run.output));
+    QVERIFY(QDir(out).removeRecursively());
+
+    // Over the bound: one high-ratio entry, two entries together, and an entry
+    // whose headers claim far less than it inflates to.
+    const QVector<QPair<QString, QVector<ZipHelpers::Entry>>> refused = {
+        { "one entry", { { "v2ray", 0100755, {}, quint64(bound) + kMiB } } },
+        { "two entries", { { "v2ray", 0100755, {}, 130 * kMiB }, { "geoip.dat", 0100644, {}, 130 * kMiB } } },
+        { "claims less", { { "v2ray", 0100755, {}, quint64(bound) + kMiB, true, qint64(kMiB) } } },
+    };
+    for (const auto& row : refused) {
+        const QString zip = tmp.path() + "/bomb.zip";
+        QVERIFY(ZipHelpers::writeZip(zip, row.second));
+        QVERIFY2(QFileInfo(zip).size() < qint64(4 * kMiB), qPrintable(row.first));
+        run = runExtractProbe(extractProbe(), zip, out);
+        QVERIFY2(run.exitCode == 11, qPrintable(row.first + ": " + run.output));
+        QVERIFY2(!QFileInfo::exists(out), qPrintable(row.first));
+        QVERIFY2(run.peakKb > 0 && run.peakKb < allowedKb, qPrintable(row.first + ": " + run.output));
+    }
+}
+
+void TestArcTools::extractNeverReplacesProgramFiles()
+{
+    // The program's directory is a copy of the probe with the files the
+    // program brings beside it.
+    QTemporaryDir tmp;
+    const QString app = tmp.path() + "/app";
+    QVERIFY(QDir().mkpath(app));
+    QVERIFY(QFile::copy(extractProbe(), app + "/extract_probe"));
+    const QStringList own = { "ostrel", "openvpn.ostrel", "ostrel-killswitch.sh", "ostrel-dns", "open_link.sh" };
+    for (const QString& name : own)
+        QVERIFY(writeFile(app + "/" + name, "own " + name.toUtf8()));
+    auto state = [&app]() {
+        QMap<QString, QByteArray> files = snapshot(app);
+        files["extract_probe"] = QCryptographicHash::hash(files.value("extract_probe"), QCryptographicHash::Sha1);
+        return files;
+    };
+    const QMap<QString, QByteArray> before = state();
+
+    for (const QString& name : own + QStringList({ "extract_probe" })) {
+        const QString zip = tmp.path() + "/replace.zip";
+        QVERIFY(ZipHelpers::writeZip(zip, { { "v2ray", 0100755, "binary" }, { name, 0100755, "#!/bin/sh\nid\n" } }));
+        const ProbeRun run = runExtractProbe(app + "/extract_probe", zip, app);
+        QVERIFY2(run.exitCode == 11, qPrintable(name + ": " + run.output));
+        QVERIFY2(state() == before, qPrintable(name));
+    }
+
+    // The same archive unpacks anywhere else.
+    const QString zip = tmp.path() + "/elsewhere.zip";
+    QVERIFY(ZipHelpers::writeZip(zip, { { "v2ray", 0100755, "binary" }, { "ostrel-killswitch.sh", 0100755, "other" } }));
+    QCOMPARE(runExtractProbe(app + "/extract_probe", zip, tmp.path() + "/other").exitCode, 10);
+    QCOMPARE(readFile(tmp.path() + "/other/ostrel-killswitch.sh"), QByteArray("other"));
 }
 
 OSTREL_TEST_MAIN_CORE(TestArcTools)

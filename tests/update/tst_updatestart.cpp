@@ -9,6 +9,8 @@
 #include <QLockFile>
 #include <QTemporaryDir>
 
+#include <unistd.h>
+
 using namespace TreeHelpers;
 
 namespace {
@@ -29,6 +31,7 @@ private slots:
     void refusesTargetsThatAreNoInstallation_data();
     void refusesTargetsThatAreNoInstallation();
     void waitsForLockHolder();
+    void unlistableDirectoryStopsUpdate();
 
 private:
     QStringList m_notices;
@@ -152,6 +155,55 @@ void TestUpdateStart::waitsForLockHolder()
     QTimer::singleShot(100, this, [&holder]() { holder.unlock(); });
     QVERIFY(SingleStartMan::waitForClose("busy", 500, 10));
     QCOMPARE(m_notices.size(), 1);
+}
+
+void TestUpdateStart::unlistableDirectoryStopsUpdate()
+{
+    QTemporaryDir tmp;
+    const QString source = tmp.path() + "/new", target = tmp.path() + "/installed", lockDir = tmp.path() + "/lock";
+    QVERIFY(makeTree(source, { { "ostrel", "new launcher" }, { "data/lib.so", "new lib" } }));
+    QVERIFY(makeTree(target, { { "ostrel", "old launcher" }, { "data/lib.so", "old lib" }, { "plugins/hidden/a.so", "plugin" },
+                               { "plugins/b.so", "b" } }));
+    QVERIFY(QDir().mkpath(lockDir));
+
+    if (!TestSupport::isRoot()) {
+        QVERIFY(QFile::setPermissions(target + "/plugins/hidden", QFile::Permissions()));
+        SingleStartMan::setLockDirectoryForTests(lockDir);
+        const QMap<QString, QByteArray> before = snapshot(target);
+        QCOMPARE(UpdateManager::executeOnStart({ "ostrel", "--update=" + target }, source), UpdateManager::erClose);
+        QVERIFY(QFile::setPermissions(target + "/plugins/hidden", QFile::Permissions(0x7700)));
+        QCOMPARE(m_notices, QStringList({ kFailed }));
+        QCOMPARE(snapshot(target), before);
+        return;
+    }
+
+    // Root lists every directory: the installation belongs to an unprivileged
+    // user, who runs the update and may delete everything in it.
+    QVERIFY(QFile::setPermissions(tmp.path(), QFile::Permissions(0x7755)));
+    QDirIterator it(tmp.path(), QDir::AllEntries | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+    QStringList owned = { source, target, lockDir };
+    while (it.hasNext())
+        owned << it.next();
+    for (const QString& path : owned)
+        QVERIFY2(::chown(QFile::encodeName(path).constData(), 65534, 65534) == 0, qPrintable(path));
+    QVERIFY(QFile::setPermissions(target + "/plugins/hidden", QFile::Permissions()));
+    const QMap<QString, QByteArray> before = snapshot(target);
+
+    QProcess probe;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("HOME", lockDir);
+    env.insert("XDG_DATA_HOME", lockDir + "/data");
+    env.insert("XDG_CONFIG_HOME", lockDir + "/config");
+    probe.setProcessEnvironment(env);
+    probe.start("setpriv", { "--reuid=65534", "--regid=65534", "--clear-groups",
+                             QCoreApplication::applicationDirPath() + "/update_start_probe", source, lockDir, "--update=" + target });
+    QVERIFY(probe.waitForFinished(30000));
+    if (probe.exitStatus() != QProcess::NormalExit || (probe.exitCode() != 20 && probe.exitCode() != 21))
+        QSKIP("cannot run a process as an unprivileged user here");
+    QCOMPARE(probe.exitCode(), 20);
+    QCOMPARE(QString::fromUtf8(probe.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts), QStringList({ kFailed }));
+    QCOMPARE(snapshot(target), before);
+    QVERIFY(backups(target).isEmpty());
 }
 
 OSTREL_TEST_MAIN(TestUpdateStart)

@@ -115,7 +115,9 @@ private slots:
     void parse_unsafeEntriesSkipped()
     {
         QFETCH(QByteArray, entry);
-        const QByteArray json = "[" + entry + R"(,{"n":"ok","address":"10.0.0.2","port":"2"}])";
+        // Usable user and alter ids unless the row gives its own (later keys win).
+        entry.replace(0, 1, R"({"userid":"u","alterid":"0",)");
+        const QByteArray json = "[" + entry + R"(,{"n":"ok","address":"10.0.0.2","port":"2","userid":"u","alterid":"0"}])";
         QCOMPARE(idsOf(parseProxyLocations(json)), QStringList { "ok" });
     }
 

@@ -8,8 +8,10 @@
 #        ostrel-killswitch.sh status | test
 #
 # Each command prints one answer line; the output of iptables itself is
-# discarded. The kill switch counts as on while the chain "ostrelallowedip"
-# exists in the IPv4 filter table.
+# discarded. The kill switch holds an address family while the chain
+# "ostrelallowedip" exists in that family's filter table; IPv4 and IPv6 are
+# judged, saved and restored each on their own, so that an outside change to
+# one family never decides what happens to the other.
 
 PATH="/usr/sbin:/sbin:/usr/bin:/bin:${PATH:-}"
 
@@ -35,9 +37,13 @@ ipt_both() { ipt4 "$@"; ipt6 "$@"; }
 
 is_ipv6() { [[ "$1" == *:* ]]; }
 
-kill_switch_on() {
-    iptables -w 5 -n -L "$ALLOWED_CHAIN" >/dev/null 2>&1
+# $1: iptables or ip6tables.
+family_on() {
+    "$1" -w 5 -n -L "$ALLOWED_CHAIN" >/dev/null 2>&1
 }
+
+kill_switch4_on() { family_on iptables; }
+kill_switch6_on() { family_on ip6tables; }
 
 # Flushes the rules and deletes the user chains of the given tables, for one
 # address family ("ipt4" or "ipt6").
@@ -51,19 +57,25 @@ flush_tables() {
     done
 }
 
-save_rules() {
-    mkdir -p "$SAVE_DIR" 2>/dev/null
-    # A stale file from an earlier run must never be taken for this one.
-    rm -f "$SAVED_RULES" "$SAVED_RULES6"
-    save_one iptables-save "$SAVED_RULES"
-    save_one ip6tables-save "$SAVED_RULES6"
-}
-
+# Saves one family's rules in force, marked as written by "enable". A stale
+# file from an earlier run must never be taken for this one, and rules that
+# hold the kill switch's own chain are never saved as the user's.
 save_one() {
     local saver="$1" file="$2" rules
-    if rules="$("$saver" 2>/dev/null)"; then
+    mkdir -p "$SAVE_DIR" 2>/dev/null
+    rm -f "$file"
+    if rules="$("$saver" 2>/dev/null)" && ! holds_own_chain "$rules"; then
         (umask 077 && printf '%s\n%s\n' "$SAVE_MARK" "$rules" >"$file") 2>/dev/null || rm -f "$file"
     fi
+}
+
+# True when the rules text (iptables-save form) declares the kill switch's
+# chain.
+holds_own_chain() {
+    case "$1" in
+    *":$ALLOWED_CHAIN "*) return 0 ;;
+    esac
+    return 1
 }
 
 # True when the file was written by "enable".
@@ -71,7 +83,8 @@ saved_by_enable() {
     local file="$1" first
     [ -f "$file" ] && [ -s "$file" ] || return 1
     IFS= read -r first <"$file" || return 1
-    [ "$first" = "$SAVE_MARK" ]
+    [ "$first" = "$SAVE_MARK" ] || return 1
+    ! holds_own_chain "$(cat "$file" 2>/dev/null)"
 }
 
 build_rules() {
@@ -115,12 +128,16 @@ allow_server() {
 }
 
 enable_kill_switch() {
-    local server="$1"
-    if kill_switch_on; then
+    local server="$1" on4=no on6=no
+    kill_switch4_on && on4=yes
+    kill_switch6_on && on6=yes
+    if [ "$on4" = yes ] || [ "$on6" = yes ]; then
         echo "iptables rules overwritten"
-    else
-        save_rules
     fi
+    # A family the kill switch holds keeps the rules saved when it took it;
+    # the other one's rules in force are the user's and are saved now.
+    [ "$on4" = yes ] || save_one iptables-save "$SAVED_RULES"
+    [ "$on6" = yes ] || save_one ip6tables-save "$SAVED_RULES6"
 
     flush_tables ipt4 filter nat mangle
     flush_tables ipt6 filter nat mangle
@@ -133,36 +150,29 @@ enable_kill_switch() {
     echo "ENABLED"
 }
 
-kill_switch6_on() {
-    ip6tables -w 5 -n -L "$ALLOWED_CHAIN" >/dev/null 2>&1
+# Takes the kill switch's rules out of one family it holds and puts back the
+# rules saved when it took the family. A family it does not hold is left as
+# it is: its rules are someone else's.
+disable_family() {
+    local ipt="$1" lister="$2" restorer="$3" file="$4"
+    family_on "$lister" || return 0
+    flush_tables "$ipt" filter
+    if saved_by_enable "$file"; then
+        "$restorer" <"$file" >/dev/null 2>&1
+    fi
 }
 
 disable_kill_switch() {
-    # The saved rules belong to the kill switch now in force; while it is off
-    # they may be out of date and are left alone. The kill switch's own rules
-    # go first, so that nothing of them survives whatever the saved rules hold.
-    local was_on=no
-    kill_switch_on && was_on=yes
-    flush_tables ipt4 filter
-    if [ "$was_on" = yes ] && saved_by_enable "$SAVED_RULES"; then
-        iptables-restore <"$SAVED_RULES" >/dev/null 2>&1
-    fi
-
-    # IPv6 is touched only when the kill switch holds it.
-    if kill_switch6_on; then
-        flush_tables ipt6 filter
-        if saved_by_enable "$SAVED_RULES6"; then
-            ip6tables-restore <"$SAVED_RULES6" >/dev/null 2>&1
-        fi
-    fi
+    disable_family ipt4 iptables iptables-restore "$SAVED_RULES"
+    disable_family ipt6 ip6tables ip6tables-restore "$SAVED_RULES6"
     echo "DISABLED"
 }
 
 restore_saved() {
-    if [ -f "$SAVED_RULES" ]; then
+    if [ -f "$SAVED_RULES" ] && ! holds_own_chain "$(cat "$SAVED_RULES" 2>/dev/null)"; then
         iptables-restore <"$SAVED_RULES" >/dev/null 2>&1
     fi
-    if [ -f "$SAVED_RULES6" ]; then
+    if [ -f "$SAVED_RULES6" ] && ! holds_own_chain "$(cat "$SAVED_RULES6" 2>/dev/null)"; then
         ip6tables-restore <"$SAVED_RULES6" >/dev/null 2>&1
     fi
     echo "RESTORED"
@@ -202,8 +212,16 @@ restore)
     restore_saved
     ;;
 status)
-    if kill_switch_on; then
-        echo "ENABLED status"
+    # A family left alone after an outside change still counts as on, and
+    # says so, so that the kill switch can be taken down or built again.
+    if kill_switch4_on; then
+        if kill_switch6_on; then
+            echo "ENABLED status"
+        else
+            echo "ENABLED status (IPv4 only)"
+        fi
+    elif kill_switch6_on; then
+        echo "ENABLED status (IPv6 only)"
     else
         echo "DISABLED status"
     fi

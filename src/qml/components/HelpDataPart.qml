@@ -32,7 +32,8 @@ AListView {
                 readonly property var helpItem: model.helpItemRaw
                 width: root.width
                 wrapMode: Text.WordWrap
-                text: helpItem ? helpItem.name : ""
+                objectName: "HelpItemLink"
+                text: helpItem ? viewmodel.makeTextLink(helpItem.url, helpItem.name) : ""
                 defColor: Style.light_text_color_2
                 AMouseArea {
                     anchors.fill: parent

@@ -29,7 +29,10 @@ AListView {
         AText {
             width: parent.width
             wrapMode: Text.WordWrap
-            text: news ? news.text : ""
+            objectName: "NewsItemLink"
+            // A news item with an address reads as a link.
+            text: !news ? "" : (news.url !== "" ? viewmodel.makeTextLink(news.url, news.text, Style.light_text_color_1)
+                                                : news.text)
             defColor: Style.light_text_color_1
             AMouseArea {
                 anchors.fill: parent

@@ -23,8 +23,12 @@ Column {
         circleColor: Style.light_line_color
         circleColor2: Style.light_text_color_2
         onClicked: {
-            if (root.option)
-                root.option.value = !root.option.value
+            if (!root.option)
+                return
+            // The skin is reloaded by this change: it is the user's.
+            if (root.option === viewmodel.optionLightSkin)
+                viewmodel.userChangeSkin = true
+            root.option.value = !root.option.value
         }
     }
     CommentText {

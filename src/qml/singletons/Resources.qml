@@ -6,8 +6,13 @@ import Ostrel.Domain 1.0
 QtObject {
     property string fontFamilyCommon: "Helvetica Neue"
 
-    readonly property int skinType: (typeof viewmodel !== "undefined" && viewmodel)
-                                    ? viewmodel.skinType : Constants.SkinType_standart
+    // The skin the window has loaded, -1 while no window manages skins.
+    // The window moves it on only after the old skin is gone: the old skin's
+    // images must not be looked up under the new skin's directory.
+    property int loadedSkinType: -1
+    readonly property int modelSkinType: (typeof viewmodel !== "undefined" && viewmodel)
+                                         ? viewmodel.skinType : Constants.SkinType_standart
+    readonly property int skinType: loadedSkinType >= 0 ? loadedSkinType : modelSkinType
 
     function imagesBase() {
         switch (skinType) {

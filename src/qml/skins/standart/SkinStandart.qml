@@ -67,7 +67,8 @@ SkinCustom {
 
     Component.onCompleted: {
         connectModel()
-        selectPage(pageNumConnect())
+        // A skin the user chose opens where the choice is made.
+        selectPage(viewmodel.userChangeSkin ? pageNumPreferences() : pageNumConnect())
     }
     Component.onDestruction: disconnectModel()
 

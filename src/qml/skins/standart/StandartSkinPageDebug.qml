@@ -23,9 +23,10 @@ StandartSkinPageCustom {
             spacing: Dimensions.y(8)
 
             AMontserratText {
+                objectName: "DebugPageTitle"
                 anchors.horizontalCenter: parent.horizontalCenter
                 text: "DEBUG PAGE"
-                color: "white"
+                color: Style.text_color_1
                 bold: true
                 font.pixelSize: Dimensions.py(18)
             }
@@ -84,8 +85,9 @@ StandartSkinPageCustom {
             GrayInput {
                 id: idCommand
                 width: parent.width
+                objectName: "DebugCommandInput"
                 text: "open vpn management command"
-                textColor: "white"
+                textColor: Style.input_text_color
             }
             GrayButton {
                 width: parent.width

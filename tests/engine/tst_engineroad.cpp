@@ -1,0 +1,288 @@
+// The engine under the user's timing, through a real Model and its worker
+// against the loopback OpenVPN server: a Disconnect at any moment of a
+// connect, the message after an unasked end, and the resolver file after a
+// quit whose OpenVPN was killed. As root the test runs in network and mount
+// namespaces of its own with a private layer over /etc; otherwise it skips.
+#include "testsupport.h"
+
+#include "deployment.h"
+#include "model/model.h"
+#include "nstools.h"
+#include "openvpnserverfixture.h"
+#include "resources.h"
+#include "settings.h"
+#include "systemhelper.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+
+#include <csignal>
+#include <memory>
+#include <thread>
+
+namespace {
+
+const quint16 kPort = 11971;
+const QString kUser = QStringLiteral("sweep-user");
+const QString kPassword = QStringLiteral("sw33p \"pass\"");
+const QByteArray kUsersResolver = "nameserver 192.0.2.54\n";
+
+QByteArray readBytes(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+bool writeBytes(const QString& path, const QByteArray& data)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(data) == data.size();
+}
+
+bool alive(qint64 pid)
+{
+    const QByteArray stat = readBytes(QString("/proc/%1/stat").arg(pid));
+    return pid > 0 && !stat.isEmpty() && !stat.contains(") Z ");
+}
+
+// Tunnel devices in this network namespace.
+QStringList tunDevices()
+{
+    return QDir("/sys/class/net").entryList({"tun*"}, QDir::Dirs | QDir::System | QDir::NoDotAndDotDot);
+}
+
+// A client OpenVPN (one with a management interface) in this namespace.
+bool clientOpenVpnRunning()
+{
+    const QString ownNet = QFile::symLinkTarget("/proc/self/ns/net");
+    for (const QString& entry : QDir("/proc").entryList(QDir::Dirs)) {
+        bool isPid = false;
+        const qint64 pid = entry.toLongLong(&isPid);
+        if (isPid && alive(pid) && QFile::symLinkTarget(QString("/proc/%1/ns/net").arg(pid)) == ownNet
+            && readBytes(QString("/proc/%1/cmdline").arg(pid)).contains("--management-query-passwords"))
+            return true;
+    }
+    return false;
+}
+
+Location::Ptr loopbackLocation(const QString& code)
+{
+    Location::Ptr location(new Location(code));
+    location->setCode(code);
+    location->setHost("127.0.0.1");
+    return location;
+}
+
+using State = Constants::ConnectState;
+
+QList<State> statesOf(const QSignalSpy& spy)
+{
+    QList<State> result;
+    for (const QList<QVariant>& change : spy)
+        result << change.first().value<State>();
+    return result;
+}
+
+QString statesText(const QList<State>& states)
+{
+    QStringList words;
+    for (State s : states)
+        words << Constants::stateToStr(s);
+    return words.join(' ');
+}
+
+} // namespace
+
+class TestEngineRoad : public QObject
+{
+    Q_OBJECT
+    QTemporaryDir m_scratch;
+    QTemporaryDir m_work;
+    std::unique_ptr<OpenVpnServerFixture> m_server;
+    std::unique_ptr<Model> m_model;
+
+    ConnectionThread* worker() { return m_model->connectionThread(); }
+    qint64 clientPid() { return m_model->connection()->openManager()->openVpnProcessPid(); }
+
+    QString deploymentFile(const QString& name)
+    {
+        const QString path = m_work.filePath(name);
+        writeBytes(path, Deployment::file(name));
+        return path;
+    }
+
+    // Pumps the GUI thread's events in 1 ms steps until a log line contains
+    // `fragment` (bounded).
+    static bool waitForLog(const QString& fragment, int timeoutMs)
+    {
+        QElapsedTimer elapsed;
+        elapsed.start();
+        while (!LogCapture::contains(fragment) && elapsed.elapsed() < timeoutMs) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+            QThread::msleep(1);
+        }
+        return LogCapture::contains(fragment);
+    }
+
+    void connectAndWait()
+    {
+        m_model->vpnConnectDisconnect();
+        QTRY_COMPARE_WITH_TIMEOUT(m_model->connectionState(), Constants::ConnectState_Connected, 60000);
+        QVERIFY(!worker()->waitWorkCompleted(60));
+    }
+
+    void disconnectAndWait()
+    {
+        m_model->vpnConnectDisconnect();
+        QTRY_COMPARE_WITH_TIMEOUT(m_model->connectionState(), Constants::ConnectState_Disconnected, 60000);
+        QVERIFY(!worker()->waitWorkCompleted(60));
+    }
+
+private slots:
+    void initTestCase()
+    {
+        initResources();
+        if (!NsTools::inPrivateNamespaces())
+            QSKIP("needs root: the tunnel and the resolver file live in namespaces of the test's own");
+        QVERIFY(NsTools::privateEtcForThisProcess(m_scratch.path()));
+        QCOMPARE(NsTools::run("ip", { "link", "set", "lo", "up" }).code, 0);
+        QFile::remove("/etc/resolv.conf.orig");
+        QFile::remove("/etc/resolv.conf");
+        QVERIFY(writeBytes("/etc/resolv.conf", kUsersResolver));
+
+        const QString pki = TestSupport::fixturesDir() + "/openvpn/demo-pki/";
+        m_server.reset(new OpenVpnServerFixture(TestSupport::fixturesDir() + "/openvpn", m_work.filePath("server")));
+        m_server->setPki(deploymentFile("ca-rsa.pem"), pki + "server-rsa.crt", pki + "server-rsa.key");
+        m_server->addUser(kUser, kPassword);
+        QString error;
+        QVERIFY2(m_server->start("udp", kPort, { "tls-crypt " + deploymentFile("static-key-b.key"), "auth SHA512" }, &error),
+                 qPrintable(error));
+
+        TestSupport::resetSettings();
+        settings().setValue("FullLog", true);
+        m_model.reset(new Model(nullptr));
+        QVERIFY(worker()->waitInitializeCompleted(30));
+        QVERIFY(worker()->connectionInitializeResult());
+        m_model->setUsername(kUser);
+        m_model->setUserpassword(kPassword);
+        m_model->setSelectedProtocol(Protocol::Ptr(new Protocol(Constants::ProtocolType_OPENVPN256)));
+        m_model->setSelectedPort(Port::Ptr(new Port("UDP-" + QString::number(kPort))));
+        m_model->setSelectedDNSFiltering(DNSFiltering::Ptr(new DNSFiltering("s", Constants::DNSFiltering_secureDNS)));
+        m_model->setSelectedLocation(loopbackLocation("sweep1"));
+    }
+
+    void cleanupTestCase()
+    {
+        if (m_model)
+            m_model->stop();
+        m_model.reset();
+        if (m_server)
+            m_server->stop();
+        NsTools::releasePrivateEtcForThisProcess(m_scratch.path());
+    }
+
+    // Disconnect pressed at a moment after the connect was asked for (a
+    // delay, or the log line that opens an attach phase).
+    void disconnectDuringConnectAlwaysCancels_data()
+    {
+        QTest::addColumn<int>("delayMs");
+        QTest::addColumn<QString>("phase");
+        for (int ms : {0, 5, 10, 20, 50, 100, 200, 300})
+            QTest::newRow(qPrintable(QString("%1 ms").arg(ms))) << ms << QString();
+        QTest::newRow("OpenVPN starting") << 0 << "m_process.start";
+        QTest::newRow("attaching") << 0 << "start attaching...";
+        QTest::newRow("credentials sent") << 0 << "the password is passed";
+        QTest::newRow("tunnel coming up") << 0 << ",WAIT,";
+    }
+    void disconnectDuringConnectAlwaysCancels()
+    {
+        QFETCH(int, delayMs);
+        QFETCH(QString, phase);
+        LogCapture log;
+        QSignalSpy states(m_model.get(), &Model::connectionStateChanged);
+        m_model->vpnConnectDisconnect();
+        if (!phase.isEmpty())
+            QVERIFY2(waitForLog(phase, 30000), qPrintable(phase));
+        else if (delayMs > 0)
+            QTest::qWait(delayMs);
+        // The button while the connect runs.
+        worker()->askState(Constants::RequestedAction_Disconnect);
+
+        QTRY_VERIFY_WITH_TIMEOUT(m_model->connectionState() == Constants::ConnectState_Disconnected
+                                     && worker()->askedState() == Constants::RequestedAction_None,
+                                 60000);
+        QVERIFY(!worker()->waitWorkCompleted(60));
+        QTest::qWait(300); // nothing comes after
+        QCOMPARE(m_model->connectionState(), Constants::ConnectState_Disconnected);
+        QVERIFY(!clientOpenVpnRunning());
+        QVERIFY2(tunDevices().isEmpty(), qPrintable(tunDevices().join(' ')));
+        QVERIFY(!QFile::exists(QOpenVPN2::managementPasswordFilePath()));
+
+        // The next connect is not cut short by anything left over, and shows
+        // Connecting until Connected.
+        states.clear();
+        connectAndWait();
+        const QList<State> road = statesOf(states);
+        QVERIFY2(!road.isEmpty() && road.last() == Constants::ConnectState_Connected, qPrintable(statesText(road)));
+        QVERIFY2(!road.contains(Constants::ConnectState_Disconnected), qPrintable(statesText(road)));
+        disconnectAndWait();
+    }
+
+    void unaskedEndShowsTheMessageAndADisconnectByTheUserDoesNot()
+    {
+        QSignalSpy toasts(m_model.get(), &Model::qmlShowToast);
+        auto disconnectedToasts = [&toasts] {
+            int n = 0;
+            for (const QList<QVariant>& t : toasts)
+                n += t.first().toString() == QLatin1String("VPN disconnected") ? 1 : 0;
+            return n;
+        };
+        connectAndWait();
+        disconnectAndWait();
+        QCOMPARE(disconnectedToasts(), 0);
+
+        // OpenVPN dies under a connection.
+        connectAndWait();
+        const qint64 pid = clientPid();
+        QVERIFY(alive(pid));
+        ::kill(pid_t(pid), SIGKILL);
+        QTRY_COMPARE_WITH_TIMEOUT(m_model->connectionState(), Constants::ConnectState_Disconnected, 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(disconnectedToasts(), 1, 10000);
+        QVERIFY(!QFile::exists(QOpenVPN2::pidFilePath()));
+        // Its session's resolver file was put back although no down script ran.
+        QTRY_COMPARE_WITH_TIMEOUT(readBytes("/etc/resolv.conf"), kUsersResolver, 10000);
+    }
+
+    // Last: stops the model.
+    void openVpnKilledDuringTheQuitStillLeavesTheUsersResolverFile()
+    {
+        connectAndWait();
+        QVERIFY(readBytes("/etc/resolv.conf").contains("nameserver " + Deployment::value("dns/secureResolver").toLatin1()));
+        const qint64 pid = clientPid();
+        // Frozen, it ignores the terminate of the quit; the kill that ends it
+        // skips its down script.
+        QVERIFY(::kill(pid_t(pid), SIGSTOP) == 0);
+        std::thread killer([pid] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(500));
+            ::kill(pid_t(pid), SIGKILL);
+        });
+        m_model->stop();
+        killer.join();
+        QVERIFY(worker()->isFinished());
+        QVERIFY(!alive(pid));
+        QCOMPARE(readBytes("/etc/resolv.conf"), kUsersResolver);
+        QVERIFY(!QFile::exists(QOpenVPN2::pidFilePath()));
+    }
+};
+
+int main(int argc, char* argv[])
+{
+    NsTools::reexecInPrivateNamespaces(argc, argv);
+    QApplication app(argc, argv);
+    TestSupport::initApplication();
+    TestEngineRoad tc;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&tc, argc, argv);
+}
+
+#include "tst_engineroad.moc"
