@@ -3,6 +3,7 @@
 #include "log.h"
 #include "utils.h"
 
+#include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QNetworkAccessManager>
 #include <QNetworkProxy>
@@ -32,7 +33,44 @@ QString tooLargeText(qint64 limit)
     return QStringLiteral("download larger than %1 bytes").arg(limit);
 }
 
+// How often a running download looks at its stop request.
+constexpr int kStopPollMs = 20;
+
+// A GET that asks for the body as it is: the network layer would otherwise
+// ask for gzip and inflate the whole answer before the size caps see a byte.
+QNetworkRequest identityRequest(const QUrl& url)
+{
+    QNetworkRequest request(url);
+    request.setRawHeader("Accept-Encoding", "identity");
+    return request;
+}
+
+// The coding of an answer that came compressed although the request asked
+// for none; empty for a plain answer.
+QByteArray unaskedContentEncoding(const QNetworkReply& reply)
+{
+    const QByteArray coding = reply.rawHeader("Content-Encoding").trimmed();
+    if (coding.isEmpty() || coding.toLower() == "identity")
+        return QByteArray();
+    return coding;
+}
+
+QString compressedText(const QByteArray& coding)
+{
+    return QStringLiteral("compressed answer refused (Content-Encoding: %1)")
+        .arg(logSafe(QString::fromLatin1(coding.left(64))));
+}
+
 } // namespace
+
+const QString kDownloadStoppedText = QStringLiteral("stopped");
+
+StopCheck stopCheck(const FetchStop::Ptr& stop)
+{
+    if (!stop)
+        return StopCheck();
+    return [stop]() { return stop->isStopped(); };
+}
 
 // ---------------------------------------------------------------- DownloadResult
 
@@ -57,10 +95,15 @@ void DownloadResult::appendError(const QString& err)
 
 // ---------------------------------------------------------------- downloadByUrl
 
-DownloadResult downloadByUrl(const QUrl& url, int timeout)
+DownloadResult downloadByUrl(const QUrl& url, int timeout, const StopCheck& stopped)
 {
     DownloadResult result;
     result.networkError = QNetworkReply::NoError;
+    if (stopped && stopped()) {
+        result.networkError = QNetworkReply::OperationCanceledError;
+        result.appendError(kDownloadStoppedText);
+        return result;
+    }
 
     QTimer timer;
     timer.setSingleShot(true);
@@ -77,8 +120,17 @@ DownloadResult downloadByUrl(const QUrl& url, int timeout)
     ASSERT_CONNECT(QObject::connect(&manager, &QNetworkAccessManager::finished, &loop, &QEventLoop::quit));
     ASSERT_CONNECT(QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit));
 
-    std::unique_ptr<QNetworkReply> reply(manager.get(QNetworkRequest(url)));
+    std::unique_ptr<QNetworkReply> reply(manager.get(identityRequest(url)));
     bool tooLarge = false;
+    QByteArray compressed;
+    bool stopRequested = false;
+    ASSERT_CONNECT(QObject::connect(reply.get(), &QNetworkReply::metaDataChanged, &loop, [&reply, &compressed]() {
+        if (!compressed.isEmpty())
+            return;
+        compressed = unaskedContentEncoding(*reply);
+        if (!compressed.isEmpty())
+            reply->abort(); // ends with OperationCanceledError
+    }));
     ASSERT_CONNECT(QObject::connect(reply.get(), &QNetworkReply::downloadProgress, &loop,
                                     [&reply, &tooLarge](qint64 received, qint64) {
                                         if (received > kDownloadByUrlMaxBytes && !tooLarge) {
@@ -86,15 +138,31 @@ DownloadResult downloadByUrl(const QUrl& url, int timeout)
                                             reply->abort(); // ends with OperationCanceledError
                                         }
                                     }));
+    QTimer stopPoll;
+    if (stopped) {
+        ASSERT_CONNECT(QObject::connect(&stopPoll, &QTimer::timeout, &loop, [&]() {
+            if (stopped()) {
+                stopRequested = true;
+                loop.quit();
+            }
+        }));
+        stopPoll.start(kStopPollMs);
+    }
     timer.start(timeout);
     if (!reply->isFinished())
         loop.exec();
+    stopPoll.stop();
 
     result.networkError = reply->error();
-    if (!timer.isActive()) {
+    if (stopRequested) {
+        result.networkError = QNetworkReply::OperationCanceledError;
+        result.appendError(kDownloadStoppedText);
+    } else if (!timer.isActive()) {
         result.appendError(QStringLiteral("timeout error"));
     } else if (tooLarge) {
         result.appendError(tooLargeText(kDownloadByUrlMaxBytes));
+    } else if (!compressed.isEmpty()) {
+        result.appendError(compressedText(compressed));
     } else if (reply->error() != QNetworkReply::NoError) {
         result.appendError(reply->errorString());
     } else {
@@ -103,9 +171,9 @@ DownloadResult downloadByUrl(const QUrl& url, int timeout)
     return result;
 }
 
-DownloadResult downloadByUrlInPool(const QUrl& url, int timeout)
+DownloadResult downloadByUrlInPool(const QUrl& url, int timeout, const StopCheck& stopped)
 {
-    QFuture<DownloadResult> future = QtConcurrent::run(downloadByUrl, url, timeout);
+    QFuture<DownloadResult> future = QtConcurrent::run(downloadByUrl, url, timeout, stopped);
     return future.result();
 }
 
@@ -143,7 +211,7 @@ void Downloader::get(const QUrl& url)
                                    errAppend(e.errorString());
                            }));
 
-    QNetworkReply* reply = manager->get(QNetworkRequest(url));
+    QNetworkReply* reply = manager->get(identityRequest(url));
     if (!reply) {
         qCritical().noquote() << Q_FUNC_INFO << "reply = null";
         manager->deleteLater();
@@ -157,6 +225,16 @@ void Downloader::get(const QUrl& url)
         if (!isCurrent(reply))
             return;
         qDebug().noquote() << Q_FUNC_INFO << "QNetworkReply::finished";
+        // A download given up (too large, compressed) is never a success,
+        // whatever order the reply reports its end in.
+        if (reply->error() != QNetworkReply::NoError || !m_result.errorStr.isEmpty()) {
+            if (reply->error() != QNetworkReply::NoError && m_result.networkError == QNetworkReply::NoError)
+                m_result.networkError = reply->error();
+            if (m_result.errorStr.isEmpty())
+                errAppend(reply->errorString());
+            finishWithError(m_result.errorStr.section(QLatin1Char('\n'), -1));
+            return;
+        }
         m_result.data = reply->readAll();
         qDebug().noquote() << Q_FUNC_INFO << "downloaded" << m_result.data.size() << "byte";
         setState(StateCompleted);
@@ -194,8 +272,17 @@ void Downloader::get(const QUrl& url)
     ASSERT_CONNECT(connect(reply, &QNetworkReply::preSharedKeyAuthenticationRequired, this, []() {
         qDebug().noquote() << Q_FUNC_INFO << "QNetworkReply::preSharedKeyAuthenticationRequired";
     }));
-    ASSERT_CONNECT(connect(reply, &QNetworkReply::metaDataChanged, this,
-                           []() { qDebug().noquote() << Q_FUNC_INFO << "QNetworkReply::metaDataChanged"; }));
+    ASSERT_CONNECT(connect(reply, &QNetworkReply::metaDataChanged, this, [this, reply]() {
+        qDebug().noquote() << Q_FUNC_INFO << "QNetworkReply::metaDataChanged";
+        if (!isCurrent(reply))
+            return;
+        const QByteArray coding = unaskedContentEncoding(*reply);
+        if (coding.isEmpty())
+            return;
+        qWarning().noquote() << Q_FUNC_INFO << compressedText(coding);
+        errAppend(compressedText(coding));
+        reply->abort(); // arrives as an error
+    }));
 }
 
 DownloadResult Downloader::result() const
@@ -291,13 +378,22 @@ void Downloader::releaseReply()
 }
 
 bool fetchFirstUsable(const QStringList& urls, FetchPacing pacing, QStringList& errors,
-                      const std::function<bool(const QByteArray&)>& usable)
+                      const std::function<bool(const QByteArray&)>& usable, const StopCheck& stopped)
 {
+    const auto stopRequested = [&stopped]() { return stopped && stopped(); };
     for (int pass = 1; pass <= kFetchPasses; ++pass) {
         const int timeout = pacing.timeoutStepMs * pass;
         for (const QString& url : urls) {
-            const DownloadResult download = downloadByUrlInPool(QUrl(url), timeout);
+            if (stopRequested()) {
+                errors.append(kDownloadStoppedText);
+                return false;
+            }
+            const DownloadResult download = downloadByUrlInPool(QUrl(url), timeout, stopped);
             if (!download.isSuccess()) {
+                if (stopRequested()) {
+                    errors.append(kDownloadStoppedText);
+                    return false;
+                }
                 errors.append(download.failureText());
                 continue;
             }
@@ -306,7 +402,12 @@ bool fetchFirstUsable(const QStringList& urls, FetchPacing pacing, QStringList& 
                 return true;
             }
         }
-        QThread::msleep(static_cast<unsigned long>(qMax(0, pacing.passPauseMs)));
+        // The pause between passes, in slices so a stop need not wait for it.
+        QDeadlineTimer pause(qMax(0, pacing.passPauseMs));
+        while (!pause.hasExpired() && !stopRequested())
+            QThread::msleep(static_cast<unsigned long>(qBound<qint64>(1, pause.remainingTime(), kStopPollMs)));
     }
+    if (stopRequested())
+        errors.append(kDownloadStoppedText);
     return false;
 }

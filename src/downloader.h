@@ -7,6 +7,7 @@
 #include <QString>
 #include <QUrl>
 
+#include <atomic>
 #include <functional>
 
 class QNetworkAccessManager;
@@ -26,20 +27,48 @@ struct DownloadResult
     void appendError(const QString& err);
 };
 
+// A request to give up, shared between whoever starts fetches and the
+// fetches themselves. Safe to use from any thread.
+class FetchStop
+{
+public:
+    using Ptr = QSharedPointer<FetchStop>;
+
+    void stop() { m_stopped = true; }
+    bool isStopped() const { return m_stopped.load(); }
+
+private:
+    std::atomic<bool> m_stopped { false };
+};
+
+// Asked by a running download, from the download's own thread, whether to
+// give up. An empty function never stops.
+using StopCheck = std::function<bool()>;
+// The check of `stop`; empty for a null pointer.
+StopCheck stopCheck(const FetchStop::Ptr& stop);
+
+// Error text of a download given up on request.
+extern const QString kDownloadStoppedText;
+
 // Largest body a download keeps. A mirror sending more (by mistake or on
 // purpose) ends the download with an error instead of filling the memory.
 constexpr qint64 kDownloadByUrlMaxBytes = 32 * 1024 * 1024;
 constexpr qint64 kDownloaderMaxBytes = 512 * 1024 * 1024;
 
+// Every request asks for the body as it is (no compression), so the size
+// caps count the bytes that are kept. An answer that comes compressed anyway
+// fails.
+//
 // Blocking GET with a time-out in milliseconds, for pool threads: runs a
-// local event loop of its own until the reply finishes or the time-out
-// expires ("timeout error"). No proxy, no redirect following, SSL errors
+// local event loop of its own until the reply finishes, the time-out
+// expires ("timeout error") or `stopped` says so ("stopped", looked at every
+// few tens of milliseconds). No proxy, no redirect following, SSL errors
 // always fail the download.
-DownloadResult downloadByUrl(const QUrl& url, int timeout);
+DownloadResult downloadByUrl(const QUrl& url, int timeout, const StopCheck& stopped = StopCheck());
 
 // downloadByUrl run as a job of its own on the global pool; the caller
-// blocks until it ends (bounded by `timeout`).
-DownloadResult downloadByUrlInPool(const QUrl& url, int timeout);
+// blocks until it ends (bounded by `timeout`, or sooner by `stopped`).
+DownloadResult downloadByUrlInPool(const QUrl& url, int timeout, const StopCheck& stopped = StopCheck());
 
 // Fetches over a list of mirror addresses make up to four passes; pass i
 // waits i times the time-out step for each download, and the proxy-list and
@@ -55,9 +84,10 @@ struct FetchPacing
 // Tries the addresses first to last, pass after pass, until `usable` accepts
 // a downloaded body. The failure text of every failed download is appended
 // to `errors`; they are cleared when a body is accepted. Returns whether one
-// was. For pool threads (it blocks).
+// was. When `stopped` says so, the download in flight is given up, "stopped"
+// appended and false returned. For pool threads (it blocks).
 bool fetchFirstUsable(const QStringList& urls, FetchPacing pacing, QStringList& errors,
-                      const std::function<bool(const QByteArray&)>& usable);
+                      const std::function<bool(const QByteArray&)>& usable, const StopCheck& stopped = StopCheck());
 
 // Asynchronous, observable GET for long downloads on the GUI thread.
 // A Downloader serves one download and finishes it exactly once.

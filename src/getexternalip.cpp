@@ -7,10 +7,10 @@
 #include <QUrl>
 #include <QVariantMap>
 
-GetExternalIpResult getExternalIP(const QString& url)
+GetExternalIpResult getExternalIP(const QString& url, FetchStop::Ptr stop)
 {
     GetExternalIpResult result;
-    const DownloadResult download = downloadByUrlInPool(QUrl(url), 5000);
+    const DownloadResult download = downloadByUrlInPool(QUrl(url), 5000, stopCheck(stop));
     if (download.isSuccess()) {
         if (parseExternalIPResult(download.data, result))
             result.errors.clear();

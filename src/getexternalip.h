@@ -1,8 +1,11 @@
 #pragma once
 
+#include "downloader.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
+
 
 struct GetExternalIpResult
 {
@@ -11,8 +14,9 @@ struct GetExternalIpResult
     QList<QString> errors; // empty on success
 };
 
-// The address-check job (pool thread): one download, time-out 5000 ms.
-GetExternalIpResult getExternalIP(const QString& url);
+// The address-check job (pool thread): one download, time-out 5000 ms. A set
+// `stop` gives up the download in flight ("stopped").
+GetExternalIpResult getExternalIP(const QString& url, FetchStop::Ptr stop = FetchStop::Ptr());
 // Reads "ip" and "country_name" (or "countryName") from the answer; true
 // when either is not empty.
 bool parseExternalIPResult(const QByteArray& data, GetExternalIpResult& result);

@@ -16,18 +16,18 @@ QString newsExUrl()
         + QStringLiteral(":8001/api/news.json");
 }
 
-GetNewsResult getNews(const QStringList& urls)
+GetNewsResult getNews(const QStringList& urls, FetchStop::Ptr stop)
 {
-    return getNewsPaced(urls, FetchPacing());
+    return getNewsPaced(urls, FetchPacing(), stop);
 }
 
-GetNewsResult getNewsPaced(const QStringList& urls, FetchPacing pacing)
+GetNewsResult getNewsPaced(const QStringList& urls, FetchPacing pacing, FetchStop::Ptr stop)
 {
     GetNewsResult result;
     const bool found = fetchFirstUsable(urls, pacing, result.errors, [&result](const QByteArray& data) {
         result.news = parseNews(data);
         return !result.news.isEmpty();
-    });
+    }, stopCheck(stop));
     if (found)
         moveObjectsToMainThread(result.news);
     return result;

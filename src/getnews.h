@@ -20,7 +20,8 @@ QString newsExUrl();
 #define NEWS_EX_URL newsExUrl()
 
 // The news job (pool thread): up to four passes over the addresses, with a
-// pause after a pass without news.
-GetNewsResult getNews(const QStringList& urls);
-GetNewsResult getNewsPaced(const QStringList& urls, FetchPacing pacing);
+// pause after a pass without news. A set `stop` gives up the download in
+// flight and ends the job ("stopped").
+GetNewsResult getNews(const QStringList& urls, FetchStop::Ptr stop = FetchStop::Ptr());
+GetNewsResult getNewsPaced(const QStringList& urls, FetchPacing pacing, FetchStop::Ptr stop = FetchStop::Ptr());
 QList<News::Ptr> parseNews(const QByteArray& data);

@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QHostAddress>
 #include <QSaveFile>
+#include <QTextCodec>
 #include <QTextStream>
 #include <QThread>
 #include <QUrl>
@@ -22,6 +23,7 @@ namespace {
 const QString kCacheSeparator = QStringLiteral("<<>>");
 const QString kStopped = QStringLiteral("stopped");
 const QString kNoLocations = QStringLiteral("no locations in the server list");
+constexpr int kUtf8Mib = 106;
 
 // The separator must not occur inside either list, or the cache would not
 // split back into two parts. Inside a JSON string "\u003c" is the same "<";
@@ -39,6 +41,7 @@ bool writeScrambled(const QString& fileName, const QString& text, const char* fa
         qDebug().noquote() << Q_FUNC_INFO << failureText;
         return false;
     }
+    makePrivate(file);
     {
         QTextStream out(&file);
         out << Settings::encode(text);
@@ -111,6 +114,8 @@ GetLocationsResult getLocationsPaced(const QStringList& urls, const QStringList&
     GetLocationsResult result;
     QMap<QString, Location::Ptr> map;
     const auto stopped = [context]() { return context && context->isStopped(); };
+    // A stop also gives up the download in flight.
+    const StopCheck stopDownload = context ? StopCheck(stopped) : StopCheck();
 
     for (int pass = 1; pass <= kFetchPasses; ++pass) {
         const int timeout = pacing.timeoutStepMs * pass;
@@ -119,12 +124,24 @@ GetLocationsResult getLocationsPaced(const QStringList& urls, const QStringList&
                 result.errors.append(kStopped);
                 return result;
             }
-            const DownloadResult download = downloadByUrlInPool(QUrl(url), timeout);
+            const DownloadResult download = downloadByUrlInPool(QUrl(url), timeout, stopDownload);
             if (download.isSuccess()) {
-                result.locationsStr = QString::fromUtf8(download.data);
+                // A mirror whose answer holds no location failed like one
+                // that did not answer: the next one is asked.
+                const QString text = QString::fromUtf8(download.data);
+                locationStrToList(text, map, result.regions);
+                if (map.isEmpty()) {
+                    qWarning().noquote() << Q_FUNC_INFO << kNoLocations << logSafe(url);
+                    result.errors.append(kNoLocations);
+                    continue;
+                }
+                result.locationsStr = text;
                 result.errors.clear();
-                locationStrToList(result.locationsStr, map, result.regions);
                 break;
+            }
+            if (stopped()) {
+                result.errors.append(kStopped);
+                return result;
             }
             result.errors.append(download.failureText());
         }
@@ -136,12 +153,16 @@ GetLocationsResult getLocationsPaced(const QStringList& urls, const QStringList&
                 result.errors.append(kStopped);
                 return result;
             }
-            const DownloadResult download = downloadByUrlInPool(QUrl(url), timeout);
+            const DownloadResult download = downloadByUrlInPool(QUrl(url), timeout, stopDownload);
             if (download.isSuccess()) {
                 result.ikeLocationsStr = QString::fromUtf8(download.data);
                 result.errors.clear();
                 ikeLocationStrToList(result.ikeLocationsStr, map, result.regions);
                 break;
+            }
+            if (stopped()) {
+                result.errors.append(kStopped);
+                return result;
             }
             result.errors.append(download.failureText());
         }
@@ -167,7 +188,7 @@ QString validateIpAddress(const QString& addressStr, const QString& marker)
     if (isLiteralIpAddress(address))
         return address;
     qCritical().noquote() << Q_FUNC_INFO << "Unknown or invalid address:" << addressStr.toUtf8().toPercentEncoding(" :/[]")
-                          << " / " << marker;
+                          << " / " << logSafe(marker);
     return QString();
 }
 
@@ -186,11 +207,11 @@ void appendLocationToList(QMap<QString, Location::Ptr>& map, const Location::Ptr
     const QString code = location->code();
     const auto existing = map.constFind(code);
     if (existing != map.constEnd()) {
-        qCritical().noquote() << Q_FUNC_INFO << "NOT UNUQUE LOCATION ID: " + code;
-        qCritical().noquote() << Q_FUNC_INFO << "  first: " + location->id();
-        qCritical().noquote() << Q_FUNC_INFO << "  second: " + existing.value()->id();
+        qCritical().noquote() << Q_FUNC_INFO << "NOT UNUQUE LOCATION ID: " + logSafe(code);
+        qCritical().noquote() << Q_FUNC_INFO << "  first: " + logSafe(location->id());
+        qCritical().noquote() << Q_FUNC_INFO << "  second: " + logSafe(existing.value()->id());
         qCritical().noquote() << Q_FUNC_INFO
-                              << "  Location will not be added to the list of available locations: " + location->id();
+                              << "  Location will not be added to the list of available locations: " + logSafe(location->id());
         return;
     }
     map.insert(code, location);
@@ -261,8 +282,9 @@ void logLocationsList(const QList<Location::Ptr>& list)
     for (const Location::Ptr& location : list) {
         if (mainThread && location->thread() != mainThread)
             location->moveToThread(mainThread);
-        qInfo().noquote() << Q_FUNC_INFO << location.data() << location->caption()
-                          << (location->region() ? location->region()->caption() : QString()) << location->id();
+        qInfo().noquote() << Q_FUNC_INFO << location.data() << logSafe(location->caption())
+                          << logSafe(location->region() ? location->region()->caption() : QString())
+                          << logSafe(location->id());
     }
 }
 
@@ -282,7 +304,7 @@ bool GetLocations::getStoredLocations(QList<Location::Ptr>& locations, QList<Reg
         QString word;
         if (!readScrambledWord(Settings::locationsFullFileName(), word, "Can't open Locations file"))
             return false;
-        const QString text = Settings::decode(word);
+        const QString text = locationsCacheText(Settings::decodeToBytes(word));
         if (text.isEmpty())
             return false;
         const QStringList parts = text.split(kCacheSeparator, Qt::KeepEmptyParts);
@@ -300,6 +322,16 @@ bool GetLocations::getStoredLocations(QList<Location::Ptr>& locations, QList<Reg
     locations.clear();
     regions.clear();
     return false;
+}
+
+QString locationsCacheText(const QByteArray& bytes)
+{
+    QTextCodec::ConverterState state;
+    const QString text = QTextCodec::codecForMib(kUtf8Mib)->toUnicode(bytes.constData(), bytes.size(), &state);
+    if (state.invalidChars == 0 && state.remainingChars == 0)
+        return text;
+    // Written by an earlier version, which kept the lists as Latin-1.
+    return QString::fromLatin1(bytes);
 }
 
 // ---------------------------------------------------------------- GetLocations
@@ -408,7 +440,7 @@ void GetLocations::onFetchFinished()
     try {
         const GetLocationsResult result = m_getLocationsWatcher->result();
         if (!result.errors.isEmpty()) {
-            qCritical().noquote() << Q_FUNC_INFO << "Get Locations error:" << result.errors;
+            qCritical().noquote() << Q_FUNC_INFO << "Get Locations error:" << logSafe(result.errors);
             emit locatoinsGetError(result.errors, m_silent);
             return;
         }
@@ -495,12 +527,12 @@ void GetLocations::stop()
 
 // ---------------------------------------------------------------- V2Ray proxy locations
 
-GetProxyLocationsResult getProxyLocations(const QStringList& urls)
+GetProxyLocationsResult getProxyLocations(const QStringList& urls, FetchStop::Ptr stop)
 {
-    return getProxyLocationsPaced(urls, FetchPacing());
+    return getProxyLocationsPaced(urls, FetchPacing(), stop);
 }
 
-GetProxyLocationsResult getProxyLocationsPaced(const QStringList& urls, FetchPacing pacing)
+GetProxyLocationsResult getProxyLocationsPaced(const QStringList& urls, FetchPacing pacing, FetchStop::Ptr stop)
 {
     GetProxyLocationsResult result;
     const bool found = fetchFirstUsable(urls, pacing, result.errors, [&result](const QByteArray& data) {
@@ -510,7 +542,7 @@ GetProxyLocationsResult getProxyLocationsPaced(const QStringList& urls, FetchPac
         // Only a list that gave locations replaces the cache.
         saveProxyLocations(QString::fromLatin1(data));
         return true;
-    });
+    }, stopCheck(stop));
     if (found)
         moveObjectsToMainThread(result.locations);
     return result;

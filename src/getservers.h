@@ -116,7 +116,9 @@ private:
 };
 
 // The fetch job (pool thread): the regular list, then the IKE list, over the
-// mirror addresses in up to four passes. `context` may be null.
+// mirror addresses in up to four passes. A mirror whose regular list holds
+// no location counts as failed. `context` may be null; once it is stopped,
+// the download in flight is given up and the job ends ("stopped").
 GetLocationsResult getLocations(const QStringList& urls, const QStringList& ikeurls, GetLocationsContext* context);
 GetLocationsResult getLocationsPaced(const QStringList& urls, const QStringList& ikeurls, GetLocationsContext* context,
                                      FetchPacing pacing);
@@ -133,6 +135,9 @@ QString validateIpAddress(const QString& addressStr, const QString& marker);
 
 // The cache "locations.old".
 bool saveLocations(const QString& locations, const QString& ikeLocations);
+// The cache's unscrambled bytes as text: UTF-8 when they are valid UTF-8,
+// else Latin-1 (the form earlier versions wrote).
+QString locationsCacheText(const QByteArray& bytes);
 void logLocationsList(const QList<Location::Ptr>& list);
 
 template <typename T>
@@ -163,8 +168,10 @@ struct GetProxyLocationsResult
 };
 
 // The fetch job (pool thread) over the mirror addresses of "v2rayconf.json".
-GetProxyLocationsResult getProxyLocations(const QStringList& urls);
-GetProxyLocationsResult getProxyLocationsPaced(const QStringList& urls, FetchPacing pacing);
+// A set `stop` gives up the download in flight and ends the job ("stopped").
+GetProxyLocationsResult getProxyLocations(const QStringList& urls, FetchStop::Ptr stop = FetchStop::Ptr());
+GetProxyLocationsResult getProxyLocationsPaced(const QStringList& urls, FetchPacing pacing,
+                                               FetchStop::Ptr stop = FetchStop::Ptr());
 QList<ProxyLocation::Ptr> parseProxyLocations(const QByteArray& data);
 // The cache "proxys.old".
 bool saveProxyLocations(const QString& text);

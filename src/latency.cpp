@@ -141,7 +141,7 @@ int pingThreadFunction(GetLocations& context, bool debugPing)
             int ms = -1;
             if (parsePingResult(output, ms)) {
                 context.onPingMeasured(location, ms);
-                qInfo().noquote() << Q_FUNC_INFO << location->caption() << location->pingMs() << " Ms";
+                qInfo().noquote() << Q_FUNC_INFO << logSafe(location->caption()) << location->pingMs() << " Ms";
                 break;
             }
             if (hasNonEmptyLine(output)) {

@@ -1,5 +1,7 @@
 #include "log.h"
 
+#include "utils.h"
+
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
@@ -42,6 +44,17 @@ QString tagFor(QtMsgType type)
     return QStringLiteral("[D]");
 }
 
+// Opens the log; a file it creates is the user's alone.
+bool openPrivately(QFile& file, QIODevice::OpenMode mode)
+{
+    const bool existed = file.exists();
+    if (!file.open(mode))
+        return false;
+    if (!existed)
+        makePrivate(file);
+    return true;
+}
+
 QString timeStamp()
 {
     return QTime::currentTime().toString(QStringLiteral("[hh:mm:ss] "));
@@ -51,7 +64,7 @@ QString timeStamp()
 void ALog::init(const QString& fileFullPath)
 {
     // The data directory may not exist yet on a first run.
-    QDir().mkpath(QFileInfo(fileFullPath).absolutePath());
+    makePrivateDirectory(QFileInfo(fileFullPath).absolutePath());
     QMutexLocker lock(&mutex_);
     g_logFilePath = fileFullPath;
 }
@@ -106,7 +119,7 @@ void ALog::Clear()
     if (g_logFilePath.isEmpty())
         return;
     QFile file(g_logFilePath);
-    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+    if (openPrivately(file, QIODevice::WriteOnly | QIODevice::Truncate)) {
         file.resize(0);
         file.close();
     }
@@ -126,6 +139,8 @@ void ALog::saveCurrentLogFile()
         if (g_logFilePath.isEmpty() || !QFile::exists(g_logFilePath))
             return;
         failed = !QFile::copy(g_logFilePath, copyName);
+        if (!failed)
+            makePrivate(copyName);
     }
     if (failed)
         qWarning().noquote() << "Can't copy logFile";
@@ -139,7 +154,7 @@ void ALog::out(const QString& str)
     if (g_logFilePath.isEmpty())
         return;
     QFile file(g_logFilePath);
-    if (!file.open(QIODevice::Append | QIODevice::Text))
+    if (!openPrivately(file, QIODevice::Append | QIODevice::Text))
         return;
     QTextStream stream(&file);
     stream.seek(file.size());
@@ -169,6 +184,40 @@ void ALog::logOutput(QtMsgType type, const QMessageLogContext&, const QString& m
         fflush(stdout);
     }
     t_inHandler = false;
+}
+
+QString logSafe(const QString& text)
+{
+    QString out;
+    out.reserve(text.size());
+    for (const QChar c : text) {
+        const ushort u = c.unicode();
+        if (c == QLatin1Char('\\')) {
+            out += QLatin1String("\\\\");
+        } else if (c == QLatin1Char('\n')) {
+            out += QLatin1String("\\n");
+        } else if (c == QLatin1Char('\r')) {
+            out += QLatin1String("\\r");
+        } else if (c == QLatin1Char('\t')) {
+            out += QLatin1String("\\t");
+        } else if (u < 0x20 || (u >= 0x7f && u <= 0x9f)) {
+            out += QStringLiteral("\\x%1").arg(u, 2, 16, QLatin1Char('0'));
+        } else if (c.category() == QChar::Other_Format || c == QChar::LineSeparator || c == QChar::ParagraphSeparator) {
+            out += QStringLiteral("\\u%1").arg(u, 4, 16, QLatin1Char('0'));
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+QStringList logSafe(const QStringList& texts)
+{
+    QStringList out;
+    out.reserve(texts.size());
+    for (const QString& text : texts)
+        out.append(logSafe(text));
+    return out;
 }
 
 ALogMsgGroup::ALogMsgGroup(const QString& name, bool writeGroupHeader, bool silent)

@@ -3,6 +3,7 @@
 #include <QDebug>
 #include <QMutex>
 #include <QString>
+#include <QStringList>
 
 #include <atomic>
 
@@ -40,6 +41,14 @@ private:
     static QMutex mutex_;
     static std::atomic<bool> m_detailedDebug;
 };
+
+// Text from outside (a server's list, news, answers, error texts that quote
+// them) made safe for one log line: line breaks, other control characters
+// and the Unicode line and paragraph separators and direction overrides are
+// written as escapes ("\n", "\r", "\t", "\x1b", "\u2028"), a backslash as
+// "\\". Everything else is kept.
+QString logSafe(const QString& text);
+QStringList logSafe(const QStringList& texts);
 
 // Scoped indentation of the log lines written by the current thread.
 class ALogMsgGroup

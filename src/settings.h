@@ -46,6 +46,8 @@ public:
     void setSimpleCryptedValue(const QString& key, const QString& value);
     static QString encode(const QString& src);
     static QString decode(const QString& src);
+    // The unscrambled bytes, for texts whose encoding the caller decides.
+    static QByteArray decodeToBytes(const QString& src);
 
     // Paths.
     static QString fullFileName();
@@ -57,6 +59,8 @@ public:
 
     // Start-up.
     static void removeLockFile();
+    // Reports a missing main file and makes the data directory and every
+    // file in it private (files 0600, directories 0700).
     static void init();
     static void logAllValues();
     static QStringList criticalKeys();

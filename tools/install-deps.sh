@@ -13,6 +13,7 @@ packages=(
     openvpn v2ray iptables iproute2 iputils-ping openssl util-linux procps xdg-utils
     pkexec desktop-file-utils libxml2-utils
     clang libclang-rt-14-dev
+    zlib1g-dev
 )
 
 missing=()

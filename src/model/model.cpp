@@ -50,7 +50,8 @@ UpdateManager* updateManager_instance = nullptr;
 
 // stop() waits this long for the update thread and for each fetch job.
 constexpr int kUpdateThreadStopWaitMs = 30000;
-constexpr int kFetchJobStopWaitMs = 60000;
+// The fetch jobs give up their downloads when stopped, so this is a bound only.
+constexpr int kFetchJobStopWaitMs = 5000;
 } // namespace
 
 GetLocations& getLocations()
@@ -706,8 +707,14 @@ bool Model::waitForWatcher(QFutureWatcher<T>* watcher, int maxWaitMs)
     return true;
 }
 
+void Model::stopFetches()
+{
+    m_fetchStop->stop();
+}
+
 void Model::stop()
 {
+    stopFetches();
     if (m_connectDisconnectThread)
         m_connectDisconnectThread->finalize();
     if (m_trayIcon)

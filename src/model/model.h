@@ -212,6 +212,10 @@ public:
     // the refresh timer. After the event loop: stop() ends every thread.
     bool start();
     void stop();
+    // Gives up every news, external-address and proxy-list download in
+    // flight and every one started later; the jobs then end at once. Part of
+    // quitting (stop() calls it too).
+    void stopFetches();
 
     // How long the constructor waits for the worker's engine object.
     static constexpr int WorkerStartWaitMs = 10000;
@@ -671,6 +675,7 @@ private:
     QFutureWatcher<GetNewsResult>* m_newsWatcher = nullptr;
     QFutureWatcher<GetProxyLocationsResult>* m_v2RayLocationsWatcher = nullptr;
     QFutureWatcher<GetExternalIpResult>* m_getExternalIpWatcher = nullptr;
+    FetchStop::Ptr m_fetchStop { new FetchStop };
     QList<QSharedPointer<ProtocolSettingGroup>> m_protocolSettingGroups;
     // The port last chosen with each protocol (by protocol type) in this
     // run, so that a protocol chosen again gets its own port back.

@@ -629,7 +629,7 @@ bool Model::makeOVPNFile(int bits, QString protocol, QString port, QString serve
 
         // Replaced whole or not at all.
         QSaveFile file(target);
-        if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size() || !file.commit()) {
+        if (!file.open(QIODevice::WriteOnly) || !makePrivate(file) || file.write(content) != content.size() || !file.commit()) {
             qCritical().noquote() << Q_FUNC_INFO << "Can't write file" << target << file.errorString();
             return refuse(tr("%1 cannot be written").arg(target));
         }
@@ -651,7 +651,7 @@ void Model::updateV2RayLocations()
                     const GetProxyLocationsResult result = m_v2RayLocationsWatcher->result();
                     QList<ProxyLocation::Ptr> fetched;
                     if (!result.errors.isEmpty() && result.locations.isEmpty()) {
-                        qCritical().noquote() << "Get v2Ray Locations  error:" << result.errors.join(QLatin1Char('\n'));
+                        qCritical().noquote() << "Get v2Ray Locations  error:" << logSafe(result.errors).join(QLatin1Char('\n'));
                         getStoredProxyLocations(fetched);
                     } else {
                         fetched = result.locations;
@@ -682,7 +682,7 @@ void Model::updateV2RayLocations()
         }
         if (m_v2RayLocationsWatcher->isFinished()) {
             needReUpdate = false;
-            m_v2RayLocationsWatcher->setFuture(QtConcurrent::run(&getProxyLocations, getV2RayProxyListUrls()));
+            m_v2RayLocationsWatcher->setFuture(QtConcurrent::run(&getProxyLocations, getV2RayProxyListUrls(), m_fetchStop));
         } else {
             needReUpdate = true;
             qWarning().noquote() << "!v2RayLocationsWatcher->isFinished";
@@ -798,7 +798,7 @@ bool Model::configureV2ProxyConfFile(ProxyLocation::Ptr proxyLocation)
                                       });
 
         QSaveFile file(target);
-        if (!file.open(QIODevice::WriteOnly) || file.write(text.toLatin1()) < 0 || !file.commit()) {
+        if (!file.open(QIODevice::WriteOnly) || !makePrivate(file) || file.write(text.toLatin1()) < 0 || !file.commit()) {
             qCritical().noquote() << Q_FUNC_INFO << "Can't write file" << target;
             return false;
         }
@@ -927,6 +927,7 @@ void Model::aboutToQuit()
 {
     try {
         qDebug().noquote() << Q_FUNC_INFO;
+        stopFetches();
         // The password only when the user asked for it (saveCredentials).
         saveCredentials();
         const Connection* c = connection();

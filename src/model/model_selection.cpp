@@ -599,7 +599,7 @@ void Model::updateNews()
                 try {
                     const GetNewsResult result = m_newsWatcher->result();
                     if (!result.errors.isEmpty()) {
-                        qCritical().noquote() << "Model::updateNews" << "Get news error:" << result.errors;
+                        qCritical().noquote() << "Model::updateNews" << "Get news error:" << logSafe(result.errors);
                     } else {
                         m_news.setList(result.news);
                         const int maxId = m_news.getMaxId();
@@ -618,7 +618,7 @@ void Model::updateNews()
         }
         if (m_newsWatcher->isFinished()) {
             needReUpdate = false;
-            m_newsWatcher->setFuture(QtConcurrent::run(getNews, getNewsUrls() << NEWS_EX_URL));
+            m_newsWatcher->setFuture(QtConcurrent::run(getNews, getNewsUrls() << NEWS_EX_URL, m_fetchStop));
         } else {
             needReUpdate = true;
             qWarning().noquote() << Q_FUNC_INFO << "!newsWatcher->isFinished";
@@ -655,7 +655,7 @@ void Model::updateExternalIp(bool completeOnly)
                 try {
                     const GetExternalIpResult result = m_getExternalIpWatcher->result();
                     if (!result.errors.isEmpty()) {
-                        qCritical().noquote() << "Model::updateExternalIp" << "Get external Ip error:" << result.errors;
+                        qCritical().noquote() << "Model::updateExternalIp" << "Get external Ip error:" << logSafe(result.errors);
                     } else {
                         if (connectionState() == Constants::ConnectState_Connected && m_trayIcon) {
                             const QString where = m_connectLocation ? m_connectLocation->caption() : result.country;
@@ -674,7 +674,7 @@ void Model::updateExternalIp(bool completeOnly)
         }
         if (m_getExternalIpWatcher->isFinished()) {
             needReUpdate = false;
-            m_getExternalIpWatcher->setFuture(QtConcurrent::run(getExternalIP, apiGeoUrlGet()));
+            m_getExternalIpWatcher->setFuture(QtConcurrent::run(getExternalIP, apiGeoUrlGet(), m_fetchStop));
         } else {
             needReUpdate = true;
             qWarning().noquote() << Q_FUNC_INFO << "!getExternalIpWatcher->isFinished";

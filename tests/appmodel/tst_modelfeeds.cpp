@@ -137,6 +137,25 @@ private slots:
         QCOMPARE(m_server.requestCount("/geo/"), 3);
     }
 
+    // The address check's answer is logged with its control characters
+    // escaped: a status text holding a carriage return and a terminal
+    // escape makes no line of its own.
+    void hostileGeoAnswerLoggedOnOneLine()
+    {
+        HttpFixture::Route hostile = HttpFixture::Route::withStatus(500);
+        hostile.reason = "Oops\r[C] forged geo line\x1b[2K";
+        m_server.setRoute("/geo/", hostile);
+        ModelHolder model(new Model(nullptr));
+        LogCapture log;
+        updateExternalIp(*model, false);
+        QTRY_VERIFY_WITH_TIMEOUT(log.contains("Get external Ip error:"), 20000);
+        const QStringList lines = log.matching(QStringLiteral("forged geo line"));
+        QCOMPARE(lines.size(), 1);
+        QVERIFY2(lines.first().contains(QLatin1String("Oops\\r[C] forged geo line\\x1b[2K")), qPrintable(lines.first()));
+        for (const QChar c : lines.first())
+            QVERIFY2(c.category() != QChar::Other_Control, qPrintable(lines.first()));
+    }
+
     void listFailuresFallBackToTheCache()
     {
         ModelHolder model(new Model(nullptr));

@@ -5,13 +5,66 @@
 #include "httpfixture.h"
 #include "testsupport.h"
 
+#include <QElapsedTimer>
+#include <QFile>
 #include <QNetworkProxy>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QSslError>
 #include <QtConcurrent>
 
+#include <zlib.h>
+
 using HttpFixture::Route;
 using HttpFixture::Server;
+
+namespace {
+
+constexpr qint64 kMiB = 1024 * 1024;
+
+// A gzip body that inflates to `inflated` zero bytes (about a thousandth of
+// that on the wire).
+QByteArray gzipOfZeros(qint64 inflated)
+{
+    z_stream zs {};
+    if (deflateInit2(&zs, 1, Z_DEFLATED, 15 + 16, 9, Z_RLE) != Z_OK)
+        return QByteArray();
+    const QByteArray chunk(int(kMiB), '\0');
+    QByteArray out;
+    QByteArray buffer(64 * 1024, '\0');
+    for (qint64 done = 0; done < inflated; done += chunk.size()) {
+        zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(chunk.constData()));
+        zs.avail_in = uInt(chunk.size());
+        const int flush = done + chunk.size() >= inflated ? Z_FINISH : Z_NO_FLUSH;
+        do {
+            zs.next_out = reinterpret_cast<Bytef*>(buffer.data());
+            zs.avail_out = uInt(buffer.size());
+            deflate(&zs, flush);
+            out.append(buffer.constData(), buffer.size() - int(zs.avail_out));
+        } while (zs.avail_out == 0);
+    }
+    deflateEnd(&zs);
+    return out;
+}
+
+// Peak resident memory of this process since the last resetPeakMemory(), in bytes.
+qint64 peakMemory()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    const QRegularExpression hwm(QStringLiteral("VmHWM:\\s+(\\d+) kB"));
+    const QRegularExpressionMatch m = hwm.match(QString::fromLatin1(status.readAll()));
+    return m.hasMatch() ? m.captured(1).toLongLong() * 1024 : -1;
+}
+
+bool resetPeakMemory()
+{
+    QFile clearRefs(QStringLiteral("/proc/self/clear_refs"));
+    return clearRefs.open(QIODevice::WriteOnly) && clearRefs.write("5") == 1;
+}
+
+} // namespace
 
 class TestDownloader : public QObject
 {
@@ -186,7 +239,7 @@ private slots:
             m_http.setRoute(QStringLiteral("/p%1").arg(i), Route::slow(QByteArray::number(i), 100));
         QList<QFuture<DownloadResult>> futures;
         for (int i = 0; i < 6; ++i)
-            futures << QtConcurrent::run(downloadByUrl, QUrl(m_http.url(QStringLiteral("/p%1").arg(i))), 5000);
+            futures << QtConcurrent::run(downloadByUrl, QUrl(m_http.url(QStringLiteral("/p%1").arg(i))), 5000, StopCheck());
         for (int i = 0; i < 6; ++i) {
             const DownloadResult r = futures[i].result();
             QVERIFY2(r.isSuccess(), qPrintable(r.errorStr));
@@ -352,6 +405,77 @@ private slots:
         QCOMPARE(total.count(), 1);
         QCOMPARE(percent.count(), 1);
         QCOMPARE(percent.first().first().toDouble(), 50.0);
+    }
+
+    // A server that sends gzip although asked for the plain body: both kinds
+    // of download fail (never a success with an empty body), and neither
+    // inflates the answer, so memory stays far below the inflated size.
+    void compressedAnswersFailWithinCaps()
+    {
+        const qint64 inflated = 1024 * kMiB; // above both caps
+        const QByteArray bomb = gzipOfZeros(inflated);
+        QVERIFY(!bomb.isEmpty() && bomb.size() < 4 * kMiB);
+        Route route = Route::ok(bomb, "application/json");
+        route.headers.append(qMakePair(QByteArray("Content-Encoding"), QByteArray("gzip")));
+        m_http.setRoute("/bomb.json", route);
+        m_http.clearRequests();
+
+        QVERIFY(resetPeakMemory());
+        const DownloadResult r = downloadByUrl(QUrl(m_http.url("/bomb.json")), 30000);
+        QVERIFY(!r.isSuccess());
+        QVERIFY(r.data.isEmpty());
+        QVERIFY2(!r.errorStr.isEmpty() && r.errorStr != QLatin1String("timeout error"), qPrintable(r.errorStr));
+
+        Downloader d;
+        QSignalSpy finished(&d, &Downloader::finished);
+        d.get(QUrl(m_http.url("/bomb.json")));
+        QVERIFY(finished.wait(30000));
+        processMessagesFor(200);
+        QCOMPARE(finished.count(), 1);
+        QCOMPARE(int(d.state()), int(Downloader::StateCompletedWithError));
+        QVERIFY(!finished.first().first().toString().isEmpty());
+        QVERIFY(!d.result().isSuccess());
+        QVERIFY(d.result().data.isEmpty());
+
+        const qint64 peak = peakMemory();
+        QVERIFY2(peak > 0 && peak < 256 * kMiB, qPrintable(QString::number(peak)));
+        // Both asked for the body as it is.
+        const QList<HttpFixture::Request> requests = m_http.requests();
+        QCOMPARE(requests.size(), 2);
+        for (const HttpFixture::Request& request : requests)
+            QCOMPARE(request.header("Accept-Encoding"), QByteArray("identity"));
+    }
+
+    // A stop request ends a download in flight at once, whether the server
+    // never answers or sends its answer slowly.
+    void stopEndsTheDownloadInFlight_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::newRow("never answers") << "/hang";
+        QTest::newRow("trickles") << "/stop-trickle";
+    }
+
+    void stopEndsTheDownloadInFlight()
+    {
+        QFETCH(QString, path);
+        m_http.setRoute("/stop-trickle", Route::trickle(QByteArray(100000, 'z'), 10, 100));
+        m_http.clearRequests();
+        FetchStop::Ptr stop(new FetchStop);
+        QFuture<DownloadResult> future =
+            QtConcurrent::run([this, path, stop]() { return downloadByUrlInPool(QUrl(m_http.url(path)), 60000, stopCheck(stop)); });
+        QTRY_COMPARE_WITH_TIMEOUT(m_http.requestCount(path), 1, 5000);
+        QElapsedTimer elapsed;
+        elapsed.start();
+        stop->stop();
+        QVERIFY(QTest::qWaitFor([&future]() { return future.isFinished(); }, 5000));
+        QVERIFY2(elapsed.elapsed() < 5000, qPrintable(QString::number(elapsed.elapsed())));
+        const DownloadResult r = future.result();
+        QVERIFY(!r.isSuccess());
+        QCOMPARE(r.errorStr, QStringLiteral("stopped"));
+        // A stopped check never starts a download.
+        m_http.clearRequests();
+        QCOMPARE(downloadByUrl(QUrl(m_http.url("/list.json")), 3000, stopCheck(stop)).errorStr, QStringLiteral("stopped"));
+        QCOMPARE(m_http.requestCount(), 0);
     }
 
 private:

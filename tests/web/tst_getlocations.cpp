@@ -6,7 +6,9 @@
 #include "httpfixture.h"
 #include "settings.h"
 #include "testsupport.h"
+#include "util/simplecrypt.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QSignalSpy>
 #include <QtConcurrent>
@@ -188,17 +190,38 @@ private slots:
         QVERIFY(r.locations.isEmpty());
         QCOMPARE(m_server.requestCount(), 0);
 
-        // Stopped between two addresses: the earlier error stays, "stopped" follows.
+        // Stopped while a mirror never answers: the download is given up
+        // long before its time-out, and no further mirror is asked.
         FlagContext later;
         m_server.setHandler([&later](const HttpFixture::Request&) {
             later.flag = true;
-            return Route::withStatus(503);
+            return Route::hangForever();
         });
-        const GetLocationsResult r2 = getLocationsPaced({ url("/unrouted"), url("/a/locations-desktop.json") }, {}, &later, FetchPacing { 200, 0 });
+        QElapsedTimer elapsed;
+        elapsed.start();
+        const GetLocationsResult r2 = getLocationsPaced({ url("/unrouted"), url("/a/locations-desktop.json") }, {}, &later, FetchPacing { 30000, 0 });
         m_server.setHandler(nullptr);
-        QCOMPARE(r2.errors.size(), 2);
-        QCOMPARE(r2.errors.last(), QStringLiteral("stopped"));
+        QVERIFY2(elapsed.elapsed() < 10000, qPrintable(QString::number(elapsed.elapsed())));
+        QCOMPARE(r2.errors, QStringList { "stopped" });
         QCOMPARE(m_server.requestCount("/a/locations-desktop.json"), 0);
+    }
+
+    // A mirror answering a list without any location is passed over like a
+    // failed one: the next mirror's list is taken in the same pass.
+    void job_junkFirstGoodSecond()
+    {
+        for (const char* junk : { "/garbage", "/empty-array" }) {
+            m_server.clearRequests();
+            const GetLocationsResult r = QtConcurrent::run(getLocationsPaced, QStringList { url(junk), url("/a/locations-desktop.json") },
+                                                           QStringList { url("/a/ike-winmac.json") },
+                                                           static_cast<GetLocationsContext*>(nullptr), FetchPacing { 2000, 0 })
+                                             .result();
+            QVERIFY2(r.errors.isEmpty(), qPrintable(r.errors.join(" | ")));
+            QCOMPARE(codesOf(r.locations), (QStringList { "de", "fr-ike", "jp" }));
+            QCOMPARE(r.locationsStr, QString::fromUtf8(kListA));
+            QCOMPARE(m_server.requestCount(junk), 1);
+            QCOMPARE(m_server.requestCount("/a/locations-desktop.json"), 1);
+        }
     }
 
     // ------------------------------------------------------------ GetLocations
@@ -333,6 +356,81 @@ private slots:
         gl.updateLocations();
         QVERIFY(failed.wait(5000));
         QCOMPARE(failed.last().at(0).value<QList<QString>>(), QList<QString> { "stopped" });
+    }
+
+    // stop() while mirrors never answer or trickle: it gives up the download
+    // in flight instead of waiting for its time-out (5 s in the first pass).
+    void object_stopDuringStalledMirrors_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::newRow("never answers") << "/stall-hang";
+        QTest::newRow("trickles") << "/stall-trickle";
+    }
+
+    void object_stopDuringStalledMirrors()
+    {
+        QFETCH(QString, path);
+        m_server.setRoute("/stall-hang", Route::hangForever());
+        m_server.setRoute("/stall-trickle", Route::trickle(QByteArray(100000, ' '), 10, 100));
+        GetLocations gl(nullptr, { url(path), url(path) }, { url(path) });
+        QSignalSpy failed(&gl, &GetLocations::locatoinsGetError);
+        gl.updateLocations();
+        QTRY_COMPARE_WITH_TIMEOUT(m_server.requestCount(path), 1, 5000);
+        QElapsedTimer elapsed;
+        elapsed.start();
+        gl.stop();
+        QVERIFY2(elapsed.elapsed() < 3000, qPrintable(QString::number(elapsed.elapsed())));
+        QVERIFY(failed.count() == 1 || failed.wait(3000));
+        QCOMPARE(failed.first().at(0).value<QList<QString>>(), QList<QString> { "stopped" });
+        QCOMPARE(m_server.requestCount(path), 1);
+    }
+
+    // A caption with a line break or other control characters from a mirror
+    // never makes a log line of its own.
+    void hostileCaptionLoggedOnOneLine()
+    {
+        m_server.setRoute("/hostile/locations-desktop.json",
+                          Route::ok("[{\"l\": \"Oslo\\n[C] forged line\\r\\u001b[2K\", \"h\": \"not-an-address\\n[C] x\", "
+                                    "\"c\": \"Norway\\u2028[W] y\", \"n\": \"no\", \"z\": \"Europe\"}]"));
+        LogCapture log;
+        const GetLocationsResult r = QtConcurrent::run(getLocationsPaced, QStringList { url("/hostile/locations-desktop.json") },
+                                                       QStringList { url("/a/ike-winmac.json") },
+                                                       static_cast<GetLocationsContext*>(nullptr), FetchPacing { 2000, 0 })
+                                         .result();
+        QVERIFY2(r.errors.isEmpty(), qPrintable(r.errors.join(" | ")));
+        QCOMPARE(r.locations.last()->city(), QStringLiteral("Oslo\n[C] forged line\r\x1b[2K"));
+        const QStringList mentions = log.matching(QStringLiteral("forged line"));
+        QVERIFY(mentions.size() >= 2); // the list entry and the address check
+        for (const QString& line : mentions) {
+            QVERIFY2(line.contains(QLatin1String("Oslo\\n[C] forged line\\r\\x1b[2K")), qPrintable(line));
+            for (const QChar c : line)
+                QVERIFY2(c.category() != QChar::Other_Control && c != QChar::LineSeparator, qPrintable(line));
+        }
+    }
+
+    // The cache as written by earlier versions (the lists kept as Latin-1)
+    // and as written now (UTF-8) both read back with their own letters.
+    void cacheReadAsUtf8OrLatin1()
+    {
+        const QByteArray utf8List = QStringLiteral(R"([{"l": "Zürich", "h": "127.0.0.1", "c": "Schweiz", "n": "ch", "z": "Europa"}])").toUtf8();
+        SimpleCrypt crypt(7342);
+        crypt.setCompressionMode(SimpleCrypt::CompressionAlways);
+        crypt.setIntegrityProtectionMode(SimpleCrypt::ProtectionHash);
+        const QByteArray latin1List = QString::fromUtf8(utf8List).toLatin1();
+        QVERIFY(latin1List.contains("Z\xfcrich"));
+        for (const QByteArray& list : { latin1List, utf8List }) {
+            QFile cache(Settings::locationsFullFileName());
+            QVERIFY(cache.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            cache.write(crypt.encryptToString(list + "<<>>").toLatin1());
+            cache.close();
+            GetLocations gl(nullptr, {}, {});
+            QList<Location::Ptr> stored;
+            QList<Region::Ptr> regions;
+            QVERIFY(gl.getStoredLocations(stored, regions));
+            QCOMPARE(stored.size(), 1);
+            QCOMPARE(stored.first()->city(), QStringLiteral("Zürich"));
+            gl.stop();
+        }
     }
 
     // Destroyed without stop(): logged, and nothing is left running.

@@ -3,6 +3,7 @@
 
 #include "getexternalip.h"
 #include "getnews.h"
+#include "getservers.h"
 #include "httpfixture.h"
 #include "testsupport.h"
 
@@ -118,7 +119,7 @@ private slots:
         m_server.clearRequests();
         const QStringList urls { refused("/latest-news.json"), m_server.url("/empty-array.json"),
                                  m_server.url("/garbage"), m_server.url("/news.json") };
-        const GetNewsResult result = QtConcurrent::run(getNewsPaced, urls, FetchPacing { 1000, 10 }).result();
+        const GetNewsResult result = QtConcurrent::run(getNewsPaced, urls, FetchPacing { 1000, 10 }, FetchStop::Ptr()).result();
         QVERIFY2(result.errors.isEmpty(), qPrintable(result.errors.join(" | ")));
         QCOMPARE(result.news.size(), 2);
         QCOMPARE(result.news[0]->id(), QStringLiteral("7"));
@@ -132,7 +133,7 @@ private slots:
     void getNews_allFail()
     {
         const QStringList urls { refused("/a"), m_server.url("/missing") };
-        const GetNewsResult result = QtConcurrent::run(getNewsPaced, urls, FetchPacing { 1000, 10 }).result();
+        const GetNewsResult result = QtConcurrent::run(getNewsPaced, urls, FetchPacing { 1000, 10 }, FetchStop::Ptr()).result();
         QVERIFY(result.news.isEmpty());
         QCOMPARE(result.errors.size(), 8);
         for (int i = 0; i < 8; i += 2) {
@@ -145,7 +146,7 @@ private slots:
     void getNews_onlyEmptyLists()
     {
         m_server.clearRequests();
-        const GetNewsResult result = QtConcurrent::run(getNewsPaced, QStringList { m_server.url("/empty-array.json") }, FetchPacing { 1000, 10 }).result();
+        const GetNewsResult result = QtConcurrent::run(getNewsPaced, QStringList { m_server.url("/empty-array.json") }, FetchPacing { 1000, 10 }, FetchStop::Ptr()).result();
         QVERIFY(result.news.isEmpty());
         QVERIFY(result.errors.isEmpty());
         QCOMPARE(m_server.requestCount("/empty-array.json"), 4);
@@ -230,7 +231,7 @@ private slots:
         QFETCH(QString, country);
         QFETCH(QString, error);
         m_server.setRoute(path, route);
-        const GetExternalIpResult result = QtConcurrent::run(::getExternalIP, m_server.url(path)).result();
+        const GetExternalIpResult result = QtConcurrent::run(::getExternalIP, m_server.url(path), FetchStop::Ptr()).result();
         QCOMPARE(result.ip, ip);
         QCOMPARE(result.country, country);
         if (error.isNull()) {
@@ -244,9 +245,50 @@ private slots:
     void getExternalIP_slowService()
     {
         m_server.setRoute("/geo-slow/", Route::slow(R"({"ip":"1.1.1.1"})", 8000));
-        const GetExternalIpResult result = QtConcurrent::run(::getExternalIP, m_server.url("/geo-slow/")).result();
+        const GetExternalIpResult result = QtConcurrent::run(::getExternalIP, m_server.url("/geo-slow/"), FetchStop::Ptr()).result();
         QCOMPARE(QStringList(result.errors), QStringList { "timeout error" });
         QVERIFY(result.ip.isEmpty());
+    }
+
+    // ------------------------------------------------------------ stop
+
+    // A stop request ends the news, external-address and proxy-list jobs
+    // while their mirror never answers or trickles, long before the
+    // download's time-out; nothing further is asked.
+    void jobsEndOnStop_data()
+    {
+        QTest::addColumn<QString>("job");
+        QTest::addColumn<QString>("path");
+        for (const char* job : { "news", "external address", "proxy list" }) {
+            QTest::newRow(qPrintable(QStringLiteral("%1, never answers").arg(job))) << job << "/stall-hang";
+            QTest::newRow(qPrintable(QStringLiteral("%1, trickles").arg(job))) << job << "/stall-trickle";
+        }
+    }
+
+    void jobsEndOnStop()
+    {
+        QFETCH(QString, job);
+        QFETCH(QString, path);
+        m_server.setRoute("/stall-hang", Route::hangForever());
+        m_server.setRoute("/stall-trickle", Route::trickle(QByteArray(100000, ' '), 10, 100));
+        m_server.clearRequests();
+        const QStringList urls { m_server.url(path), m_server.url("/news.json") };
+        FetchStop::Ptr stop(new FetchStop);
+        QFuture<QStringList> errors = QtConcurrent::run([job, urls, stop]() {
+            if (job == QLatin1String("news"))
+                return getNews(urls, stop).errors;
+            if (job == QLatin1String("external address"))
+                return QStringList(::getExternalIP(urls.first(), stop).errors);
+            return getProxyLocations(urls, stop).errors;
+        });
+        QTRY_COMPARE_WITH_TIMEOUT(m_server.requestCount(path), 1, 5000);
+        QElapsedTimer elapsed;
+        elapsed.start();
+        stop->stop();
+        QVERIFY(QTest::qWaitFor([&errors]() { return errors.isFinished(); }, 4000));
+        QVERIFY2(elapsed.elapsed() < 4000, qPrintable(QString::number(elapsed.elapsed())));
+        QCOMPARE(errors.result().last(), QStringLiteral("stopped"));
+        QCOMPARE(m_server.requestCount("/news.json"), 0);
     }
 };
 

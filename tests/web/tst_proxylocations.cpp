@@ -125,7 +125,7 @@ private slots:
     void fetch_emptyThenList()
     {
         const GetProxyLocationsResult r =
-            QtConcurrent::run(getProxyLocationsPaced, QStringList { m_server.url("/empty-array"), m_server.url("/three") }, FetchPacing { 1000, 10 })
+            QtConcurrent::run(getProxyLocationsPaced, QStringList { m_server.url("/empty-array"), m_server.url("/three") }, FetchPacing { 1000, 10 }, FetchStop::Ptr())
                 .result();
         QVERIFY(r.errors.isEmpty());
         QCOMPARE(r.locations.size(), 3);
@@ -146,7 +146,7 @@ private slots:
         const QByteArray before = cacheBytes();
         const QString refused = QStringLiteral("http://127.0.0.1:%1/v2rayconf.json").arg(HttpFixture::refusingPort());
         const GetProxyLocationsResult r =
-            QtConcurrent::run(getProxyLocationsPaced, QStringList { refused, m_server.url("/garbage"), m_server.url("/empty-array") }, FetchPacing { 1000, 10 })
+            QtConcurrent::run(getProxyLocationsPaced, QStringList { refused, m_server.url("/garbage"), m_server.url("/empty-array") }, FetchPacing { 1000, 10 }, FetchStop::Ptr())
                 .result();
         QVERIFY(r.locations.isEmpty());
         QCOMPARE(r.errors.size(), 4); // the refused address in each pass; the others add nothing
@@ -157,7 +157,7 @@ private slots:
     void fetch_allMissing()
     {
         const GetProxyLocationsResult r =
-            QtConcurrent::run(getProxyLocationsPaced, QStringList { m_server.url("/missing") }, FetchPacing { 1000, 10 }).result();
+            QtConcurrent::run(getProxyLocationsPaced, QStringList { m_server.url("/missing") }, FetchPacing { 1000, 10 }, FetchStop::Ptr()).result();
         QCOMPARE(r.errors.size(), 4);
         for (const QString& e : r.errors)
             QVERIFY2(e.contains("Not Found"), qPrintable(e));
