@@ -1,6 +1,7 @@
 #include "checknewversion.h"
 
 #include "arctools.h"
+#include "downloader.h"
 #include "log.h"
 #include "qt-json/json.h"
 #include "settings.h"
@@ -131,7 +132,26 @@ bool UpdateManager::checkVersion(const QNetworkRequest& request, QString& url, V
 
     QNetworkAccessManager manager;
     manager.setProxy(QNetworkProxy::NoProxy);
-    QScopedPointer<QNetworkReply> reply(manager.get(request));
+    // The list as it is: an answer the network layer inflated could be any
+    // size before the cap below saw it.
+    QNetworkRequest plainRequest(request);
+    plainRequest.setRawHeader("Accept-Encoding", "identity");
+    QScopedPointer<QNetworkReply> reply(manager.get(plainRequest));
+    bool refused = false;
+    ASSERT_CONNECT(QObject::connect(reply.data(), &QNetworkReply::metaDataChanged, reply.data(), [&reply, &refused]() {
+        const QByteArray coding = reply->rawHeader("Content-Encoding").trimmed().toLower();
+        if (!refused && !coding.isEmpty() && coding != "identity") {
+            refused = true;
+            reply->abort();
+        }
+    }));
+    ASSERT_CONNECT(QObject::connect(reply.data(), &QNetworkReply::downloadProgress, reply.data(),
+                                    [&reply, &refused](qint64 received, qint64) {
+                                        if (!refused && received > kDownloadByUrlMaxBytes) {
+                                            refused = true;
+                                            reply->abort();
+                                        }
+                                    }));
 
     QEventLoop loop;
     QTimer timer;
@@ -163,6 +183,12 @@ bool UpdateManager::checkVersion(const QNetworkRequest& request, QString& url, V
     timer.stop();
     qInfo().noquote() << "Up83";
 
+    if (refused) {
+        qInfo().noquote() << "Up84";
+        qDebug().noquote() << Q_FUNC_INFO << "checkVersion refused: compressed or larger than"
+                           << kDownloadByUrlMaxBytes << "bytes";
+        return false;
+    }
     if (reply->error() != QNetworkReply::NoError) {
         qInfo().noquote() << "Up84";
         qDebug().noquote() << Q_FUNC_INFO << "checkVersion error: " << int(reply->error());

@@ -122,7 +122,7 @@ void ConnectStateObject::setDnsFiltering(DNSFiltering::Ptr dnsFiltering)
 void OpenVpnConnectParams::logInfo(const QString& caption) const
 {
     const auto yesNo = [](bool v) { return v ? QStringLiteral("true") : QStringLiteral("false"); };
-    qDebug().noquote() << "============== OpenVpnConnectParams =" << caption << "=================";
+    qDebug().noquote() << "============== OpenVpnConnectParams =" << logSafe(caption) << "=================";
     qDebug().noquote() << "protocol:" << Constants::protocolTypeToStr(protocol);
     qDebug().noquote() << "serverIP:" << serverIP;
     qDebug().noquote() << "username:" << username;

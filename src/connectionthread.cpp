@@ -175,7 +175,7 @@ void ConnectionThread::doConnect()
     Connection* c = connection();
     qDebug().noquote() << "connect...";
     if (const ProxyLocation::Ptr proxy = c->proxyLocation())
-        qDebug().noquote() << "connect..." << proxy->id() << proxy->caption();
+        qDebug().noquote() << "connect..." << logSafe(proxy->id()) << logSafe(proxy->caption());
 
     SystemHelper& system = SystemHelper::instance();
     system.saveDefaultRoute();

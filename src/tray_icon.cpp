@@ -264,7 +264,7 @@ void MTrayIcon::onRegionSelected()
         qDebug().noquote() << Q_FUNC_INFO << origin;
         if (QAction* action = qobject_cast<QAction*>(origin)) {
             const Region::Ptr region = action->data().value<Region::Ptr>();
-            qDebug().noquote() << Q_FUNC_INFO << (region ? region->caption() : QString());
+            qDebug().noquote() << Q_FUNC_INFO << logSafe(region ? region->caption() : QString());
         }
     }
     ALOG_CATCHALL("MTrayIcon::onRegionSelected")

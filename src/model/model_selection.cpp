@@ -307,7 +307,7 @@ void Model::configureConnectionSettings(ConnectionSettingsAction action, Protoco
         const QString oldCaption = m_selectedLocation->caption();
         setLocationById(m_selectedLocation->code());
         if (!m_selectedLocation)
-            qCritical().noquote() << Q_FUNC_INFO << "location lost" << oldCaption;
+            qCritical().noquote() << Q_FUNC_INFO << "location lost" << logSafe(oldCaption);
     }
     // The proxy list is replaced as a whole too: its choice is found again by
     // id, never kept as an object of the old list; when the id is gone, the
@@ -401,7 +401,7 @@ void Model::configureConnectionSettings(ConnectionSettingsAction action, Protoco
         const QString oldCaption = m_selectedRegion->caption();
         selectRegionById(m_selectedRegion->id());
         if (!m_selectedRegion)
-            qCritical().noquote() << Q_FUNC_INFO << "region lost" << oldCaption;
+            qCritical().noquote() << Q_FUNC_INFO << "region lost" << logSafe(oldCaption);
     }
     if (m_selectedLocation && m_selectedLocation->region())
         selectRegionById(m_selectedLocation->region()->id());

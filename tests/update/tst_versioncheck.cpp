@@ -25,6 +25,7 @@ private slots:
     void allMirrorsFailing();
     void slowMirrorIsAbandoned();
     void interruptionEndsTheWait();
+    void compressedListRefusedWithinMemory();
 
 private:
     // One pass of the version check with short waits.
@@ -208,6 +209,30 @@ void TestVersionCheck::interruptionEndsTheWait()
     QVERIFY(manager.wait(10000));
     QCOMPARE(server.requestCount(), 1);
     QCOMPARE(manager.newVersion(), QString("2.1.1"));
+}
+
+// A mirror sending a list that inflates to 1 GiB although the plain list
+// was asked for: refused without inflating it, the next mirror is asked.
+void TestVersionCheck::compressedListRefusedWithinMemory()
+{
+    const qint64 mib = 1024 * 1024;
+    const QByteArray bomb = HttpFixture::gzipOfZeros(1024 * mib);
+    QVERIFY(!bomb.isEmpty());
+    Route compressed = Route::ok(bomb);
+    compressed.headers.append(qMakePair(QByteArray("Content-Encoding"), QByteArray("gzip")));
+    HttpFixture::Server server;
+    QVERIFY(server.start());
+    server.setRoute("/bomb.json", compressed);
+    server.setRoute("/v.json", Route::ok(versionList("2.4.0", "plain")));
+    UpdateManager manager(nullptr, { server.url("/bomb.json"), server.url("/v.json") }, "update");
+    QVERIFY(HttpFixture::resetPeakMemory());
+    manager.setTimeouts(20000, 10);
+    manager.start();
+    QVERIFY(manager.wait(60000));
+    const qint64 peak = HttpFixture::peakMemoryBytes();
+    QVERIFY2(peak > 0 && peak < 256 * mib, qPrintable(QString::number(peak)));
+    QCOMPARE(manager.newVersion(), QString("2.4.0"));
+    QCOMPARE(manager.newVersionUrl(), QString("plain"));
 }
 
 OSTREL_TEST_MAIN_CORE(TestVersionCheck)

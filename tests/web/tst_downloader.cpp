@@ -6,64 +6,16 @@
 #include "testsupport.h"
 
 #include <QElapsedTimer>
-#include <QFile>
 #include <QNetworkProxy>
-#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QSslError>
 #include <QtConcurrent>
-
-#include <zlib.h>
 
 using HttpFixture::Route;
 using HttpFixture::Server;
 
 namespace {
-
 constexpr qint64 kMiB = 1024 * 1024;
-
-// A gzip body that inflates to `inflated` zero bytes (about a thousandth of
-// that on the wire).
-QByteArray gzipOfZeros(qint64 inflated)
-{
-    z_stream zs {};
-    if (deflateInit2(&zs, 1, Z_DEFLATED, 15 + 16, 9, Z_RLE) != Z_OK)
-        return QByteArray();
-    const QByteArray chunk(int(kMiB), '\0');
-    QByteArray out;
-    QByteArray buffer(64 * 1024, '\0');
-    for (qint64 done = 0; done < inflated; done += chunk.size()) {
-        zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(chunk.constData()));
-        zs.avail_in = uInt(chunk.size());
-        const int flush = done + chunk.size() >= inflated ? Z_FINISH : Z_NO_FLUSH;
-        do {
-            zs.next_out = reinterpret_cast<Bytef*>(buffer.data());
-            zs.avail_out = uInt(buffer.size());
-            deflate(&zs, flush);
-            out.append(buffer.constData(), buffer.size() - int(zs.avail_out));
-        } while (zs.avail_out == 0);
-    }
-    deflateEnd(&zs);
-    return out;
-}
-
-// Peak resident memory of this process since the last resetPeakMemory(), in bytes.
-qint64 peakMemory()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    const QRegularExpression hwm(QStringLiteral("VmHWM:\\s+(\\d+) kB"));
-    const QRegularExpressionMatch m = hwm.match(QString::fromLatin1(status.readAll()));
-    return m.hasMatch() ? m.captured(1).toLongLong() * 1024 : -1;
-}
-
-bool resetPeakMemory()
-{
-    QFile clearRefs(QStringLiteral("/proc/self/clear_refs"));
-    return clearRefs.open(QIODevice::WriteOnly) && clearRefs.write("5") == 1;
-}
-
 } // namespace
 
 class TestDownloader : public QObject
@@ -413,14 +365,14 @@ private slots:
     void compressedAnswersFailWithinCaps()
     {
         const qint64 inflated = 1024 * kMiB; // above both caps
-        const QByteArray bomb = gzipOfZeros(inflated);
+        const QByteArray bomb = HttpFixture::gzipOfZeros(inflated);
         QVERIFY(!bomb.isEmpty() && bomb.size() < 4 * kMiB);
         Route route = Route::ok(bomb, "application/json");
         route.headers.append(qMakePair(QByteArray("Content-Encoding"), QByteArray("gzip")));
         m_http.setRoute("/bomb.json", route);
         m_http.clearRequests();
 
-        QVERIFY(resetPeakMemory());
+        QVERIFY(HttpFixture::resetPeakMemory());
         const DownloadResult r = downloadByUrl(QUrl(m_http.url("/bomb.json")), 30000);
         QVERIFY(!r.isSuccess());
         QVERIFY(r.data.isEmpty());
@@ -437,7 +389,7 @@ private slots:
         QVERIFY(!d.result().isSuccess());
         QVERIFY(d.result().data.isEmpty());
 
-        const qint64 peak = peakMemory();
+        const qint64 peak = HttpFixture::peakMemoryBytes();
         QVERIFY2(peak > 0 && peak < 256 * kMiB, qPrintable(QString::number(peak)));
         // Both asked for the body as it is.
         const QList<HttpFixture::Request> requests = m_http.requests();
