@@ -16,11 +16,12 @@ packages=(
     zlib1g-dev
 )
 
+# One query for all of them: a query per package costs seconds on a busy machine.
+installed=" $(dpkg-query -W -f='${Package} ${Status}\n' "${packages[@]}" 2>/dev/null \
+    | awk '$2 == "install" && $3 == "ok" && $4 == "installed" { printf "%s ", $1 }')"
 missing=()
 for p in "${packages[@]}"; do
-    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
-        missing+=("$p")
-    fi
+    [[ "$installed" == *" $p "* ]] || missing+=("$p")
 done
 
 if [ "${#missing[@]}" -eq 0 ]; then

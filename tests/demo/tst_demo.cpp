@@ -27,6 +27,14 @@ const QString kPassword = QStringLiteral("demo");
 const QString kProxy = QStringLiteral("nlproxy");
 const quint16 kProxyServerPort = 10086;
 
+// The target of a /proc link ("pid:[4026531836]"), as the kernel gives it.
+QByteArray linkText(const QString& path)
+{
+    char target[256] = {};
+    const ssize_t length = readlink(QFile::encodeName(path).constData(), target, sizeof(target) - 1);
+    return length > 0 ? QByteArray(target, int(length)) : QByteArray();
+}
+
 QByteArray readBytes(const QString& path)
 {
     QFile f(path);
@@ -101,14 +109,15 @@ struct HostState
         HostState s;
         const QStringList entries = QDir("/proc").entryList(QDir::Dirs | QDir::NoDotAndDotDot);
         const QByteArray build = OSTREL_BUILD_DIR;
-        const QString ownNamespace = QFileInfo("/proc/self/ns/pid").symLinkTarget();
+        const QByteArray ownNamespace = linkText("/proc/self/ns/pid");
         for (const QString& entry : entries) {
             bool number = false;
             entry.toLongLong(&number);
             if (!number)
                 continue;
             const QByteArray commandLine = readBytes("/proc/" + entry + "/cmdline").replace('\0', ' ');
-            const bool otherNamespace = QFileInfo("/proc/" + entry + "/ns/pid").symLinkTarget() != ownNamespace;
+            const QByteArray itsNamespace = linkText("/proc/" + entry + "/ns/pid");
+            const bool otherNamespace = !itsNamespace.isEmpty() && itsNamespace != ownNamespace;
             if (commandLine.contains(build + "/demo-run") || commandLine.contains("tools/demo.sh")
                 || (otherNamespace && commandLine.contains(build)))
                 s.processes << entry + " " + QString::fromUtf8(commandLine);
