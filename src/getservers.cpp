@@ -41,6 +41,7 @@ bool writeScrambled(const QString& fileName, const QString& text, const char* fa
         qDebug().noquote() << Q_FUNC_INFO << failureText;
         return false;
     }
+    makePrivate(file);
     {
         QTextStream out(&file);
         out << Settings::encode(text);

@@ -1,5 +1,7 @@
 #include "log.h"
 
+#include "utils.h"
+
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
@@ -42,6 +44,17 @@ QString tagFor(QtMsgType type)
     return QStringLiteral("[D]");
 }
 
+// Opens the log; a file it creates is the user's alone.
+bool openPrivately(QFile& file, QIODevice::OpenMode mode)
+{
+    const bool existed = file.exists();
+    if (!file.open(mode))
+        return false;
+    if (!existed)
+        makePrivate(file);
+    return true;
+}
+
 QString timeStamp()
 {
     return QTime::currentTime().toString(QStringLiteral("[hh:mm:ss] "));
@@ -51,7 +64,7 @@ QString timeStamp()
 void ALog::init(const QString& fileFullPath)
 {
     // The data directory may not exist yet on a first run.
-    QDir().mkpath(QFileInfo(fileFullPath).absolutePath());
+    makePrivateDirectory(QFileInfo(fileFullPath).absolutePath());
     QMutexLocker lock(&mutex_);
     g_logFilePath = fileFullPath;
 }
@@ -106,7 +119,7 @@ void ALog::Clear()
     if (g_logFilePath.isEmpty())
         return;
     QFile file(g_logFilePath);
-    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+    if (openPrivately(file, QIODevice::WriteOnly | QIODevice::Truncate)) {
         file.resize(0);
         file.close();
     }
@@ -126,6 +139,8 @@ void ALog::saveCurrentLogFile()
         if (g_logFilePath.isEmpty() || !QFile::exists(g_logFilePath))
             return;
         failed = !QFile::copy(g_logFilePath, copyName);
+        if (!failed)
+            makePrivate(copyName);
     }
     if (failed)
         qWarning().noquote() << "Can't copy logFile";
@@ -139,7 +154,7 @@ void ALog::out(const QString& str)
     if (g_logFilePath.isEmpty())
         return;
     QFile file(g_logFilePath);
-    if (!file.open(QIODevice::Append | QIODevice::Text))
+    if (!openPrivately(file, QIODevice::Append | QIODevice::Text))
         return;
     QTextStream stream(&file);
     stream.seek(file.size());

@@ -10,6 +10,7 @@
 #include "qml/qmlregistration/componentcachemanager.h"
 #include "resources.h"
 #include "settings.h"
+#include "singlestartman.h"
 #include "systemhelper.h"
 #include "utils.h"
 
@@ -17,6 +18,7 @@
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QIcon>
+#include <QMessageBox>
 #include <QProcess>
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
@@ -24,6 +26,7 @@
 #include <QSocketNotifier>
 #include <QSslSocket>
 #include <QSysInfo>
+#include <QThread>
 #include <QThreadPool>
 #include <QUrl>
 
@@ -180,15 +183,42 @@ int main(int argc, char* argv[])
     QThreadPool::globalInstance()->setMaxThreadCount(16);
     installQuitSignals(app);
 
-    // One client per desktop: a running instance brings its window up and
-    // this start ends, before it could empty that instance's log. A start
-    // that finishes an update waits for the old instance instead.
+    // One client per user: the check and the claim are one step, so of two
+    // starts at once exactly one goes on. A running instance brings its
+    // window up and this start ends, before it could empty that instance's
+    // log. A start that finishes an update waits for the old instance
+    // instead.
     const bool finishesUpdate = std::any_of(argv + 1, argv + argc, [](const char* argument) {
         return std::strncmp(argument, "--update=", 9) == 0;
     });
-    if (!finishesUpdate && activateRunningInstance(kRunningInstanceWaitMs)) {
-        say(QStringLiteral("another instance is running: its window was brought to the front"));
-        return 0;
+    if (!finishesUpdate) {
+        const SingleStartMan::Claim claim = SingleStartMan::claimInstance();
+        if (claim == SingleStartMan::Claim::Unchecked)
+            say(QStringLiteral("single-instance check not possible: no private data directory"));
+        if (claim == SingleStartMan::Claim::Running) {
+            // An instance that has only just started listens a little later.
+            QElapsedTimer waited;
+            waited.start();
+            bool answered = false;
+            while (!answered && !g_quitRequested) {
+                answered = activateRunningInstance(int(std::max<qint64>(1, kRunningInstanceWaitMs - waited.elapsed())));
+                if (answered || waited.elapsed() >= kRunningInstanceWaitMs)
+                    break;
+                QThread::msleep(100);
+            }
+            if (answered) {
+                say(QStringLiteral("another instance is running: its window was brought to the front"));
+                return 0;
+            }
+            // Alive, since it holds the lock, but silent (still starting,
+            // or hanging): the user is told, and no second client starts.
+            const QString text = QStringLiteral("another instance is running but does not answer");
+            say(text);
+            QMessageBox box(QMessageBox::Information, QStringLiteral("OSTREL Client Software"), text, QMessageBox::Ok);
+            if (!g_quitRequested)
+                box.exec();
+            return 0;
+        }
     }
 
     // 7. Logging.

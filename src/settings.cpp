@@ -1,6 +1,7 @@
 #include "settings.h"
 
 #include "deployment.h"
+#include "utils.h"
 #include "util/simplecrypt.h"
 
 #include <QCoreApplication>
@@ -161,6 +162,8 @@ Settings::WriteOutcome Settings::writeAndJudge()
         return WriteOutcome::Failed;
     }
     m_changed = false;
+    // A file QSettings creates gets the process's default mode.
+    makePrivate(fileName());
     if (!m_writeFailing)
         return WriteOutcome::Unchanged;
     m_writeFailing = false;
@@ -336,6 +339,14 @@ void Settings::init()
 {
     if (!QFile::exists(fullFileName()))
         qDebug().noquote() << "- conf file not exist: " << fullFileName();
+    // Files earlier versions left readable by everyone become private.
+    QStringList dirs = { QStandardPaths::writableLocation(QStandardPaths::DataLocation),
+                         QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation) };
+    dirs.removeDuplicates();
+    for (const QString& dir : qAsConst(dirs)) {
+        if (!dir.isEmpty())
+            makeTreePrivate(dir);
+    }
 }
 
 void Settings::logAllValues()
@@ -469,7 +480,10 @@ QString Settings::reconnectOnSleepResumeConnectDelaySec()
 
 Settings& settings()
 {
-    static Settings instance(Settings::fullFileName());
+    static Settings instance([] {
+        makePrivateDirectory(QFileInfo(Settings::fullFileName()).absolutePath());
+        return Settings::fullFileName();
+    }());
     return instance;
 }
 

@@ -59,6 +59,8 @@ public:
 
     // Start-up.
     static void removeLockFile();
+    // Reports a missing main file and makes the data directory and every
+    // file in it private (files 0600, directories 0700).
     static void init();
     static void logAllValues();
     static QStringList criticalKeys();

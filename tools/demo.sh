@@ -91,6 +91,9 @@ trap 'exit 143' TERM HUP
 
 ip link set lo up
 
+# The network devices of this namespace under /sys/class/net.
+mount -t sysfs ostrel-demo-sys /sys
+
 # Scratch space that vanishes with the namespace.
 mount -t tmpfs ostrel-demo "$run"
 

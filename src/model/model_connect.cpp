@@ -629,7 +629,7 @@ bool Model::makeOVPNFile(int bits, QString protocol, QString port, QString serve
 
         // Replaced whole or not at all.
         QSaveFile file(target);
-        if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size() || !file.commit()) {
+        if (!file.open(QIODevice::WriteOnly) || !makePrivate(file) || file.write(content) != content.size() || !file.commit()) {
             qCritical().noquote() << Q_FUNC_INFO << "Can't write file" << target << file.errorString();
             return refuse(tr("%1 cannot be written").arg(target));
         }
@@ -798,7 +798,7 @@ bool Model::configureV2ProxyConfFile(ProxyLocation::Ptr proxyLocation)
                                       });
 
         QSaveFile file(target);
-        if (!file.open(QIODevice::WriteOnly) || file.write(text.toLatin1()) < 0 || !file.commit()) {
+        if (!file.open(QIODevice::WriteOnly) || !makePrivate(file) || file.write(text.toLatin1()) < 0 || !file.commit()) {
             qCritical().noquote() << Q_FUNC_INFO << "Can't write file" << target;
             return false;
         }

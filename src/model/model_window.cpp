@@ -6,6 +6,7 @@
 #include "log.h"
 #include "model/windowhelpers.h"
 #include "settings.h"
+#include "singlestartman.h"
 #include "systemhelper.h"
 #include "utils.h"
 
@@ -102,10 +103,19 @@ QByteArray ipcAnswerFrame()
 
 bool activateRunningInstance(int timeoutMs)
 {
+    const QString path = SingleStartMan::ipcServerPath();
+    if (path.isEmpty())
+        return false;
     QLocalSocket socket;
-    socket.connectToServer(QString::fromLatin1(IPC_SERVER_NAME), QIODevice::ReadWrite);
+    socket.connectToServer(path, QIODevice::ReadWrite);
     if (!socket.waitForConnected(timeoutMs))
         return false;
+    // Only a server of this same user is asked.
+    if (!SingleStartMan::trustedServer(socket, path)) {
+        qWarning().noquote() << Q_FUNC_INFO << "not this user's server: " << path;
+        socket.abort();
+        return false;
+    }
     // The connection itself is the request; the answer tells that the peer
     // is one of ours.
     QDataStream in(&socket);
@@ -627,12 +637,18 @@ bool Model::startIpcServer()
     try {
         if (m_ipcServer.isListening())
             return true;
-        const QString name = QString::fromLatin1(IPC_SERVER_NAME);
+        // Per user, in the user's private directory; other users neither
+        // reach it nor put a socket of theirs in its place.
+        const QString name = SingleStartMan::ipcServerPath();
+        if (name.isEmpty()) {
+            qCritical().noquote() << IPC_SERVER_NAME << "not started (no private directory)";
+            return false;
+        }
         qDebug().noquote() << Q_FUNC_INFO << "socketOptions: " << m_ipcServer.socketOptions();
-        m_ipcServer.setSocketOptions(QLocalServer::WorldAccessOption);
+        m_ipcServer.setSocketOptions(QLocalServer::UserAccessOption);
         qDebug().noquote() << Q_FUNC_INFO << "socketOptions: " << m_ipcServer.socketOptions();
-        // Listening with world access replaces whatever socket file has the
-        // name, a running instance's too: that one keeps it.
+        // Listening replaces whatever socket file has the name, a running
+        // instance's too: that one keeps it.
         const bool taken = someoneListens(name);
         if (!taken && !m_ipcServer.listen(name) && m_ipcServer.serverError() == QAbstractSocket::AddressInUseError) {
             // A socket file left by an instance that ended without closing it.
@@ -675,7 +691,7 @@ void Model::ipcConnectionTest()
     try {
         m_ipcSocketBlockSize = 0;
         m_ipcSocket.abort();
-        m_ipcSocket.connectToServer(QString::fromLatin1(IPC_SERVER_NAME), QIODevice::ReadWrite);
+        m_ipcSocket.connectToServer(SingleStartMan::ipcServerPath(), QIODevice::ReadWrite);
         // The debug page may run the test any number of times: one
         // connection of each kind.
         disconnect(&m_ipcSocket, nullptr, this, nullptr);
@@ -789,6 +805,8 @@ void Model::saveLog()
             QFile::remove(target);
         if (target.isEmpty() || !log.copy(target))
             qWarning().noquote() << "log file not saved" << target;
+        else
+            makePrivate(target);
     }
     ALOG_CATCHALL("Model::saveLog")
 }

@@ -175,6 +175,9 @@ ApplicationWindow {
         Dimensions.applyNewSk()
         connectModel()
         idLoadCurrentSkinTimer.start()
+        // Shown at once with the logo; the skin covers it when it is loaded.
+        if (!viewmodel.optionStartMinimized.value)
+            viewmodel.activateMainWindow()
     }
 
     Component.onDestruction: {
@@ -260,8 +263,6 @@ ApplicationWindow {
             if (!idWindow.isCompleted) {
                 idWindow.isCompleted = true
                 viewmodel.sceneCompleted()
-                if (!viewmodel.optionStartMinimized.value)
-                    viewmodel.activateMainWindow()
             }
         }
     }

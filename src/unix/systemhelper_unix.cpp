@@ -3,6 +3,7 @@
 #include "log.h"
 #include "settings.h"
 #include "unix/externaltools.h"
+#include "utils.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -247,6 +248,6 @@ QString UnixSystemHelper::configsFilesDirPath()
         path = QDir::homePath() + QStringLiteral("/.local/share/") + QCoreApplication::applicationName();
         qWarning().noquote() << Q_FUNC_INFO << "no writable data directory, using" << path;
     }
-    QDir().mkpath(path);
+    makePrivateDirectory(path);
     return path;
 }

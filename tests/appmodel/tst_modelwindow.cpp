@@ -10,6 +10,7 @@
 #include "model/windowhelpers.h"
 #include "nstools.h"
 #include "settings.h"
+#include "singlestartman.h"
 #include "systemhelper.h"
 
 #include <QAction>
@@ -190,10 +191,13 @@ private slots:
             dialog->selectFile(target);
             QMetaObject::invokeMethod(dialog, "accept");
         });
+        // A log left readable by everyone still gives a private copy.
+        QVERIFY(QFile::setPermissions(logPath, QFile::Permissions(0x6644)));
         m_model->saveLog();
         QFile saved(target);
         QVERIFY(saved.open(QIODevice::ReadOnly));
         QCOMPARE(saved.readAll(), QByteArray("log line\n"));
+        QCOMPARE(saved.permissions() & QFile::Permissions(0x7077), QFile::Permissions(0x6000));
 
         // The dialog opens in the home directory, wherever the program was
         // started from.
@@ -364,7 +368,7 @@ private slots:
         QVERIFY(m_model->startIpcServer());
 
         QLocalSocket client;
-        client.connectToServer(IPC_SERVER_NAME);
+        client.connectToServer(SingleStartMan::ipcServerPath());
         QVERIFY(client.waitForConnected(5000));
         // The server answers on this thread: no blocking waits here.
         QByteArray frame;
@@ -386,7 +390,7 @@ private slots:
     void singleInstanceNameTaken()
     {
         // A model that ends takes its socket away.
-        const QString socketPath = m_dir.filePath(IPC_SERVER_NAME);
+        const QString socketPath = SingleStartMan::ipcServerPath();
         QVERIFY(QFile::exists(socketPath));
         m_model->stop();
         delete m_model;
@@ -396,7 +400,7 @@ private slots:
         // A live server that is not ours keeps its name.
         m_model = new Model(nullptr);
         QLocalServer foreign;
-        QVERIFY(foreign.listen(IPC_SERVER_NAME));
+        QVERIFY(foreign.listen(socketPath));
         LogCapture log;
         QVERIFY(!m_model->startIpcServer());
         QVERIFY(log.contains("ostrel.ipcServer not started"));

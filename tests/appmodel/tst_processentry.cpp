@@ -272,7 +272,7 @@ private slots:
         QVERIFY(first.waitForStarted());
         const auto stopFirst = qScopeGuard([&]() { terminate(first); });
         // The server listens once the window has reported its scene.
-        const QString socketPath = home.path("tmp/ostrel.ipcServer");
+        const QString socketPath = home.path("data/ostrel/ostrel.ipcServer");
         QDeadlineTimer deadline(kStartWaitMs);
         while (!QFile::exists(socketPath) && !deadline.hasExpired())
             QTest::qWait(50);

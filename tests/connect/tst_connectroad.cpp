@@ -6,12 +6,17 @@
 #include "testsupport.h"
 
 #include "deployment.h"
+#include "log.h"
 #include "model/model.h"
 #include "nstools.h"
 #include "openvpnserverfixture.h"
 #include "resources.h"
 #include "settings.h"
 #include "systemhelper.h"
+
+#include <QAbstractButton>
+#include <QMessageBox>
+#include <QScopeGuard>
 
 #include <memory>
 
@@ -51,6 +56,31 @@ bool alive(qint64 pid)
     const QByteArray stat = readBytes(QString("/proc/%1/stat").arg(pid));
     return pid > 0 && !stat.isEmpty() && !stat.contains(") Z ");
 }
+
+// Answers the model's modal boxes with the given button and keeps their texts.
+class BoxAnswerer : public QObject
+{
+public:
+    explicit BoxAnswerer(QMessageBox::StandardButton answer)
+        : m_answer(answer)
+    {
+        connect(&m_timer, &QTimer::timeout, this, [this] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                texts << box->text();
+                if (QAbstractButton* button = box->button(m_answer))
+                    button->click();
+                else
+                    box->close();
+            }
+        });
+        m_timer.start(50);
+    }
+    QStringList texts;
+
+private:
+    QMessageBox::StandardButton m_answer;
+    QTimer m_timer;
+};
 
 Location::Ptr loopbackLocation(const QString& code)
 {
@@ -199,6 +229,107 @@ private slots:
         QVERIFY(changing.count() >= 2 && changing.first().first().toBool());
         disconnect();
         m_model->restoreGw();
+    }
+
+    void theKillSwitchOptionActsOnTheRunningConnection()
+    {
+        m_model->optionGatewayRemoval()->setValue(false);
+        m_model->optionDisableLANTraffic()->setValue(false);
+        m_model->setSelectedLocation(m_here);
+        m_model->vpnConnectDisconnect();
+        QTRY_COMPARE_WITH_TIMEOUT(m_model->connectionState(), Constants::ConnectState_Connected, 60000);
+        QVERIFY(!worker()->waitWorkCompleted(60));
+        QVERIFY(chainRules("ostrelallowedip").isEmpty());
+
+        // On while connected: in force at once, with the local network the
+        // "Disable LAN Traffic" option allows; off: lifted at once.
+        const QString server = "-A ostrelallowedip -d 127.0.0.1/32 -j ACCEPT";
+        m_model->optionGatewayRemoval()->setValue(true);
+        QVERIFY(chainRules("ostrelallowedip").contains(server));
+        QVERIFY(!chainRules("lan").isEmpty());
+        m_model->optionGatewayRemoval()->setValue(false);
+        QVERIFY(chainRules("ostrelallowedip").isEmpty());
+        // Off and on again keeps the local-network rule.
+        m_model->optionGatewayRemoval()->setValue(true);
+        m_model->optionGatewayRemoval()->setValue(false);
+        m_model->optionGatewayRemoval()->setValue(true);
+        QVERIFY(chainRules("ostrelallowedip").contains(server));
+        QVERIFY(!chainRules("lan").isEmpty());
+
+        // The tray's entry: with the kill switch in force it lifts it; without
+        // it, it turns the option on, which puts it in force.
+        m_model->sysIconDemands_onKillSwitchMenu();
+        QVERIFY(chainRules("ostrelallowedip").isEmpty());
+        m_model->optionGatewayRemoval()->setValue(false);
+        m_model->sysIconDemands_onKillSwitchMenu();
+        QVERIFY(m_model->optionGatewayRemoval()->value());
+        QVERIFY(chainRules("ostrelallowedip").contains(server));
+        QVERIFY(!chainRules("lan").isEmpty());
+        QCOMPARE(m_model->connectionState(), Constants::ConnectState_Connected);
+
+        disconnect();
+        m_model->restoreGw();
+        QVERIFY(chainRules("ostrelallowedip").isEmpty());
+    }
+
+    void quitWhileConnected()
+    {
+        m_model->optionMinimizeOnClose()->setValue(false);
+        m_model->optionGatewayRemoval()->setValue(true);
+        const QString logPath = m_work.filePath("quit.log");
+        const QString previousLog = ALog::filePath();
+        ALog::init(logPath);
+        const auto restoreLog = qScopeGuard([&] { ALog::init(previousLog); });
+        m_model->trayIcon()->show();
+
+        // From the window, then from the tray; the first quit empties the
+        // log, the second ("FullLog") keeps it.
+        for (const bool fromTray : { false, true }) {
+            settings().setValue("FullLog", fromTray);
+            m_model->setSelectedLocation(m_here);
+            m_model->vpnConnectDisconnect();
+            QTRY_COMPARE_WITH_TIMEOUT(m_model->connectionState(), Constants::ConnectState_Connected, 60000);
+            QVERIFY(!worker()->waitWorkCompleted(60));
+            QVERIFY(!chainRules("ostrelallowedip").isEmpty());
+            QVERIFY(writeBytes(logPath, "lines of this session\n"));
+            auto close = [&] {
+                if (!fromTray)
+                    return m_model->onMainWindowClosing();
+                m_model->sysIconDemands_onClose();
+                return m_model->connectionState() != Constants::ConnectState_Connected;
+            };
+
+            {
+                BoxAnswerer cancel(QMessageBox::Cancel);
+                QVERIFY(!close());
+                QCOMPARE(cancel.texts, QStringList({ "Closing will disconnect your VPN" }));
+            }
+            QCOMPARE(m_model->connectionState(), Constants::ConnectState_Connected);
+            QVERIFY(alive(clientPid()));
+            QVERIFY(m_model->trayIcon()->isVisible());
+
+            const qint64 pid = clientPid();
+            {
+                BoxAnswerer ok(QMessageBox::Ok);
+                QVERIFY(close());
+                QCOMPARE(ok.texts, QStringList({ "Closing will disconnect your VPN" }));
+            }
+            QCOMPARE(m_model->connectionState(), Constants::ConnectState_Disconnected);
+            QTRY_VERIFY_WITH_TIMEOUT(!alive(pid), 10000);
+            QVERIFY(!worker()->waitWorkCompleted(60));
+            // The quit asked for ends the event loop, which then emits
+            // aboutToQuit, connected as the model's start() connects it.
+            const QMetaObject::Connection atEnd =
+                connect(qApp, SIGNAL(aboutToQuit()), m_model.get(), SLOT(aboutToQuit()));
+            QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+            QCoreApplication::exec();
+            QObject::disconnect(atEnd);
+            QVERIFY(chainRules("ostrelallowedip").isEmpty());
+            QCOMPARE(readBytes("/etc/resolv.conf"), kUsersResolver);
+            QCOMPARE(readBytes(logPath), fromTray ? QByteArray("lines of this session\n") : QByteArray());
+            m_model->trayIcon()->show();
+        }
+        settings().setValue("FullLog", true);
     }
 
     void disconnectCutsAConnectShortAndStopEndsTheWorker()

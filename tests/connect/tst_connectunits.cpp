@@ -18,7 +18,10 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMessageBox>
+#include <QAbstractButton>
+#include <QLocalSocket>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QtGui/private/qzipwriter_p.h>
 
@@ -396,6 +399,63 @@ private slots:
         QVERIFY(m_model->selectedProxyLocation()->id() != "nlproxy");
         QVERIFY(log.contains("proxy location lost nlproxy"));
         m_model->setV2RayAvailable(false);
+    }
+
+    void startUpChecksWithoutOpenVpn()
+    {
+        // No "openvpn.ostrel" beside this test: the engine did not initialise
+        // and no adapter was probed. The single-instance server's socket goes
+        // into a directory of this test's own.
+        QTemporaryDir tmp;
+        const QByteArray previousTmp = qgetenv("TMPDIR");
+        qputenv("TMPDIR", tmp.path().toLocal8Bit());
+        const auto restoreTmp = qScopeGuard([&] { qputenv("TMPDIR", previousTmp); });
+        QVERIFY(!m_model->connectionThread()->connectionInitializeResult());
+        auto serverListens = [] {
+            QLocalSocket probe;
+            probe.connectToServer(QString::fromLatin1(IPC_SERVER_NAME));
+            return probe.waitForConnected(2000);
+        };
+        // Whether the application was asked to quit: an event loop started
+        // now returns at once. Draining it as the application's end would
+        // lets the next loops run again.
+        auto quitAsked = [] {
+            QEventLoop loop;
+            QTimer::singleShot(3000, &loop, [&loop] { loop.exit(1); });
+            const bool asked = loop.exec() != 1;
+            QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+            QCoreApplication::exec();
+            return asked;
+        };
+
+        // The adapter "installed": nothing can install it here, so the
+        // application quits and the server never listens.
+        m_boxCloser.stop();
+        QStringList texts;
+        QTimer answer;
+        QMessageBox::StandardButton button = QMessageBox::Yes;
+        connect(&answer, &QTimer::timeout, [&] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                texts << box->text();
+                QAbstractButton* chosen = box->button(button);
+                chosen ? chosen->click() : box->button(QMessageBox::Ok)->click();
+            }
+        });
+        answer.start(50);
+        const auto restoreCloser = qScopeGuard([&] { m_boxCloser.start(50); });
+        m_model->checkVpnInstalled();
+        QCOMPARE(texts, QStringList({ "OpenVPN initialize error", "TAP drivers not installed. Install it now?",
+                                      "TAP drivers not installed. Terminated" }));
+        QVERIFY(quitAsked());
+        QVERIFY(!serverListens());
+
+        // Cancelled: start-up goes on and the server listens afterwards.
+        texts.clear();
+        button = QMessageBox::Cancel;
+        m_model->checkVpnInstalled();
+        QCOMPARE(texts, QStringList({ "OpenVPN initialize error", "TAP drivers not installed. Install it now?" }));
+        QVERIFY(!quitAsked());
+        QVERIFY(serverListens());
     }
 
     void wakeDelaysAndForcedReconnect()

@@ -11,6 +11,8 @@
 
 #include <QDirIterator>
 #include <QElapsedTimer>
+#include <QProcess>
+#include <QTcpServer>
 #include <QTemporaryDir>
 
 #include <csignal>
@@ -44,6 +46,59 @@ QList<QByteArray> allCmdlines()
             result << processCmdline(pid);
     }
     return result;
+}
+
+bool alive(qint64 pid)
+{
+    QFile stat(QString("/proc/%1/stat").arg(pid));
+    return pid > 0 && stat.open(QIODevice::ReadOnly) && !stat.readAll().contains(") Z ");
+}
+
+// The states entered, in order.
+QList<Constants::ConnectState> entered(const Road& road)
+{
+    QList<Constants::ConnectState> states;
+    for (const auto& step : road)
+        states << step.second;
+    return states;
+}
+
+// A stand-in OpenVPN in Python: answers "--version", opens the management
+// port given on its command line, asks for the management password and
+// compares it with the first line of the file named there, reports
+// CONNECTED, then closes the link after half a second and keeps running.
+QString writeLinkDroppingOpenVpn(const QString& dir)
+{
+    const QString path = dir + "/openvpn.ostrel";
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return {};
+    f.write(R"(#!/usr/bin/python3
+import socket, sys, time
+if sys.argv[1:2] == ["--version"]:
+    print("OpenVPN 2.6.0 stand-in"); sys.exit(0)
+args = sys.argv[1:]
+at = args.index("--management")
+host, port, pwfile = args[at + 1], int(args[at + 2]), args[at + 3]
+expected = open(pwfile).readline().strip()
+server = socket.socket(); server.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+server.bind((host, port)); server.listen(1)
+print("MANAGEMENT: TCP Socket listening on [AF_INET]%s:%d" % (host, port), flush=True)
+client, _ = server.accept()
+client.sendall(b"ENTER PASSWORD:")
+reader = client.makefile("rb")
+if reader.readline().strip().decode() != expected:
+    print("bad management password", flush=True); sys.exit(3)
+client.sendall(b"SUCCESS: password is correct\r\n>STATE:1,CONNECTED,SUCCESS,10.98.0.2,127.0.0.1,,,\r\n")
+time.sleep(0.5)
+client.shutdown(socket.SHUT_RDWR); reader.close(); client.close(); server.close()
+print("link closed, still running", flush=True)
+while True:
+    time.sleep(1)
+)");
+    f.close();
+    f.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    return path;
 }
 
 QString roadText(const Road& road)
@@ -325,7 +380,276 @@ private slots:
         QCOMPARE(attaches, 1);
         QVERIFY(!clientOpenVpnRunning());
     }
+
+    // OpenVPN ends during the connect: the user is told why, in the error
+    // signal, and the state goes Connecting -> Disconnected once.
+    void openVpnEndingDuringTheConnectNamesTheCause_data()
+    {
+        QTest::addColumn<QStringList>("extra");
+        QTest::addColumn<QString>("ovpnFile");
+        QTest::addColumn<bool>("holdPort");
+        QTest::addColumn<QString>("cause");
+        QTest::newRow("unknown directive") << QStringList{"frobnicate yes"} << "config.ovpn" << false
+                                           << "OpenVPN refused its configuration: Unrecognized option";
+        QTest::newRow("XOR template on stock OpenVPN") << QStringList{"scramble obfuscate"} << "config.ovpn" << false
+                                                       << "does not support the scramble option";
+        QTest::newRow("missing file") << QStringList() << "missing.ovpn" << false << "missing.ovpn";
+        QTest::newRow("management port held") << QStringList() << "config.ovpn" << true
+                                              << "Another program holds OpenVPN's management port 127.0.0.1:7506";
+    }
+    void openVpnEndingDuringTheConnectNamesTheCause()
+    {
+        QFETCH(QStringList, extra);
+        QFETCH(QString, ovpnFile);
+        QFETCH(bool, holdPort);
+        QFETCH(QString, cause);
+        QTcpServer holder;
+        if (holdPort)
+            QVERIFY(holder.listen(QHostAddress::LocalHost, 7506));
+        Recorder recorder;
+        EngineWorker worker;
+        QVERIFY(worker.begin());
+        attach(worker, recorder);
+        QVERIFY(initialize(worker));
+        OpenVpnConnectParams p = params("udp", kUdpPort, kPassword, extra);
+        p.ovpnFile = ovpnFile;
+        bool result = true;
+        QVERIFY(worker.call([&result, p](Connection& c) { result = c.openManager()->connect(p); }, 120000));
+        QVERIFY(!result);
+        QCOMPARE(recorder.last(), Constants::ConnectState_Disconnected);
+        QCOMPARE(entered(recorder.snapshot()).count(Constants::ConnectState_Disconnected), 1);
+        const QStringList errors = recorder.errorsSnapshot();
+        QVERIFY2(errors.size() == 1 && errors.first().contains(cause), qPrintable(errors.join('\n')));
+        QVERIFY(!clientOpenVpnRunning());
+        QVERIFY(!QFile::exists(QOpenVPN2::managementPasswordFilePath()));
+    }
+
+    void credentialsOutsideAsciiReachTheServerAsUtf8()
+    {
+        const QString user = QStringLiteral("j\u00fcrgen-\u00df");
+        const QString password = QStringLiteral("p\u00e4sswort \u2713 \u5bc6\u7801 \u20ac");
+        m_server->addUser(user, password);
+        QString error;
+        QVERIFY2(m_server->start("udp", kUdpPort, {}, &error), qPrintable(error));
+        Recorder recorder;
+        EngineWorker worker;
+        QVERIFY(worker.begin());
+        attach(worker, recorder);
+        QVERIFY(initialize(worker));
+        OpenVpnConnectParams p = params("udp", kUdpPort, password);
+        p.username = user;
+        bool result = false;
+        LogCapture log;
+        QVERIFY(worker.call([&result, p](Connection& c) { result = c.openManager()->connect(p); }, 90000));
+        QVERIFY2(result, qPrintable(recorder.errorsSnapshot().join('\n')));
+        QCOMPARE(recorder.last(), Constants::ConnectState_Connected);
+        QVERIFY(worker.call([](Connection& c) { c.disconnect(true); }, 60000));
+        for (const QString& line : LogCapture::lines())
+            QVERIFY2(!line.contains(password), qPrintable(line));
+    }
+
+    void anotherUserOnTheManagementPortCannotDriveOpenVpn()
+    {
+        QString error;
+        QVERIFY2(m_server->start("udp", kUdpPort, {}, &error), qPrintable(error));
+        // Knocks on the port all the time and tries commands; prints every
+        // answer it gets.
+        QProcess intruder;
+        intruder.start("setpriv", {"--reuid=nobody", "--regid=nogroup", "--clear-groups", "/usr/bin/python3", "-c", R"(
+import socket, sys, time
+end = time.time() + 120
+while time.time() < end:
+    s = socket.socket()
+    try:
+        s.connect(("127.0.0.1", 7506))
+    except OSError:
+        s.close(); time.sleep(0.0005); continue
+    s.settimeout(0.2)
+    data = b""
+    try:
+        s.sendall(b"signal SIGTERM\nusername Auth mallory\nhold release\n")
+        while True:
+            chunk = s.recv(4096)
+            if not chunk: break
+            data += chunk
+    except OSError:
+        pass
+    s.close()
+    print(repr(data), flush=True)
+)"});
+        QVERIFY(intruder.waitForStarted(10000));
+
+        Recorder recorder;
+        EngineWorker worker;
+        QVERIFY(worker.begin());
+        attach(worker, recorder);
+        QVERIFY(initialize(worker));
+        const OpenVpnConnectParams p = params("udp", kUdpPort, kPassword);
+        QByteArray seen;
+        // Whether the intruder gets in before the client is a race: connect
+        // until it has had its turn (bounded).
+        for (int round = 0; round < 10 && !seen.contains("ENTER PASSWORD:"); ++round) {
+            bool result = false;
+            QVERIFY(worker.call([&result, p](Connection& c) { result = c.openManager()->connect(p); }, 120000));
+            QVERIFY2(result, qPrintable(recorder.errorsSnapshot().join('\n')));
+            const QFileInfo passwordFile(QOpenVPN2::managementPasswordFilePath());
+            QVERIFY(passwordFile.exists());
+            QCOMPARE(passwordFile.permissions(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser | QFileDevice::WriteUser);
+            QCOMPARE(passwordFile.ownerId(), 0u);
+            QTest::qWait(300); // the intruder keeps knocking on a live tunnel
+            QCOMPARE(recorder.last(), Constants::ConnectState_Connected);
+            QVERIFY(worker.call([](Connection& c) { c.disconnect(true); }, 60000));
+            QVERIFY(!QFile::exists(QOpenVPN2::managementPasswordFilePath()));
+            seen += intruder.readAllStandardOutput();
+        }
+        intruder.kill();
+        intruder.waitForFinished(10000);
+        seen += intruder.readAllStandardOutput();
+        QVERIFY2(seen.contains("ENTER PASSWORD:"), "the intruder never reached the port");
+        QVERIFY2(!seen.contains("SUCCESS"), seen.constData());
+    }
+
+    // The management link ends while OpenVPN runs: the engine stops it and
+    // the state says so (with the error flag: nobody asked).
+    void lostManagementLinkStopsOpenVpn_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("scripted peer closes") << "peer";
+        QTest::newRow("OpenVPN closes the session") << "quit";
+        QTest::newRow("socket killed") << "kill-socket";
+    }
+    void lostManagementLinkStopsOpenVpn()
+    {
+        QFETCH(QString, how);
+        QTemporaryDir fakeDir;
+        if (how != "peer") {
+            QString error;
+            QVERIFY2(m_server->start("udp", kUdpPort, {}, &error), qPrintable(error));
+        }
+        Recorder recorder;
+        EngineWorker worker;
+        QVERIFY(worker.begin());
+        attach(worker, recorder);
+        if (how == "peer")
+            QVERIFY(worker.call([&fakeDir](Connection& c) { c.openManager()->initializeWith(writeLinkDroppingOpenVpn(fakeDir.path())); }, 60000));
+        else
+            QVERIFY(initialize(worker));
+        const OpenVpnConnectParams p = params("udp", kUdpPort, kPassword);
+        bool result = false;
+        QVERIFY(worker.call([&result, p](Connection& c) { result = c.openManager()->connect(p); }, 90000));
+        QVERIFY2(result, qPrintable(recorder.errorsSnapshot().join('\n')));
+        const qint64 pid = worker.connection()->openManager()->openVpnProcessPid();
+        QVERIFY(alive(pid));
+        if (how == "quit") {
+            worker.post([](Connection& c) { c.writeOpenVpnCommand("quit\n"); });
+        } else if (how == "kill-socket") {
+            QProcess ss;
+            ss.start("ss", {"-K", "dst", "127.0.0.1", "dport", "=", ":7506"});
+            QVERIFY(ss.waitForFinished(10000));
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(recorder.last(), Constants::ConnectState_Disconnected, 60000);
+        QVERIFY(worker.connection()->withError());
+        QTRY_VERIFY_WITH_TIMEOUT(!alive(pid), 10000);
+        QVERIFY(!QFile::exists(QOpenVPN2::pidFilePath()));
+        QVERIFY(worker.finish());
+    }
+
+    // The client is killed while connected; its OpenVPN keeps running. The
+    // next start stops that one (and no other OpenVPN) and connects.
+    void openVpnLeftByAKilledClientIsStoppedAtTheNextStart()
+    {
+        QString error;
+        QVERIFY2(m_server->start("udp", kUdpPort, {}, &error), qPrintable(error));
+        params("udp", kUdpPort, kPassword); // writes the configuration
+
+        // Somebody else's OpenVPN, on another management port.
+        QTemporaryDir foreignDir;
+        QFile::copy(m_configDir + "/" + Constants::openVpnConfigFileName(), foreignDir.filePath("foreign.ovpn"));
+        QProcess foreign;
+        foreign.setWorkingDirectory(foreignDir.path());
+        foreign.setProcessChannelMode(QProcess::MergedChannels);
+        foreign.start("openvpn", {"--config", "foreign.ovpn", "--management", "127.0.0.1", "7507",
+                                  "--management-query-passwords"});
+        QVERIFY(foreign.waitForStarted(10000));
+        QByteArray foreignOutput;
+        QTRY_VERIFY_WITH_TIMEOUT((foreignOutput += foreign.readAll()).contains("MANAGEMENT: TCP Socket listening"), 30000);
+
+        // A client that connects and is then killed.
+        QProcess client;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("OSTREL_TEST_KILLED_CLIENT", "1");
+        client.setProcessEnvironment(env);
+        client.setProcessChannelMode(QProcess::SeparateChannels);
+        client.start(QCoreApplication::applicationFilePath(), QStringList());
+        QVERIFY(client.waitForStarted(10000));
+        QByteArray said;
+        QTRY_VERIFY_WITH_TIMEOUT((said += client.readAllStandardOutput()).contains("\n"), 90000);
+        QVERIFY2(said.startsWith("CONNECTED "), said.constData());
+        const qint64 orphan = said.mid(10).trimmed().toLongLong();
+        QVERIFY(alive(orphan));
+        client.kill();
+        QVERIFY(client.waitForFinished(10000));
+        QTest::qWait(200);
+        QVERIFY2(alive(orphan), "the crash must leave OpenVPN running for this test");
+        QVERIFY(QFile::exists(QOpenVPN2::pidFilePath()));
+
+        Recorder recorder;
+        EngineWorker worker;
+        QVERIFY(worker.begin());
+        attach(worker, recorder);
+        LogCapture log;
+        QVERIFY(initialize(worker));
+        QVERIFY(!alive(orphan));
+        QVERIFY(foreign.state() == QProcess::Running);
+        const OpenVpnConnectParams p = params("udp", kUdpPort, kPassword);
+        bool result = false;
+        QVERIFY(worker.call([&result, p](Connection& c) { result = c.openManager()->connect(p); }, 90000));
+        QVERIFY2(result, qPrintable(recorder.errorsSnapshot().join('\n')));
+        QVERIFY(worker.call([](Connection& c) { c.disconnect(true); }, 60000));
+        QVERIFY(foreign.state() == QProcess::Running);
+        foreign.terminate();
+        QVERIFY(foreign.waitForFinished(30000));
+    }
 };
 
-OSTREL_ENGINE_TEST_MAIN(TestConnection)
+// The client of the left-over test: connects, says so with OpenVPN's pid
+// and waits to be killed.
+int runKilledClient(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    TestSupport::initApplication();
+    SystemHelper::instance();
+    EngineWorker worker;
+    if (!worker.begin())
+        return 1;
+    OpenVpnConnectParams p;
+    p.protocol = Constants::ProtocolType_OPENVPN256;
+    p.serverIP = "127.0.0.1";
+    p.username = kUser;
+    p.password = kPassword;
+    p.ovpnFile = Constants::openVpnConfigFileName();
+    p.configPath = SystemHelper::instance().configsFilesDirPath();
+    bool connected = false;
+    worker.call([&connected, p](Connection& c) {
+        c.initialize();
+        connected = c.openManager()->connect(p);
+    }, 90000);
+    QTextStream out(stdout);
+    out << (connected ? "CONNECTED " : "FAILED ") << worker.connection()->openManager()->openVpnProcessPid() << "\n";
+    out.flush();
+    QThread::sleep(300);
+    return 0;
+}
+
+int main(int argc, char* argv[])
+{
+    if (qEnvironmentVariableIsSet("OSTREL_TEST_KILLED_CLIENT"))
+        return runKilledClient(argc, argv);
+    OpenVpnFixture::enterPrivateNetworkNamespace(argc, argv, OpenVpnFixture::scriptsDir());
+    QCoreApplication app(argc, argv);
+    TestSupport::initApplication();
+    TestConnection tc;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&tc, argc, argv);
+}
 #include "tst_connection.moc"

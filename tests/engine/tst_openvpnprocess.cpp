@@ -179,14 +179,22 @@ private slots:
     {
         QTest::addColumn<QString>("username");
         QTest::addColumn<QString>("password");
-        QTest::newRow("LF in password") << "alice" << "pw\nsignal SIGTERM";
-        QTest::newRow("CR in user name") << "alice\r" << "pw";
-        QTest::newRow("NUL in password") << "alice" << QString("pw") + QChar(0);
+        QTest::addColumn<QString>("message");
+        QTest::newRow("LF in password") << "alice" << "pw\nsignal SIGTERM" << QString(USER_ERROR_MESSAGE_BAD_CREDENTIAL);
+        QTest::newRow("CR in user name") << "alice\r" << "pw" << QString(USER_ERROR_MESSAGE_BAD_CREDENTIAL);
+        QTest::newRow("NUL in password") << "alice" << QString("pw") + QChar(0) << QString(USER_ERROR_MESSAGE_BAD_CREDENTIAL);
+        // OpenVPN takes 256 bytes and echoes the rest into its answer.
+        QTest::newRow("1000 characters") << QString(1000, 'u') << "secret-" + QString(993, 'p')
+                                         << QString(USER_ERROR_MESSAGE_CREDENTIAL_TOO_LONG);
+        QTest::newRow("257 bytes of UTF-8") << "alice" << QString("p") + QString(128, QChar(0x00e4))
+                                            << QString(USER_ERROR_MESSAGE_CREDENTIAL_TOO_LONG);
     }
     void credentialsWithLineBreaksAreRefusedBeforeAnythingStarts()
     {
         QFETCH(QString, username);
         QFETCH(QString, password);
+        QFETCH(QString, message);
+        LogCapture log;
         QTemporaryDir dir;
         const QString marker = dir.path() + "/started";
         const QString fake = fakeOpenVpn(dir.path(), "OpenVPN 1.9", "touch '" + marker.toLocal8Bit() + "'\n");
@@ -201,10 +209,12 @@ private slots:
         p.configPath = dir.path();
         QVERIFY(!engine.connect(p));
         QCOMPARE(errors.count(), 1);
-        QCOMPARE(errors.first().first().toString(), QString(USER_ERROR_MESSAGE_BAD_CREDENTIAL));
+        QCOMPARE(errors.first().first().toString(), message);
         QCOMPARE(engine.connectState(), Constants::ConnectState_Disconnected);
         QVERIFY(!engine.isOpenVpnProcessRunning());
         QVERIFY(!QFile::exists(marker));
+        for (const QString& line : LogCapture::lines())
+            QVERIFY2(!line.contains(password.left(16)), qPrintable(line));
     }
 
     void userErrorTexts()

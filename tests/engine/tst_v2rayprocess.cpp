@@ -5,6 +5,7 @@
 #include "testsupport.h"
 
 #include "systemhelper.h"
+#include "unix/qopenvpn2.h"
 #include "v2rayprocess.h"
 
 #include <QTcpSocket>
@@ -78,7 +79,7 @@ private slots:
         QVERIFY(proxy.stopV2RayProcess());
     }
 
-    void realClientStartsListensAndStopsOnTerminate()
+    void realClientStartsListensAndStops()
     {
         if (!OpenVpnFixture::inPrivateNetworkNamespace())
             QSKIP("needs root: the SOCKS port is opened inside a private network namespace");
@@ -132,6 +133,66 @@ private slots:
         // The blank line was not logged.
         for (const QString& line : LogCapture::lines())
             QVERIFY(line.trimmed() != "V4RayProcess:");
+    }
+
+    // A proxied connect starts OpenVPN only once the proxy's SOCKS port
+    // takes connections, and gives up (bounded) when it never does.
+    void openVpnStartsOnlyOnceTheProxyListens_data()
+    {
+        QTest::addColumn<bool>("listens");
+        QTest::newRow("listens after a moment") << true;
+        QTest::newRow("never listens") << false;
+    }
+    void openVpnStartsOnlyOnceTheProxyListens()
+    {
+        QFETCH(bool, listens);
+        if (!OpenVpnFixture::inPrivateNetworkNamespace())
+            QSKIP("needs root: the SOCKS port is opened inside a private network namespace");
+        const QString v2ray = QStandardPaths::findExecutable("v2ray");
+        if (v2ray.isEmpty())
+            QSKIP("Debian's v2ray is not installed");
+        QTemporaryDir dir;
+        QFile config(dir.path() + "/" + Constants::v2RayConfigFileName());
+        QVERIFY(config.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        config.write(QString(R"({"inbounds": [{"listen": "127.0.0.1", "port": %1, "protocol": "socks", "settings": {"udp": false}}],
+ "outbounds": [{"protocol": "blackhole"}]})").arg(kSocksPort).toUtf8());
+        config.close();
+        // The real client, late; or a client that never opens its port.
+        QVERIFY(placeProgram(writeScript(dir.path(), listens ? "sleep 0.7\nexec '" + v2ray.toUtf8() + "' \"$@\"\n"
+                                                             : QByteArray("exec sleep 600\n"))));
+        // OpenVPN's stand-in notes whether the port answered when it started.
+        const QString marker = dir.path() + "/port-at-start";
+        const QString openvpn = dir.path() + "/openvpn.ostrel";
+        QFile script(openvpn);
+        QVERIFY(script.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        script.write(QString("#!/bin/bash\n[ \"$1\" = --version ] && { echo 'OpenVPN 1.9'; exit 0; }\n"
+                             "if (exec 3<>/dev/tcp/127.0.0.1/%1) 2>/dev/null; then echo open > '%2'; else echo closed > '%2'; fi\n"
+                             "echo 'Options error: stand-in'; exit 1\n").arg(kSocksPort).arg(marker).toUtf8());
+        script.close();
+        script.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+
+        QOpenVPN2 engine;
+        QVERIFY(!engine.initializeWith(openvpn)); // refused version: path set, no scripts run
+        QSignalSpy errors(&engine, &ConnectStateObject::error);
+        OpenVpnConnectParams p;
+        p.protocol = Constants::ProtocolType_OPENVPN256;
+        p.username = "alice";
+        p.password = "secret";
+        p.ovpnFile = "config.ovpn";
+        p.configPath = dir.path();
+        p.withV2RayProxy = true;
+        QVERIFY(!engine.connect(p));
+        QCOMPARE(engine.connectState(), Constants::ConnectState_Disconnected);
+        QCOMPARE(errors.count(), 1);
+        if (listens) {
+            QCOMPARE(QFile(marker).exists(), true);
+            QFile m(marker);
+            QVERIFY(m.open(QIODevice::ReadOnly));
+            QCOMPARE(m.readAll().trimmed(), QByteArray("open"));
+        } else {
+            QVERIFY(errors.first().first().toString().contains("did not open its local port"));
+            QVERIFY(!QFile::exists(marker));
+        }
     }
 
     void clientEndingOnItsOwnClearsItsId()

@@ -12,6 +12,8 @@ Column {
 
     spacing: Dimensions.y(4)
 
+    Component.onCompleted: FontRobotoLoader.allFaces = true
+
     Repeater {
         model: [
             { face: "regular", loader: FontRobotoLoader.regular },

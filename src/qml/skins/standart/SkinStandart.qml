@@ -36,14 +36,20 @@ SkinCustom {
 
     function goConnectPage() { selectPage(pageNumConnect()) }
     function goPreferencesPage() { selectPage(pageNumPreferences()) }
-    function goSelectLocation() {
-        idLocationSelector.selectedCategoryIndex = viewmodel.getSelectedRegionIndex()
-        idLocationSelector.showView()
+    // A selector is made when it is first shown: most starts open none.
+    function selectorOf(loader) {
+        loader.active = true
+        return loader.item
     }
-    function goSelectProxyLocation() { idProxyLocationSelector.showView() }
-    function goSelectDNSFiltering() { idDNSFilteringSelector.showView() }
-    function goSelectProtocol() { idProtocolSelector.showView() }
-    function goSelectPort() { idPortSelector.showView() }
+    function goSelectLocation() {
+        var selector = selectorOf(idLocationSelectorLoader)
+        selector.selectedCategoryIndex = viewmodel.getSelectedRegionIndex()
+        selector.showView()
+    }
+    function goSelectProxyLocation() { selectorOf(idProxyLocationSelectorLoader).showView() }
+    function goSelectDNSFiltering() { selectorOf(idDNSFilteringSelectorLoader).showView() }
+    function goSelectProtocol() { selectorOf(idProtocolSelectorLoader).showView() }
+    function goSelectPort() { selectorOf(idPortSelectorLoader).showView() }
 
     function connectModel() {
         viewmodel.goConnectPage.connect(goConnectPage)
@@ -221,149 +227,179 @@ SkinCustom {
         }
     }
 
-    ItemsSelector2 {
-        id: idLocationSelector
-        objectName: "LocationSelector"
+    Loader {
+        id: idLocationSelectorLoader
         anchors.fill: parent
         z: 1
-        caption: qsTr("Select location by category")
-        categoryModel: viewmodel.regions
-        itemModel: viewmodel.validLocations
-        favoriteModel: viewmodel.favoriteModel
-        delegate: Component {
-            Item {
-                readonly property var location: row ? row.locationRaw : null
-                // Server lists fill city and country; a name is set only by hand.
-                function getCaptionString() {
-                    if (!location)
-                        return ""
-                    return location.name !== "" ? location.name : (location.city !== "" ? location.city : location.caption)
-                }
-                function getSubCaptionString() {
-                    return location && location.country !== getCaptionString() ? location.country : ""
-                }
-                function getExInfoString() {
-                    return location && location.pingMs >= 0 ? "%1 ms".arg(location.pingMs) : ""
-                }
-                function getId() { return location ? location.code : "" }
-                function getFirstFlag() {
-                    var code = location ? location.firstCountryCode() : ""
-                    return code !== "" ? Resources.flag(code) : ""
-                }
-                function getSecondFlag() {
-                    var code = location ? location.secondCountryCode() : ""
-                    return code !== "" ? Resources.flag(code) : ""
-                }
-                function isSelected() { return location !== null && location === viewmodel.selectedLocationRaw }
-                function getFavorite() { return location ? location.favorite : false }
-                function favoriteClicked() {
-                    if (location)
-                        viewmodel.invertLocationFavorite(location.code)
-                }
-            }
-        }
-        categoryDelegate: Component {
-            Item {
-                readonly property var region: row ? row.regionRaw : null
-                function getCaptionString() { return region ? region.caption : "" }
-                function getId() { return region ? region.id : "" }
-                function getCount() { return viewmodel.regions.getCount() }
-            }
-        }
-        onSelected: viewmodel.userSelectLocationById(selectedItemId, true)
-        onCategorySelected: viewmodel.selectRegionById(selectedSelectedId)
-        onRefresh: viewmodel.refreshLocations()
-    }
-
-    ItemsSelector {
-        id: idProxyLocationSelector
-        objectName: "ProxyLocationSelector"
-        anchors.fill: parent
-        z: 1
-        caption: qsTr("Select proxy")
-        itemModel: viewmodel.proxyLocations
-        delegate: Component {
-            Item {
-                readonly property var proxy: row ? row.item : null
-                function getCaptionString() { return proxy ? proxy.caption : "" }
-                function getId() { return proxy ? proxy.id : "" }
-                function getFirstFlag() {
-                    var code = proxy ? proxy.firstCountryCode() : ""
-                    return code !== "" ? Resources.flag(code) : ""
-                }
-                function isSelected() { return proxy !== null && proxy === viewmodel.selectedProxyLocationRaw }
-            }
-        }
-        onSelected: viewmodel.userSelectProxyLocationById(selectedItemId, true)
-    }
-
-    ItemsSelector {
-        id: idDNSFilteringSelector
-        objectName: "DNSFilteringSelector"
-        anchors.fill: parent
-        z: 1
-        caption: qsTr("Select DNS Filtering")
-        itemModel: viewmodel.dnsFilterings
-        itemTextWrap: true
-        delegate: Component {
-            Item {
-                readonly property var filtering: row ? row.item : null
-                function getCaptionString() { return filtering ? filtering.caption : "" }
-                function getId() { return filtering ? filtering.id : "" }
-                function isSelected() {
-                    return filtering !== null && filtering === viewmodel.selectedDNSFilteringRaw
-                }
-            }
-        }
-        onSelected: viewmodel.userSelectDNSFilteringById(selectedItemId, true)
-    }
-
-    ItemsSelector {
-        id: idProtocolSelector
-        objectName: "ProtocolSelector"
-        anchors.fill: parent
-        z: 1
-        caption: qsTr("Select protocol")
-        itemModel: viewmodel.protocols
-        delegate: Component {
-            Item {
-                readonly property var protocol: row ? row.protocolRaw : null
-                function getCaptionString() { return protocol ? protocol.name : "" }
-                function getId() { return protocol ? protocol.id : -1 }
-                function isSelected() { return protocol !== null && protocol === viewmodel.selectedProtocolRaw }
-            }
-        }
-        onSelected: viewmodel.userSelectProtocolById(selectedItemId)
-    }
-
-    ItemsSelector {
-        id: idPortSelector
-        objectName: "PortSelector"
-        anchors.fill: parent
-        z: 1
-        caption: qsTr("Select port")
-        itemModel: viewmodel.selectedProtocolRaw ? viewmodel.selectedProtocolRaw.ports : null
-        delegate: Component {
-            Item {
-                readonly property var port: row ? row.portRaw : null
-                function getAvailable() {
-                    if (!port)
-                        return false
-                    switch (port.protocol) {
-                    case Constants.Protocol_AUTO:
-                    case Constants.Protocol_TCP:
-                        return true
-                    case Constants.Protocol_UDP:
-                        // UDP cannot go through the V2Ray proxy.
-                        return !viewmodel.v2RayProxyEnabled
+        active: false
+        sourceComponent: Component {
+            ItemsSelector2 {
+                id: idLocationSelector
+                objectName: "LocationSelector"
+                caption: qsTr("Select location by category")
+                categoryModel: viewmodel.regions
+                itemModel: viewmodel.validLocations
+                favoriteModel: viewmodel.favoriteModel
+                delegate: Component {
+                    Item {
+                        readonly property var location: row ? row.locationRaw : null
+                        // Server lists fill city and country; a name is set only by hand.
+                        function getCaptionString() {
+                            if (!location)
+                                return ""
+                            return location.name !== "" ? location.name : (location.city !== "" ? location.city : location.caption)
+                        }
+                        function getSubCaptionString() {
+                            return location && location.country !== getCaptionString() ? location.country : ""
+                        }
+                        function getExInfoString() {
+                            return location && location.pingMs >= 0 ? "%1 ms".arg(location.pingMs) : ""
+                        }
+                        function getId() { return location ? location.code : "" }
+                        function getFirstFlag() {
+                            var code = location ? location.firstCountryCode() : ""
+                            return code !== "" ? Resources.flag(code) : ""
+                        }
+                        function getSecondFlag() {
+                            var code = location ? location.secondCountryCode() : ""
+                            return code !== "" ? Resources.flag(code) : ""
+                        }
+                        function isSelected() { return location !== null && location === viewmodel.selectedLocationRaw }
+                        function getFavorite() { return location ? location.favorite : false }
+                        function favoriteClicked() {
+                            if (location)
+                                viewmodel.invertLocationFavorite(location.code)
+                        }
                     }
-                    return false
                 }
-                function getCaptionString() { return port ? port.name : "" }
-                function getId() { return port ? port.id : "" }
-                function isSelected() { return port !== null && port === viewmodel.selectedPortRaw }
+                categoryDelegate: Component {
+                    Item {
+                        readonly property var region: row ? row.regionRaw : null
+                        function getCaptionString() { return region ? region.caption : "" }
+                        function getId() { return region ? region.id : "" }
+                        function getCount() { return viewmodel.regions.getCount() }
+                    }
+                }
+                onSelected: viewmodel.userSelectLocationById(selectedItemId, true)
+                onCategorySelected: viewmodel.selectRegionById(selectedSelectedId)
+                onRefresh: viewmodel.refreshLocations()
             }
         }
-        onSelected: viewmodel.selectPortById(selectedItemId)
+    }
+
+    Loader {
+        id: idProxyLocationSelectorLoader
+        anchors.fill: parent
+        z: 1
+        active: false
+        sourceComponent: Component {
+            ItemsSelector {
+                id: idProxyLocationSelector
+                objectName: "ProxyLocationSelector"
+                caption: qsTr("Select proxy")
+                itemModel: viewmodel.proxyLocations
+                delegate: Component {
+                    Item {
+                        readonly property var proxy: row ? row.item : null
+                        function getCaptionString() { return proxy ? proxy.caption : "" }
+                        function getId() { return proxy ? proxy.id : "" }
+                        function getFirstFlag() {
+                            var code = proxy ? proxy.firstCountryCode() : ""
+                            return code !== "" ? Resources.flag(code) : ""
+                        }
+                        function isSelected() { return proxy !== null && proxy === viewmodel.selectedProxyLocationRaw }
+                    }
+                }
+                onSelected: viewmodel.userSelectProxyLocationById(selectedItemId, true)
+            }
+        }
+    }
+
+    Loader {
+        id: idDNSFilteringSelectorLoader
+        anchors.fill: parent
+        z: 1
+        active: false
+        sourceComponent: Component {
+            ItemsSelector {
+                id: idDNSFilteringSelector
+                objectName: "DNSFilteringSelector"
+                caption: qsTr("Select DNS Filtering")
+                itemModel: viewmodel.dnsFilterings
+                itemTextWrap: true
+                delegate: Component {
+                    Item {
+                        readonly property var filtering: row ? row.item : null
+                        function getCaptionString() { return filtering ? filtering.caption : "" }
+                        function getId() { return filtering ? filtering.id : "" }
+                        function isSelected() {
+                            return filtering !== null && filtering === viewmodel.selectedDNSFilteringRaw
+                        }
+                    }
+                }
+                onSelected: viewmodel.userSelectDNSFilteringById(selectedItemId, true)
+            }
+        }
+    }
+
+    Loader {
+        id: idProtocolSelectorLoader
+        anchors.fill: parent
+        z: 1
+        active: false
+        sourceComponent: Component {
+            ItemsSelector {
+                id: idProtocolSelector
+                objectName: "ProtocolSelector"
+                caption: qsTr("Select protocol")
+                itemModel: viewmodel.protocols
+                delegate: Component {
+                    Item {
+                        readonly property var protocol: row ? row.protocolRaw : null
+                        function getCaptionString() { return protocol ? protocol.name : "" }
+                        function getId() { return protocol ? protocol.id : -1 }
+                        function isSelected() { return protocol !== null && protocol === viewmodel.selectedProtocolRaw }
+                    }
+                }
+                onSelected: viewmodel.userSelectProtocolById(selectedItemId)
+            }
+        }
+    }
+
+    Loader {
+        id: idPortSelectorLoader
+        anchors.fill: parent
+        z: 1
+        active: false
+        sourceComponent: Component {
+            ItemsSelector {
+                id: idPortSelector
+                objectName: "PortSelector"
+                caption: qsTr("Select port")
+                itemModel: viewmodel.selectedProtocolRaw ? viewmodel.selectedProtocolRaw.ports : null
+                delegate: Component {
+                    Item {
+                        readonly property var port: row ? row.portRaw : null
+                        function getAvailable() {
+                            if (!port)
+                                return false
+                            switch (port.protocol) {
+                            case Constants.Protocol_AUTO:
+                            case Constants.Protocol_TCP:
+                                return true
+                            case Constants.Protocol_UDP:
+                                // UDP cannot go through the V2Ray proxy.
+                                return !viewmodel.v2RayProxyEnabled
+                            }
+                            return false
+                        }
+                        function getCaptionString() { return port ? port.name : "" }
+                        function getId() { return port ? port.id : "" }
+                        function isSelected() { return port !== null && port === viewmodel.selectedPortRaw }
+                    }
+                }
+                onSelected: viewmodel.selectPortById(selectedItemId)
+            }
+        }
     }
 }

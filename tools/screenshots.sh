@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Makes the README's screenshots from the real client's window: the demo
+# (tools/demo.sh) runs under Xvfb with the screenshot maker in the client's
+# place, which connects with the demo account and saves the window in the
+# dark and the light palette. Needs root, like the demo.
+#   tools/screenshots.sh [BUILD_DIR] [OUTPUT_DIR]
+set -euo pipefail
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+root="$(cd "$here/.." && pwd)"
+build="${1:-$root/build}"
+out="$(mkdir -p "${2:-$root/docs/screenshots}" && cd "${2:-$root/docs/screenshots}" && pwd)"
+jobs="${OSTREL_JOBS:-$(nproc)}"
+
+[ -f "$build/CMakeCache.txt" ] || cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake --build "$build" -j "$jobs" --target ostrel-screenshot ostrel-demo-service
+build="$(cd "$build" && pwd)"
+
+# Settings of its own, so the user's stay as they are.
+home="$build/screenshot-home"
+rm -rf "$home"
+mkdir -p "$home"
+env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM HOME="$home" XDG_DATA_HOME="$home/data" XDG_CONFIG_HOME="$home/config" \
+    QT_QUICK_BACKEND=software OSTREL_DEMO_CLIENT="$build/bin/ostrel-screenshot" OSTREL_DEMO_TIMEOUT=600 \
+    OSTREL_DEMO_READY="$build/demo-run/ready" \
+    "$here/demo.sh" "$build" "$out"
+ls -l "$out"/connected-dark.png "$out"/connected-light.png
