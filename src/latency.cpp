@@ -5,7 +5,9 @@
 #include "settings.h"
 #include "systemhelper.h"
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QEvent>
 #include <QThread>
 
 #include <chrono>
@@ -106,6 +108,81 @@ int mainPingThreadFunction(GetLocations& context)
     return 0;
 }
 
+namespace {
+
+// Carries a reference to a location to the location's own thread; the
+// reference goes when that thread has handled and deleted the event.
+class ReleaseEvent : public QEvent
+{
+public:
+    explicit ReleaseEvent(Location::Ptr&& location)
+        : QEvent(type())
+        , m_location(std::move(location))
+    {
+    }
+    static QEvent::Type type()
+    {
+        static const QEvent::Type registered = QEvent::Type(QEvent::registerEventType());
+        return registered;
+    }
+
+private:
+    Location::Ptr m_location;
+};
+
+// The worker usually holds the last reference to a location it took from the
+// queue, while setPingMs has queued the location's pingMsChanged on the
+// location's own (GUI) thread. Destroying the location here could free it
+// while that thread delivers the queued call, so the reference goes back to
+// that thread and is dropped there, after the calls queued before. No copy of
+// the reference may stay behind on this thread: a copy could become the last.
+void releaseOnOwnThread(Location::Ptr& location)
+{
+    if (!location)
+        return;
+    Location* const target = location.data();
+    if (target->thread() == QThread::currentThread()) {
+        location.reset();
+        return;
+    }
+    QCoreApplication::postEvent(target, new ReleaseEvent(std::move(location)));
+}
+
+// Up to three tries on one location; false when the context stopped first.
+bool measureLocation(GetLocations& context, const Location::Ptr& location, bool debugPing)
+{
+    for (int attempt = 1; attempt <= kPingTries; ++attempt) {
+        if (attempt > 1 && debugPing)
+            qDebug().noquote() << Q_FUNC_INFO << "ping additional attempt" << attempt;
+        if (context.stopped())
+            return false;
+        QString output;
+        const int code = SystemHelper::executeWithWait(
+            QStringLiteral("ping"), { location->host(), QStringLiteral("-c"), QStringLiteral("1") }, output,
+            pingTimeoutMs(attempt), !debugPing, true);
+        if (code != 0) {
+            location->setPingMs(-1);
+            context.onPingMeasured(location, -1);
+            qInfo().noquote() << Q_FUNC_INFO << "can't ping location:" << location->id() << "/" << location->host()
+                              << "/" << location->remoteIdentifier();
+            qInfo().noquote() << Q_FUNC_INFO << "pingResult:" << output;
+        }
+        int ms = -1;
+        if (parsePingResult(output, ms)) {
+            context.onPingMeasured(location, ms);
+            qInfo().noquote() << Q_FUNC_INFO << logSafe(location->caption()) << location->pingMs() << " Ms";
+            return true;
+        }
+        if (hasNonEmptyLine(output)) {
+            qInfo().noquote() << Q_FUNC_INFO << "can't parse ping result:" << location->id();
+            context.onPingMeasured(location, -1);
+        }
+    }
+    return true;
+}
+
+} // namespace
+
 int pingThreadFunction(GetLocations& context, bool debugPing)
 {
     qInfo().noquote() << Q_FUNC_INFO << "pingThreadFunctiond" << threadText();
@@ -114,41 +191,16 @@ int pingThreadFunction(GetLocations& context, bool debugPing)
     started.start();
 
     while (!context.stopped()) {
-        const Location::Ptr location = context.extractPingTask();
+        Location::Ptr location = context.extractPingTask();
         if (!location) {
             qInfo().noquote() << Q_FUNC_INFO << "stop ping thread (work completed)" << threadText() << started.elapsed()
                               << "ms";
             return 0;
         }
-        for (int attempt = 1; attempt <= kPingTries; ++attempt) {
-            if (attempt > 1 && debugPing)
-                qDebug().noquote() << Q_FUNC_INFO << "ping additional attempt" << attempt;
-            if (context.stopped()) {
-                qInfo().noquote() << Q_FUNC_INFO << "stop ping thread (context stopped)" << threadText();
-                return 0;
-            }
-            QString output;
-            const int code = SystemHelper::executeWithWait(
-                QStringLiteral("ping"), { location->host(), QStringLiteral("-c"), QStringLiteral("1") }, output,
-                pingTimeoutMs(attempt), !debugPing, true);
-            if (code != 0) {
-                location->setPingMs(-1);
-                context.onPingMeasured(location, -1);
-                qInfo().noquote() << Q_FUNC_INFO << "can't ping location:" << location->id() << "/" << location->host()
-                                  << "/" << location->remoteIdentifier();
-                qInfo().noquote() << Q_FUNC_INFO << "pingResult:" << output;
-            }
-            int ms = -1;
-            if (parsePingResult(output, ms)) {
-                context.onPingMeasured(location, ms);
-                qInfo().noquote() << Q_FUNC_INFO << logSafe(location->caption()) << location->pingMs() << " Ms";
-                break;
-            }
-            if (hasNonEmptyLine(output)) {
-                qInfo().noquote() << Q_FUNC_INFO << "can't parse ping result:" << location->id();
-                context.onPingMeasured(location, -1);
-            }
-        }
+        const bool finished = measureLocation(context, location, debugPing);
+        releaseOnOwnThread(location);
+        if (!finished)
+            break;
     }
     qInfo().noquote() << Q_FUNC_INFO << "stop ping thread (context stopped)" << threadText();
     return 0;

@@ -12,6 +12,7 @@
 #include <QMutex>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <csignal>
 
@@ -194,19 +195,46 @@ private slots:
         gl.stop();
     }
 
-    // A refilled queue is measured by the running scheduler.
+    // A refilled queue is measured by the running scheduler, round after
+    // round. The workers hold the last reference to a measured location while
+    // its pingMsChanged is queued to the GUI thread, so the location must not
+    // be destroyed on a worker thread: every one ends on its own thread.
     void realPing_refill()
     {
+        const int rounds = 20;
+        const int perRound = 7;
+        QThread* const owner = QThread::currentThread();
+        QAtomicInt destroyed = 0;
+        QAtomicInt destroyedElsewhere = 0;
+        const auto fresh = [&](const QString& code) {
+            const Location::Ptr l = makeLocation(code, "127.0.0.13");
+            QObject::connect(
+                l.data(), &QObject::destroyed, l.data(),
+                [&, owner]() {
+                    destroyed.ref();
+                    if (QThread::currentThread() != owner)
+                        destroyedElsewhere.ref();
+                },
+                Qt::DirectConnection);
+            return l;
+        };
+
         GetLocations gl(nullptr, {}, {});
         Recorder recorder(gl);
         useFakePing(true);
-        gl.setPingList({ makeLocation("a", "127.0.0.13") });
         gl.startPingThread();
-        QTRY_COMPARE_WITH_TIMEOUT(recorder.count(), 1, 10000);
-        gl.setPingList({ makeLocation("b", "127.0.0.13"), makeLocation("c", "127.0.0.13") });
-        QTRY_COMPARE_WITH_TIMEOUT(recorder.count(), 3, 10000);
-        QCOMPARE(recorder.values("c"), QList<int> { 10 });
+        for (int round = 0; round < rounds; ++round) {
+            QList<Location::Ptr> list;
+            for (int i = 0; i < perRound; ++i)
+                list << fresh(QStringLiteral("r%1-%2").arg(round).arg(i));
+            gl.setPingList(list);
+            list.clear(); // the queue holds the only references
+            QTRY_COMPARE_WITH_TIMEOUT(recorder.count(), (round + 1) * perRound, 20000);
+        }
+        QCOMPARE(recorder.values(QStringLiteral("r%1-%2").arg(rounds - 1).arg(perRound - 1)), QList<int> { 10 });
         gl.stop();
+        QTRY_COMPARE_WITH_TIMEOUT(destroyed.loadAcquire(), rounds * perRound, 10000);
+        QCOMPARE(destroyedElsewhere.loadAcquire(), 0);
     }
 
     // ------------------------------------------------------------ fake ping
