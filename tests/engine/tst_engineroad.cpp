@@ -205,8 +205,9 @@ private slots:
             QVERIFY2(waitForLog(phase, 30000), qPrintable(phase));
         else if (delayMs > 0)
             QTest::qWait(delayMs);
-        // The button while the connect runs.
-        worker()->askState(Constants::RequestedAction_Disconnect);
+        // The button again while the connect runs (at 0 ms the state still
+        // reads Disconnected: the press must cancel, not connect again).
+        m_model->vpnConnectDisconnect();
 
         QTRY_VERIFY_WITH_TIMEOUT(m_model->connectionState() == Constants::ConnectState_Disconnected
                                      && worker()->askedState() == Constants::RequestedAction_None,
