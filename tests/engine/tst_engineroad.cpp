@@ -279,6 +279,9 @@ private slots:
 int main(int argc, char* argv[])
 {
     NsTools::reexecInPrivateNamespaces(argc, argv);
+    // A dozen connects through the system's scripts: slow on a busy machine.
+    if (qEnvironmentVariableIsEmpty("QTEST_FUNCTION_TIMEOUT"))
+        qputenv("QTEST_FUNCTION_TIMEOUT", "1500000");
     QApplication app(argc, argv);
     TestSupport::initApplication();
     TestEngineRoad tc;
