@@ -253,7 +253,10 @@ void Model::vpnConnectDisconnect()
     try {
         Connection* c = connection();
         qInfo().noquote() << Q_FUNC_INFO << Constants::stateToStr(connectionState());
-        if (!c->isDisconnectedState()) {
+        // Until the worker takes a connect up, the state still reads
+        // Disconnected: a press then cancels that connect.
+        const bool connectPending = m_connectDisconnectThread->askedState() == Constants::RequestedAction_Connect;
+        if (!c->isDisconnectedState() || connectPending) {
             qInfo().noquote() << "======== TRY DISCONNECT IN SEPARATE THREAD ============";
             m_connectDisconnectThread->askState(Constants::RequestedAction_Disconnect);
             return;

@@ -449,16 +449,23 @@ bool Model::onMainWindowClosing()
 bool Model::beforClosing()
 {
     try {
+        const bool quitOnLastWindowClosed = QGuiApplication::quitOnLastWindowClosed();
         QGuiApplication::setQuitOnLastWindowClosed(true);
+        // A cancelled exit goes on running as before: closing the window
+        // later must not end the program past these questions.
+        auto cancelled = [quitOnLastWindowClosed] {
+            QGuiApplication::setQuitOnLastWindowClosed(quitOnLastWindowClosed);
+            return false;
+        };
         const Constants::ConnectState state = connectionState();
         if (state == Constants::ConnectState_Connected || state == Constants::ConnectState_Connecting) {
             activateMainWindow();
             if (!confirm(tr("Closing will disconnect your VPN")))
-                return false;
+                return cancelled();
         } else if (state == Constants::ConnectState_Disconnected
                    && SystemHelper::instance().isDefaultRouteRemoved(false)) {
             if (!confirm(tr("Kill switch will be disabled on exit")))
-                return false;
+                return cancelled();
         }
         updateExternalIp(true);
         doDisconnect(true);

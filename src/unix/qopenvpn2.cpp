@@ -567,9 +567,14 @@ bool QOpenVPN2::failConnect(const QString& cause)
         qInfo().noquote() << Q_FUNC_INFO << "connect cancelled";
         m_disconnectRequested = true;
         setState(Constants::ConnectState_Disconnecting);
-    } else if (isOpenVpnProcessRunning() && m_openVpnManager.vpnProcessState() == EXITING) {
-        // Its last words tell why.
-        waitFor([this] { return !isOpenVpnProcessRunning(); }, kProcessWaitMs, false);
+    } else {
+        // Its last words tell why: on its output and over the management
+        // link, which may still hold lines when the process has ended.
+        if (isOpenVpnProcessRunning() && m_openVpnManager.vpnProcessState() == EXITING)
+            waitFor([this] { return !isOpenVpnProcessRunning(); }, kProcessWaitMs, false);
+        if (!isOpenVpnProcessRunning())
+            waitFor([this] { return m_errorReported || openVpnManagerState_isStopped(m_openVpnManager.state()); },
+                    kManagementPortWaitMs, false);
     }
     QString text = cause;
     if (text.isEmpty() && m_sessionActive && !isOpenVpnProcessRunning())
@@ -593,6 +598,10 @@ bool QOpenVPN2::failConnect(const QString& cause)
 
 QString QOpenVPN2::exitCause() const
 {
+    for (const QString& line : m_outputTail) {
+        if (line.contains(QLatin1String("AUTH_FAILED")))
+            return USER_ERROR_MESSAGE_ALL_AUTH_FILED;
+    }
     for (const QString& line : m_outputTail) {
         if (line.contains(QLatin1String("scramble"), Qt::CaseInsensitive)
             && line.contains(QLatin1String("Options error"), Qt::CaseInsensitive))

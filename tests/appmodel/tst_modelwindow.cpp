@@ -417,9 +417,12 @@ private slots:
 
         // Closing while the kill switch holds the traffic asks first.
         {
+            QApplication::setQuitOnLastWindowClosed(false);
             ModalAnswerer cancel([](QWidget* modal) { clickBox(modal, QMessageBox::Cancel); });
             QVERIFY(!m_model->beforClosing());
             QCOMPARE(cancel.text, QStringLiteral("Kill switch will be disabled on exit"));
+            // Cancelled: closing the window later still only hides it.
+            QVERIFY(!QApplication::quitOnLastWindowClosed());
         }
         {
             ModalAnswerer ok([](QWidget* modal) { clickBox(modal, QMessageBox::Ok); });

@@ -12,6 +12,7 @@
 #include "nstools.h"
 #include "resources.h"
 #include "settings.h"
+#include "singlestartman.h"
 #include "systemhelper.h"
 
 #include <QBuffer>
@@ -413,7 +414,7 @@ private slots:
         QVERIFY(!m_model->connectionThread()->connectionInitializeResult());
         auto serverListens = [] {
             QLocalSocket probe;
-            probe.connectToServer(QString::fromLatin1(IPC_SERVER_NAME));
+            probe.connectToServer(SingleStartMan::ipcServerPath());
             return probe.waitForConnected(2000);
         };
         // Whether the application was asked to quit: an event loop started
