@@ -204,16 +204,21 @@ private slots:
         const int rounds = 20;
         const int perRound = 7;
         QThread* const owner = QThread::currentThread();
-        QAtomicInt destroyed = 0;
-        QAtomicInt destroyedElsewhere = 0;
-        const auto fresh = [&](const QString& code) {
+        // Shared, so that locations outliving a failed check do not count
+        // into a finished stack frame.
+        struct Counts {
+            QAtomicInt destroyed = 0;
+            QAtomicInt destroyedElsewhere = 0;
+        };
+        const QSharedPointer<Counts> counts(new Counts);
+        const auto fresh = [counts, owner](const QString& code) {
             const Location::Ptr l = makeLocation(code, "127.0.0.13");
             QObject::connect(
                 l.data(), &QObject::destroyed, l.data(),
-                [&, owner]() {
-                    destroyed.ref();
+                [counts, owner]() {
+                    counts->destroyed.ref();
                     if (QThread::currentThread() != owner)
-                        destroyedElsewhere.ref();
+                        counts->destroyedElsewhere.ref();
                 },
                 Qt::DirectConnection);
             return l;
@@ -233,8 +238,8 @@ private slots:
         }
         QCOMPARE(recorder.values(QStringLiteral("r%1-%2").arg(rounds - 1).arg(perRound - 1)), QList<int> { 10 });
         gl.stop();
-        QTRY_COMPARE_WITH_TIMEOUT(destroyed.loadAcquire(), rounds * perRound, 10000);
-        QCOMPARE(destroyedElsewhere.loadAcquire(), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(counts->destroyed.loadAcquire(), rounds * perRound, 10000);
+        QCOMPARE(counts->destroyedElsewhere.loadAcquire(), 0);
     }
 
     // ------------------------------------------------------------ fake ping
