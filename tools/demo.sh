@@ -110,7 +110,18 @@ if [ -d /tmp/.X11-unix ]; then
     mkdir "$run/x11"
     mount --bind /tmp/.X11-unix "$run/x11"
 fi
+# A clone or build directory below /tmp is carried over into the new /tmp
+# through descriptors opened before the old one is hidden.
+exec 8<"$root" 9<"$build"
 mount -t tmpfs -o mode=1777 ostrel-demo-tmp /tmp
+case "$root/" in
+    /tmp/*) mkdir -p "$root" && mount --no-canonicalize --rbind /proc/self/fd/8 "$root" ;;
+esac
+case "$build/" in
+    "$root"/*) ;;
+    /tmp/*) mkdir -p "$build" && mount --no-canonicalize --rbind /proc/self/fd/9 "$build" ;;
+esac
+exec 8<&- 9<&-
 if [ -d "$run/x11" ]; then
     mkdir /tmp/.X11-unix
     mount --move "$run/x11" /tmp/.X11-unix

@@ -118,7 +118,7 @@ struct HostState
             const QByteArray commandLine = readBytes("/proc/" + entry + "/cmdline").replace('\0', ' ');
             const QByteArray itsNamespace = linkText("/proc/" + entry + "/ns/pid");
             const bool otherNamespace = !itsNamespace.isEmpty() && itsNamespace != ownNamespace;
-            if (commandLine.contains(build + "/demo-run") || commandLine.contains("tools/demo.sh")
+            if (commandLine.contains(build + "/demo-run") || commandLine.contains(OSTREL_SOURCE_DIR "/tools/demo.sh")
                 || (otherNamespace
                     && (commandLine.contains(build + "/bin/tst_demo") || commandLine.contains(build + "/bin/ostrel-demo-service"))))
                 s.processes << entry + " " + QString::fromUtf8(commandLine);
