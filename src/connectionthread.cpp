@@ -10,6 +10,7 @@
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QDeadlineTimer>
 
 namespace {
 // Sleep of the idle worker between two looks at the pending request.
@@ -29,6 +30,42 @@ ConnectionThread::~ConnectionThread()
     delete m_connection.exchange(nullptr);
 }
 
+bool ConnectionThread::waitForConnection(int maxWaitMs)
+{
+    QDeadlineTimer deadline(maxWaitMs);
+    QMutexLocker locker(&m_startUpMutex);
+    while (!connection()) {
+        if (!m_connectionPublished.wait(&m_startUpMutex, deadline))
+            return connection() != nullptr;
+    }
+    return true;
+}
+
+void ConnectionThread::holdInitialization(int maxHoldMs)
+{
+    QMutexLocker locker(&m_startUpMutex);
+    m_initializationHeld = true;
+    m_initializationHoldMs = maxHoldMs;
+}
+
+void ConnectionThread::releaseInitialization()
+{
+    QMutexLocker locker(&m_startUpMutex);
+    m_initializationHeld = false;
+    m_initializationReleased.wakeAll();
+}
+
+void ConnectionThread::waitForInitializationRelease()
+{
+    QMutexLocker locker(&m_startUpMutex);
+    const QDeadlineTimer deadline(m_initializationHoldMs);
+    while (m_initializationHeld && !m_finalize.load()) {
+        if (!m_initializationReleased.wait(&m_startUpMutex, deadline))
+            break;
+    }
+    m_initializationHeld = false;
+}
+
 bool ConnectionThread::connectionTapInstalledResultUpdated()
 {
     Connection* c = connection();
@@ -44,7 +81,12 @@ void ConnectionThread::run()
     // The thread object belongs to the GUI thread: the call arrives queued.
     ASSERT_CONNECT(QObject::connect(engine, &ConnectStateObject::stateChanged, this,
                                     &ConnectionThread::onConnectionStateChanged, Qt::AutoConnection));
-    m_connection.store(engine);
+    {
+        QMutexLocker locker(&m_startUpMutex);
+        m_connection.store(engine);
+        m_connectionPublished.wakeAll();
+    }
+    waitForInitializationRelease();
 
     qInfo().noquote() << "ConnectThread::run";
     qRegisterMetaType<Constants::ConnectState>("Constants::ConnectState");
@@ -245,6 +287,7 @@ void ConnectionThread::finalize()
         if (!isRunning())
             return;
         m_finalize.store(true);
+        releaseInitialization();
         const QDateTime started = QDateTime::currentDateTime();
         qint64 limitSeconds = 5;
         while (isRunning()) {

@@ -2,8 +2,10 @@
 
 #include "model/constants.h"
 
+#include <QMutex>
 #include <QString>
 #include <QThread>
+#include <QWaitCondition>
 
 #include <atomic>
 
@@ -29,6 +31,16 @@ public:
     // The engine, created first thing in run(); null before and after. Safe
     // from any thread.
     Connection* connection() const { return m_connection.load(); }
+    // Blocks the calling thread, without processing its events, until the
+    // worker has published its engine; false when `maxWaitMs` passed first.
+    bool waitForConnection(int maxWaitMs);
+
+    // The worker's start-up checks (resolver script, OpenVPN's version and
+    // adapter) start processes. Called before start(), this holds them until
+    // releaseInitialization() or for at most `maxHoldMs`; the engine itself
+    // is published at once all the same.
+    void holdInitialization(int maxHoldMs);
+    void releaseInitialization();
 
     bool connectionInitializeResult() const { return m_connectionInitializeResult.load(); }
     bool connectionTapInstalledResult() const { return m_connectionTapInstalledResult.load(); }
@@ -66,6 +78,9 @@ protected:
     void run() override;
 
 private:
+    // Returns once the initialisation is released, its hold has run out or
+    // the worker is asked to end.
+    void waitForInitializationRelease();
     void doConnect();
     void doDisconnect();
     void writeOpenVpnCommands();
@@ -76,6 +91,13 @@ private:
     std::atomic<Constants::RequestedAction> m_askedState { Constants::RequestedAction_None };
     Model* m_model = nullptr;
     std::atomic<Connection*> m_connection { nullptr };
+    // Wakes waitForConnection() as soon as the engine is published, and the
+    // held worker once its initialisation is released.
+    QMutex m_startUpMutex;
+    QWaitCondition m_connectionPublished;
+    QWaitCondition m_initializationReleased;
+    int m_initializationHoldMs = 0;
+    bool m_initializationHeld = false;
     std::atomic<bool> m_connectionInitializeResult { false };
     std::atomic<bool> m_connectionTapInstalledResult { false };
     std::atomic<bool> m_connectionInitializeCompleted { false };

@@ -19,6 +19,7 @@
 #include <QScreen>
 #include <QThread>
 #include <QUrl>
+#include <QtConcurrent>
 
 #include <stdexcept>
 
@@ -122,6 +123,7 @@ Model::Model(QQmlApplicationEngine* applicationEngine)
     m_appVersion = QStringLiteral(OSTREL_VERSION_STR);
 
     m_connectDisconnectThread = new ConnectionThread(this, nullptr);
+    m_connectDisconnectThread->holdInitialization(StartUpWorkHoldMs);
     m_connectDisconnectThread->start();
     if (!waitForWorkerConnection(WorkerStartWaitMs)) {
         qCritical().noquote() << Q_FUNC_INFO << "the connection thread did not create its connection within"
@@ -209,15 +211,10 @@ Model::~Model()
 
 bool Model::waitForWorkerConnection(int maxWaitMs)
 {
-    // The GUI thread sleeps without processing events: nothing may reach the
-    // model before its engine object exists.
-    QDeadlineTimer deadline(maxWaitMs);
-    while (!connection()) {
-        if (deadline.hasExpired())
-            return false;
-        QThread::msleep(100);
-    }
-    return true;
+    // The GUI thread blocks without processing events: nothing may reach the
+    // model before its engine object exists. The worker wakes it as soon as
+    // the engine is there.
+    return m_connectDisconnectThread->waitForConnection(maxWaitMs);
 }
 
 void Model::createOptions()
@@ -550,17 +547,51 @@ void Model::updateDependedOptions()
 {
     Timer timer(QStringLiteral("updateDependedOptions"));
     try {
-        if (m_optionDisableDNS->value())
-            m_optionDoNotChangeDNS->setValue(false);
-        if (m_optionDoNotChangeDNS->value())
-            m_optionDisableDNS->setValue(false);
-        m_optionDisableDNS->setEnabled(!m_optionDoNotChangeDNS->value());
-        m_optionDoNotChangeDNS->setEnabled(!m_optionDisableDNS->value());
-        m_optionDisableLANTraffic->setEnabled(m_optionGatewayRemoval->value());
+        updateOptionInterlocks();
         setIsRestoreGwAvailable(SystemHelper::instance().isDefaultRouteRemoved(false)
                                 && connectionState() == Constants::ConnectState_Disconnected);
     }
     ALOG_CATCHALL("Model::updateDependedOptions")
+}
+
+void Model::updateOptionInterlocks()
+{
+    if (m_optionDisableDNS->value())
+        m_optionDoNotChangeDNS->setValue(false);
+    if (m_optionDoNotChangeDNS->value())
+        m_optionDisableDNS->setValue(false);
+    m_optionDisableDNS->setEnabled(!m_optionDoNotChangeDNS->value());
+    m_optionDoNotChangeDNS->setEnabled(!m_optionDisableDNS->value());
+    m_optionDisableLANTraffic->setEnabled(m_optionGatewayRemoval->value());
+}
+
+void Model::queryRestoreGwAvailableInBackground()
+{
+    if (m_killSwitchStatusWatcher)
+        return;
+    const quint64 setsBefore = m_restoreGwAvailableSets;
+    m_killSwitchStatusWatcher = new QFutureWatcher<bool>(this);
+    ASSERT_CONNECT(connect(m_killSwitchStatusWatcher, &QFutureWatcher<bool>::finished, this, [this, setsBefore]() {
+        // Whatever set the entry since the query started (a connect, the
+        // user lifting the kill switch) knows better than this answer.
+        if (m_restoreGwAvailableSets != setsBefore)
+            return;
+        setIsRestoreGwAvailable(m_killSwitchStatusWatcher->result()
+                                && connectionState() == Constants::ConnectState_Disconnected);
+    }));
+    m_killSwitchStatusWatcher->setFuture(
+        QtConcurrent::run([]() { return SystemHelper::instance().isDefaultRouteRemoved(false); }));
+}
+
+void Model::releaseStartUpWork()
+{
+    if (m_startUpWorkReleased)
+        return;
+    m_startUpWorkReleased = true;
+    m_startUpWorkTimer.stop();
+    disconnect(m_firstFrameConnection);
+    m_connectDisconnectThread->releaseInitialization();
+    queryRestoreGwAvailableInBackground();
 }
 
 void Model::dnsFilteringUpdate()
@@ -642,8 +673,7 @@ bool Model::start()
 
     getLocations().setOptionDisableLatencyTest(m_optionDisableLatencyTest);
     // The DNS-filtering choices are fixed: in the list before any fetch can
-    // answer. The kill-switch status query below processes events, so a
-    // list may be applied (and the choices selected) before start() ends.
+    // answer.
     dnsFilteringUpdate();
     qInfo().noquote() << Q_FUNC_INFO << "S2";
 
@@ -674,7 +704,17 @@ bool Model::start()
     m_optionGatewayRemoval->setEnabled(SystemHelper::instance().isRouteManagementEnabled());
 
     updateDropProtectionState();
-    updateDependedOptions();
+    // The kill-switch status takes a script run: asked in the background once
+    // the window is up, so the window waits neither for it nor behind it. The
+    // entry that lifts a kill switch appears once the answer is in.
+    updateOptionInterlocks();
+    if (m_qmlApplicationEngine) {
+        m_startUpWorkTimer.setSingleShot(true);
+        ASSERT_CONNECT(connect(&m_startUpWorkTimer, &QTimer::timeout, this, &Model::releaseStartUpWork));
+        m_startUpWorkTimer.start(StartUpWorkHoldMs);
+    } else {
+        releaseStartUpWork();
+    }
     updateV2RayProxyEnabled();
     qInfo().noquote() << Q_FUNC_INFO << "S19";
 
@@ -739,6 +779,7 @@ void Model::stop()
     release(m_newsWatcher, "news fetch");
     release(m_getExternalIpWatcher, "external address fetch");
     release(m_v2RayLocationsWatcher, "proxy list fetch");
+    release(m_killSwitchStatusWatcher, "kill-switch status query");
 }
 
 void Model::refreshTimerEvent()

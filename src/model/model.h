@@ -219,6 +219,9 @@ public:
 
     // How long the constructor waits for the worker's engine object.
     static constexpr int WorkerStartWaitMs = 10000;
+    // The start-up work that starts processes waits at most this long for
+    // the window's first frame.
+    static constexpr int StartUpWorkHoldMs = 1000;
     static constexpr int RefreshIntervalMs = 600000;
     static constexpr int LoadTestIntervalMs = 5000;
 
@@ -595,6 +598,15 @@ private:
     void buildPlaceholderNews();
     void buildHelpSections();
     void connectScreen();
+    // The options that follow other options: DNS choices, LAN traffic.
+    void updateOptionInterlocks();
+    // Sets isRestoreGwAvailable from a kill-switch status query run on a
+    // pool thread, unless something else set it in the meantime.
+    void queryRestoreGwAvailableInBackground();
+    // Once: lets the worker run its checks and asks the kill-switch status.
+    void releaseStartUpWork();
+    // Releases the start-up work when `window` has drawn its first frame.
+    void releaseStartUpWorkAtFirstFrame(QWindow* window);
     // Waits, bounded, until the worker has created its engine object.
     bool waitForWorkerConnection(int maxWaitMs);
     // A running fetch job ends before its watcher goes; false when it did
@@ -644,7 +656,12 @@ private:
     bool m_locationsReceived = false;
     QString m_externalCountry;
     QString m_externalIP;
-    bool m_isRestoreGwAvailable = true;
+    // Off until the kill-switch status is known: the window never offers to
+    // lift a kill switch that is not there.
+    bool m_isRestoreGwAvailable = false;
+    // Counts the writes of isRestoreGwAvailable, so that a background
+    // status answer never overwrites a newer value.
+    quint64 m_restoreGwAvailableSets = 0;
     QString m_appVersion;
     bool m_isRestoreDNSAvailable = false;
     bool m_isRestoreGwFormConfigAvailable = false;
@@ -658,6 +675,11 @@ private:
     quint16 m_ipcSocketBlockSize = 0;
     QTimer m_refreshTimer;
     QTimer m_refreshDebugTimer;
+    // Starting a process while the window loads slows the load down a lot:
+    // the start-up work that starts processes waits for the first frame.
+    QTimer m_startUpWorkTimer;
+    QMetaObject::Connection m_firstFrameConnection;
+    bool m_startUpWorkReleased = false;
     double m_kDpi = 1.0;
     QString m_getLocationsState;
     int m_newsAttentionCounter = 0;
@@ -675,6 +697,7 @@ private:
     QFutureWatcher<GetNewsResult>* m_newsWatcher = nullptr;
     QFutureWatcher<GetProxyLocationsResult>* m_v2RayLocationsWatcher = nullptr;
     QFutureWatcher<GetExternalIpResult>* m_getExternalIpWatcher = nullptr;
+    QFutureWatcher<bool>* m_killSwitchStatusWatcher = nullptr;
     FetchStop::Ptr m_fetchStop { new FetchStop };
     QList<QSharedPointer<ProtocolSettingGroup>> m_protocolSettingGroups;
     // The port last chosen with each protocol (by protocol type) in this

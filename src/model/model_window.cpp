@@ -231,6 +231,7 @@ void Model::setConnectLocation(Location::Ptr connectLocation)
 
 void Model::setIsRestoreGwAvailable(bool isRestoreGwAvailable)
 {
+    ++m_restoreGwAvailableSets;
     if (m_isRestoreGwAvailable == isRestoreGwAvailable)
         return;
     m_isRestoreGwAvailable = isRestoreGwAvailable;
@@ -520,10 +521,21 @@ void reportFirstFrame(QWindow* window)
 
 } // namespace
 
+void Model::releaseStartUpWorkAtFirstFrame(QWindow* window)
+{
+    auto* quickWindow = qobject_cast<QQuickWindow*>(window);
+    if (!quickWindow || m_startUpWorkReleased)
+        return;
+    // frameSwapped comes on the render thread: queued to this one.
+    m_firstFrameConnection = connect(quickWindow, &QQuickWindow::frameSwapped, this, &Model::releaseStartUpWork,
+                                     Qt::QueuedConnection);
+}
+
 void Model::installEventsFilters()
 {
     try {
         reportFirstFrame(mainWindow());
+        releaseStartUpWorkAtFirstFrame(mainWindow());
         if (QWindow* window = mainWindow())
             window->installEventFilter(this);
         if (QCoreApplication* app = QCoreApplication::instance())

@@ -415,6 +415,15 @@ private slots:
         QCOMPARE(NsTools::run(killSwitchScript(), { "enable", "198.51.100.7" }).code, 0);
         const auto disable = qScopeGuard([]() { NsTools::run(killSwitchScript(), { "disable" }); });
 
+        // Found in force at start: offered for lifting once the status,
+        // asked in the background, is in.
+        {
+            Model started(nullptr);
+            QVERIFY(started.start());
+            QTRY_VERIFY_WITH_TIMEOUT(started.isRestoreGwAvailable(), 15000);
+            started.stop();
+        }
+
         // Closing while the kill switch holds the traffic asks first.
         {
             QApplication::setQuitOnLastWindowClosed(false);
