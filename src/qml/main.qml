@@ -23,7 +23,7 @@ ApplicationWindow {
     property Component showLogComponent: null
     property var showLogWindow: null
     property bool needUpdateWindowSize: false
-    property alias messageBox: idMessageBox
+    readonly property var messageBox: idMessageBox.item
 
     flags: Qt.Window | Qt.CustomizeWindowHint | Qt.WindowTitleHint
            | Qt.WindowMinimizeButtonHint | Qt.WindowCloseButtonHint
@@ -91,7 +91,8 @@ ApplicationWindow {
     }
 
     function onShowToast(msg, details) {
-        idMessageBox.showMessageBox(msg, details)
+        idMessageBox.active = true
+        idMessageBox.item.showMessageBox(msg, details)
     }
 
     function onShowLog() {
@@ -267,9 +268,17 @@ ApplicationWindow {
         }
     }
 
-    MessageBox {
+    // The toast is made the first time one is shown: its fonts are then
+    // read after the window has come up, not before.
+    Loader {
         id: idMessageBox
-        objectName: "MessageBox"
         anchors.fill: parent
+        z: 100
+        active: false
+        sourceComponent: Component {
+            MessageBox {
+                objectName: "MessageBox"
+            }
+        }
     }
 }
