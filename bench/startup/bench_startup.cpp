@@ -62,6 +62,9 @@ bool answers(const QString& host, quint16 port)
     return socket.waitForConnected(300);
 }
 
+// Pause after each program has ended, before the next one starts.
+constexpr unsigned long kPauseBetweenRunsMs = 1500;
+
 struct Sample
 {
     double firstFrameMs = -1;
@@ -114,6 +117,9 @@ Sample measure(const QString& program, const QProcessEnvironment& env, int settl
         process.kill();
         process.waitForFinished(5000);
     }
+    // The X server and the system go on tidying up after a program has
+    // ended; the next start should not pay for that.
+    QThread::msleep(kPauseBetweenRunsMs);
     return sample;
 }
 

@@ -587,11 +587,32 @@ void Model::releaseStartUpWork()
 {
     if (m_startUpWorkReleased)
         return;
+    cancelStartUpWork();
+    m_connectDisconnectThread->releaseInitialization();
+    startFirstFetches();
+    queryRestoreGwAvailableInBackground();
+}
+
+void Model::cancelStartUpWork()
+{
     m_startUpWorkReleased = true;
     m_startUpWorkTimer.stop();
     disconnect(m_firstFrameConnection);
-    m_connectDisconnectThread->releaseInitialization();
-    queryRestoreGwAvailableInBackground();
+}
+
+void Model::startFirstFetches()
+{
+    Timer threadsTimer(QStringLiteral("Model::start::threads"));
+    getLocations().updateLocations();
+    qInfo().noquote() << Q_FUNC_INFO << "S3";
+    updateExternalIp(false);
+    qInfo().noquote() << Q_FUNC_INFO << "S4";
+    updateNews();
+    qInfo().noquote() << Q_FUNC_INFO << "S4";
+    updateV2RayLocations();
+    qInfo().noquote() << Q_FUNC_INFO << "S5";
+    getUpdateManager().start();
+    qInfo().noquote() << Q_FUNC_INFO << "S6";
 }
 
 void Model::dnsFilteringUpdate()
@@ -677,19 +698,8 @@ bool Model::start()
     dnsFilteringUpdate();
     qInfo().noquote() << Q_FUNC_INFO << "S2";
 
-    {
-        Timer threadsTimer(QStringLiteral("Model::start::threads"));
-        getLocations().updateLocations();
-        qInfo().noquote() << Q_FUNC_INFO << "S3";
-        updateExternalIp(false);
-        qInfo().noquote() << Q_FUNC_INFO << "S4";
-        updateNews();
-        qInfo().noquote() << Q_FUNC_INFO << "S4";
-        updateV2RayLocations();
-        qInfo().noquote() << Q_FUNC_INFO << "S5";
-        updateManager.start();
-        qInfo().noquote() << Q_FUNC_INFO << "S6";
-    }
+    // The fetches (server list, address, news, proxy list, version check)
+    // start with the rest of the start-up work, see below.
 
     m_optionBlockIPV6->setEnabled(false);
     m_optionBlockIPV6->setValue(false);
@@ -704,9 +714,11 @@ bool Model::start()
     m_optionGatewayRemoval->setEnabled(SystemHelper::instance().isRouteManagementEnabled());
 
     updateDropProtectionState();
-    // The kill-switch status takes a script run: asked in the background once
-    // the window is up, so the window waits neither for it nor behind it. The
-    // entry that lifts a kill switch appears once the answer is in.
+    // What the first frame does not show waits for it (at most
+    // StartUpWorkHoldMs): the fetches, whose answers are worked in on this
+    // thread, and the kill-switch status, which takes a script run and is
+    // asked in the background. The entry that lifts a kill switch appears
+    // once the answer is in.
     updateOptionInterlocks();
     if (m_qmlApplicationEngine) {
         m_startUpWorkTimer.setSingleShot(true);
@@ -754,6 +766,8 @@ void Model::stopFetches()
 
 void Model::stop()
 {
+    // Stopped before the window came up: nothing starts any more.
+    cancelStartUpWork();
     stopFetches();
     if (m_connectDisconnectThread)
         m_connectDisconnectThread->finalize();

@@ -208,8 +208,9 @@ public:
     explicit Model(QQmlApplicationEngine* applicationEngine);
     ~Model() override;
 
-    // After construction: wires the services, starts the first fetches and
-    // the refresh timer. After the event loop: stop() ends every thread.
+    // After construction: wires the services and starts the refresh timer;
+    // the first fetches follow the window's first frame (at once without a
+    // QML engine). After the event loop: stop() ends every thread.
     bool start();
     void stop();
     // Gives up every news, external-address and proxy-list download in
@@ -219,7 +220,8 @@ public:
 
     // How long the constructor waits for the worker's engine object.
     static constexpr int WorkerStartWaitMs = 10000;
-    // The start-up work that starts processes waits at most this long for
+    // The start-up work the first frame does not need (the worker's checks,
+    // the first fetches, the kill-switch status) waits at most this long for
     // the window's first frame.
     static constexpr int StartUpWorkHoldMs = 1000;
     static constexpr int RefreshIntervalMs = 600000;
@@ -603,8 +605,12 @@ private:
     // Sets isRestoreGwAvailable from a kill-switch status query run on a
     // pool thread, unless something else set it in the meantime.
     void queryRestoreGwAvailableInBackground();
-    // Once: lets the worker run its checks and asks the kill-switch status.
+    // Once: lets the worker run its checks, starts the first fetches and
+    // asks the kill-switch status.
     void releaseStartUpWork();
+    // The start-up work is no longer waited for, nor started.
+    void cancelStartUpWork();
+    void startFirstFetches();
     // Releases the start-up work when `window` has drawn its first frame.
     void releaseStartUpWorkAtFirstFrame(QWindow* window);
     // Waits, bounded, until the worker has created its engine object.
@@ -675,8 +681,8 @@ private:
     quint16 m_ipcSocketBlockSize = 0;
     QTimer m_refreshTimer;
     QTimer m_refreshDebugTimer;
-    // Starting a process while the window loads slows the load down a lot:
-    // the start-up work that starts processes waits for the first frame.
+    // Work done while the window loads slows the load down (starting a
+    // process most of all): what the first frame does not need waits for it.
     QTimer m_startUpWorkTimer;
     QMetaObject::Connection m_firstFrameConnection;
     bool m_startUpWorkReleased = false;
