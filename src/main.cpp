@@ -38,6 +38,7 @@
 #include <stdexcept>
 
 #include <csignal>
+#include <malloc.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -118,6 +119,10 @@ void reportException(const std::exception_ptr& stored)
 
 int main(int argc, char* argv[])
 {
+    // The helper threads (fetches, pings, script runs) are short-lived and
+    // many; an allocation arena of their own each would keep what they
+    // freed resident for the rest of the run.
+    mallopt(M_ARENA_MAX, 2);
     initResources();
 
     // 1. Banner.
