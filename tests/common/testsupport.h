@@ -19,6 +19,11 @@ void resetSettings();
 // Whether this process may create namespaces and change firewall rules.
 bool isRoot();
 
+// A file's bytes; empty when it cannot be read.
+QByteArray readBytes(const QString& path);
+// Replaces a file's bytes; false when it cannot be written whole.
+bool writeBytes(const QString& path, const QByteArray& data);
+
 } // namespace TestSupport
 
 // Collects every message of every thread while alive. Messages are passed

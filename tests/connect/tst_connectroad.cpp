@@ -31,24 +31,9 @@ const QByteArray kUsersResolver = "nameserver 192.0.2.53\n";
 // OpenVPN's state line while it waits for the server's answer.
 const QString kWaiting = QStringLiteral("^openvpn process \\d+ : >STATE:\\d+,WAIT,");
 
-QByteArray readBytes(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-bool writeBytes(const QString& path, const QByteArray& data)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(data) == data.size();
-}
-
-QStringList chainRules(const QString& chain)
-{
-    QStringList rules = NsTools::run("iptables", { "-S", chain }).out.split('\n', Qt::SkipEmptyParts);
-    rules.removeAll("-N " + chain);
-    return rules;
-}
+using TestSupport::readBytes;
+using TestSupport::writeBytes;
+using NsTools::chainRules;
 
 // Whether a process runs (a zombie has ended).
 bool alive(qint64 pid)

@@ -34,24 +34,9 @@ const QString kPassword = QStringLiteral("pr0xy-road-pass");
 // The OpenVPN server's own address inside the tunnel (fixture subnet).
 const char kServerTunnelAddress[] = "10.98.0.1";
 
-QByteArray readBytes(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-bool writeBytes(const QString& path, const QByteArray& data)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(data) == data.size();
-}
-
-QStringList chainRules(const QString& chain)
-{
-    QStringList rules = NsTools::run("iptables", { "-S", chain }).out.split('\n', Qt::SkipEmptyParts);
-    rules.removeAll("-N " + chain);
-    return rules;
-}
+using TestSupport::readBytes;
+using TestSupport::writeBytes;
+using NsTools::chainRules;
 
 // Processes whose command line holds `fragment` (zombies excluded).
 QList<qint64> processesWith(const QByteArray& fragment)

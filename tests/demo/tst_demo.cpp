@@ -35,11 +35,7 @@ QByteArray linkText(const QString& path)
     return length > 0 ? QByteArray(target, int(length)) : QByteArray();
 }
 
-QByteArray readBytes(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
+using TestSupport::readBytes;
 
 QString run(const QString& program, const QStringList& args)
 {

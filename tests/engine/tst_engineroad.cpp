@@ -27,17 +27,8 @@ const QString kUser = QStringLiteral("sweep-user");
 const QString kPassword = QStringLiteral("sw33p \"pass\"");
 const QByteArray kUsersResolver = "nameserver 192.0.2.54\n";
 
-QByteArray readBytes(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-bool writeBytes(const QString& path, const QByteArray& data)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(data) == data.size();
-}
+using TestSupport::readBytes;
+using TestSupport::writeBytes;
 
 bool alive(qint64 pid)
 {

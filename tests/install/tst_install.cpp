@@ -43,11 +43,7 @@ Outcome runProcess(const QString& program, const QStringList& args, int timeoutM
     return o;
 }
 
-QByteArray readBytes(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
+using TestSupport::readBytes;
 
 bool install(const QString& prefix, QByteArray* output)
 {

@@ -187,6 +187,13 @@ bool Namespace::privateEtc()
     return bash(overlayScript(), { m_scratch.path() }).code == 0;
 }
 
+QStringList chainRules(const QString& chain)
+{
+    QStringList rules = run(QStringLiteral("iptables"), { QStringLiteral("-S"), chain }).out.split('\n', Qt::SkipEmptyParts);
+    rules.removeAll(QStringLiteral("-N ") + chain);
+    return rules;
+}
+
 void reexecInPrivateNamespaces(int argc, char* argv[])
 {
     // Tried once only: a process started again never starts itself again.

@@ -24,6 +24,9 @@ struct RunResult
 RunResult run(const QString& program, const QStringList& args, int timeoutMs = 15000,
               const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment());
 
+// The rules of an iptables chain (iptables -S), without its own "-N" line.
+QStringList chainRules(const QString& chain);
+
 // Why namespaces cannot be used here, or an empty text when they can.
 QString whyNoNamespaces();
 
