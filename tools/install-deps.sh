@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the client, its tests and its tools need.
-# Only missing packages are installed; needs root for that.
+# Only missing packages are installed; needs root for that (or sudo).
 set -euo pipefail
 
+step="starting"
+trap 'status=$?; echo "install-deps: failed while $step (exit code $status)" >&2; exit $status' ERR
+
 packages=(
-    cmake make g++ pkg-config zlib1g-dev
+    cmake make g++ pkg-config zlib1g-dev libarchive-dev
     qtbase5-dev qtbase5-private-dev qtdeclarative5-dev qtquickcontrols2-5-dev
     qml-module-qtquick2 qml-module-qtquick-layouts qml-module-qtquick-window2
     qml-module-qtquick-templates2 qml-module-qtquick-controls2 qml-module-qtquick-dialogs
@@ -13,12 +16,22 @@ packages=(
     openvpn v2ray iptables iproute2 iputils-ping openssl util-linux procps xdg-utils
     pkexec desktop-file-utils libxml2-utils
     clang libclang-rt-14-dev
-    zlib1g-dev
 )
 
-# One query for all of them: a query per package costs seconds on a busy machine.
-installed=" $(dpkg-query -W -f='${Package} ${Status}\n' "${packages[@]}" 2>/dev/null \
-    | awk '$2 == "install" && $3 == "ok" && $4 == "installed" { printf "%s ", $1 }')"
+step="looking for dpkg-query"
+if ! command -v dpkg-query >/dev/null; then
+    echo "install-deps: dpkg-query not found; this script installs Debian packages and needs a Debian system" >&2
+    exit 1
+fi
+
+# One query for all of them: a query per package costs seconds on a busy
+# machine. dpkg-query exits 1 when any package is unknown or not installed and
+# still lists the others, so its exit code says nothing here; only a run that
+# lists nothing at all for the installed ones is a failure, and that shows as
+# every package missing.
+step="asking dpkg-query which packages are installed"
+listing="$(dpkg-query -W -f='${Package} ${Status}\n' "${packages[@]}" 2>/dev/null || true)"
+installed=" $(awk '$2 == "install" && $3 == "ok" && $4 == "installed" { printf "%s ", $1 }' <<<"$listing")"
 missing=()
 for p in "${packages[@]}"; do
     [[ "$installed" == *" $p "* ]] || missing+=("$p")
@@ -28,11 +41,18 @@ if [ "${#missing[@]}" -eq 0 ]; then
     exit 0
 fi
 
-echo "Installing: ${missing[*]}"
+echo "install-deps: installing ${missing[*]}"
 sudo_cmd=()
 if [ "$(id -u)" -ne 0 ]; then
+    step="looking for sudo (installing packages needs root)"
+    if ! command -v sudo >/dev/null; then
+        echo "install-deps: not root and sudo not found; run as root to install: ${missing[*]}" >&2
+        exit 1
+    fi
     sudo_cmd=(sudo)
 fi
 export DEBIAN_FRONTEND=noninteractive
+step="updating the package lists (apt-get update)"
 "${sudo_cmd[@]}" apt-get update -q
+step="installing ${missing[*]} (apt-get install)"
 "${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
