@@ -7,6 +7,7 @@
 #include <QProcess>
 #include <QThread>
 
+#include <cstdio>
 #include <unistd.h>
 
 #include <vector>
@@ -26,6 +27,10 @@ QString overlayScript()
         "mkdir \"$1/upper\" \"$1/work\"\n"
         "mount -t overlay ostrel-test-etc -o \"lowerdir=/etc,upperdir=$1/upper,workdir=$1/work\" /etc\n");
 }
+
+// A fresh, empty /run: the client keeps its root-only state under /run, and a
+// test must neither see the host's nor leave anything there.
+const char kPrivateRunScript[] = "mount -t tmpfs -o mode=0755 ostrel-test-run /run";
 
 // The ids of this process's network and mount namespaces; empty when they
 // cannot be read.
@@ -187,6 +192,13 @@ bool Namespace::privateEtc()
     return bash(overlayScript(), { m_scratch.path() }).code == 0;
 }
 
+bool Namespace::privateRun()
+{
+    if (!(m_kind & Mount))
+        return false;
+    return bash(QString::fromLatin1(kPrivateRunScript)).code == 0;
+}
+
 QStringList chainRules(const QString& chain)
 {
     QStringList rules = run(QStringLiteral("iptables"), { QStringLiteral("-S"), chain }).out.split('\n', Qt::SkipEmptyParts);
@@ -209,6 +221,10 @@ void reexecInPrivateNamespaces(int argc, char* argv[])
     static char mount[] = "--mount";
     static char propagation[] = "--propagation=private";
     static char dashes[] = "--";
+    static char shell[] = "sh";
+    static char dashC[] = "-c";
+    static char script[256] = {};
+    snprintf(script, sizeof(script), "%s && exec \"$0\" \"$@\"", kPrivateRunScript);
     // unshare replaces itself by this program: its own path is needed, not
     // /proc/self/exe, which would then name unshare.
     static char self[4096] = {};
@@ -216,7 +232,9 @@ void reexecInPrivateNamespaces(int argc, char* argv[])
     if (length <= 0)
         return;
     self[length] = '\0';
-    args.insert(args.end(), { unshare, net, mount, propagation, dashes, self });
+    // The shell mounts the private /run inside the new namespaces, then
+    // becomes this program again.
+    args.insert(args.end(), { unshare, net, mount, propagation, dashes, shell, dashC, script, self });
     for (int i = 1; i < argc; ++i)
         args.push_back(argv[i]);
     args.push_back(nullptr);

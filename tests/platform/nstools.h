@@ -54,6 +54,8 @@ public:
     // Mount namespaces: lays a writable layer over /etc, so that files there
     // can change inside without the host's files ever changing.
     bool privateEtc();
+    // Mount namespaces: an empty tmpfs over /run.
+    bool privateRun();
 
 private:
     // exec() without the check that the namespaces are the holder's own.
@@ -68,7 +70,8 @@ private:
 
 // Makes the calling process enter fresh network and mount namespaces by
 // running itself again under unshare, when it is root and not inside them
-// yet. Returns only when that is not possible or already done.
+// yet; /run is an empty tmpfs there. Returns only when that is not possible
+// or already done.
 void reexecInPrivateNamespaces(int argc, char* argv[]);
 // True in the process started by reexecInPrivateNamespaces().
 bool inPrivateNamespaces();
