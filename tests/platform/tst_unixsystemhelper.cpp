@@ -62,6 +62,7 @@ private slots:
 
     void killSwitchOnAndOff();
     void killSwitchHeldInOneFamily();
+    void killSwitchRefusalIsAFailure();
     void dnsByFilteringMode_data();
     void dnsByFilteringMode();
     void openLinkHandsOverAddressUnchanged_data();
@@ -88,8 +89,8 @@ void TestUnixSystemHelper::initTestCase()
     QVERIFY(m_scratch.isValid());
     QVERIFY(m_stubs.isValid());
     QVERIFY(m_home.isValid());
-    // The kill-switch script keeps the user's saved rules below the home
-    // directory: the test's own.
+    // The kill-switch script keeps the user's saved rules in /run/ostrel, on
+    // the private /run of the namespaces; the home directory plays no part.
     qputenv("HOME", m_home.path().toLocal8Bit());
 
     if (!NsTools::inPrivateNamespaces()) {
@@ -199,6 +200,43 @@ void TestUnixSystemHelper::killSwitchHeldInOneFamily()
     QVERIFY(!helper.isDefaultRouteRemoved(false));
     QCOMPARE(chainRules(QStringLiteral("iptables"), QStringLiteral("OUTPUT")), QStringList { "-P OUTPUT ACCEPT" });
     QCOMPARE(chainRules(QStringLiteral("ip6tables"), QStringLiteral("OUTPUT")), QStringList { "-P OUTPUT ACCEPT" });
+}
+
+// Where the user's rules cannot be saved safely the script refuses to turn
+// the kill switch on: the caller reports that as a failure, with the
+// script's reason for the user, and nothing has changed.
+void TestUnixSystemHelper::killSwitchRefusalIsAFailure()
+{
+    REQUIRE_PRIVATE_NAMESPACES();
+    // The private /run of this process, never the host's.
+    QVERIFY(NsTools::inPrivateNamespaces());
+    QCOMPARE(NsTools::run(QStringLiteral("bash"), { QStringLiteral("-c"), QStringLiteral("rm -rf /run/ostrel && mkdir -m 0755 /run/ostrel") }).code, 0);
+    const auto tidy = qScopeGuard([] {
+        NsTools::run(QStringLiteral("bash"), { QStringLiteral("-c"), QStringLiteral("rmdir /run/ostrel") });
+    });
+    QCOMPARE(NsTools::run(QStringLiteral("iptables"), { "-A", "INPUT", "-s", "203.0.113.12", "-j", "DROP" }).code, 0);
+    const QString before = NsTools::run(QStringLiteral("iptables-save"), {}).out.remove(QRegularExpression(QStringLiteral("(?m)^#.*\n")));
+
+    UnixSystemHelper helper;
+    QCOMPARE(helper.killSwitchFailure(), QString());
+    {
+        LogCapture capture;
+        QVERIFY(!helper.removeDefaultRoute(QStringLiteral("198.51.100.7")));
+        QVERIFY2(helper.killSwitchFailure().startsWith(QLatin1String("/run/ostrel cannot hold the saved firewall rules safely")),
+                 qPrintable(helper.killSwitchFailure()));
+        QCOMPARE(LogCapture::count(QStringLiteral("^Kill switch not enabled: /run/ostrel cannot hold")), 1);
+    }
+    QVERIFY(!helper.isDefaultRouteRemoved(false));
+    QCOMPARE(NsTools::run(QStringLiteral("iptables-save"), {}).out.remove(QRegularExpression(QStringLiteral("(?m)^#.*\n"))), before);
+    QCOMPARE(NsTools::run(QStringLiteral("stat"), { "-c", "%a", "/run/ostrel" }).out, QStringLiteral("755\n"));
+
+    // With a safe directory the same call succeeds and the failure is gone.
+    QCOMPARE(NsTools::run(QStringLiteral("rmdir"), { QStringLiteral("/run/ostrel") }).code, 0);
+    QVERIFY(helper.removeDefaultRoute(QStringLiteral("198.51.100.7")));
+    QCOMPARE(helper.killSwitchFailure(), QString());
+    QVERIFY(helper.restoreDefaultRoute(false));
+    QCOMPARE(NsTools::run(QStringLiteral("iptables-save"), {}).out.remove(QRegularExpression(QStringLiteral("(?m)^#.*\n"))), before);
+    QCOMPARE(NsTools::run(QStringLiteral("iptables"), { "-D", "INPUT", "-s", "203.0.113.12", "-j", "DROP" }).code, 0);
 }
 
 void TestUnixSystemHelper::dnsByFilteringMode_data()
