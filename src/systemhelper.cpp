@@ -167,6 +167,11 @@ bool SystemHelper::installed()
     return false;
 }
 
+QString SystemHelper::killSwitchFailure() const
+{
+    return QString();
+}
+
 bool SystemHelper::localnetworkTrafficDeny()
 {
     return false;

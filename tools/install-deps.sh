@@ -26,12 +26,26 @@ fi
 
 # One query for all of them: a query per package costs seconds on a busy
 # machine. dpkg-query exits 1 when any package is unknown or not installed and
-# still lists the others, so its exit code says nothing here; only a run that
-# lists nothing at all for the installed ones is a failure, and that shows as
-# every package missing.
+# still lists the others, so exit code 1 only means "some are missing". A
+# query that cannot read the package database at all (exit code 2 or more, or
+# errors other than "no packages found" with nothing found installed) stops
+# here with dpkg-query's own words instead of installing everything.
 step="asking dpkg-query which packages are installed"
-listing="$(dpkg-query -W -f='${Package} ${Status}\n' "${packages[@]}" 2>/dev/null || true)"
+query_errors="$(mktemp)"
+trap 'rm -f "$query_errors"' EXIT
+query_status=0
+listing="$(dpkg-query -W -f='${Package} ${Status}\n' "${packages[@]}" 2>"$query_errors")" || query_status=$?
 installed=" $(awk '$2 == "install" && $3 == "ok" && $4 == "installed" { printf "%s ", $1 }' <<<"$listing")"
+other_errors="$(grep -v 'no packages found matching' "$query_errors" || true)"
+if [ "$query_status" -gt 1 ] || { [ -n "$other_errors" ] && [ -z "${installed// /}" ]; }; then
+    echo "install-deps: dpkg-query cannot tell which packages are installed (exit code $query_status); nothing installed:" >&2
+    if [ -n "$other_errors" ]; then
+        printf '%s\n' "$other_errors" >&2
+    else
+        cat "$query_errors" >&2
+    fi
+    exit 1
+fi
 missing=()
 for p in "${packages[@]}"; do
     [[ "$installed" == *" $p "* ]] || missing+=("$p")

@@ -593,6 +593,9 @@ private slots:
     void setupGetLocationsHandlers();
 
 private:
+    // Tells the user, when the last kill-switch "enable" was refused, that the
+    // kill switch is off and why.
+    void showKillSwitchFailure();
     // Construction steps.
     void createOptions();
     void adjustOptionsForPlatform();

@@ -446,6 +446,11 @@ void Model::onConnectionStateChanged(Constants::ConnectState oldState, Constants
             updateExternalIp(false);
             if (m_trayIcon)
                 m_trayIcon->onConnected();
+            // The worker's reaction to this state came first and asked for
+            // the kill switch; a refusal must not pass for protection.
+            const Connection* c = connection();
+            if (c && c->optionGatewayRemoval())
+                showKillSwitchFailure();
         } else if (newState == Constants::ConnectState_Disconnected) {
             setConnectLocation(Location::Ptr());
             const Connection* c = connection();
@@ -521,7 +526,10 @@ void Model::updateDropProtectionState()
         // Enabled now: the local-network rule the option calls for goes with
         // it, as at connect. Already in force: its rules stay as they are.
         if (!system.isDefaultRouteRemoved(false)) {
-            system.removeDefaultRoute(killSwitchHost(*c));
+            if (!system.removeDefaultRoute(killSwitchHost(*c))) {
+                showKillSwitchFailure();
+                return;
+            }
             if (m_optionDisableLANTraffic->value())
                 system.localnetworkTrafficDeny();
             else
@@ -530,6 +538,16 @@ void Model::updateDropProtectionState()
     } else {
         system.restoreDefaultRoute(false);
     }
+}
+
+void Model::showKillSwitchFailure()
+{
+    const QString why = SystemHelper::instance().killSwitchFailure();
+    if (why.isEmpty())
+        return;
+    qWarning().noquote() << "Kill switch is off:" << why;
+    activateMainWindow();
+    showToast(tr("The kill switch could not be turned on"), why);
 }
 
 void Model::restoreGw()

@@ -127,12 +127,43 @@ bool UnixSystemHelper::removeDefaultRoute(const QString& connectionHost)
     // Held in one address family only, the other one is open: built anew.
     if (firewallState(ExternalTools::SMALL_WAIT_TIME()) == FirewallState::On) {
         qDebug().noquote() << "firewall already enabled";
+        setKillSwitchFailure(QString());
         return true;
     }
     QString output;
     const int code = runFirewall(ExternalTools::enable() << connectionHost, output, ExternalTools::SMALL_WAIT_TIME());
     firewallEnabled(ExternalTools::SMALL_WAIT_TIME());
-    return code == 0;
+    if (code == 0) {
+        setKillSwitchFailure(QString());
+        return true;
+    }
+    // The script refuses with a line starting "ERROR:" and exit code 2 when
+    // the user's rules cannot be saved safely; it has then changed nothing.
+    QString why;
+    for (const QString& line : output.split(QLatin1Char('\n'))) {
+        if (line.startsWith(QLatin1String("ERROR:"))) {
+            why = logSafe(line.mid(6).trimmed());
+            break;
+        }
+    }
+    if (why.isEmpty())
+        why = code == ExecuteTimedOut ? QStringLiteral("the kill-switch script did not answer in time")
+                                                : QStringLiteral("the kill-switch script failed (exit code %1)").arg(code);
+    qWarning().noquote() << "Kill switch not enabled:" << why;
+    setKillSwitchFailure(why);
+    return false;
+}
+
+QString UnixSystemHelper::killSwitchFailure() const
+{
+    QMutexLocker lock(&m_killSwitchFailureMutex);
+    return m_killSwitchFailure;
+}
+
+void UnixSystemHelper::setKillSwitchFailure(const QString& why)
+{
+    QMutexLocker lock(&m_killSwitchFailureMutex);
+    m_killSwitchFailure = why;
 }
 
 bool UnixSystemHelper::restoreDefaultRoute(bool)

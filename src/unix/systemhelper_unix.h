@@ -2,6 +2,8 @@
 
 #include "systemhelper.h"
 
+#include <QMutex>
+
 // The Linux platform layer: the kill switch, the local-network exception and
 // the resolver changes are done by scripts beside the executable (see
 // ExternalTools), links are opened by a third script. The scripts change the
@@ -26,6 +28,9 @@ public:
     bool saveDefaultRoute() override;
     // Kill switch on, allowing only `connectionHost` outside the tunnel.
     bool removeDefaultRoute(const QString& connectionHost) override;
+    // The script's reason ("ERROR: ..." line, escaped) or a general one when
+    // the last "enable" failed; empty otherwise.
+    QString killSwitchFailure() const override;
     // Kill switch off.
     bool restoreDefaultRoute(bool waitWhileRestored) override;
     void enableRouteChangeCallback(bool enable) override;
@@ -60,7 +65,11 @@ private:
     // whole or in part.
     static bool firewallEnabled(int timeout);
 
+    void setKillSwitchFailure(const QString& why);
+
     bool m_isDefaultRouteStored = false;
+    mutable QMutex m_killSwitchFailureMutex;
+    QString m_killSwitchFailure;
     bool m_isRouteChangeCallbackEnabled = false;
     bool m_disabledDNSOnPhysicalNIC = false;
 };

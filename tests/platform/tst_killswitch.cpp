@@ -9,7 +9,9 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 
 #include <memory>
 
@@ -56,6 +58,8 @@ private slots:
     void outsideFlushOfOneFamily();
     void restoreCommand();
     void packetsDroppedAndPassed();
+    void policiesOfBuiltInChainsKept();
+    void savedRulesKeptUntilPutBack();
 
 private:
     RunResult script(const QStringList& args) const;
@@ -63,6 +67,8 @@ private:
     bool reachable(const QString& address) const;
     QByteArray savedRules(bool v6) const;
     QStringList rulesInForce(bool v6) const;
+    QStringList saveListing(bool v6) const;
+    QStringList policies(bool v6) const;
     void addUsersRules() const;
 
     QString m_script;
@@ -82,8 +88,10 @@ void TestKillSwitchScript::initTestCase()
 
 void TestKillSwitchScript::init()
 {
-    m_ns.reset(new Namespace(Namespace::Net));
+    // The saved rules live in /run/ostrel: a /run of the namespace's own.
+    m_ns.reset(new Namespace(Namespace::NetAndMount));
     QVERIFY(m_ns->isValid());
+    QVERIFY(m_ns->privateRun());
     m_home.reset(new QTemporaryDir);
     QVERIFY(m_home->isValid());
     m_env = QProcessEnvironment::systemEnvironment();
@@ -125,11 +133,9 @@ bool TestKillSwitchScript::reachable(const QString& address) const
 
 QByteArray TestKillSwitchScript::savedRules(bool v6) const
 {
-    QFile file(m_home->filePath(v6 ? QStringLiteral(".local/share/ostrel/ip6tables.original")
-                                   : QStringLiteral(".local/share/ostrel/iptables.original")));
-    if (!file.open(QIODevice::ReadOnly))
-        return QByteArray();
-    return file.readAll();
+    const RunResult read = m_ns->exec({ QStringLiteral("cat"), v6 ? QStringLiteral("/run/ostrel/ip6tables.original")
+                                                                   : QStringLiteral("/run/ostrel/iptables.original") });
+    return read.code == 0 ? read.out.toUtf8() : QByteArray();
 }
 
 void TestKillSwitchScript::addUsersRules() const
@@ -335,11 +341,11 @@ void TestKillSwitchScript::disableIgnoresFileNotWrittenByEnable()
 {
     QCOMPARE(script({ QStringLiteral("enable"), QStringLiteral("198.51.100.7") }).code, 0);
     // A rules file from elsewhere, without the mark of "enable".
-    QFile foreign(m_home->filePath(QStringLiteral(".local/share/ostrel/iptables.original")));
-    QVERIFY(foreign.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    foreign.write("*filter\n:INPUT ACCEPT [0:0]\n:FORWARD ACCEPT [0:0]\n:OUTPUT ACCEPT [0:0]\n"
-                  "-A INPUT -s 203.0.113.5/32 -j DROP\nCOMMIT\n");
-    foreign.close();
+    QCOMPARE(m_ns->bash(QStringLiteral("printf '%s' \"$1\" > /run/ostrel/iptables.original"),
+                        { QStringLiteral("*filter\n:INPUT ACCEPT [0:0]\n:FORWARD ACCEPT [0:0]\n:OUTPUT ACCEPT [0:0]\n"
+                                         "-A INPUT -s 203.0.113.5/32 -j DROP\nCOMMIT\n") })
+                 .code,
+             0);
 
     QCOMPARE(script({ QStringLiteral("disable") }).out, QStringLiteral("DISABLED\n"));
     QCOMPARE(script({ QStringLiteral("status") }).out, QStringLiteral("DISABLED status\n"));
@@ -504,6 +510,275 @@ void TestKillSwitchScript::packetsDroppedAndPassed()
     QCOMPARE(script({ QStringLiteral("disable") }).out, QStringLiteral("DISABLED\n"));
     for (const QString& address : lan + tunnel + QStringList { server4, server6 })
         QVERIFY2(reachable(address), qPrintable(address + QStringLiteral(" unreachable after the kill switch")));
+}
+
+// A family's save listing without comments and counters.
+QStringList TestKillSwitchScript::saveListing(bool v6) const
+{
+    const RunResult listing = m_ns->exec({ v6 ? QStringLiteral("ip6tables-save") : QStringLiteral("iptables-save") });
+    if (listing.code != 0)
+        return { QStringLiteral("<listing failed: %1>").arg(listing.err.trimmed()) };
+    QStringList lines;
+    const QRegularExpression counters(QStringLiteral(" \\[\\d+:\\d+\\]$"));
+    for (QString line : listing.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        if (line.startsWith(QLatin1Char('#')))
+            continue;
+        lines << line.remove(counters);
+    }
+    return lines;
+}
+
+// The tables of a family's save listing with the policies of their built-in
+// chains ("*filter", ":INPUT DROP", ...).
+QStringList TestKillSwitchScript::policies(bool v6) const
+{
+    QStringList result;
+    for (const QString& line : saveListing(v6)) {
+        if (line.startsWith(QLatin1Char('*')) || line.startsWith(QLatin1String("<listing"))
+            || (line.startsWith(QLatin1Char(':')) && !line.endsWith(QLatin1String(" -"))))
+            result << line;
+    }
+    return result;
+}
+
+// A user whose firewall drops what it does not accept: the kill switch
+// keeps every built-in chain's policy, in both families and every table it
+// touches, and a local service the user has not opened stays unreachable
+// from the network before, during and after it.
+void TestKillSwitchScript::policiesOfBuiltInChainsKept()
+{
+    Namespace peer(Namespace::Net);
+    QVERIFY(peer.isValid());
+    QProcessEnvironment peerEnv = QProcessEnvironment::systemEnvironment();
+    peerEnv.insert(QStringLiteral("PEER"), QString::number(peer.pid()));
+    const RunResult wired = m_ns->bash(
+        QStringLiteral("set -e\n"
+                       "ip link add veth0 type veth peer name veth1 netns \"$PEER\"\n"
+                       "ip link set veth0 up\n"
+                       "ip addr add 10.77.0.1/24 dev veth0\n"
+                       "ip addr add fd00:77::1/64 dev veth0 nodad\n"
+                       "nsenter --target \"$PEER\" --net sh -c "
+                       "'ip link set veth1 up && ip addr add 10.77.0.2/24 dev veth1 && ip addr add fd00:77::2/64 dev veth1 nodad'\n"),
+        {}, 15000, peerEnv);
+    QVERIFY2(wired.code == 0, qPrintable(wired.err));
+
+    // Policies DROP, one service (port 8022) opened by the user's own rules
+    // (and neighbour discovery for IPv6), a table of address translation and
+    // one of marks with their own policies.
+    const RunResult closed = m_ns->bash(QStringLiteral("set -e\n"
+                                                       "for ipt in iptables ip6tables; do\n"
+                                                       "  $ipt -P INPUT DROP\n"
+                                                       "  $ipt -P OUTPUT DROP\n"
+                                                       "  $ipt -P FORWARD DROP\n"
+                                                       "  $ipt -A INPUT -p tcp --dport 8022 -j ACCEPT\n"
+                                                       "  $ipt -A OUTPUT -p tcp --sport 8022 -j ACCEPT\n"
+                                                       "  $ipt -A INPUT -i lo -j ACCEPT\n"
+                                                       "  $ipt -A OUTPUT -o lo -j ACCEPT\n"
+                                                       "  if [ $ipt = ip6tables ]; then\n"
+                                                       "    $ipt -A INPUT -p ipv6-icmp -j ACCEPT\n"
+                                                       "    $ipt -A OUTPUT -p ipv6-icmp -j ACCEPT\n"
+                                                       "  fi\n"
+                                                       "  $ipt -t mangle -P FORWARD DROP\n"
+                                                       "  $ipt -t mangle -A OUTPUT -d 192.0.2.0/24 -j MARK --set-mark 7 2>/dev/null "
+                                                       "|| $ipt -t mangle -A OUTPUT -j MARK --set-mark 7\n"
+                                                       "  $ipt -t nat -A POSTROUTING -o veth0 -j RETURN\n"
+                                                       "done\n"));
+    QVERIFY2(closed.code == 0, qPrintable(closed.err));
+
+    // Listeners on both families: 8080 not opened by the user, 8022 opened.
+    QProcess listener;
+    listener.start(QStringLiteral("nsenter"),
+                   { QStringLiteral("--target"), QString::number(m_ns->pid()), QStringLiteral("--net"),
+                     QStringLiteral("--"), QStringLiteral("perl"), QStringLiteral("-e"),
+                     QStringLiteral("use Socket qw(:all);\n"
+                                    "my @s;\n"
+                                    "for my $port (@ARGV) {\n"
+                                    "  socket(my $fh, AF_INET6, SOCK_STREAM, 0) or die \"socket: $!\";\n"
+                                    "  setsockopt($fh, SOL_SOCKET, SO_REUSEADDR, 1);\n"
+                                    "  setsockopt($fh, IPPROTO_IPV6, IPV6_V6ONLY, 0) or die \"v6only: $!\";\n"
+                                    "  bind($fh, pack_sockaddr_in6($port, IN6ADDR_ANY)) or die \"bind: $!\";\n"
+                                    "  listen($fh, 64) or die \"listen: $!\";\n"
+                                    "  push @s, $fh;\n"
+                                    "}\n"
+                                    "$| = 1; print \"ready\\n\";\n"
+                                    "my $rin = ''; vec($rin, fileno($_), 1) = 1 for @s;\n"
+                                    "while (1) {\n"
+                                    "  select(my $rout = $rin, undef, undef, undef);\n"
+                                    "  for my $fh (@s) { if (vec($rout, fileno($fh), 1)) { accept(my $c, $fh); close $c; } }\n"
+                                    "}\n"),
+                     QStringLiteral("8080"), QStringLiteral("8022") });
+    QVERIFY(listener.waitForStarted(10000));
+    const auto stopListener = qScopeGuard([&] {
+        listener.kill();
+        listener.waitForFinished(10000);
+    });
+    QVERIFY2(listener.waitForReadyRead(10000), listener.readAllStandardError().constData());
+    QCOMPARE(listener.readLine(), QByteArray("ready\n"));
+
+    // A connection from the peer that is not answered within two seconds
+    // counts as blocked.
+    const auto connects = [&peer](const QString& address, const QString& port) {
+        return peer.bash(QStringLiteral("timeout 2 bash -c 'exec 3<>\"/dev/tcp/$0/$1\"' \"$1\" \"$2\""), { address, port }).code == 0;
+    };
+    const QStringList addresses { QStringLiteral("10.77.0.1"), QStringLiteral("fd00:77::1") };
+    const auto checkReach = [&](const char* when, bool openedReachable) {
+        for (const QString& address : addresses) {
+            if (connects(address, QStringLiteral("8080")))
+                return QStringLiteral("%1 port 8080 reachable from the network %2").arg(address, QLatin1String(when));
+            if (connects(address, QStringLiteral("8022")) != openedReachable)
+                return QStringLiteral("%1 port 8022 %2 %3")
+                    .arg(address, openedReachable ? QLatin1String("unreachable") : QLatin1String("reachable"),
+                         QLatin1String(when));
+        }
+        return QString();
+    };
+
+    const QStringList before4 = policies(false);
+    const QStringList before6 = policies(true);
+    QVERIFY2(before4.contains(QStringLiteral(":INPUT DROP")), qPrintable(before4.join(QLatin1Char('\n'))));
+    QVERIFY2(before6.contains(QStringLiteral(":OUTPUT DROP")), qPrintable(before6.join(QLatin1Char('\n'))));
+    QVERIFY(before4.contains(QStringLiteral("*nat")));
+    QVERIFY(before4.contains(QStringLiteral("*mangle")));
+    const QStringList rulesBefore4 = saveListing(false);
+    const QStringList rulesBefore6 = saveListing(true);
+    QString why = checkReach("before the kill switch", true);
+    QVERIFY2(why.isEmpty(), qPrintable(why));
+
+    QCOMPARE(script({ QStringLiteral("enable"), QStringLiteral("198.51.100.7") }).out, QStringLiteral("ENABLED\n"));
+    QCOMPARE(script({ QStringLiteral("status") }).out, QStringLiteral("ENABLED status\n"));
+    QCOMPARE(policies(false), before4);
+    QCOMPARE(policies(true), before6);
+    // The user's own opening is gone with the user's rules while it is on.
+    why = checkReach("with the kill switch on", false);
+    QVERIFY2(why.isEmpty(), qPrintable(why));
+
+    // Built again while on (a reconnect), and with the LAN exception.
+    QCOMPARE(script({ QStringLiteral("enable"), QStringLiteral("198.51.100.7") }).out,
+             QStringLiteral("iptables rules overwritten\nENABLED\n"));
+    QCOMPARE(script({ QStringLiteral("localnetwork"), QStringLiteral("allow") }).code, 0);
+    QCOMPARE(policies(false), before4);
+    QCOMPARE(policies(true), before6);
+    why = checkReach("with the kill switch built again", false);
+    QVERIFY2(why.isEmpty(), qPrintable(why));
+
+    QCOMPARE(script({ QStringLiteral("disable") }).out, QStringLiteral("DISABLED\n"));
+    QCOMPARE(script({ QStringLiteral("status") }).out, QStringLiteral("DISABLED status\n"));
+    QCOMPARE(policies(false), before4);
+    QCOMPARE(policies(true), before6);
+    QCOMPARE(saveListing(false), rulesBefore4);
+    QCOMPARE(saveListing(true), rulesBefore6);
+    why = checkReach("after the kill switch", true);
+    QVERIFY2(why.isEmpty(), qPrintable(why));
+
+    // Taken down without its saved rules: the policies stay all the same.
+    QCOMPARE(script({ QStringLiteral("enable"), QStringLiteral("198.51.100.7") }).code, 0);
+    QCOMPARE(m_ns->bash(QStringLiteral("rm -f /run/ostrel/iptables.original /run/ostrel/ip6tables.original")).code, 0);
+    QCOMPARE(script({ QStringLiteral("disable") }).out, QStringLiteral("DISABLED\n"));
+    QCOMPARE(policies(false), before4);
+    QCOMPARE(policies(true), before6);
+    why = checkReach("after the kill switch without saved rules", false);
+    QVERIFY2(why.isEmpty(), qPrintable(why));
+}
+
+// Rules saved by "enable" stay until "disable" puts them back: an outside
+// flush followed by another "enable" never replaces them. Without saved
+// rules of its own, "disable" takes away only the kill switch's rules. And
+// without a safe root-only directory "enable" changes nothing.
+void TestKillSwitchScript::savedRulesKeptUntilPutBack()
+{
+    // The sequence of the report: the user's chain, enable, an outside
+    // flush of IPv4, enable again (a reconnect), disable.
+    QCOMPARE(m_ns->bash(QStringLiteral("set -e\n"
+                                       "iptables -N userchain\n"
+                                       "iptables -A OUTPUT -d 192.0.2.1 -j userchain\n"
+                                       "ip6tables -A INPUT -s 2001:db8:bad::/48 -j DROP\n"))
+                 .code,
+             0);
+    const QStringList before4 = saveListing(false);
+    const QStringList before6 = saveListing(true);
+    QVERIFY(before4.contains(QStringLiteral("-A OUTPUT -d 192.0.2.1/32 -j userchain")));
+
+    QCOMPARE(script({ QStringLiteral("enable"), QStringLiteral("198.51.100.7") }).out, QStringLiteral("ENABLED\n"));
+    const QByteArray saved4 = savedRules(false);
+    QVERIFY(saved4.contains("-A OUTPUT -d 192.0.2.1/32 -j userchain"));
+    QCOMPARE(m_ns->bash(QStringLiteral("iptables -F && iptables -X")).code, 0);
+    QCOMPARE(script({ QStringLiteral("status") }).out, QStringLiteral("ENABLED status (IPv6 only)\n"));
+    QCOMPARE(script({ QStringLiteral("enable"), QStringLiteral("198.51.100.7") }).out,
+             QStringLiteral("iptables rules overwritten\nENABLED\n"));
+    QCOMPARE(savedRules(false), saved4);
+    // Even a fully flushed firewall (the kill switch off in both families)
+    // does not make a later "enable" replace what waits to be put back.
+    QCOMPARE(m_ns->bash(QStringLiteral("iptables -F && iptables -X && ip6tables -F && ip6tables -X")).code, 0);
+    QCOMPARE(script({ QStringLiteral("status") }).out, QStringLiteral("DISABLED status\n"));
+    QCOMPARE(script({ QStringLiteral("enable"), QStringLiteral("198.51.100.7") }).out, QStringLiteral("ENABLED\n"));
+    QCOMPARE(savedRules(false), saved4);
+    QCOMPARE(script({ QStringLiteral("disable") }).out, QStringLiteral("DISABLED\n"));
+    QCOMPARE(saveListing(false), before4);
+    QCOMPARE(saveListing(true), before6);
+    // Put back, the saved rules are used up: the next "enable" saves anew.
+    QCOMPARE(savedRules(false), QByteArray());
+    QCOMPARE(savedRules(true), QByteArray());
+
+    // Disable with the saved file missing: rules the user has at that time
+    // (here added while the kill switch is on) stay, only the kill switch's
+    // own chains and rules go.
+    QCOMPARE(script({ QStringLiteral("enable"), QStringLiteral("198.51.100.7") }).out, QStringLiteral("ENABLED\n"));
+    QCOMPARE(m_ns->bash(QStringLiteral("set -e\n"
+                                       "rm /run/ostrel/iptables.original /run/ostrel/ip6tables.original\n"
+                                       "iptables -N userchain\n"
+                                       "iptables -A userchain -d 192.0.2.9 -j DROP\n"
+                                       "iptables -I OUTPUT 1 -d 192.0.2.1 -j userchain\n"
+                                       "iptables -A INPUT -s 203.0.113.9 -j DROP\n"
+                                       "ip6tables -A INPUT -s 2001:db8:bad::/48 -j DROP\n"))
+                 .code,
+             0);
+    QCOMPARE(script({ QStringLiteral("disable") }).out, QStringLiteral("DISABLED\n"));
+    QCOMPARE(script({ QStringLiteral("status") }).out, QStringLiteral("DISABLED status\n"));
+    QCOMPARE(rules(false), QStringList({ "-N userchain", "-A INPUT -s 203.0.113.9/32 -j DROP",
+                                         "-A OUTPUT -d 192.0.2.1/32 -j userchain",
+                                         "-A userchain -d 192.0.2.9/32 -j DROP" }));
+    QCOMPARE(rules(true), QStringList({ "-A INPUT -s 2001:db8:bad::/48 -j DROP" }));
+
+    // A saved file not written by the script (no mark): the same.
+    QCOMPARE(script({ QStringLiteral("enable"), QStringLiteral("198.51.100.7") }).out, QStringLiteral("ENABLED\n"));
+    QCOMPARE(m_ns->bash(QStringLiteral("set -e\n"
+                                       "printf '*filter\\n:INPUT ACCEPT [0:0]\\nCOMMIT\\n' > /run/ostrel/iptables.original\n"
+                                       "iptables -A INPUT -s 203.0.113.10 -j DROP\n"))
+                 .code,
+             0);
+    QCOMPARE(script({ QStringLiteral("disable") }).out, QStringLiteral("DISABLED\n"));
+    QCOMPARE(rules(false), QStringList({ "-A INPUT -s 203.0.113.10/32 -j DROP" }));
+
+    // No safe place for the saved rules: "enable" says why, exits with 2 and
+    // changes nothing; the directory is never changed or removed.
+    const QStringList unsafe {
+        QStringLiteral("chmod 0755 /run/ostrel"),
+        QStringLiteral("chown nobody /run/ostrel"),
+        QStringLiteral("rmdir /run/ostrel && mkdir -m 0700 /run/elsewhere && ln -s elsewhere /run/ostrel"),
+        QStringLiteral("rmdir /run/ostrel && touch /run/ostrel && chmod 0700 /run/ostrel"),
+        QStringLiteral("rmdir /run/ostrel && mount -o remount,ro /run"),
+    };
+    for (const QString& setUp : unsafe) {
+        Namespace ns(Namespace::NetAndMount);
+        QVERIFY(ns.isValid());
+        QVERIFY(ns.privateRun());
+        QCOMPARE(ns.bash(QStringLiteral("set -e; rm -rf /run/ostrel /run/elsewhere; mkdir -m 0700 /run/ostrel; ") + setUp
+                         + QStringLiteral("; iptables -A INPUT -s 203.0.113.11 -j DROP"))
+                     .code,
+                 0);
+        const auto state = [&ns] {
+            return ns.bash(QStringLiteral("iptables-save | grep -v '^#'; ip6tables-save | grep -v '^#'; "
+                                          "stat -c '%F %u %a' /run/ostrel /run/ostrel/* 2>&1; ls -la /run"))
+                .out;
+        };
+        const QString before = state();
+        const RunResult refused = ns.exec({ m_script, QStringLiteral("enable"), QStringLiteral("198.51.100.7") }, 15000, m_env);
+        QVERIFY2(refused.out.startsWith(QLatin1String("ERROR:")), qPrintable(setUp + QStringLiteral(": ") + refused.out));
+        QCOMPARE(refused.out.count(QLatin1Char('\n')), 1);
+        QCOMPARE(refused.code, 2);
+        QCOMPARE(state(), before);
+        QCOMPARE(ns.exec({ m_script, QStringLiteral("status") }).out, QStringLiteral("DISABLED status\n"));
+    }
 }
 
 OSTREL_TEST_MAIN_CORE(TestKillSwitchScript)

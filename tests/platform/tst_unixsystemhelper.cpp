@@ -17,6 +17,9 @@
 #include <QRegularExpression>
 #include <QStandardPaths>
 
+#include <pwd.h>
+#include <sys/stat.h>
+
 namespace {
 
 const QString kUsersResolver = QStringLiteral("nameserver 192.0.2.53\n");
@@ -62,12 +65,14 @@ private slots:
 
     void killSwitchOnAndOff();
     void killSwitchHeldInOneFamily();
+    void killSwitchRefusalIsAFailure();
     void dnsByFilteringMode_data();
     void dnsByFilteringMode();
     void openLinkHandsOverAddressUnchanged_data();
     void openLinkHandsOverAddressUnchanged();
     void openLinkRefusesOtherThanWebAddresses_data();
     void openLinkRefusesOtherThanWebAddresses();
+    void openLinkUnderPkexecRunsAsTheUser();
     void defaultRouteStoredFlag();
     void configurationDirectoryExists();
 
@@ -88,8 +93,8 @@ void TestUnixSystemHelper::initTestCase()
     QVERIFY(m_scratch.isValid());
     QVERIFY(m_stubs.isValid());
     QVERIFY(m_home.isValid());
-    // The kill-switch script keeps the user's saved rules below the home
-    // directory: the test's own.
+    // The kill-switch script keeps the user's saved rules in /run/ostrel, on
+    // the private /run of the namespaces; the home directory plays no part.
     qputenv("HOME", m_home.path().toLocal8Bit());
 
     if (!NsTools::inPrivateNamespaces()) {
@@ -201,6 +206,43 @@ void TestUnixSystemHelper::killSwitchHeldInOneFamily()
     QCOMPARE(chainRules(QStringLiteral("ip6tables"), QStringLiteral("OUTPUT")), QStringList { "-P OUTPUT ACCEPT" });
 }
 
+// Where the user's rules cannot be saved safely the script refuses to turn
+// the kill switch on: the caller reports that as a failure, with the
+// script's reason for the user, and nothing has changed.
+void TestUnixSystemHelper::killSwitchRefusalIsAFailure()
+{
+    REQUIRE_PRIVATE_NAMESPACES();
+    // The private /run of this process, never the host's.
+    QVERIFY(NsTools::inPrivateNamespaces());
+    QCOMPARE(NsTools::run(QStringLiteral("bash"), { QStringLiteral("-c"), QStringLiteral("rm -rf /run/ostrel && mkdir -m 0755 /run/ostrel") }).code, 0);
+    const auto tidy = qScopeGuard([] {
+        NsTools::run(QStringLiteral("bash"), { QStringLiteral("-c"), QStringLiteral("rmdir /run/ostrel") });
+    });
+    QCOMPARE(NsTools::run(QStringLiteral("iptables"), { "-A", "INPUT", "-s", "203.0.113.12", "-j", "DROP" }).code, 0);
+    const QString before = NsTools::run(QStringLiteral("iptables-save"), {}).out.remove(QRegularExpression(QStringLiteral("(?m)^#.*\n")));
+
+    UnixSystemHelper helper;
+    QCOMPARE(helper.killSwitchFailure(), QString());
+    {
+        LogCapture capture;
+        QVERIFY(!helper.removeDefaultRoute(QStringLiteral("198.51.100.7")));
+        QVERIFY2(helper.killSwitchFailure().startsWith(QLatin1String("/run/ostrel cannot hold the saved firewall rules safely")),
+                 qPrintable(helper.killSwitchFailure()));
+        QCOMPARE(LogCapture::count(QStringLiteral("^Kill switch not enabled: /run/ostrel cannot hold")), 1);
+    }
+    QVERIFY(!helper.isDefaultRouteRemoved(false));
+    QCOMPARE(NsTools::run(QStringLiteral("iptables-save"), {}).out.remove(QRegularExpression(QStringLiteral("(?m)^#.*\n"))), before);
+    QCOMPARE(NsTools::run(QStringLiteral("stat"), { "-c", "%a", "/run/ostrel" }).out, QStringLiteral("755\n"));
+
+    // With a safe directory the same call succeeds and the failure is gone.
+    QCOMPARE(NsTools::run(QStringLiteral("rmdir"), { QStringLiteral("/run/ostrel") }).code, 0);
+    QVERIFY(helper.removeDefaultRoute(QStringLiteral("198.51.100.7")));
+    QCOMPARE(helper.killSwitchFailure(), QString());
+    QVERIFY(helper.restoreDefaultRoute(false));
+    QCOMPARE(NsTools::run(QStringLiteral("iptables-save"), {}).out.remove(QRegularExpression(QStringLiteral("(?m)^#.*\n"))), before);
+    QCOMPARE(NsTools::run(QStringLiteral("iptables"), { "-D", "INPUT", "-s", "203.0.113.12", "-j", "DROP" }).code, 0);
+}
+
 void TestUnixSystemHelper::dnsByFilteringMode_data()
 {
     QTest::addColumn<int>("mode");
@@ -301,6 +343,62 @@ void TestUnixSystemHelper::openLinkRefusesOtherThanWebAddresses()
     QVERIFY(helper.openLink(url));
     QVERIFY2(LogCapture::count(QStringLiteral("(?s)not a web address.*retCode: 2$")) == 1, qPrintable(LogCapture::lines().join(QLatin1Char(10))));
     // The refusal comes before anything is started.
+    QVERIFY(!QFileInfo::exists(record));
+}
+
+// Started through pkexec (PKEXEC_UID, no SUDO_USER), the client's links
+// open as the user who started it: a stand-in opener records the ids and
+// home it runs with. A uid that names no user opens nothing, and says so.
+void TestUnixSystemHelper::openLinkUnderPkexecRunsAsTheUser()
+{
+    if (!TestSupport::isRoot())
+        QSKIP("the browser is handed to the pkexec user only when running as root");
+    const passwd* nobody = getpwnam("nobody");
+    QVERIFY(nobody);
+    const QString nobodyUid = QString::number(nobody->pw_uid);
+    const QString nobodyHome = QString::fromLocal8Bit(nobody->pw_dir);
+
+    // A place the stand-in can be run from, and write to, as nobody.
+    QTemporaryDir shared;
+    QVERIFY(shared.isValid());
+    QVERIFY(::chmod(QFile::encodeName(shared.path()).constData(), 0755) == 0);
+    const QString bin = shared.filePath(QStringLiteral("bin"));
+    const QString out = shared.filePath(QStringLiteral("out"));
+    QVERIFY(QDir().mkdir(bin) && QDir().mkdir(out));
+    QVERIFY(::chmod(QFile::encodeName(bin).constData(), 0755) == 0);
+    QVERIFY(::chmod(QFile::encodeName(out).constData(), 0777) == 0);
+    QVERIFY(writeFile(QDir(bin).filePath(QStringLiteral("xdg-open")),
+                      "#!/bin/sh\n"
+                      "{ id -u; id -g; echo \"$HOME\"; echo \"$USER\"; echo \"$1\"; } > \"$OSTREL_TEST_OUT/opened.tmp\"\n"
+                      "mv \"$OSTREL_TEST_OUT/opened.tmp\" \"$OSTREL_TEST_OUT/opened\"\n",
+                      true));
+    QVERIFY(::chmod(QFile::encodeName(QDir(bin).filePath(QStringLiteral("xdg-open"))).constData(), 0755) == 0);
+    const QString record = QDir(out).filePath(QStringLiteral("opened"));
+    const QString script = QCoreApplication::applicationDirPath() + QStringLiteral("/open_link.sh");
+    const QString url = QStringLiteral("https://127.0.0.1:18080/help?a=1&b=$(id)");
+
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("SUDO_USER"));
+    env.insert(QStringLiteral("PATH"), bin + QLatin1Char(':') + QString::fromLocal8Bit(m_savedPath));
+    env.insert(QStringLiteral("OSTREL_TEST_OUT"), out);
+    env.insert(QStringLiteral("PKEXEC_UID"), nobodyUid);
+    const NsTools::RunResult opened = NsTools::run(script, { url }, 15000, env);
+    QCOMPARE(opened.out, QStringLiteral("opening %1\n").arg(url));
+    QCOMPARE(opened.code, 0);
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(record), 10000);
+    QCOMPARE(SystemHelper::readAllStrings(record),
+             QStringList({ nobodyUid, QString::number(nobody->pw_gid), nobodyHome, QStringLiteral("nobody"), url }));
+
+    // A uid without a user: nothing is opened, as root or otherwise.
+    QVERIFY(QFile::remove(record));
+    for (const QString& unknown : { QStringLiteral("3999999999"), QStringLiteral("nobody"), QString() }) {
+        env.insert(QStringLiteral("PKEXEC_UID"), unknown);
+        const NsTools::RunResult refused = NsTools::run(script, { url }, 15000, env);
+        QVERIFY2(refused.code != 0, qPrintable(unknown));
+        QVERIFY2(refused.err.contains(QLatin1String("not opening")), qPrintable(refused.err));
+        QVERIFY(!refused.out.contains(QLatin1String("opening")));
+    }
+    QTest::qWait(300);
     QVERIFY(!QFileInfo::exists(record));
 }
 

@@ -12,6 +12,13 @@
 # "ostrelallowedip" exists in that family's filter table; IPv4 and IPv6 are
 # judged, saved and restored each on their own, so that an outside change to
 # one family never decides what happens to the other.
+#
+# The policies of the built-in chains (filter, nat, mangle) are never changed:
+# they are the same before, during and after the kill switch. The rules in
+# force before the first "enable" are saved in a directory only root can
+# enter (/run/ostrel) and stay there, never replaced by a later "enable",
+# until "disable" puts them back. Without such a saved file "disable" takes
+# away only the kill switch's own chains and rules.
 
 PATH="/usr/sbin:/sbin:/usr/bin:/bin:${PATH:-}"
 
@@ -19,7 +26,9 @@ ALLOWED_CHAIN="ostrelallowedip"
 LAN_CHAIN="lan"
 TUNNEL_IF="tun+"
 
-SAVE_DIR="${HOME:-/root}/.local/share/ostrel"
+# Root-only state: owned by root, mode 0700, checked without following links;
+# created when missing, never changed or removed when it is anything else.
+SAVE_DIR="/run/ostrel"
 SAVED_RULES="$SAVE_DIR/iptables.original"
 SAVED_RULES6="$SAVE_DIR/ip6tables.original"
 # First line of a rules file written by "enable"; iptables-restore skips it
@@ -57,15 +66,41 @@ flush_tables() {
     done
 }
 
-# Saves one family's rules in force, marked as written by "enable". A stale
-# file from an earlier run must never be taken for this one, and rules that
-# hold the kill switch's own chain are never saved as the user's.
+# True when the root-only directory for the saved rules is there and safe:
+# created (mode 0700) when missing, then checked without following links: a
+# directory, owned by uid 0, mode exactly 0700. Nothing else is changed.
+# Says why not on standard output, as a line starting "ERROR:".
+save_dir_ok() {
+    local found
+    if [ ! -e "$SAVE_DIR" ] && [ ! -L "$SAVE_DIR" ]; then
+        mkdir -m 0700 -- "$SAVE_DIR" 2>/dev/null
+    fi
+    found="$(stat -c '%F:%u:%a' -- "$SAVE_DIR" 2>/dev/null)"
+    if [ "$found" != "directory:0:700" ]; then
+        echo "ERROR: $SAVE_DIR cannot hold the saved firewall rules safely (${found:-missing and cannot be created}; needed: a directory owned by root with mode 0700)"
+        return 1
+    fi
+    return 0
+}
+
+# Saves one family's rules in force, marked as written by "enable", unless
+# rules saved by an earlier "enable" are still waiting to be put back: those
+# are what the user had, and they are never replaced. Rules that hold the
+# kill switch's own chain are never saved as the user's.
 save_one() {
-    local saver="$1" file="$2" rules
-    mkdir -p "$SAVE_DIR" 2>/dev/null
-    rm -f "$file"
+    local saver="$1" file="$2" rules tmp
+    if saved_by_enable "$file"; then
+        return 0
+    fi
+    rm -f -- "$file"
     if rules="$("$saver" 2>/dev/null)" && ! holds_own_chain "$rules"; then
-        (umask 077 && printf '%s\n%s\n' "$SAVE_MARK" "$rules" >"$file") 2>/dev/null || rm -f "$file"
+        tmp="$file.new"
+        rm -f -- "$tmp"
+        if (umask 077 && printf '%s\n%s\n' "$SAVE_MARK" "$rules" >"$tmp") 2>/dev/null; then
+            mv -fT -- "$tmp" "$file" 2>/dev/null || rm -f -- "$tmp"
+        else
+            rm -f -- "$tmp"
+        fi
     fi
 }
 
@@ -81,7 +116,7 @@ holds_own_chain() {
 # True when the file was written by "enable".
 saved_by_enable() {
     local file="$1" first
-    [ -f "$file" ] && [ -s "$file" ] || return 1
+    [ -f "$file" ] && [ ! -L "$file" ] && [ -s "$file" ] || return 1
     IFS= read -r first <"$file" || return 1
     [ "$first" = "$SAVE_MARK" ] || return 1
     ! holds_own_chain "$(cat "$file" 2>/dev/null)"
@@ -129,13 +164,16 @@ allow_server() {
 
 enable_kill_switch() {
     local server="$1" on4=no on6=no
+    # Without a safe place for the user's rules nothing is changed.
+    save_dir_ok || exit 2
     kill_switch4_on && on4=yes
     kill_switch6_on && on6=yes
     if [ "$on4" = yes ] || [ "$on6" = yes ]; then
         echo "iptables rules overwritten"
     fi
     # A family the kill switch holds keeps the rules saved when it took it;
-    # the other one's rules in force are the user's and are saved now.
+    # the other one's rules in force are the user's and are saved now,
+    # unless rules saved earlier still wait to be put back.
     [ "$on4" = yes ] || save_one iptables-save "$SAVED_RULES"
     [ "$on6" = yes ] || save_one ip6tables-save "$SAVED_RULES6"
 
@@ -172,24 +210,45 @@ family_of() {
     if is_ipv6 "$1"; then echo 6; else echo 4; fi
 }
 
+# The policies of the built-in chains of one family's filter, nat and mangle
+# tables, from its save listing ($1: iptables-save or ip6tables-save), one
+# "table chain policy" a line. A table that does not exist is left out.
+current_policies() {
+    "$1" 2>/dev/null | awk '
+        /^\*/ { table = substr($0, 2) }
+        /^:[^ ]+ [A-Z]+ / && $2 != "-" && (table == "filter" || table == "nat" || table == "mangle") {
+            print table, substr($1, 2), $2
+        }'
+}
+
+# Sets the policies listed by current_policies again, for one address family
+# ("ipt4" or "ipt6").
+apply_policies() {
+    local ipt="$1" policies="$2" table chain policy
+    while read -r table chain policy; do
+        [ -n "$policy" ] && "$ipt" -t "$table" -P "$chain" "$policy"
+    done <<<"$policies"
+}
+
 # Empties the filter, nat and mangle tables of one family and builds the
 # kill switch there: in one step with iptables-restore (fast, and nothing
 # passes half-built), or one command at a time when that is refused. A
 # server text that is not a plain address is never put into a rules file.
+# The built-in chains keep their policies: iptables-restore of the nf_tables
+# backend sets them to ACCEPT after "-F" unless they are given again.
 enable_family() {
-    local ipt="$1" family="$2" server="$3" restorer=iptables-restore table
-    [ "$family" = 6 ] && restorer=ip6tables-restore
+    local ipt="$1" family="$2" server="$3" restorer=iptables-restore saver=iptables-save table policies
+    [ "$family" = 6 ] && restorer=ip6tables-restore saver=ip6tables-save
+    policies="$(current_policies "$saver")"
     case "$server" in
     *[!A-Za-z0-9.:/]*) ;;
     *)
         if {
-            echo "*filter"
-            echo "-F"
-            echo "-X"
-            rule_lines "$family" "$server"
-            echo "COMMIT"
-            for table in nat mangle; do
-                printf '*%s\n-F\n-X\nCOMMIT\n' "$table"
+            for table in filter nat mangle; do
+                printf '*%s\n-F\n-X\n' "$table"
+                awk -v t="$table" '$1 == t { print "-P", $2, $3 }' <<<"$policies"
+                [ "$table" = filter ] && rule_lines "$family" "$server"
+                echo "COMMIT"
             done
         } | "$restorer" -w 5 --noflush >/dev/null 2>&1; then
             return 0
@@ -197,6 +256,7 @@ enable_family() {
         ;;
     esac
     flush_tables "$ipt" filter nat mangle
+    apply_policies "$ipt" "$policies"
     build_rules "$ipt"
     if [ -n "$server" ] && [ "$(family_of "$server")" = "$family" ]; then
         "$ipt" -A "$ALLOWED_CHAIN" -d "$server" -j ACCEPT
@@ -204,30 +264,74 @@ enable_family() {
     finish_rules "$ipt"
 }
 
+# Takes only the kill switch's own rules and chains out of one family's
+# filter table; everything else stays as it is.
+remove_own_rules() {
+    local ipt="$1" family="$2" line rule round
+    while IFS= read -r line; do
+        case "$line" in
+        "-A INPUT "* | "-A OUTPUT "*)
+            read -ra rule <<<"${line#-A }"
+            round=0
+            while [ "$round" -lt 20 ] && "$ipt" -D "${rule[@]}"; do
+                round=$((round + 1))
+            done
+            ;;
+        esac
+    done < <(rule_lines "$family" "")
+    for line in "$ALLOWED_CHAIN" "$LAN_CHAIN"; do
+        "$ipt" -F "$line"
+        "$ipt" -X "$line"
+    done
+}
+
 # Takes the kill switch's rules out of one family it holds and puts back the
-# rules saved when it took the family. A family it does not hold is left as
-# it is: its rules are someone else's.
+# rules saved when it took the family; the saved file is then used up. A
+# family it does not hold is left as it is: its rules are someone else's.
+# Without a saved file of its own (missing, not written by "enable", or no
+# safe directory) only the kill switch's own chains and rules are removed.
 disable_family() {
-    local ipt="$1" lister="$2" restorer="$3" file="$4"
+    local ipt="$1" lister="$2" restorer="$3" file="$4" saver="$5" family="$6" policies
     family_on "$lister" || return 0
-    flush_tables "$ipt" filter
-    if saved_by_enable "$file"; then
-        "$restorer" <"$file" >/dev/null 2>&1
+    policies="$(current_policies "$saver")"
+    if [ "$SAVE_DIR_SAFE" = yes ] && saved_by_enable "$file"; then
+        flush_tables "$ipt" filter
+        apply_policies "$ipt" "$policies"
+        if "$restorer" -w 5 <"$file" >/dev/null 2>&1; then
+            rm -f -- "$file"
+        fi
+    else
+        remove_own_rules "$ipt" "$family"
+        apply_policies "$ipt" "$policies"
     fi
+}
+
+# True when the root-only directory is there and safe; creates nothing.
+save_dir_safe() {
+    [ "$(stat -c '%F:%u:%a' -- "$SAVE_DIR" 2>/dev/null)" = "directory:0:700" ]
 }
 
 disable_kill_switch() {
-    disable_family ipt4 iptables iptables-restore "$SAVED_RULES"
-    disable_family ipt6 ip6tables ip6tables-restore "$SAVED_RULES6"
+    SAVE_DIR_SAFE=no
+    save_dir_safe && SAVE_DIR_SAFE=yes
+    disable_family ipt4 iptables iptables-restore "$SAVED_RULES" iptables-save 4
+    disable_family ipt6 ip6tables ip6tables-restore "$SAVED_RULES6" ip6tables-save 6
     echo "DISABLED"
 }
 
+# Puts back the rules saved by "enable" (files it wrote only); a file put
+# back is used up.
 restore_saved() {
-    if [ -f "$SAVED_RULES" ] && ! holds_own_chain "$(cat "$SAVED_RULES" 2>/dev/null)"; then
-        iptables-restore <"$SAVED_RULES" >/dev/null 2>&1
+    if ! save_dir_safe; then
+        [ -e "$SAVE_DIR" ] || [ -L "$SAVE_DIR" ] || { echo "RESTORED"; return 0; }
+        save_dir_ok
+        exit 2
     fi
-    if [ -f "$SAVED_RULES6" ] && ! holds_own_chain "$(cat "$SAVED_RULES6" 2>/dev/null)"; then
-        ip6tables-restore <"$SAVED_RULES6" >/dev/null 2>&1
+    if saved_by_enable "$SAVED_RULES" && iptables-restore -w 5 <"$SAVED_RULES" >/dev/null 2>&1; then
+        rm -f -- "$SAVED_RULES"
+    fi
+    if saved_by_enable "$SAVED_RULES6" && ip6tables-restore -w 5 <"$SAVED_RULES6" >/dev/null 2>&1; then
+        rm -f -- "$SAVED_RULES6"
     fi
     echo "RESTORED"
 }
