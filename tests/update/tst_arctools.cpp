@@ -22,12 +22,14 @@ struct ProbeRun
     QString output;
 };
 
-// Runs the extraction probe `probe` on `zip` into `dir`.
-ProbeRun runExtractProbe(const QString& probe, const QString& zip, const QString& dir)
+// Runs the extraction probe `probe` on `zip` into `dir`, through `wrapper`
+// (a command and its arguments) when one is given.
+ProbeRun runExtractProbe(const QString& probe, const QString& zip, const QString& dir, QStringList wrapper = {})
 {
     ProbeRun run;
     QProcess process;
-    process.start(probe, { zip, dir });
+    wrapper << probe << zip << dir;
+    process.start(wrapper.takeFirst(), wrapper);
     if (!process.waitForFinished(60000)) {
         process.kill();
         process.waitForFinished(5000);
@@ -85,6 +87,7 @@ private slots:
     void extractMasksModes();
     void extractBoundsSizeAndMemory();
     void extractNeverReplacesProgramFiles();
+    void extractTakesRealArchivesWholeOrNotAtAll();
 };
 
 void TestArcTools::backupHoldsTreeWithPermissions()
@@ -477,6 +480,54 @@ void TestArcTools::extractNeverReplacesProgramFiles()
     QVERIFY(ZipHelpers::writeZip(zip, { { "v2ray", 0100755, "binary" }, { "ostrel-killswitch.sh", 0100755, "other" } }));
     QCOMPARE(runExtractProbe(app + "/extract_probe", zip, tmp.path() + "/other").exitCode, 10);
     QCOMPARE(readFile(tmp.path() + "/other/ostrel-killswitch.sh"), QByteArray("other"));
+}
+
+void TestArcTools::extractTakesRealArchivesWholeOrNotAtAll()
+{
+    QTemporaryDir tmp;
+    auto runTool = [](const QString& dir, const QString& program, const QStringList& args) {
+        QProcess tool;
+        tool.setWorkingDirectory(dir);
+        tool.start(program, args);
+        const bool done = tool.waitForFinished(60000);
+        if (!done) {
+            tool.kill();
+            tool.waitForFinished(5000);
+        }
+        return done && tool.exitStatus() == QProcess::NormalExit && tool.exitCode() == 0;
+    };
+
+    // A long zero run packed by Info-ZIP: the last output of the inflater
+    // comes after the last input byte.
+    const QString packed = tmp.path() + "/packed";
+    const QByteArray zeros(131073, '\0');
+    QVERIFY(writeFile(packed + "/zeros", zeros));
+    QVERIFY2(runTool(packed, "zip", { "-q", "-X", "../infozip.zip", "zeros" }), "zip (Info-ZIP) is needed");
+    QString error;
+    QVERIFY2(extractFile(tmp.path() + "/infozip.zip", tmp.path() + "/unpacked", &error), qPrintable(error));
+    QCOMPARE(readFile(tmp.path() + "/unpacked/zeros"), zeros);
+
+    // A file that cannot take its name after another one has: the one
+    // replaced comes back and the directory made goes again.
+    const QString target = tmp.path() + "/target";
+    QVERIFY(makeTree(target, { { "b_ok", "before" }, { "keep/x", "x" } }));
+    const QString conflict = tmp.path() + "/conflict.zip";
+    QVERIFY(ZipHelpers::writeZip(conflict, { { "b_ok", 0100644, "after" }, { "a/", 040755, {} }, { "a", 0100644, "file" } }));
+    const QMap<QString, QByteArray> before = snapshot(target);
+    QVERIFY(!extractFile(conflict, target, &error));
+    QVERIFY(!error.isEmpty());
+    QCOMPARE(snapshot(target), before);
+
+    // Many small files with few file descriptors to spare.
+    QVector<ZipHelpers::Entry> many;
+    for (int i = 0; i < 3000; ++i)
+        many.append({ QString("d%1/f%2").arg(i % 10).arg(i), 0100644, QByteArray::number(i) });
+    const QString manyZip = tmp.path() + "/many.zip";
+    QVERIFY(ZipHelpers::writeZip(manyZip, many));
+    const ProbeRun run = runExtractProbe(extractProbe(), manyZip, tmp.path() + "/many", { "prlimit", "--nofile=256" });
+    QVERIFY2(run.exitCode == 10, qPrintable(run.output));
+    QCOMPARE(readFile(tmp.path() + "/many/d7/f2997"), QByteArray("2997"));
+    QCOMPARE(snapshot(tmp.path() + "/many").size(), 3010);
 }
 
 OSTREL_TEST_MAIN_CORE(TestArcTools)
