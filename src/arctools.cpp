@@ -9,7 +9,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryFile>
-#include <QtGui/private/qzipreader_p.h>
 #include <QtGui/private/qzipwriter_p.h>
 
 #include <vector>
@@ -17,6 +16,7 @@
 #include <archive.h>
 #include <archive_entry.h>
 #include <cerrno>
+#include <cstring>
 #include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -95,64 +95,70 @@ quint32 unixModeBits(QFile::Permissions p)
     return mode;
 }
 
-quint32 readLE(const uchar* p, int bytes)
-{
-    quint32 value = 0;
-    for (int i = bytes - 1; i >= 0; --i)
-        value = (value << 8) | p[i];
-    return value;
-}
-
 // Qt's zip writer stores the owner's execute bit as the owner's write bit and
-// mixes the effective user's access into the owner's. The archive's central
-// directory is rewritten here with the true modes, entry by entry in the
-// order they were added (a negative mode leaves an entry as written).
-bool rewriteEntryModes(const QString& zipName, const QVector<qint32>& modes)
+// mixes the effective user's access into the owner's. The written archive is
+// copied, entry by entry in the order they were added, into one with the true
+// modes (a negative mode leaves an entry's as written) that then takes its
+// name. Each entry keeps the writer's choice of compressing or storing. The
+// copy reads every entry and every byte back: an archive cut short, or one
+// that does not list what was added, fails it.
+bool rewriteWithModes(const QString& zipName, const QVector<qint32>& modes, qint64 totalFileBytes)
 {
-    QFile file(zipName);
-    if (!file.open(QIODevice::ReadWrite))
-        return false;
-    const qint64 fileSize = file.size();
-    // End-of-central-directory record: 22 bytes plus a comment of up to 64 KiB.
-    const qint64 tailSize = qMin<qint64>(fileSize, 22 + 0xFFFF);
-    if (tailSize < 22 || !file.seek(fileSize - tailSize))
-        return false;
-    const QByteArray tail = file.read(tailSize);
-    int eocd = -1;
-    for (int i = tail.size() - 22; i >= 0; --i) {
-        if (readLE(reinterpret_cast<const uchar*>(tail.constData()) + i, 4) == 0x06054b50u) {
-            eocd = i;
+    const QString copyName = zipName + QStringLiteral(".part");
+    const QByteArray source = QFile::encodeName(zipName);
+    const QByteArray copy = QFile::encodeName(copyName);
+    archive* in = archive_read_new();
+    archive* out = archive_write_new();
+    // No padding after the end record: the copy is a plain zip file.
+    bool ok = in && out && archive_read_support_format_zip_seekable(in) == ARCHIVE_OK
+        && archive_read_open_filename(in, source.constData(), 64 * 1024) == ARCHIVE_OK
+        && archive_write_set_format_zip(out) == ARCHIVE_OK && archive_write_set_bytes_in_last_block(out, 1) == ARCHIVE_OK
+        && archive_write_open_filename(out, copy.constData()) == ARCHIVE_OK;
+
+    int index = 0;
+    qint64 bytes = 0;
+    QByteArray chunk(64 * 1024, Qt::Uninitialized);
+    while (ok) {
+        archive_entry* entry = nullptr;
+        const int status = archive_read_next_header(in, &entry);
+        if (status == ARCHIVE_EOF)
+            break;
+        if (status != ARCHIVE_OK || index >= modes.size()) {
+            ok = false;
             break;
         }
-    }
-    if (eocd < 0)
-        return false;
-    const uchar* end = reinterpret_cast<const uchar*>(tail.constData()) + eocd;
-    const int entries = int(readLE(end + 10, 2));
-    const qint64 dirSize = readLE(end + 12, 4);
-    const qint64 dirOffset = readLE(end + 16, 4);
-    if (entries != modes.size() || dirOffset + dirSize > fileSize || !file.seek(dirOffset))
-        return false;
-    QByteArray dir = file.read(dirSize);
-    if (dir.size() != dirSize)
-        return false;
-
-    int pos = 0;
-    for (int i = 0; i < entries; ++i) {
-        if (pos + 46 > dir.size())
-            return false;
-        uchar* header = reinterpret_cast<uchar*>(dir.data()) + pos;
-        if (readLE(header, 4) != 0x02014b50u)
-            return false;
-        if (modes.at(i) >= 0) {
-            const quint32 attributes = readLE(header + 38, 4);
-            const quint32 fixed = (attributes & ~(0777u << 16)) | (quint32(modes.at(i)) << 16);
-            for (int b = 0; b < 4; ++b)
-                header[38 + b] = uchar(fixed >> (8 * b));
+        if (modes.at(index) >= 0)
+            archive_entry_set_perm(entry, mode_t(modes.at(index)));
+        ++index;
+        const char* format = archive_format_name(in);
+        const bool stored = format && std::strstr(format, "uncompressed");
+        ok = (stored ? archive_write_zip_set_compression_store(out) : archive_write_zip_set_compression_deflate(out)) == ARCHIVE_OK
+            && archive_write_header(out, entry) == ARCHIVE_OK;
+        if (!ok || archive_entry_filetype(entry) != AE_IFREG)
+            continue;
+        for (;;) {
+            const la_ssize_t length = archive_read_data(in, chunk.data(), size_t(chunk.size()));
+            if (length == 0)
+                break;
+            if (length < 0 || archive_write_data(out, chunk.constData(), size_t(length)) != length) {
+                ok = false;
+                break;
+            }
+            bytes += length;
         }
-        pos += 46 + int(readLE(header + 28, 2) + readLE(header + 30, 2) + readLE(header + 32, 2));
     }
-    return file.seek(dirOffset) && file.write(dir) == dir.size() && file.flush();
+    ok = ok && index == modes.size() && bytes == totalFileBytes;
+    if (in)
+        archive_read_free(in);
+    if (out) {
+        if (archive_write_close(out) != ARCHIVE_OK)
+            ok = false;
+        archive_write_free(out);
+    }
+    ok = ok && ::rename(copy.constData(), source.constData()) == 0;
+    if (!ok)
+        QFile::remove(copyName);
+    return ok;
 }
 
 const char* zipStatusText(int status)
@@ -169,24 +175,6 @@ const char* zipStatusText(int status)
     default:
         return "-unknown error";
     }
-}
-
-// Reads the written archive's directory back: every entry must be listed with
-// the size that was added, or the archive was cut short.
-bool archiveReadsBack(const QString& zipName, int entryCount, qint64 totalFileBytes)
-{
-    QZipReader reader(zipName);
-    if (reader.status() != QZipReader::NoError)
-        return false;
-    const QVector<QZipReader::FileInfo> entries = reader.fileInfoList();
-    if (reader.status() != QZipReader::NoError || entries.size() != entryCount)
-        return false;
-    qint64 bytes = 0;
-    for (const QZipReader::FileInfo& entry : entries) {
-        if (entry.isFile)
-            bytes += entry.size;
-    }
-    return bytes == totalFileBytes;
 }
 
 } // namespace
@@ -274,12 +262,8 @@ bool ArcTools::archiveDirectory(const QString& dir)
         writer.close();
     }
 
-    if (complete && !rewriteEntryModes(zipName, modes)) {
-        qDebug().noquote() << Q_FUNC_INFO << "-permissions not written: " << zipName;
-        complete = false;
-    }
-    if (complete && !archiveReadsBack(zipName, modes.size(), totalFileBytes)) {
-        qDebug().noquote() << Q_FUNC_INFO << "-archive does not read back: " << zipName;
+    if (complete && !rewriteWithModes(zipName, modes, totalFileBytes)) {
+        qDebug().noquote() << Q_FUNC_INFO << "-permissions not written or archive does not read back: " << zipName;
         complete = false;
     }
     if (!complete) {
