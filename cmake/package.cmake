@@ -19,5 +19,5 @@ libqt5core5a (>= 5.15), libqt5gui5 (>= 5.15), libqt5widgets5 (>= 5.15), libqt5ne
 libqt5qml5 (>= 5.15), libqt5quick5 (>= 5.15), libqt5quickcontrols2-5 (>= 5.15), libqt5svg5, \
 qml-module-qtquick2, qml-module-qtquick-window2, qml-module-qtquick-layouts, qml-module-qtquick-templates2, \
 qml-module-qtquick-controls2, qml-module-qtquick-controls, qml-module-qtquick-dialogs, \
-qml-module-qtgraphicaleffects, libc6, libstdc++6")
+qml-module-qtgraphicaleffects, libarchive13, libc6, libstdc++6")
 include(CPack)

@@ -9,14 +9,16 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryFile>
-#include <QtGui/private/qzipreader_p.h>
 #include <QtGui/private/qzipwriter_p.h>
 
-#include <memory>
 #include <vector>
 
+#include <archive.h>
+#include <archive_entry.h>
+#include <cerrno>
+#include <cstring>
 #include <dirent.h>
-#include <zlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -93,64 +95,70 @@ quint32 unixModeBits(QFile::Permissions p)
     return mode;
 }
 
-quint32 readLE(const uchar* p, int bytes)
-{
-    quint32 value = 0;
-    for (int i = bytes - 1; i >= 0; --i)
-        value = (value << 8) | p[i];
-    return value;
-}
-
 // Qt's zip writer stores the owner's execute bit as the owner's write bit and
-// mixes the effective user's access into the owner's. The archive's central
-// directory is rewritten here with the true modes, entry by entry in the
-// order they were added (a negative mode leaves an entry as written).
-bool rewriteEntryModes(const QString& zipName, const QVector<qint32>& modes)
+// mixes the effective user's access into the owner's. The written archive is
+// copied, entry by entry in the order they were added, into one with the true
+// modes (a negative mode leaves an entry's as written) that then takes its
+// name. Each entry keeps the writer's choice of compressing or storing. The
+// copy reads every entry and every byte back: an archive cut short, or one
+// that does not list what was added, fails it.
+bool rewriteWithModes(const QString& zipName, const QVector<qint32>& modes, qint64 totalFileBytes)
 {
-    QFile file(zipName);
-    if (!file.open(QIODevice::ReadWrite))
-        return false;
-    const qint64 fileSize = file.size();
-    // End-of-central-directory record: 22 bytes plus a comment of up to 64 KiB.
-    const qint64 tailSize = qMin<qint64>(fileSize, 22 + 0xFFFF);
-    if (tailSize < 22 || !file.seek(fileSize - tailSize))
-        return false;
-    const QByteArray tail = file.read(tailSize);
-    int eocd = -1;
-    for (int i = tail.size() - 22; i >= 0; --i) {
-        if (readLE(reinterpret_cast<const uchar*>(tail.constData()) + i, 4) == 0x06054b50u) {
-            eocd = i;
+    const QString copyName = zipName + QStringLiteral(".part");
+    const QByteArray source = QFile::encodeName(zipName);
+    const QByteArray copy = QFile::encodeName(copyName);
+    archive* in = archive_read_new();
+    archive* out = archive_write_new();
+    // No padding after the end record: the copy is a plain zip file.
+    bool ok = in && out && archive_read_support_format_zip_seekable(in) == ARCHIVE_OK
+        && archive_read_open_filename(in, source.constData(), 64 * 1024) == ARCHIVE_OK
+        && archive_write_set_format_zip(out) == ARCHIVE_OK && archive_write_set_bytes_in_last_block(out, 1) == ARCHIVE_OK
+        && archive_write_open_filename(out, copy.constData()) == ARCHIVE_OK;
+
+    int index = 0;
+    qint64 bytes = 0;
+    QByteArray chunk(64 * 1024, Qt::Uninitialized);
+    while (ok) {
+        archive_entry* entry = nullptr;
+        const int status = archive_read_next_header(in, &entry);
+        if (status == ARCHIVE_EOF)
+            break;
+        if (status != ARCHIVE_OK || index >= modes.size()) {
+            ok = false;
             break;
         }
-    }
-    if (eocd < 0)
-        return false;
-    const uchar* end = reinterpret_cast<const uchar*>(tail.constData()) + eocd;
-    const int entries = int(readLE(end + 10, 2));
-    const qint64 dirSize = readLE(end + 12, 4);
-    const qint64 dirOffset = readLE(end + 16, 4);
-    if (entries != modes.size() || dirOffset + dirSize > fileSize || !file.seek(dirOffset))
-        return false;
-    QByteArray dir = file.read(dirSize);
-    if (dir.size() != dirSize)
-        return false;
-
-    int pos = 0;
-    for (int i = 0; i < entries; ++i) {
-        if (pos + 46 > dir.size())
-            return false;
-        uchar* header = reinterpret_cast<uchar*>(dir.data()) + pos;
-        if (readLE(header, 4) != 0x02014b50u)
-            return false;
-        if (modes.at(i) >= 0) {
-            const quint32 attributes = readLE(header + 38, 4);
-            const quint32 fixed = (attributes & ~(0777u << 16)) | (quint32(modes.at(i)) << 16);
-            for (int b = 0; b < 4; ++b)
-                header[38 + b] = uchar(fixed >> (8 * b));
+        if (modes.at(index) >= 0)
+            archive_entry_set_perm(entry, mode_t(modes.at(index)));
+        ++index;
+        const char* format = archive_format_name(in);
+        const bool stored = format && std::strstr(format, "uncompressed");
+        ok = (stored ? archive_write_zip_set_compression_store(out) : archive_write_zip_set_compression_deflate(out)) == ARCHIVE_OK
+            && archive_write_header(out, entry) == ARCHIVE_OK;
+        if (!ok || archive_entry_filetype(entry) != AE_IFREG)
+            continue;
+        for (;;) {
+            const la_ssize_t length = archive_read_data(in, chunk.data(), size_t(chunk.size()));
+            if (length == 0)
+                break;
+            if (length < 0 || archive_write_data(out, chunk.constData(), size_t(length)) != length) {
+                ok = false;
+                break;
+            }
+            bytes += length;
         }
-        pos += 46 + int(readLE(header + 28, 2) + readLE(header + 30, 2) + readLE(header + 32, 2));
     }
-    return file.seek(dirOffset) && file.write(dir) == dir.size() && file.flush();
+    ok = ok && index == modes.size() && bytes == totalFileBytes;
+    if (in)
+        archive_read_free(in);
+    if (out) {
+        if (archive_write_close(out) != ARCHIVE_OK)
+            ok = false;
+        archive_write_free(out);
+    }
+    ok = ok && ::rename(copy.constData(), source.constData()) == 0;
+    if (!ok)
+        QFile::remove(copyName);
+    return ok;
 }
 
 const char* zipStatusText(int status)
@@ -167,24 +175,6 @@ const char* zipStatusText(int status)
     default:
         return "-unknown error";
     }
-}
-
-// Reads the written archive's directory back: every entry must be listed with
-// the size that was added, or the archive was cut short.
-bool archiveReadsBack(const QString& zipName, int entryCount, qint64 totalFileBytes)
-{
-    QZipReader reader(zipName);
-    if (reader.status() != QZipReader::NoError)
-        return false;
-    const QVector<QZipReader::FileInfo> entries = reader.fileInfoList();
-    if (reader.status() != QZipReader::NoError || entries.size() != entryCount)
-        return false;
-    qint64 bytes = 0;
-    for (const QZipReader::FileInfo& entry : entries) {
-        if (entry.isFile)
-            bytes += entry.size;
-    }
-    return bytes == totalFileBytes;
 }
 
 } // namespace
@@ -272,12 +262,8 @@ bool ArcTools::archiveDirectory(const QString& dir)
         writer.close();
     }
 
-    if (complete && !rewriteEntryModes(zipName, modes)) {
-        qDebug().noquote() << Q_FUNC_INFO << "-permissions not written: " << zipName;
-        complete = false;
-    }
-    if (complete && !archiveReadsBack(zipName, modes.size(), totalFileBytes)) {
-        qDebug().noquote() << Q_FUNC_INFO << "-archive does not read back: " << zipName;
+    if (complete && !rewriteWithModes(zipName, modes, totalFileBytes)) {
+        qDebug().noquote() << Q_FUNC_INFO << "-permissions not written or archive does not read back: " << zipName;
         complete = false;
     }
     if (!complete) {
@@ -415,230 +401,86 @@ bool ArcTools::staysInside(const QString& root, const QString& path)
 
 namespace {
 
-// One entry of a zip archive's central directory.
-struct ZipEntry
+// One entry of an archive as the listing found it.
+struct ArchiveItem
 {
-    QString name;          // as stored, a trailing "/" removed
-    quint16 flags = 0;
-    quint16 method = 0;
-    quint32 crc = 0;
-    quint64 packedSize = 0;
-    quint64 size = 0;
-    quint64 headerOffset = 0; // of the local header
-    bool isDir = false;
-    bool isLink = false;
-    int mode = -1; // the stored Unix permission bits, -1 when none
+    enum Kind { File, Directory, Link };
+    QString name; // relative, without a trailing "/"
+    Kind kind = File;
+    int mode = -1; // the stored permission bits, -1 when none
 };
 
-constexpr quint32 kCentralHeaderSignature = 0x02014b50u;
-constexpr quint32 kLocalHeaderSignature = 0x04034b50u;
-constexpr quint32 kEndOfDirectorySignature = 0x06054b50u;
-constexpr qint64 kChunk = 64 * 1024;
-
-// Reads the central directory. False, with `error` set, when the file is no
-// zip archive this code can unpack (ZIP64, split archives, a damaged
-// directory).
-bool readCentralDirectory(QFile& file, QVector<ZipEntry>& entries, QString& error)
+// A zip archive held in memory, read through libarchive. The zip reader that
+// works from the central directory is used, as other zip tools do: what an
+// archive lists there is what it holds.
+class ZipReading
 {
-    const qint64 fileSize = file.size();
-    const qint64 tailSize = qMin<qint64>(fileSize, 22 + 0xFFFF);
-    if (tailSize < 22 || !file.seek(fileSize - tailSize)) {
-        error = QStringLiteral("archive not readable: ");
-        return false;
+public:
+    explicit ZipReading(const QByteArray& data)
+        : m_archive(archive_read_new())
+    {
+        if (m_archive && archive_read_support_format_zip_seekable(m_archive) == ARCHIVE_OK)
+            m_open = archive_read_open_memory(m_archive, data.constData(), size_t(data.size())) == ARCHIVE_OK;
     }
-    const QByteArray tail = file.read(tailSize);
-    int eocd = -1;
-    for (int i = tail.size() - 22; i >= 0; --i) {
-        if (readLE(reinterpret_cast<const uchar*>(tail.constData()) + i, 4) == kEndOfDirectorySignature) {
-            eocd = i;
-            break;
-        }
+    ~ZipReading()
+    {
+        if (m_archive)
+            archive_read_free(m_archive);
     }
-    if (eocd < 0) {
-        error = QStringLiteral("archive not readable: ");
-        return false;
+    ZipReading(const ZipReading&) = delete;
+    ZipReading& operator=(const ZipReading&) = delete;
+
+    bool isOpen() const { return m_open; }
+    archive* handle() const { return m_archive; }
+
+    // The next entry; null at the end or on an error (see atEnd()). A warning
+    // (a name that cannot be converted, a size that does not match) counts
+    // as an error: such an archive is not unpacked.
+    archive_entry* next()
+    {
+        archive_entry* entry = nullptr;
+        const int status = archive_read_next_header(m_archive, &entry);
+        m_atEnd = status == ARCHIVE_EOF;
+        return status == ARCHIVE_OK ? entry : nullptr;
     }
-    const uchar* end = reinterpret_cast<const uchar*>(tail.constData()) + eocd;
-    const quint32 count = readLE(end + 10, 2);
-    const quint64 dirSize = readLE(end + 12, 4);
-    const quint64 dirOffset = readLE(end + 16, 4);
-    if (readLE(end + 4, 2) != 0 || readLE(end + 6, 2) != 0 || readLE(end + 8, 2) != count || count == 0xFFFF
-        || dirOffset == 0xFFFFFFFFu || dirOffset + dirSize > quint64(fileSize)) {
-        error = QStringLiteral("archive format not supported: ");
-        return false;
-    }
-    if (count == 0) {
-        error = QStringLiteral("archive holds no entries: ");
-        return false;
-    }
-    if (!file.seek(qint64(dirOffset))) {
-        error = QStringLiteral("archive not readable: ");
-        return false;
-    }
-    const QByteArray dir = file.read(qint64(dirSize));
-    if (quint64(dir.size()) != dirSize) {
-        error = QStringLiteral("archive not readable: ");
-        return false;
+    bool atEnd() const { return m_atEnd; }
+
+    QString errorText() const
+    {
+        const char* text = m_archive ? archive_error_string(m_archive) : nullptr;
+        return text ? QString::fromUtf8(text) : QString();
     }
 
-    int pos = 0;
-    for (quint32 i = 0; i < count; ++i) {
-        const uchar* h = reinterpret_cast<const uchar*>(dir.constData()) + pos;
-        if (pos + 46 > dir.size() || readLE(h, 4) != kCentralHeaderSignature) {
-            error = QStringLiteral("archive directory damaged: ");
-            return false;
-        }
-        const int nameLength = int(readLE(h + 28, 2));
-        const int recordLength = 46 + nameLength + int(readLE(h + 30, 2)) + int(readLE(h + 32, 2));
-        if (pos + recordLength > dir.size()) {
-            error = QStringLiteral("archive directory damaged: ");
-            return false;
-        }
-        ZipEntry entry;
-        entry.flags = quint16(readLE(h + 8, 2));
-        entry.method = quint16(readLE(h + 10, 2));
-        entry.crc = readLE(h + 16, 4);
-        entry.packedSize = readLE(h + 20, 4);
-        entry.size = readLE(h + 24, 4);
-        entry.headerOffset = readLE(h + 42, 4);
-        if (entry.packedSize == 0xFFFFFFFFu || entry.size == 0xFFFFFFFFu || entry.headerOffset == 0xFFFFFFFFu) {
-            error = QStringLiteral("archive format not supported: ");
-            return false;
-        }
-        const QByteArray rawName(dir.constData() + pos + 46, nameLength);
-        entry.name = (entry.flags & 0x0800) ? QString::fromUtf8(rawName) : QFile::decodeName(rawName);
-        const quint32 attributes = readLE(h + 38, 4);
-        if ((readLE(h + 4, 2) >> 8) == 3) { // made on Unix: the mode is in the upper half
-            const quint32 mode = attributes >> 16;
-            entry.isDir = (mode & 0170000) == 0040000;
-            entry.isLink = (mode & 0170000) == 0120000;
-            if (mode & 07777)
-                entry.mode = int(mode & 07777);
-        } else {
-            entry.isDir = attributes & 0x10;
-        }
-        if (entry.name.endsWith(QLatin1Char('/'))) {
-            entry.isDir = true;
-            while (entry.name.endsWith(QLatin1Char('/')))
-                entry.name.chop(1);
-        }
-        entries.append(entry);
-        pos += recordLength;
-    }
-    return true;
+private:
+    archive* m_archive;
+    bool m_open = false;
+    bool m_atEnd = false;
+};
+
+ArchiveItem describe(archive_entry* entry)
+{
+    ArchiveItem item;
+    const char* utf8 = archive_entry_pathname_utf8(entry);
+    const char* raw = utf8 ? nullptr : archive_entry_pathname(entry);
+    item.name = utf8 ? QString::fromUtf8(utf8) : (raw ? QFile::decodeName(raw) : QString());
+    const mode_t type = archive_entry_filetype(entry);
+    if (type == AE_IFDIR || item.name.endsWith(QLatin1Char('/')))
+        item.kind = ArchiveItem::Directory;
+    else if (type == AE_IFLNK || archive_entry_symlink(entry) || archive_entry_hardlink(entry))
+        item.kind = ArchiveItem::Link;
+    while (item.name.endsWith(QLatin1Char('/')))
+        item.name.chop(1);
+    const int perm = int(archive_entry_perm(entry) & 07777);
+    if (perm)
+        item.mode = perm;
+    return item;
 }
 
 // The mode an unpacked entry gets: nobody but the owner may write it and no
 // set-id or sticky bit survives; execute bits stay.
-QFile::Permissions maskedPermissions(int mode, bool isDir)
+mode_t maskedMode(int mode, bool isDir)
 {
-    const int bits = (mode < 0 ? (isDir ? 0755 : 0644) : mode) & 0755;
-    QFile::Permissions p;
-    const QPair<int, QFile::Permissions> map[] = {
-        { 0400, QFile::ReadOwner | QFile::ReadUser }, { 0200, QFile::WriteOwner | QFile::WriteUser },
-        { 0100, QFile::ExeOwner | QFile::ExeUser },   { 040, QFile::ReadGroup },
-        { 010, QFile::ExeGroup },                     { 04, QFile::ReadOther },
-        { 01, QFile::ExeOther },
-    };
-    for (const auto& bit : map) {
-        if (bits & bit.first)
-            p |= bit.second;
-    }
-    return p;
-}
-
-// Streams one file entry's data into `out`, checking the stored size and
-// checksum. Never holds more than one chunk of the entry in memory.
-bool unpackEntry(QFile& zip, const ZipEntry& entry, QIODevice& out, QString& error)
-{
-    if (!zip.seek(qint64(entry.headerOffset))) {
-        error = QStringLiteral("archive entry not readable: ");
-        return false;
-    }
-    const QByteArray local = zip.read(30);
-    const uchar* h = reinterpret_cast<const uchar*>(local.constData());
-    if (local.size() != 30 || readLE(h, 4) != kLocalHeaderSignature) {
-        error = QStringLiteral("archive entry not readable: ");
-        return false;
-    }
-    const qint64 dataOffset = qint64(entry.headerOffset) + 30 + readLE(h + 26, 2) + readLE(h + 28, 2);
-    if (dataOffset + qint64(entry.packedSize) > zip.size() || !zip.seek(dataOffset)) {
-        error = QStringLiteral("archive entry not readable: ");
-        return false;
-    }
-
-    quint64 packedLeft = entry.packedSize;
-    quint64 written = 0;
-    uLong crc = crc32(0L, Z_NULL, 0);
-    QByteArray input;
-    QByteArray output(int(kChunk), Qt::Uninitialized);
-    auto deliver = [&](const char* data, quint64 length) {
-        written += length;
-        if (written > entry.size) {
-            error = QStringLiteral("archive entry larger than stored: ");
-            return false;
-        }
-        crc = crc32(crc, reinterpret_cast<const Bytef*>(data), uInt(length));
-        if (out.write(data, qint64(length)) != qint64(length)) {
-            error = QStringLiteral("cannot write file: ");
-            return false;
-        }
-        return true;
-    };
-
-    if (entry.method == 0) {
-        while (packedLeft > 0) {
-            input = zip.read(qint64(qMin<quint64>(packedLeft, kChunk)));
-            if (input.isEmpty()) {
-                error = QStringLiteral("archive entry not readable: ");
-                return false;
-            }
-            packedLeft -= quint64(input.size());
-            if (!deliver(input.constData(), quint64(input.size())))
-                return false;
-        }
-    } else if (entry.method == 8) {
-        z_stream stream {};
-        if (inflateInit2(&stream, -MAX_WBITS) != Z_OK) {
-            error = QStringLiteral("archive entry not readable: ");
-            return false;
-        }
-        int status = Z_OK;
-        while (status != Z_STREAM_END) {
-            if (stream.avail_in == 0) {
-                if (packedLeft == 0)
-                    break;
-                input = zip.read(qint64(qMin<quint64>(packedLeft, kChunk)));
-                if (input.isEmpty())
-                    break;
-                packedLeft -= quint64(input.size());
-                stream.next_in = reinterpret_cast<Bytef*>(input.data());
-                stream.avail_in = uInt(input.size());
-            }
-            stream.next_out = reinterpret_cast<Bytef*>(output.data());
-            stream.avail_out = uInt(output.size());
-            status = inflate(&stream, Z_NO_FLUSH);
-            if (status != Z_OK && status != Z_STREAM_END)
-                break;
-            if (!deliver(output.constData(), quint64(output.size()) - stream.avail_out)) {
-                inflateEnd(&stream);
-                return false;
-            }
-        }
-        inflateEnd(&stream);
-        if (status != Z_STREAM_END) {
-            error = QStringLiteral("archive entry damaged: ");
-            return false;
-        }
-    } else {
-        error = QStringLiteral("compression method not supported: ");
-        return false;
-    }
-    if (written != entry.size || crc != entry.crc) {
-        error = QStringLiteral("archive entry damaged: ");
-        return false;
-    }
-    return true;
+    return mode_t((mode < 0 ? (isDir ? 0755 : 0644) : mode) & 0755);
 }
 
 // Creates `path` and its missing parents, noting each directory made so a
@@ -676,11 +518,67 @@ QStringList ownFiles()
     };
 }
 
+// An unpacked file waiting for its name, and what it replaced.
+struct PendingFile
+{
+    QString temporary;
+    QString target;
+    mode_t mode = 0644;
+    QString aside;        // the file that was there before, under another name
+    bool placed = false;
+};
+
+// Puts `file` in place. A file already there is kept under a second name
+// (a hard link where the file system allows it, so the target never goes
+// missing) until the whole extraction has succeeded.
+bool placeFile(PendingFile& file)
+{
+    const QByteArray temporary = QFile::encodeName(file.temporary);
+    const QByteArray target = QFile::encodeName(file.target);
+    if (::chmod(temporary.constData(), file.mode) != 0)
+        return false;
+    struct stat st {};
+    if (::lstat(target.constData(), &st) == 0) {
+        if (!S_ISREG(st.st_mode))
+            return false;
+        file.aside = file.temporary + QStringLiteral(".old");
+        const QByteArray aside = QFile::encodeName(file.aside);
+        if (::link(target.constData(), aside.constData()) != 0
+            && ::rename(target.constData(), aside.constData()) != 0) {
+            file.aside.clear();
+            return false;
+        }
+    } else if (errno != ENOENT) {
+        return false;
+    }
+    file.placed = ::rename(temporary.constData(), target.constData()) == 0;
+    return file.placed;
+}
+
+// Takes a placed (or half-placed) file back out: what was there returns.
+void unplaceFile(const PendingFile& file)
+{
+    const QByteArray target = QFile::encodeName(file.target);
+    if (!file.aside.isEmpty()) {
+        const QByteArray aside = QFile::encodeName(file.aside);
+        // A hard link of the original: renaming it onto the original does
+        // nothing, so it is removed afterwards.
+        ::rename(aside.constData(), target.constData());
+        ::unlink(aside.constData());
+    } else if (file.placed) {
+        ::unlink(target.constData());
+    }
+    if (!file.placed)
+        ::unlink(QFile::encodeName(file.temporary).constData());
+}
+
+constexpr size_t kChunk = 64 * 1024;
+
 } // namespace
 
 const qint64 ArcTools::kMaxExtractedBytes = 256 * 1024 * 1024;
 
-bool ArcTools::extractArchive(const QString& zipFile, const QString& targetDir, QString* errorText)
+bool ArcTools::extractArchive(const QByteArray& zipData, const QString& targetDir, QString* errorText)
 {
     auto fail = [&](const QString& text) {
         qDebug().noquote() << Q_FUNC_INFO << text;
@@ -688,50 +586,70 @@ bool ArcTools::extractArchive(const QString& zipFile, const QString& targetDir, 
             *errorText = text;
         return false;
     };
+    auto withDetail = [](const QString& text, const QString& detail) {
+        return detail.isEmpty() ? text : text + QStringLiteral(" (") + detail + QLatin1Char(')');
+    };
 
-    QFile zip(zipFile);
-    if (!zip.open(QIODevice::ReadOnly))
-        return fail(QStringLiteral("archive not readable: ") + zipFile);
-    QVector<ZipEntry> entries;
-    QString reason;
-    if (!readCentralDirectory(zip, entries, reason))
-        return fail(reason + zipFile);
-
-    // Every entry is checked before the first byte is written.
+    // The listing: every entry is checked before the first byte is written.
+    QVector<ArchiveItem> items;
+    quint64 declared = 0;
     const QString root = QDir::cleanPath(QFileInfo(targetDir).absoluteFilePath());
+    {
+        ZipReading listing(zipData);
+        bool readable = listing.isOpen();
+        QString problem;
+        if (!readable) {
+            problem = withDetail(QStringLiteral("archive not readable"), listing.errorText());
+        } else {
+            while (archive_entry* entry = listing.next()) {
+                items.append(describe(entry));
+                if (items.last().kind == ArchiveItem::File) {
+                    if (archive_entry_is_encrypted(entry) && problem.isEmpty())
+                        problem = QStringLiteral("encrypted archive entry: ") + items.last().name;
+                    if (archive_entry_size_is_set(entry) && archive_entry_size(entry) > 0)
+                        declared += quint64(archive_entry_size(entry));
+                }
+            }
+            if (!listing.atEnd()) {
+                readable = false;
+                problem = withDetail(QStringLiteral("archive not readable"), listing.errorText());
+            }
+        }
+        qDebug().noquote() << Q_FUNC_INFO << "isReadable:" << readable << "count:" << items.size();
+        if (!problem.isEmpty())
+            return fail(problem);
+    }
+    if (items.isEmpty())
+        return fail(QStringLiteral("archive holds no entries"));
+    if (declared > quint64(kMaxExtractedBytes))
+        return fail(QStringLiteral("archive too large when unpacked"));
+
     const QStringList reserved = ownFiles();
-    quint64 total = 0;
-    for (const ZipEntry& entry : qAsConst(entries)) {
-        if (!isSafeEntryName(entry.name))
-            return fail(QStringLiteral("unsafe archive entry: ") + entry.name);
-        const QString target = joinPath(root, QDir::cleanPath(entry.name));
+    for (const ArchiveItem& item : qAsConst(items)) {
+        if (!isSafeEntryName(item.name))
+            return fail(QStringLiteral("unsafe archive entry: ") + item.name);
+        const QString target = joinPath(root, QDir::cleanPath(item.name));
         if (!staysInside(root, target))
-            return fail(QStringLiteral("archive entry leaves the directory: ") + entry.name);
+            return fail(QStringLiteral("archive entry leaves the directory: ") + item.name);
         for (const QString& own : reserved) {
             if (target == own || target.startsWith(own + QLatin1Char('/')))
-                return fail(QStringLiteral("archive entry would replace a file of the program: ") + entry.name);
+                return fail(QStringLiteral("archive entry would replace a file of the program: ") + item.name);
         }
-        if (entry.isLink || entry.isDir)
-            continue;
-        if (entry.flags & 0x0001)
-            return fail(QStringLiteral("encrypted archive entry: ") + entry.name);
-        if (QFileInfo(target).isDir())
-            return fail(QStringLiteral("archive entry would replace a directory: ") + entry.name);
-        total += entry.size;
-        if (total > quint64(kMaxExtractedBytes))
-            return fail(QStringLiteral("archive too large when unpacked: ") + zipFile);
+        if (item.kind == ArchiveItem::File && QFileInfo(target).isDir())
+            return fail(QStringLiteral("archive entry would replace a directory: ") + item.name);
     }
 
-    // Each file is unpacked into a private temporary file beside its target;
-    // only when all are complete do they take their names. On any failure the
-    // temporary files and the directories made go again.
+    // Each file is unpacked into a private temporary file beside its target
+    // and closed again; only when all are complete do they take their names.
+    // On any failure the files that were there come back, and the temporary
+    // files and the directories made go again.
     QStringList createdDirs;
-    std::vector<std::unique_ptr<QTemporaryFile>> unpacked;
-    QStringList targets;
-    QVector<QFile::Permissions> fileModes;
-    QVector<QPair<QString, QFile::Permissions>> directoryModes;
+    std::vector<PendingFile> pending;
+    pending.reserve(size_t(items.size()));
+    QVector<QPair<QString, mode_t>> directoryModes;
     auto rollBack = [&](const QString& text) {
-        unpacked.clear(); // removes the temporary files
+        for (auto it = pending.rbegin(); it != pending.rend(); ++it)
+            unplaceFile(*it);
         for (int i = createdDirs.size() - 1; i >= 0; --i)
             QDir().rmdir(createdDirs.at(i));
         return fail(text);
@@ -739,45 +657,75 @@ bool ArcTools::extractArchive(const QString& zipFile, const QString& targetDir, 
 
     if (!makeDirectories(root, createdDirs))
         return rollBack(QStringLiteral("cannot create directory: ") + root);
-    for (const ZipEntry& entry : qAsConst(entries)) {
-        const QString target = joinPath(root, QDir::cleanPath(entry.name));
-        if (entry.isDir) {
+    ZipReading reading(zipData);
+    if (!reading.isOpen())
+        return rollBack(withDetail(QStringLiteral("archive not readable"), reading.errorText()));
+    QByteArray chunk(int(kChunk), Qt::Uninitialized);
+    quint64 total = 0;
+    for (const ArchiveItem& item : qAsConst(items)) {
+        archive_entry* entry = reading.next();
+        if (!entry || describe(entry).name != item.name)
+            return rollBack(withDetail(QStringLiteral("archive entry not readable: ") + item.name, reading.errorText()));
+        const QString target = joinPath(root, QDir::cleanPath(item.name));
+        if (item.kind == ArchiveItem::Directory) {
             if (!makeDirectories(target, createdDirs) || !staysInside(root, target))
                 return rollBack(QStringLiteral("cannot create directory: ") + target);
-            if (entry.mode >= 0)
-                directoryModes.prepend({ target, maskedPermissions(entry.mode, true) });
+            if (item.mode >= 0)
+                directoryModes.append({ target, maskedMode(item.mode, true) });
             continue;
         }
-        if (entry.isLink) {
-            qDebug().noquote() << Q_FUNC_INFO << "-link entry not created: " << entry.name;
+        if (item.kind == ArchiveItem::Link) {
+            qDebug().noquote() << Q_FUNC_INFO << "-link entry not created: " << item.name;
             continue;
         }
         const QString parent = QFileInfo(target).absolutePath();
         if (!makeDirectories(parent, createdDirs) || !staysInside(root, target))
             return rollBack(QStringLiteral("cannot create directory: ") + parent);
-        std::unique_ptr<QTemporaryFile> file(new QTemporaryFile(parent + QStringLiteral("/.unpack-XXXXXX")));
-        if (!file->open())
+
+        const qint64 stored = archive_entry_size_is_set(entry) ? archive_entry_size(entry) : -1;
+        QTemporaryFile file(parent + QStringLiteral("/.unpack-XXXXXX"));
+        if (!file.open())
             return rollBack(QStringLiteral("cannot write file: ") + target);
-        if (!unpackEntry(zip, entry, *file, reason) || !file->flush())
-            return rollBack((reason.isEmpty() ? QStringLiteral("cannot write file: ") : reason) + entry.name);
-        file->close();
-        unpacked.push_back(std::move(file));
-        targets.append(target);
-        fileModes.append(maskedPermissions(entry.mode, false));
+        qint64 written = 0;
+        for (;;) {
+            const la_ssize_t length = archive_read_data(reading.handle(), chunk.data(), kChunk);
+            if (length == 0)
+                break;
+            if (length < 0)
+                return rollBack(withDetail(QStringLiteral("archive entry damaged: ") + item.name, reading.errorText()));
+            written += length;
+            total += quint64(length);
+            if (stored >= 0 && written > stored)
+                return rollBack(QStringLiteral("archive entry larger than stored: ") + item.name);
+            if (total > quint64(kMaxExtractedBytes))
+                return rollBack(QStringLiteral("archive too large when unpacked"));
+            if (file.write(chunk.constData(), length) != length)
+                return rollBack(QStringLiteral("cannot write file: ") + target);
+        }
+        if (!file.flush())
+            return rollBack(QStringLiteral("cannot write file: ") + target);
+        file.close();
+        file.setAutoRemove(false);
+        PendingFile unpacked;
+        unpacked.temporary = file.fileName();
+        unpacked.target = target;
+        unpacked.mode = maskedMode(item.mode, false);
+        pending.push_back(unpacked);
     }
 
-    for (size_t i = 0; i < unpacked.size(); ++i) {
-        QTemporaryFile& file = *unpacked[i];
-        const QString target = targets.at(int(i));
-        if (!file.setPermissions(fileModes.at(int(i)))
-            || ::rename(QFile::encodeName(file.fileName()).constData(), QFile::encodeName(target).constData()) != 0)
-            return fail(QStringLiteral("cannot write file: ") + target);
-        file.setAutoRemove(false);
+    for (PendingFile& file : pending) {
+        if (!placeFile(file))
+            return rollBack(QStringLiteral("cannot write file: ") + file.target);
     }
-    // Directory modes are applied last, deepest first: a read-only directory
+    for (const PendingFile& file : pending) {
+        if (!file.aside.isEmpty())
+            ::unlink(QFile::encodeName(file.aside).constData());
+    }
+    // Directory modes are applied last, in the reverse of the archive's
+    // order (deepest first as archives list them): a read-only directory
     // must still take its files.
-    for (const auto& directory : qAsConst(directoryModes))
-        QFile::setPermissions(directory.first, directory.second);
+    for (auto it = directoryModes.crbegin(); it != directoryModes.crend(); ++it)
+        ::chmod(QFile::encodeName(it->first).constData(), it->second);
     return true;
 }
 

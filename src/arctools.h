@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QDateTime>
 #include <QDir>
 #include <QString>
@@ -37,17 +38,20 @@ public:
     // The backup archive path for `dir` at local time `time`.
     static QString backupArchiveName(const QString& dir, const QDateTime& time);
 
-    // Unpacks the zip `zipFile` into `targetDir` (created when missing),
-    // creating each entry's parent directories. Modes are masked: no group or
-    // other write, no set-id bits; execute bits stay. Refused before anything
-    // is written: an entry that would land outside `targetDir` (absolute
-    // path, "..", a link on the way), one that would replace a file of the
-    // program itself (its executable, "openvpn.ostrel", its scripts), and an
-    // archive whose entries unpack to more than kMaxExtractedBytes. Entries
-    // are streamed to disk and take their names only when all are complete,
-    // so a failure leaves nothing behind. Link entries are not created.
-    // `errorText`, when given, receives the reason of a failure.
-    static bool extractArchive(const QString& zipFile, const QString& targetDir, QString* errorText = nullptr);
+    // Unpacks the zip archive held in `zipData` into `targetDir` (created
+    // when missing), creating each entry's parent directories. Modes are
+    // masked: no group or other write, no set-id bits; execute bits stay.
+    // Refused before anything is written: an entry that would land outside
+    // `targetDir` (absolute path, "..", a link on the way), one that would
+    // replace a file of the program itself (its executable,
+    // "openvpn.ostrel", its scripts), and an archive whose entries claim to
+    // unpack to more than kMaxExtractedBytes; the bound is also kept on the
+    // bytes actually unpacked. Entries are streamed to temporary files and
+    // take their names only when all are complete; a failure leaves the
+    // directory as it was (replaced files come back, directories made go).
+    // Link entries are not created. `errorText`, when given, receives the
+    // reason of a failure.
+    static bool extractArchive(const QByteArray& zipData, const QString& targetDir, QString* errorText = nullptr);
 
     // The most bytes an archive may unpack to (well above a V2Ray release).
     static const qint64 kMaxExtractedBytes;

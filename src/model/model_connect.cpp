@@ -9,19 +9,16 @@
 #include "systemhelper.h"
 #include "utils.h"
 
-#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QSaveFile>
 #include <QSystemTrayIcon>
-#include <QTemporaryFile>
 #include <QThread>
 #include <QTimer>
 #include <QWindow>
 #include <QtConcurrent>
-#include <QtGui/private/qzipreader_p.h>
 
 namespace {
 
@@ -749,20 +746,11 @@ void Model::v2RayDownload()
                     return;
                 }
 
-                QBuffer buffer;
-                buffer.setData(data);
-                buffer.open(QIODevice::ReadOnly);
-                QZipReader reader(&buffer);
-                qDebug().noquote() << Q_FUNC_INFO << "isReadable:" << reader.isReadable() << "count:" << reader.count();
-                reader.close();
-
+                // The extraction logs what its reading of the archive found.
                 const QString targetDir = QFileInfo(SystemHelper::instance().v2RayBinaryFullFilePath()).absolutePath();
-                QTemporaryFile archive(QDir::tempPath() + QStringLiteral("/ostrel-v2ray-XXXXXX.zip"));
                 QString extractError;
-                const bool stored = archive.open() && archive.write(data) == data.size() && archive.flush();
-                archive.close();
                 qDebug().noquote() << Q_FUNC_INFO << "archive size:" << data.size();
-                if (!stored || !ArcTools::extractArchive(archive.fileName(), targetDir, &extractError)) {
+                if (!ArcTools::extractArchive(data, targetDir, &extractError)) {
                     qDebug().noquote() << Q_FUNC_INFO << "extractAll failed" << extractError;
                     showToast(QStringLiteral("Zip extraction error."));
                     return;

@@ -1,8 +1,8 @@
-// Unpacks a zip archive with ArcTools::extractArchive(<zip>, <dir>) in a
-// process of its own, so that a test can measure its memory and place it in a
-// directory of its own. Prints the peak resident size ("VmHWM: <kB>") and the
-// reason of a failure. Exit code 10: unpacked; 11: refused; 2: wrong
-// arguments.
+// Unpacks a zip archive with ArcTools::extractArchive(<zip bytes>, <dir>) in a
+// process of its own, so that a test can measure its memory, limit its open
+// files and place it in a directory of its own. Prints the peak resident size
+// ("VmHWM: <kB>") and the reason of a failure. Exit code 10: unpacked; 11:
+// refused; 12: the archive file not readable; 2: wrong arguments.
 #include "arctools.h"
 
 #include <QCoreApplication>
@@ -15,8 +15,13 @@ int main(int argc, char* argv[])
     const QStringList args = app.arguments();
     if (args.size() != 3)
         return 2;
+    QFile zip(args.at(1));
+    if (!zip.open(QIODevice::ReadOnly))
+        return 12;
+    const QByteArray data = zip.readAll();
+    zip.close();
     QString error;
-    const bool unpacked = ArcTools::extractArchive(args.at(1), args.at(2), &error);
+    const bool unpacked = ArcTools::extractArchive(data, args.at(2), &error);
     QTextStream out(stdout);
     QFile status(QStringLiteral("/proc/self/status"));
     if (status.open(QIODevice::ReadOnly)) {

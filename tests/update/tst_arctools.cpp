@@ -5,6 +5,7 @@
 
 #include <QCryptographicHash>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtGui/private/qzipreader_p.h>
 #include <QtGui/private/qzipwriter_p.h>
@@ -22,12 +23,14 @@ struct ProbeRun
     QString output;
 };
 
-// Runs the extraction probe `probe` on `zip` into `dir`.
-ProbeRun runExtractProbe(const QString& probe, const QString& zip, const QString& dir)
+// Runs the extraction probe `probe` on `zip` into `dir`, through `wrapper`
+// (a command and its arguments) when one is given.
+ProbeRun runExtractProbe(const QString& probe, const QString& zip, const QString& dir, QStringList wrapper = {})
 {
     ProbeRun run;
     QProcess process;
-    process.start(probe, { zip, dir });
+    wrapper << probe << zip << dir;
+    process.start(wrapper.takeFirst(), wrapper);
     if (!process.waitForFinished(60000)) {
         process.kill();
         process.waitForFinished(5000);
@@ -54,6 +57,12 @@ int fileMode(const QString& path)
 
 constexpr quint64 kMiB = 1024 * 1024;
 
+// Unpacks the archive file `zip` as the download's bytes are unpacked.
+bool extractFile(const QString& zip, const QString& dir, QString* error = nullptr)
+{
+    return ArcTools::extractArchive(readFile(zip), dir, error);
+}
+
 } // namespace
 
 class TestArcTools : public QObject
@@ -79,6 +88,7 @@ private slots:
     void extractMasksModes();
     void extractBoundsSizeAndMemory();
     void extractNeverReplacesProgramFiles();
+    void extractTakesRealArchivesWholeOrNotAtAll();
 };
 
 void TestArcTools::backupHoldsTreeWithPermissions()
@@ -121,7 +131,7 @@ void TestArcTools::backupHoldsTreeWithPermissions()
 
     // Unpacked again, the tree and its modes come back (links excepted).
     const QString copy = tmp.path() + "/copy";
-    QVERIFY(ArcTools::extractArchive(dir + "/" + archives.first(), copy));
+    QVERIFY(extractFile(dir + "/" + archives.first(), copy));
     for (auto it = modes.cbegin(); it != modes.cend(); ++it)
         QCOMPARE(modeBits(QFileInfo(copy + "/" + it.key()).permissions()), it.value());
     QCOMPARE(readFile(copy + "/bin/prog"), QByteArray("program"));
@@ -313,7 +323,7 @@ void TestArcTools::extractCreatesParentDirectories()
         writer.addFile("geo/geoip.dat", QByteArray("geo"));
         writer.addSymLink("link", "/etc/passwd");
     }
-    QVERIFY(ArcTools::extractArchive(zip, tmp.path() + "/out/deeper"));
+    QVERIFY(extractFile(zip, tmp.path() + "/out/deeper"));
     QCOMPARE(snapshot(tmp.path() + "/out/deeper"),
              (QMap<QString, QByteArray>({ { "v2ray", "<dir>" }, { "v2ray/bin", "<dir>" }, { "v2ray/bin/v2ray", "binary" },
                                           { "geo", "<dir>" }, { "geo/geoip.dat", "geo" } })));
@@ -349,7 +359,7 @@ void TestArcTools::extractRefusesEscapingEntries()
     const QMap<QString, QByteArray> before = snapshot(tmp.path());
 
     QString error;
-    QVERIFY(!ArcTools::extractArchive(zip, target, &error));
+    QVERIFY(!extractFile(zip, target, &error));
     QVERIFY(!error.isEmpty());
     QCOMPARE(snapshot(tmp.path()), before);
 }
@@ -367,7 +377,7 @@ void TestArcTools::extractRefusesWhatIsNoArchive()
         f.write(body);
         f.close();
         QString error;
-        QVERIFY(!ArcTools::extractArchive(file, target, &error));
+        QVERIFY(!extractFile(file, target, &error));
         QVERIFY(!error.isEmpty());
     }
     QVERIFY(!QFileInfo::exists(target));
@@ -387,7 +397,7 @@ void TestArcTools::extractMasksModes()
     }));
 
     QString error;
-    QVERIFY2(ArcTools::extractArchive(zip, target, &error), qPrintable(error));
+    QVERIFY2(extractFile(zip, target, &error), qPrintable(error));
     QCOMPARE(fileMode(target + "/v2ray"), 0755);
     QCOMPARE(fileMode(target + "/setuid"), 0755);
     QCOMPARE(fileMode(target + "/shared"), 0755);
@@ -471,6 +481,62 @@ void TestArcTools::extractNeverReplacesProgramFiles()
     QVERIFY(ZipHelpers::writeZip(zip, { { "v2ray", 0100755, "binary" }, { "ostrel-killswitch.sh", 0100755, "other" } }));
     QCOMPARE(runExtractProbe(app + "/extract_probe", zip, tmp.path() + "/other").exitCode, 10);
     QCOMPARE(readFile(tmp.path() + "/other/ostrel-killswitch.sh"), QByteArray("other"));
+}
+
+void TestArcTools::extractTakesRealArchivesWholeOrNotAtAll()
+{
+    QTemporaryDir tmp;
+    auto runTool = [](const QString& dir, const QString& program, const QStringList& args) {
+        QProcess tool;
+        tool.setWorkingDirectory(dir);
+        tool.start(program, args);
+        const bool done = tool.waitForFinished(60000);
+        if (!done) {
+            tool.kill();
+            tool.waitForFinished(5000);
+        }
+        return done && tool.exitStatus() == QProcess::NormalExit && tool.exitCode() == 0;
+    };
+
+    // Packed by Info-ZIP: a long zero run, whose last output the inflater
+    // gives after the last input byte, and the system's V2Ray client as a
+    // release archive holds it.
+    const QString packed = tmp.path() + "/packed";
+    const QByteArray zeros(131073, '\0');
+    QVERIFY(writeFile(packed + "/zeros", zeros));
+    const QString v2ray = QStandardPaths::findExecutable("v2ray");
+    if (!v2ray.isEmpty())
+        QVERIFY(QFile::copy(v2ray, packed + "/v2ray"));
+    QVERIFY2(runTool(packed, "zip", { "-q", "-r", "-X", "../infozip.zip", "." }), "zip (Info-ZIP) is needed");
+    QString error;
+    QVERIFY2(extractFile(tmp.path() + "/infozip.zip", tmp.path() + "/unpacked", &error), qPrintable(error));
+    QCOMPARE(readFile(tmp.path() + "/unpacked/zeros"), zeros);
+    if (!v2ray.isEmpty()) {
+        QCOMPARE(readFile(tmp.path() + "/unpacked/v2ray"), readFile(v2ray));
+        QVERIFY(QFileInfo(tmp.path() + "/unpacked/v2ray").isExecutable());
+    }
+
+    // A file that cannot take its name after another one has: the one
+    // replaced comes back and the directory made goes again.
+    const QString target = tmp.path() + "/target";
+    QVERIFY(makeTree(target, { { "b_ok", "before" }, { "keep/x", "x" } }));
+    const QString conflict = tmp.path() + "/conflict.zip";
+    QVERIFY(ZipHelpers::writeZip(conflict, { { "b_ok", 0100644, "after" }, { "a/", 040755, {} }, { "a", 0100644, "file" } }));
+    const QMap<QString, QByteArray> before = snapshot(target);
+    QVERIFY(!extractFile(conflict, target, &error));
+    QVERIFY(!error.isEmpty());
+    QCOMPARE(snapshot(target), before);
+
+    // Many small files with few file descriptors to spare.
+    QVector<ZipHelpers::Entry> many;
+    for (int i = 0; i < 3000; ++i)
+        many.append({ QString("d%1/f%2").arg(i % 10).arg(i), 0100644, QByteArray::number(i) });
+    const QString manyZip = tmp.path() + "/many.zip";
+    QVERIFY(ZipHelpers::writeZip(manyZip, many));
+    const ProbeRun run = runExtractProbe(extractProbe(), manyZip, tmp.path() + "/many", { "prlimit", "--nofile=256" });
+    QVERIFY2(run.exitCode == 10, qPrintable(run.output));
+    QCOMPARE(readFile(tmp.path() + "/many/d7/f2997"), QByteArray("2997"));
+    QCOMPARE(snapshot(tmp.path() + "/many").size(), 3010);
 }
 
 OSTREL_TEST_MAIN_CORE(TestArcTools)

@@ -22,10 +22,11 @@ struct Entry
     qint64 claimedSize = -1; // the size written in the headers; -1: the true one
 };
 
+// `bytes` little-endian bytes of `value`; past its eight bytes, zeros.
 inline void putLE(QByteArray& out, quint64 value, int bytes)
 {
     for (int i = 0; i < bytes; ++i)
-        out.append(char((value >> (8 * i)) & 0xFF));
+        out.append(i < 8 ? char((value >> (8 * i)) & 0xFF) : '\0');
 }
 
 inline bool writeZip(const QString& path, const QVector<Entry>& entries)
