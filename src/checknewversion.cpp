@@ -107,7 +107,7 @@ void UpdateManager::run()
             qInfo().noquote() << "Up78";
             const QNetworkRequest request { QUrl(address) };
             if (checkVersion(request, m_url, m_newVer)) {
-                qDebug().noquote() << Q_FUNC_INFO << "version found: " << m_newVer.toStr() << m_url;
+                qDebug().noquote() << Q_FUNC_INFO << "version found: " << m_newVer.toStr() << logSafe(m_url);
                 if (m_curVer < m_newVer) {
                     qInfo().noquote() << "Up78-1";
                     emit newVersionAvailable();

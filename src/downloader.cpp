@@ -267,7 +267,7 @@ void Downloader::get(const QUrl& url)
         finishWithError(text);
     }));
     ASSERT_CONNECT(connect(reply, &QNetworkReply::redirected, this, [](const QUrl& to) {
-        qDebug().noquote() << Q_FUNC_INFO << "QNetworkReply::redirected" << to.toString();
+        qDebug().noquote() << Q_FUNC_INFO << "QNetworkReply::redirected" << logSafe(to.toString());
     }));
     ASSERT_CONNECT(connect(reply, &QNetworkReply::preSharedKeyAuthenticationRequired, this, []() {
         qDebug().noquote() << Q_FUNC_INFO << "QNetworkReply::preSharedKeyAuthenticationRequired";
@@ -342,7 +342,7 @@ void Downloader::onDownloadError(QNetworkReply::NetworkError error)
     if (!reply || !isCurrent(reply))
         return;
     const QString text = reply->errorString();
-    qDebug().noquote() << Q_FUNC_INFO << text << int(error);
+    qDebug().noquote() << Q_FUNC_INFO << logSafe(text) << int(error);
     m_result.networkError = error;
     errAppend(text);
     finishWithError(text);

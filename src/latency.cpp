@@ -163,9 +163,9 @@ bool measureLocation(GetLocations& context, const Location::Ptr& location, bool 
         if (code != 0) {
             location->setPingMs(-1);
             context.onPingMeasured(location, -1);
-            qInfo().noquote() << Q_FUNC_INFO << "can't ping location:" << location->id() << "/" << location->host()
-                              << "/" << location->remoteIdentifier();
-            qInfo().noquote() << Q_FUNC_INFO << "pingResult:" << output;
+            qInfo().noquote() << Q_FUNC_INFO << "can't ping location:" << logSafe(location->id()) << "/"
+                              << logSafe(location->host()) << "/" << logSafe(location->remoteIdentifier());
+            qInfo().noquote() << Q_FUNC_INFO << "pingResult:" << logSafe(output);
         }
         int ms = -1;
         if (parsePingResult(output, ms)) {
@@ -174,7 +174,7 @@ bool measureLocation(GetLocations& context, const Location::Ptr& location, bool 
             return true;
         }
         if (hasNonEmptyLine(output)) {
-            qInfo().noquote() << Q_FUNC_INFO << "can't parse ping result:" << location->id();
+            qInfo().noquote() << Q_FUNC_INFO << "can't parse ping result:" << logSafe(location->id());
             context.onPingMeasured(location, -1);
         }
     }

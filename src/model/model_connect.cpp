@@ -473,7 +473,7 @@ void Model::onConnectionError(QString msg)
     try {
         qDebug().noquote() << "onConnectionError()";
         QMessageBox box(QMessageBox::NoIcon, QString::fromLatin1(message_title), msg, QMessageBox::Ok, messageParent());
-        box.setTextFormat(Qt::RichText);
+        box.setTextFormat(Qt::PlainText);
         box.exec();
     }
     ALOG_CATCHALL("Model::onConnectionError")
@@ -737,7 +737,7 @@ void Model::v2RayDownload()
         emit v2RayDownloaderChanged(m_v2RayDownloader.data());
         ASSERT_CONNECT(connect(m_v2RayDownloader.data(), &Downloader::finished, this, [this](QString error) {
             try {
-                qDebug().noquote() << "Downloader::completed / size:" << error;
+                qDebug().noquote() << "Downloader::completed / size:" << logSafe(error);
                 const QByteArray data = error.isEmpty() && m_v2RayDownloader ? m_v2RayDownloader->result().data : QByteArray();
                 m_v2RayDownloader.reset();
                 emit v2RayDownloaderChanged(nullptr);
@@ -795,7 +795,7 @@ bool Model::configureV2ProxyConfFile(ProxyLocation::Ptr proxyLocation)
         // in the file, the other values inside strings (escaped all the same).
         QString unusable;
         if (!proxyLocation->isUsable(&unusable)) {
-            qCritical().noquote() << Q_FUNC_INFO << "unusable" << unusable << "of proxy" << proxyLocation->id();
+            qCritical().noquote() << Q_FUNC_INFO << "unusable" << unusable << "of proxy" << logSafe(proxyLocation->id());
             return false;
         }
         text = fillPlaceholders(text, {

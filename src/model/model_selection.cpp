@@ -19,7 +19,7 @@ namespace {
 
 QString captionOrNull(const QString& caption, bool present)
 {
-    return present ? caption : QStringLiteral("null");
+    return present ? logSafe(caption) : QStringLiteral("null");
 }
 
 bool portListHasId(const QList<Port::Ptr>& ports, const QString& id)
@@ -316,7 +316,7 @@ void Model::configureConnectionSettings(ConnectionSettingsAction action, Protoco
         const QString oldId = m_selectedProxyLocation->id();
         setSelectedProxyLocation(m_proxyLocations.find(oldId));
         if (!m_selectedProxyLocation)
-            qCritical().noquote() << Q_FUNC_INFO << "proxy location lost" << oldId;
+            qCritical().noquote() << Q_FUNC_INFO << "proxy location lost" << logSafe(oldId);
     }
 
     // 3. A favourite brings the protocol and port it was marked with.
@@ -505,7 +505,7 @@ void Model::invertLocationFavorite(QString id)
     try {
         const Location::Ptr location = m_locations.find(id);
         if (!location) {
-            qWarning().noquote() << Q_FUNC_INFO << "location not founded" << id;
+            qWarning().noquote() << Q_FUNC_INFO << "location not founded" << logSafe(id);
             return;
         }
         location->setFavorite(!location->favorite());
@@ -544,15 +544,15 @@ void Model::locationFavoriteLoad()
             QString portId;
             if (!Location::parseFromString(part, code, protocolType, portId)) {
                 if (!part.isEmpty())
-                    qWarning().noquote() << Q_FUNC_INFO << "Can't parce string" << part;
+                    qWarning().noquote() << Q_FUNC_INFO << "Can't parce string" << logSafe(part);
                 continue;
             }
             const Location::Ptr location = m_locations.find(code);
             if (!location) {
-                qWarning().noquote() << Q_FUNC_INFO << "Location not founded" << code;
+                qWarning().noquote() << Q_FUNC_INFO << "Location not founded" << logSafe(code);
                 continue;
             }
-            qInfo().noquote() << Q_FUNC_INFO << "Favorite location:" << code;
+            qInfo().noquote() << Q_FUNC_INFO << "Favorite location:" << logSafe(code);
             location->setFavorite(true);
             location->setFavoriteProtocolType(protocolType);
             location->setFavoritePortId(portId);
@@ -703,7 +703,7 @@ void Model::setupGetLocationsHandlers()
                            [this](const QList<QString>& errors, bool silent) {
         try {
             qInfo().noquote() << "M9";
-            qDebug().noquote() << "Model::onLocationsGetError" << errors;
+            qDebug().noquote() << "Model::onLocationsGetError" << logSafe(QStringList(errors));
             if (!locationsReceived()) {
                 QList<Location::Ptr> locations;
                 QList<Region::Ptr> regions;
@@ -724,7 +724,7 @@ void Model::setupGetLocationsHandlers()
         if (location)
             location->setPingMs(ms);
         else
-            qWarning().noquote() << "Model::pingMeasured" << "object not found" << locationId;
+            qWarning().noquote() << "Model::pingMeasured" << "object not found" << logSafe(locationId);
     }));
 }
 

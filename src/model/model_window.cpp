@@ -734,7 +734,7 @@ void Model::ipcClientRead()
             return;
         QString text;
         in >> text;
-        qDebug().noquote() << Q_FUNC_INFO << text;
+        qDebug().noquote() << Q_FUNC_INFO << logSafe(text);
     }
     ALOG_CATCHALL("Model::ipcClientRead")
 }
@@ -753,7 +753,7 @@ QString Model::newsDateString(const QDate& date)
 
 void Model::linkAktivated(const QString& url)
 {
-    qDebug().noquote() << Q_FUNC_INFO << url;
+    qDebug().noquote() << Q_FUNC_INFO << logSafe(url);
     SystemHelper::instance().openLink(url);
 }
 

@@ -6,6 +6,7 @@
 // deployment's port, inside a network namespace of the test's own as root.
 #include "testsupport.h"
 
+#include "checknewversion.h"
 #include "deployment.h"
 #include "httpfixture.h"
 #include "model/model.h"
@@ -22,6 +23,7 @@
 #include <QAbstractButton>
 #include <QLocalSocket>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QStandardPaths>
 #include <QtGui/private/qzipwriter_p.h>
@@ -350,6 +352,57 @@ private slots:
         QVERIFY(QFileInfo(binary).isExecutable());
         QCOMPARE(toasts.count(), 1);
         QFile::remove(binary);
+    }
+
+    // A server's text reaches the log escaped, one line each, and the error
+    // box takes a pushed message as plain text.
+    void hostileServerTextStaysOnItsLine()
+    {
+        HttpFixture::Server server;
+        if (!server.start(HttpFixture::Server::Http, QUrl(Deployment::value("api/primary")).port()))
+            QSKIP("the deployment's loopback port is taken (run as root for a namespace of the test's own)");
+        auto checkEscaped = [](const QString& marker, const QString& escaped) {
+            const QStringList lines = LogCapture::matching(QRegularExpression::escape(marker));
+            QVERIFY2(!lines.isEmpty(), qPrintable(marker));
+            for (const QString& line : lines) {
+                QVERIFY2(line.contains(escaped), qPrintable(line));
+                for (const QChar c : line)
+                    QVERIFY2(c.category() != QChar::Other_Control, qPrintable(line));
+            }
+        };
+
+        LogCapture log;
+        server.setRoute("/api/versionmac.json",
+                        HttpFixture::Route::ok("[{\"version\": \"2.9.0\", "
+                                               "\"url\": \"http://127.0.0.1/pkg\\n[C] forged url line\\u001b[2K\"}]"));
+        UpdateManager manager(nullptr, { server.url("/api/versionmac.json") }, "update");
+        manager.setTimeouts(5000, 10);
+        manager.start();
+        QVERIFY(manager.wait(30000));
+        QCOMPARE(manager.newVersion(), QString("2.9.0"));
+        checkEscaped("forged url line", "http://127.0.0.1/pkg\\n[C] forged url line\\x1b[2K");
+
+        HttpFixture::Route hostile = HttpFixture::Route::withStatus(500);
+        hostile.reason = "Oops\r[C] forged reason line\x1b[2K";
+        server.setRoute(QUrl(getV2RayBinaryUrls().first()).path(), hostile);
+        QSignalSpy toasts(m_model.get(), &Model::qmlShowToast);
+        m_model->v2RayDownload();
+        QTRY_COMPARE_WITH_TIMEOUT(toasts.count(), 1, 20000);
+        checkEscaped("forged reason line", "Oops\\r[C] forged reason line\\x1b[2K");
+
+        m_boxCloser.stop();
+        auto restart = qScopeGuard([this] { m_boxCloser.start(50); });
+        Qt::TextFormat shownAs = Qt::AutoText;
+        QTimer inspector;
+        connect(&inspector, &QTimer::timeout, [&shownAs] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                shownAs = box->textFormat();
+                box->close();
+            }
+        });
+        inspector.start(20);
+        QVERIFY(QMetaObject::invokeMethod(m_model.get(), "onConnectionError", Q_ARG(QString, "<b>pushed</b>")));
+        QCOMPARE(shownAs, Qt::PlainText);
     }
 
     void aRefreshedProxyListKeepsTheChoice()

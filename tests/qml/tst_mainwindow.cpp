@@ -1,12 +1,14 @@
 // The application window with a real Model: it comes up without a single
 // QML warning, its pages switch, and what it shows follows the model.
 
+#include "../appmodel/serverlists.h"
 #include "model/model.h"
 #include "qml/qmlregistration/componentcachemanager.h"
 #include "resources.h"
 #include "testsupport.h"
 
 #include <QDir>
+#include <functional>
 #include <QPointer>
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
@@ -316,6 +318,50 @@ private slots:
         m_model->setSelectedLocation(Location::Ptr());
         m_model->validLocations()->setList({});
         m_model->regions()->setList({});
+        expectNoQmlWarnings();
+    }
+
+    // A list update picks the chosen location's region again: the marked
+    // region tab and the rows shown stay the same region.
+    void locationSelectorTabAgreesWithTheRowsAfterAnUpdate()
+    {
+        ServerLists::apply(*m_model);
+        QVERIFY(m_model->selectedLocation() && m_model->selectedRegion());
+        emit m_model->goSelectLocation();
+        QQuickItem* selector = item(QStringLiteral("LocationSelector"));
+        QTRY_VERIFY_WITH_TIMEOUT(selector->isVisible(), 5000);
+        // The tabs are the visual tree's items with a chip index.
+        std::function<void(QQuickItem*, QStringList&)> collectMarked = [&collectMarked](QQuickItem* at, QStringList& marked) {
+            if (at->property("chipIndex").isValid() && at->property("selected").toBool())
+                marked << at->property("caption").toString();
+            for (QQuickItem* child : at->childItems())
+                collectMarked(child, marked);
+        };
+        auto markedTabs = [&collectMarked, selector]() {
+            QStringList marked;
+            collectMarked(selector, marked);
+            return marked;
+        };
+        auto shownRows = [selector]() {
+            QList<QQuickItem*> captions;
+            findItems(selector, QStringLiteral("SelectorItemCaption"), captions);
+            return captions.size();
+        };
+
+        QMetaObject::invokeMethod(selector, "selectCategoryByIndex", Q_ARG(QVariant, -1));
+        QVERIFY(!m_model->selectedRegion());
+        QCOMPARE(markedTabs(), QStringList({ "All regions" }));
+        const int allRows = m_model->validLocations()->count();
+        QTRY_COMPARE_WITH_TIMEOUT(shownRows(), allRows, 5000);
+
+        ServerLists::apply(*m_model);
+        QVERIFY(m_model->selectedRegion());
+        QCOMPARE(markedTabs(), QStringList({ m_model->selectedRegion()->caption() }));
+        QVERIFY(m_model->validLocations()->count() < allRows);
+        QTRY_COMPARE_WITH_TIMEOUT(shownRows(), m_model->validLocations()->count(), 5000);
+
+        QMetaObject::invokeMethod(selector, "doLocalBack");
+        QTRY_VERIFY_WITH_TIMEOUT(!selector->isVisible(), 5000);
         expectNoQmlWarnings();
     }
 

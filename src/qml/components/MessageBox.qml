@@ -2,7 +2,8 @@ import QtQuick 2.11
 import "../singletons"
 
 // The toast: a white box sliding up over a dimmed window. A click anywhere
-// closes it.
+// closes it. Its texts may quote a server's answer, so they are never
+// taken as markup.
 ARectangle {
     id: root
 
@@ -62,6 +63,7 @@ ARectangle {
                 id: idText
                 objectName: "MessageBox_text"
                 width: parent.width
+                textFormat: Text.PlainText
                 horizontalAlignment: Text.AlignHCenter
                 wrapMode: Text.WordWrap
                 demiBold: true
@@ -72,6 +74,7 @@ ARectangle {
                 id: idTextDetails
                 objectName: "MessageBox_details"
                 width: parent.width
+                textFormat: Text.PlainText
                 visible: text !== ""
                 horizontalAlignment: Text.AlignHCenter
                 wrapMode: Text.WordWrap

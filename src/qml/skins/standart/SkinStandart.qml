@@ -283,6 +283,23 @@ SkinCustom {
                 onSelected: viewmodel.userSelectLocationById(selectedItemId, true)
                 onCategorySelected: viewmodel.selectRegionById(selectedSelectedId)
                 onRefresh: viewmodel.refreshLocations()
+
+                // The model picks the region again after every list update
+                // (it follows the chosen location), and a merge can move the
+                // regions: the tab always marks the region the rows are of.
+                function followModelRegion() {
+                    selectedCategoryIndex = viewmodel.getSelectedRegionIndex()
+                }
+                Connections {
+                    target: viewmodel
+                    function onSelectedRegionChanged() { idLocationSelector.followModelRegion() }
+                }
+                Connections {
+                    target: viewmodel.regions
+                    function onModelReset() { idLocationSelector.followModelRegion() }
+                    function onRowsInserted() { idLocationSelector.followModelRegion() }
+                    function onRowsRemoved() { idLocationSelector.followModelRegion() }
+                }
             }
         }
     }

@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Runs one of the scripts the README names, as a test: skipped (77) without
+# root or without what the demo needs; passes when the script succeeds and
+# its output holds every expected text.
+#   script-test.sh 'TEXT|TEXT...' COMMAND [ARGUMENTS...]
+set -uo pipefail
+expect="$1"
+shift
+if [ "$(id -u)" != 0 ]; then
+    echo "skipped: needs root, like the demo"
+    exit 77
+fi
+for program in unshare openvpn v2ray iptables-save ip xvfb-run; do
+    if ! PATH="$PATH:/usr/sbin:/sbin" command -v "$program" >/dev/null; then
+        echo "skipped: $program is not installed"
+        exit 77
+    fi
+done
+log="$(mktemp)"
+trap 'rm -f "$log"' EXIT
+"$@" </dev/null 2>&1 | tee "$log"
+status=${PIPESTATUS[0]}
+if [ "$status" != 0 ]; then
+    echo "failed: $* ended with $status"
+    exit 1
+fi
+IFS='|' read -ra texts <<<"$expect"
+for text in "${texts[@]}"; do
+    if ! grep -qF -- "$text" "$log"; then
+        echo "failed: no \"$text\" in the output"
+        exit 1
+    fi
+done
