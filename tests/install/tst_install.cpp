@@ -97,8 +97,8 @@ private slots:
     {
         const QString exe = m_oldDir + "/ostrel";
         QVERIFY(QFileInfo(exe).isExecutable() && !QFileInfo(exe).isSymLink());
-        for (const QString& script : { "ostrel-killswitch.sh", "ostrel-dns", "open_link.sh", "v2ray" })
-            QVERIFY2(QFileInfo(m_oldDir + "/" + script).isExecutable(), qPrintable(script));
+        for (const char* script : { "ostrel-killswitch.sh", "ostrel-dns", "open_link.sh", "v2ray" })
+            QVERIFY2(QFileInfo(m_oldDir + "/" + script).isExecutable(), script);
         QVERIFY(readBytes(m_oldDir + "/ostrel-dns").startsWith("#!"));
         // OpenVPN and V2Ray beside the executable are the system's, and they run.
         const Outcome openvpn = runProcess(m_oldDir + "/openvpn.ostrel", { "--version" }, 20000);
