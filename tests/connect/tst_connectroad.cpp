@@ -350,14 +350,8 @@ private slots:
     }
 };
 
-int main(int argc, char* argv[])
-{
-    NsTools::reexecInPrivateNamespaces(argc, argv);
-    QApplication app(argc, argv);
-    TestSupport::initApplication();
-    TestConnectRoad tc;
-    QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&tc, argc, argv);
-}
+#include "nstestmain.h"
+
+OSTREL_NAMESPACED_TEST_MAIN(TestConnectRoad)
 
 #include "tst_connectroad.moc"

@@ -532,17 +532,15 @@ private slots:
     }
 };
 
-int main(int argc, char* argv[])
+#include "nstestmain.h"
+
+// As root the suite runs in network and mount namespaces of its own: the
+// deployment's loopback port is then free whatever else runs here.
+static void loopbackUp()
 {
-    // As root the suite runs in network and mount namespaces of its own: the
-    // deployment's loopback port is then free whatever else runs here.
-    NsTools::reexecInPrivateNamespaces(argc, argv);
-    QApplication app(argc, argv);
     if (NsTools::inPrivateNamespaces())
         NsTools::run("ip", { "link", "set", "lo", "up" });
-    TestSupport::initApplication();
-    TestConnectUnits tc;
-    QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&tc, argc, argv);
 }
+
+OSTREL_NAMESPACED_TEST_MAIN_WITH(QApplication, TestConnectUnits, loopbackUp, NsTools::noTestMainStep)
 #include "tst_connectunits.moc"

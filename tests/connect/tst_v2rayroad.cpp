@@ -339,14 +339,8 @@ private slots:
     }
 };
 
-int main(int argc, char* argv[])
-{
-    NsTools::reexecInPrivateNamespaces(argc, argv);
-    QApplication app(argc, argv);
-    TestSupport::initApplication();
-    TestV2RayRoad tc;
-    QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&tc, argc, argv);
-}
+#include "nstestmain.h"
+
+OSTREL_NAMESPACED_TEST_MAIN(TestV2RayRoad)
 
 #include "tst_v2rayroad.moc"

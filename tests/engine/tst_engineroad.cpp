@@ -267,17 +267,15 @@ private slots:
     }
 };
 
-int main(int argc, char* argv[])
+#include "nstestmain.h"
+
+// A dozen connects through the system's scripts: slow on a busy machine.
+static void allowSlowConnects()
 {
-    NsTools::reexecInPrivateNamespaces(argc, argv);
-    // A dozen connects through the system's scripts: slow on a busy machine.
     if (qEnvironmentVariableIsEmpty("QTEST_FUNCTION_TIMEOUT"))
         qputenv("QTEST_FUNCTION_TIMEOUT", "1500000");
-    QApplication app(argc, argv);
-    TestSupport::initApplication();
-    TestEngineRoad tc;
-    QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&tc, argc, argv);
 }
+
+OSTREL_NAMESPACED_TEST_MAIN_WITH(QApplication, TestEngineRoad, allowSlowConnects, NsTools::noTestMainStep)
 
 #include "tst_engineroad.moc"

@@ -174,14 +174,8 @@ void TestSettingsWrite::userIsToldWhenChoicesCannotBeSaved()
     QCOMPARE(toasts.count(), 1);
 }
 
-int main(int argc, char* argv[])
-{
-    NsTools::reexecInPrivateNamespaces(argc, argv);
-    QApplication app(argc, argv);
-    TestSupport::initApplication();
-    TestSettingsWrite tc;
-    QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&tc, argc, argv);
-}
+#include "../platform/nstestmain.h"
+
+OSTREL_NAMESPACED_TEST_MAIN(TestSettingsWrite)
 
 #include "tst_settingswrite.moc"

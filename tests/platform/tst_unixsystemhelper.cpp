@@ -421,16 +421,10 @@ void TestUnixSystemHelper::configurationDirectoryExists()
     QCOMPARE(dir, QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation));
 }
 
-int main(int argc, char* argv[])
-{
-    // Returns here when the namespaces cannot be had; the tests that need
-    // them then skip.
-    NsTools::reexecInPrivateNamespaces(argc, argv);
-    QCoreApplication app(argc, argv);
-    TestSupport::initApplication();
-    TestUnixSystemHelper tc;
-    QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&tc, argc, argv);
-}
+#include "nstestmain.h"
+
+// Returns to the plain process when the namespaces cannot be had; the tests
+// that need them then skip.
+OSTREL_NAMESPACED_TEST_MAIN_CORE(TestUnixSystemHelper)
 
 #include "tst_unixsystemhelper.moc"

@@ -417,18 +417,14 @@ void TestTrayIcon::manualMenuClosesWhenPointerStaysAway()
     QVERIFY(!hideTimer->isActive());
 }
 
-int main(int argc, char* argv[])
+#include "nstestmain.h"
+
+static void releaseSystemHelper()
 {
-    // Returns here when the namespaces cannot be had; the kill-switch case
-    // then skips.
-    NsTools::reexecInPrivateNamespaces(argc, argv);
-    QApplication app(argc, argv);
-    TestSupport::initApplication();
-    TestTrayIcon tc;
-    QTEST_SET_MAIN_SOURCE_PATH
-    const int result = QTest::qExec(&tc, argc, argv);
     SystemHelper::release();
-    return result;
 }
+
+// Without the namespaces the kill-switch case skips.
+OSTREL_NAMESPACED_TEST_MAIN_WITH(QApplication, TestTrayIcon, NsTools::noTestMainStep, releaseSystemHelper)
 
 #include "tst_trayicon.moc"

@@ -229,8 +229,10 @@ void TestVersionCheck::compressedListRefusedWithinMemory()
     manager.setTimeouts(20000, 10);
     manager.start();
     QVERIFY(manager.wait(60000));
+#if OSTREL_PEAK_MEMORY_MEANINGFUL
     const qint64 peak = HttpFixture::peakMemoryBytes();
     QVERIFY2(peak > 0 && peak < 256 * mib, qPrintable(QString::number(peak)));
+#endif
     QCOMPARE(manager.newVersion(), QString("2.4.0"));
     QCOMPARE(manager.newVersionUrl(), QString("plain"));
 }
