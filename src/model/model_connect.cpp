@@ -429,7 +429,8 @@ void Model::selectLocationWithConnect(Location::Ptr location)
     ALOG_CATCHALL("Model::selectLocationWithConnect")
 }
 
-void Model::onConnectionStateChanged(Constants::ConnectState oldState, Constants::ConnectState newState)
+void Model::onConnectionStateChanged(Constants::ConnectState oldState, Constants::ConnectState newState,
+                                     bool withError)
 {
     emit connectionStateChanged(newState);
     Timer timer(QStringLiteral("Model::onConnectionStateChanged ") + Constants::stateToStr(oldState)
@@ -448,9 +449,7 @@ void Model::onConnectionStateChanged(Constants::ConnectState oldState, Constants
                 m_trayIcon->onConnected();
         } else if (newState == Constants::ConnectState_Disconnected) {
             setConnectLocation(Location::Ptr());
-            const Connection* c = connection();
-            const bool showError =
-                oldState != Constants::ConnectState_Disconnecting && c && c->withError();
+            const bool showError = oldState != Constants::ConnectState_Disconnecting && withError;
             if (!m_changingLocationFlag)
                 updateExternalIp(false);
             if (m_trayIcon)
