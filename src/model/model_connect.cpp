@@ -253,8 +253,9 @@ void Model::vpnConnectDisconnect()
     try {
         Connection* c = connection();
         qInfo().noquote() << Q_FUNC_INFO << Constants::stateToStr(connectionState());
-        // Until the worker takes a connect up, the state still reads
-        // Disconnected: a press then cancels that connect.
+        // Until the worker takes a connect up, the engine still reads
+        // Disconnected while the window shows Connecting: a press then
+        // cancels that connect.
         const bool connectPending = m_connectDisconnectThread->askedState() == Constants::RequestedAction_Connect;
         if (!c->isDisconnectedState() || connectPending) {
             qInfo().noquote() << "======== TRY DISCONNECT IN SEPARATE THREAD ============";
@@ -362,7 +363,10 @@ void Model::vpnConnectDisconnect()
 
         setConnectLocation(m_selectedLocation);
         qInfo().noquote() << "======== TRY CONNECT IN SEPARATE THREAD ============";
-        m_connectDisconnectThread->askState(Constants::RequestedAction_Connect);
+        // Shown as connecting from the press on, also while the worker is
+        // still starting up: a second press then means what it shows.
+        if (m_connectDisconnectThread->askState(Constants::RequestedAction_Connect))
+            setVisualConnectionState(Constants::ConnectState_Connecting);
     }
     ALOG_CATCHALL("Model::vpnConnectDisconnect")
 }
