@@ -6,6 +6,10 @@
 #include <QElapsedTimer>
 #include <QThread>
 
+// Read by the GUI thread while the engine's thread writes it.
+static_assert(std::atomic<ConnectStateObject::StateSnapshot>::is_always_lock_free,
+              "the state snapshot must be one lock-free word");
+
 ConnectStateObject::ConnectStateObject(QObject* parent)
     : QObject(parent)
     , m_dnsFiltering(new DNSFiltering())
@@ -16,12 +20,14 @@ ConnectStateObject::ConnectStateObject(QObject* parent)
 
 void ConnectStateObject::setState(Constants::ConnectState value, bool withError)
 {
-    if (m_state == value)
+    const Constants::ConnectState old = connectState();
+    if (old == value)
         return;
-    const Constants::ConnectState old = m_state;
-    m_withError = withError;
-    m_state = value;
-    emit stateChanged(old, value);
+    StateSnapshot changed;
+    changed.state = value;
+    changed.withError = withError;
+    m_state.store(changed);
+    emit stateChanged(old, value, withError);
 }
 
 void ConnectStateObject::errorWithNewState(const QString& text, Constants::ConnectState newState)

@@ -10,6 +10,8 @@
 #include <QObject>
 #include <QString>
 
+#include <atomic>
+
 class QThread;
 
 // The connection's state (with a with-error flag) and the user's connection
@@ -32,10 +34,20 @@ class ConnectStateObject : public QObject
     Q_PROPERTY(DNSFiltering::Ptr dnsFiltering READ dnsFiltering WRITE setDnsFiltering NOTIFY dnsFilteringChanged)
 
 public:
+    // The state together with the error flag of the change that led to it.
+    struct StateSnapshot
+    {
+        Constants::ConnectState state = Constants::ConnectState_Disconnected;
+        bool withError = false;
+    };
+
     explicit ConnectStateObject(QObject* parent = nullptr);
 
-    Constants::ConnectState connectState() const { return m_state; }
-    bool withError() const { return m_withError; }
+    // Written by the engine's own thread, read from any thread: the state
+    // and its flag are always read as one.
+    StateSnapshot stateSnapshot() const { return m_state.load(); }
+    Constants::ConnectState connectState() const { return stateSnapshot().state; }
+    bool withError() const { return stateSnapshot().withError; }
     QString connectionHost() const { return m_connectionHost; }
     bool optionDoNotChangeDNS() const { return m_optionDoNotChangeDNS; }
     bool optionGatewayRemoval() const { return m_optionGatewayRemoval; }
@@ -49,10 +61,10 @@ public:
     ProxyLocation::Ptr proxyLocation() const { return m_proxyLocation; }
     DNSFiltering::Ptr dnsFiltering() const { return m_dnsFiltering; }
 
-    bool isDisconnectedState() const { return m_state == Constants::ConnectState_Disconnected; }
-    bool isConnectedState() const { return m_state == Constants::ConnectState_Connected; }
-    bool isConnectingState() const { return m_state == Constants::ConnectState_Connecting; }
-    bool isDisconnectingState() const { return m_state == Constants::ConnectState_Disconnecting; }
+    bool isDisconnectedState() const { return connectState() == Constants::ConnectState_Disconnected; }
+    bool isConnectedState() const { return connectState() == Constants::ConnectState_Connected; }
+    bool isConnectingState() const { return connectState() == Constants::ConnectState_Connecting; }
+    bool isDisconnectingState() const { return connectState() == Constants::ConnectState_Disconnecting; }
 
     // Sets the state (without error), then emits error(text).
     void errorWithNewState(const QString& text, Constants::ConnectState newState);
@@ -63,7 +75,9 @@ public:
     bool waitForState(QThread* thread, Constants::ConnectState state, int maxWaitSeconds);
 
 signals:
-    void stateChanged(Constants::ConnectState oldState, Constants::ConnectState newState);
+    // `withError` is the flag of this change: a receiver in another thread
+    // may handle it after the state has moved on.
+    void stateChanged(Constants::ConnectState oldState, Constants::ConnectState newState, bool withError);
     void optionDoNotChangeDNSChanged(bool optionDoNotChangeDNS);
     void optionGatewayRemovalChanged(bool optionGatewayRemoval);
     void protocolChanged(Protocol::Ptr protocol);
@@ -90,14 +104,14 @@ public slots:
     void setDnsFiltering(DNSFiltering::Ptr dnsFiltering);
 
 protected slots:
-    // Emits stateChanged(old, new) and takes the error flag only on a change.
+    // Emits stateChanged(old, new, withError) and takes the error flag only
+    // on a change.
     virtual void setState(Constants::ConnectState value, bool withError = false);
 
 private:
     friend class SetStateOnExit;
 
-    Constants::ConnectState m_state = Constants::ConnectState_Disconnected;
-    bool m_withError = false;
+    std::atomic<StateSnapshot> m_state { StateSnapshot() };
     QString m_connectionHost;
     bool m_optionDoNotChangeDNS = false;
     Protocol::Ptr m_protocol;

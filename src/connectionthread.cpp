@@ -13,7 +13,8 @@
 #include <QDeadlineTimer>
 
 namespace {
-// Sleep of the idle worker between two looks at the pending request.
+// Longest sleep of the idle worker: between two of its sleeps it delivers the
+// engine's socket and process events. A posted request ends the sleep.
 const unsigned long kIdlePollMs = 100;
 // How often a request whose serving threw is served before it is dropped.
 const int kServingAttempts = 3;
@@ -114,7 +115,7 @@ void ConnectionThread::run()
                 // engine's socket and process events while idle.
                 if (QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance())
                     dispatcher->processEvents(QEventLoop::AllEvents);
-                QThread::msleep(kIdlePollMs);
+                waitForWork(kIdlePollMs);
                 continue;
             }
             serve(request);
@@ -127,6 +128,8 @@ void ConnectionThread::run()
                 if (c && !c->isDisconnectedState())
                     doDisconnect();
             }
+            // Queued behind the state changes of the serving.
+            QMetaObject::invokeMethod(this, &ConnectionThread::onRequestServed, Qt::QueuedConnection);
         } catch (...) {
             qDebug().noquote() << Q_FUNC_INFO << " EXCEPTION in CATCHALL block" << "ConnectionThread::run";
             ALog::saveCurrentLogFile();
@@ -150,6 +153,23 @@ void ConnectionThread::run()
         qInfo().noquote() << "connection deleted";
     }
     ALOG_CATCHALL("ConnectionThread::run::finalization")
+}
+
+void ConnectionThread::waitForWork(unsigned long maxMs)
+{
+    QMutexLocker locker(&m_workMutex);
+    // Looked at under the lock the posting side takes to wake: nothing
+    // posted before the wait begins is missed.
+    if (m_askedState.load() != Constants::RequestedAction_None || m_writeOpenVpnCommandPending.load()
+        || m_finalize.load())
+        return;
+    m_workPosted.wait(&m_workMutex, maxMs);
+}
+
+void ConnectionThread::wakeWorker()
+{
+    QMutexLocker locker(&m_workMutex);
+    m_workPosted.wakeAll();
 }
 
 void ConnectionThread::serve(Constants::RequestedAction request)
@@ -206,6 +226,7 @@ bool ConnectionThread::askState(Constants::RequestedAction needState)
             }
         }
         m_askedState.store(needState);
+        wakeWorker();
         return true;
     }
     ALOG_CATCHALL("ConnectionThread::askState")
@@ -288,6 +309,7 @@ void ConnectionThread::finalize()
             return;
         m_finalize.store(true);
         releaseInitialization();
+        wakeWorker();
         const QDateTime started = QDateTime::currentDateTime();
         qint64 limitSeconds = 5;
         while (isRunning()) {
@@ -318,6 +340,12 @@ void ConnectionThread::cutShortRequestInService()
     --m_guiUsingEngine;
 }
 
+void ConnectionThread::onRequestServed()
+{
+    if (m_model && m_askedState.load() == Constants::RequestedAction_None)
+        m_model->setVisualConnectionState(m_onConnectionStateChangedCompletedState);
+}
+
 void ConnectionThread::writeOpenVpnCommand(const QString& cmd)
 {
     // The worker owns the text until it has taken it.
@@ -327,6 +355,7 @@ void ConnectionThread::writeOpenVpnCommand(const QString& cmd)
     }
     m_writeOpenVpnCommand = cmd;
     m_writeOpenVpnCommandPending.store(true);
+    wakeWorker();
 }
 
 void ConnectionThread::writeOpenVpnCommands()
@@ -380,6 +409,8 @@ void ConnectionThread::onConnectionStateChanged(Constants::ConnectState oldState
     }
     ALOG_CATCHALL("ConnectionThread::onConnectionStateChanged")
     m_onConnectionStateChangedCompletedState = newState;
-    if (m_model)
+    // A connect posted but not yet taken up keeps showing as one.
+    const bool connectPending = m_askedState.load() == Constants::RequestedAction_Connect;
+    if (m_model && !(connectPending && newState == Constants::ConnectState_Disconnected))
         m_model->setVisualConnectionState(newState);
 }

@@ -15,8 +15,8 @@ class Model;
 // The model's one worker thread. It creates the connection engine inside
 // itself, so the engine, its processes and its management socket belong to
 // this thread, and serves the requests the GUI thread posts: connect,
-// disconnect, attach. There is no queue: one request may be pending, and the
-// worker polls for it. The object itself belongs to the GUI thread; the
+// disconnect, attach. There is no queue: one request may be pending, and
+// posting it wakes the worker. The object itself belongs to the GUI thread; the
 // first reaction to every engine state change (kill switch, DNS, IPv6 block)
 // runs there, before the model's own.
 class ConnectionThread : public QThread
@@ -74,6 +74,11 @@ public:
 public slots:
     void onConnectionStateChanged(Constants::ConnectState oldState, Constants::ConnectState newState);
 
+private slots:
+    // After the worker served a request: a connect that ended without a
+    // state change (cancelled before it began) no longer shows as one.
+    void onRequestServed();
+
 protected:
     void run() override;
 
@@ -87,8 +92,14 @@ private:
     void serve(Constants::RequestedAction request);
     // finalize(): asks the engine to give up the request being served.
     void cutShortRequestInService();
+    // The idle worker sleeps at most `maxMs`, and less once a request, a
+    // command or the end is posted.
+    void waitForWork(unsigned long maxMs);
+    void wakeWorker();
 
     std::atomic<Constants::RequestedAction> m_askedState { Constants::RequestedAction_None };
+    QMutex m_workMutex;
+    QWaitCondition m_workPosted;
     Model* m_model = nullptr;
     std::atomic<Connection*> m_connection { nullptr };
     // Wakes waitForConnection() as soon as the engine is published, and the

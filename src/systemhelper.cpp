@@ -15,8 +15,9 @@
 #include <QUrl>
 
 #include <atomic>
+#include <mutex>
 
-SystemHelper* SystemHelper::s_instance = nullptr;
+std::atomic<SystemHelper*> SystemHelper::s_instance { nullptr };
 
 namespace {
 
@@ -74,20 +75,34 @@ SystemHelper::~SystemHelper()
     qDebug().noquote() << Q_FUNC_INFO;
 }
 
+namespace {
+// Creation and release of the platform object, never both at once.
+std::mutex& instanceMutex()
+{
+    static std::mutex mutex;
+    return mutex;
+}
+} // namespace
+
 SystemHelper& SystemHelper::instance()
 {
-    if (!s_instance)
-        s_instance = new UnixSystemHelper();
-    return *s_instance;
+    if (SystemHelper* existing = s_instance.load(std::memory_order_acquire))
+        return *existing;
+    std::lock_guard<std::mutex> lock(instanceMutex());
+    SystemHelper* helper = s_instance.load(std::memory_order_relaxed);
+    if (!helper) {
+        helper = new UnixSystemHelper();
+        s_instance.store(helper, std::memory_order_release);
+    }
+    return *helper;
 }
 
 void SystemHelper::release()
 {
-    qDebug().noquote() << Q_FUNC_INFO << static_cast<void*>(s_instance);
-    if (s_instance) {
-        delete s_instance;
-        s_instance = nullptr;
-    }
+    std::lock_guard<std::mutex> lock(instanceMutex());
+    SystemHelper* helper = s_instance.exchange(nullptr);
+    qDebug().noquote() << Q_FUNC_INFO << static_cast<void*>(helper);
+    delete helper;
 }
 
 void SystemHelper::finalize()

@@ -8,6 +8,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
+
 // The one place where the program touches the operating system beyond Qt:
 // running external commands with a time-out, waiting for processes while
 // events keep flowing, and the platform operations (kill switch, DNS, routes,
@@ -28,10 +30,11 @@ public:
         ExecuteCrashed = -3,
     };
 
-    // The platform object, created on the first call. No lock: the first
-    // call must happen on the GUI thread before any other thread starts.
+    // The platform object, created on the first call, from whichever thread
+    // makes it.
     static SystemHelper& instance();
-    // Deletes the platform object; a later instance() creates a new one.
+    // Deletes the platform object; a later instance() creates a new one. No
+    // other thread may still use it.
     static void release();
 
     ~SystemHelper() override;
@@ -122,7 +125,7 @@ protected:
     explicit SystemHelper(QObject* parent = nullptr);
 
 private:
-    static SystemHelper* s_instance;
+    static std::atomic<SystemHelper*> s_instance;
 };
 
 // Sleeps `ms` milliseconds, then processes the calling thread's pending

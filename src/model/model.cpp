@@ -53,6 +53,11 @@ UpdateManager* updateManager_instance = nullptr;
 constexpr int kUpdateThreadStopWaitMs = 30000;
 // The fetch jobs give up their downloads when stopped, so this is a bound only.
 constexpr int kFetchJobStopWaitMs = 5000;
+// The kill-switch status query cannot be told to stop, but its script is
+// killed after the platform's time-out for a status run (6 s): stop() waits
+// that out, so the job never ends into the model or the platform object
+// released after it.
+constexpr int kKillSwitchStatusStopWaitMs = 15000;
 } // namespace
 
 GetLocations& getLocations()
@@ -570,13 +575,16 @@ void Model::queryRestoreGwAvailableInBackground()
     if (m_killSwitchStatusWatcher)
         return;
     const quint64 setsBefore = m_restoreGwAvailableSets;
-    m_killSwitchStatusWatcher = new QFutureWatcher<bool>(this);
-    ASSERT_CONNECT(connect(m_killSwitchStatusWatcher, &QFutureWatcher<bool>::finished, this, [this, setsBefore]() {
+    // No parent: one still running at stop is left behind, not deleted with
+    // the model under its job.
+    auto* watcher = new QFutureWatcher<bool>();
+    m_killSwitchStatusWatcher = watcher;
+    ASSERT_CONNECT(connect(watcher, &QFutureWatcher<bool>::finished, this, [this, setsBefore, watcher]() {
         // Whatever set the entry since the query started (a connect, the
         // user lifting the kill switch) knows better than this answer.
         if (m_restoreGwAvailableSets != setsBefore)
             return;
-        setIsRestoreGwAvailable(m_killSwitchStatusWatcher->result()
+        setIsRestoreGwAvailable(watcher->result()
                                 && connectionState() == Constants::ConnectState_Disconnected);
     }));
     m_killSwitchStatusWatcher->setFuture(
@@ -781,10 +789,10 @@ void Model::stop()
 
     // A job still running after the wait keeps its watcher: deleting it
     // under a running job is not allowed, and the job itself ends on its own.
-    auto release = [](auto*& watcher, const char* name) {
+    auto release = [](auto*& watcher, const char* name, int maxWaitMs = kFetchJobStopWaitMs) {
         if (!watcher)
             return;
-        if (waitForWatcher(watcher, kFetchJobStopWaitMs))
+        if (waitForWatcher(watcher, maxWaitMs))
             delete watcher;
         else
             qCritical().noquote() << "Model::stop" << name << "still running; left behind";
@@ -793,7 +801,7 @@ void Model::stop()
     release(m_newsWatcher, "news fetch");
     release(m_getExternalIpWatcher, "external address fetch");
     release(m_v2RayLocationsWatcher, "proxy list fetch");
-    release(m_killSwitchStatusWatcher, "kill-switch status query");
+    release(m_killSwitchStatusWatcher, "kill-switch status query", kKillSwitchStatusStopWaitMs);
 }
 
 void Model::refreshTimerEvent()

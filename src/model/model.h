@@ -568,7 +568,8 @@ private slots:
     void updateDropProtectionState();
     void restoreDefaultRoute(bool needRequestIp = true, bool waitWhileRestored = true);
     void aboutToQuit();
-    void onConnectionStateChanged(Constants::ConnectState oldState, Constants::ConnectState newState);
+    // `withError` belongs to this change; the engine may have moved on since.
+    void onConnectionStateChanged(Constants::ConnectState oldState, Constants::ConnectState newState, bool withError);
     void optionBeforValueChanged(bool oldValue, bool newValue, bool& cancel);
     void optionValueChanged(bool newValue);
     void doConnectOnStartup();

@@ -250,8 +250,9 @@ void Model::vpnConnectDisconnect()
     try {
         Connection* c = connection();
         qInfo().noquote() << Q_FUNC_INFO << Constants::stateToStr(connectionState());
-        // Until the worker takes a connect up, the state still reads
-        // Disconnected: a press then cancels that connect.
+        // Until the worker takes a connect up, the engine still reads
+        // Disconnected while the window shows Connecting: a press then
+        // cancels that connect.
         const bool connectPending = m_connectDisconnectThread->askedState() == Constants::RequestedAction_Connect;
         if (!c->isDisconnectedState() || connectPending) {
             qInfo().noquote() << "======== TRY DISCONNECT IN SEPARATE THREAD ============";
@@ -359,7 +360,10 @@ void Model::vpnConnectDisconnect()
 
         setConnectLocation(m_selectedLocation);
         qInfo().noquote() << "======== TRY CONNECT IN SEPARATE THREAD ============";
-        m_connectDisconnectThread->askState(Constants::RequestedAction_Connect);
+        // Shown as connecting from the press on, also while the worker is
+        // still starting up: a second press then means what it shows.
+        if (m_connectDisconnectThread->askState(Constants::RequestedAction_Connect))
+            setVisualConnectionState(Constants::ConnectState_Connecting);
     }
     ALOG_CATCHALL("Model::vpnConnectDisconnect")
 }
@@ -426,7 +430,8 @@ void Model::selectLocationWithConnect(Location::Ptr location)
     ALOG_CATCHALL("Model::selectLocationWithConnect")
 }
 
-void Model::onConnectionStateChanged(Constants::ConnectState oldState, Constants::ConnectState newState)
+void Model::onConnectionStateChanged(Constants::ConnectState oldState, Constants::ConnectState newState,
+                                     bool withError)
 {
     emit connectionStateChanged(newState);
     Timer timer(QStringLiteral("Model::onConnectionStateChanged ") + Constants::stateToStr(oldState)
@@ -450,9 +455,7 @@ void Model::onConnectionStateChanged(Constants::ConnectState oldState, Constants
                 showKillSwitchFailure();
         } else if (newState == Constants::ConnectState_Disconnected) {
             setConnectLocation(Location::Ptr());
-            const Connection* c = connection();
-            const bool showError =
-                oldState != Constants::ConnectState_Disconnecting && c && c->withError();
+            const bool showError = oldState != Constants::ConnectState_Disconnecting && withError;
             if (!m_changingLocationFlag)
                 updateExternalIp(false);
             if (m_trayIcon)

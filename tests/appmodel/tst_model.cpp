@@ -3,6 +3,7 @@
 #include "deployment.h"
 #include "log.h"
 #include "model/model.h"
+#include "resources.h"
 #include "settings.h"
 
 #include <QDir>
@@ -505,6 +506,36 @@ private slots:
         Model* unstopped = new Model(nullptr);
         QVERIFY(unstopped->connectionThread()->isRunning());
         delete unstopped;
+    }
+
+    void aConnectPressedWhileTheWorkerStartsShowsConnectingAndASecondPressCancelsIt()
+    {
+        initResources();
+        LogCapture log;
+        // Not started: the worker is still held in its start-up.
+        ModelHolder model = makeModel();
+        model->setUsername("user");
+        model->setUserpassword("password");
+        Location::Ptr here(new Location("here"));
+        here->setCode("here");
+        here->setHost("127.0.0.1");
+        model->setSelectedLocation(here);
+        model->setSelectedProtocol(Protocol::Ptr(new Protocol(Constants::ProtocolType_OPENVPN256)));
+        model->setSelectedPort(Port::Ptr(new Port("UDP-1194")));
+        QSignalSpy engineStates(model.get(), &Model::connectionStateChanged);
+
+        model->vpnConnectDisconnect();
+        QCOMPARE(model->connectionThread()->askedState(), Constants::RequestedAction_Connect);
+        QCOMPARE(model->connection()->connectState(), Constants::ConnectState_Disconnected);
+        QCOMPARE(model->visualConnectionState(), Constants::ConnectState_Connecting);
+
+        // What the window shows is a connect: the second press cancels it,
+        // and the window goes back once the worker has dropped it.
+        model->vpnConnectDisconnect();
+        QTRY_COMPARE_WITH_TIMEOUT(model->visualConnectionState(), Constants::ConnectState_Disconnected, 10000);
+        QVERIFY(log.contains("connect cancelled before it began"));
+        QCOMPARE(model->connectionThread()->askedState(), Constants::RequestedAction_None);
+        QCOMPARE(engineStates.count(), 0);
     }
 };
 

@@ -22,6 +22,7 @@
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QTemporaryDir>
+#include <QThreadPool>
 #include <QWindow>
 
 #include <cmath>
@@ -443,6 +444,33 @@ private slots:
         m_model->sysIconDemands_onKillSwitchMenu();
         QVERIFY(!SystemHelper::instance().isDefaultRouteRemoved(false));
         QVERIFY(!m_model->optionGatewayRemoval()->value());
+    }
+
+    void aKillSwitchStatusStillRunningAtQuitEndsBeforeTheModelIsGone()
+    {
+        if (!NsTools::inPrivateNamespaces())
+            QSKIP("needs root and a private mount namespace: the slow script is bound over the real one");
+        // A status run slower than the other jobs' wait at stop (a busy
+        // machine, a stalled iptables lock).
+        const QString slow = m_dir.filePath("slow-killswitch.sh");
+        QVERIFY(TestSupport::writeBytes(slow, "#!/bin/sh\n[ \"$1\" = status ] && sleep 8\nexit 0\n"));
+        QVERIFY(QFile::setPermissions(slow, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        QCOMPARE(NsTools::run("mount", { "--bind", slow, killSwitchScript() }).code, 0);
+        const auto unbind = qScopeGuard([]() { NsTools::run("umount", { killSwitchScript() }); });
+
+        LogCapture log;
+        {
+            Model model(nullptr);
+            QVERIFY(model.start());
+            QTRY_VERIFY_WITH_TIMEOUT(log.contains("command: .../ostrel-killswitch.sh status"), 10000);
+            model.stop();
+            QVERIFY(!log.contains("left behind"));
+        }
+        // The query has ended with the model: nothing of it runs on into
+        // the platform object released at quit.
+        SystemHelper::release();
+        QVERIFY(QThreadPool::globalInstance()->waitForDone(0));
+        QVERIFY(log.contains("ostrel-killswitch.sh timeout expired"));
     }
 };
 

@@ -15,6 +15,8 @@
 #include "systemhelper.h"
 
 #include <QAbstractButton>
+#include <QElapsedTimer>
+#include <QTcpSocket>
 #include <QMessageBox>
 #include <QScopeGuard>
 
@@ -23,6 +25,8 @@
 namespace {
 
 const quint16 kPort = 11961;
+// The server's own management interface.
+const quint16 kServerManagementPort = 11963;
 // Nobody answers there: a connect to it stays in Connecting.
 const quint16 kSilentPort = 11962;
 const QString kUser = QStringLiteral("road-user");
@@ -66,6 +70,29 @@ private:
     QMessageBox::StandardButton m_answer;
     QTimer m_timer;
 };
+
+// One command to the server's management interface; its answer up to the
+// line that ends it ("END", or a line beginning "SUCCESS:" or "ERROR:").
+QString serverCommand(const QByteArray& command)
+{
+    QTcpSocket socket;
+    socket.connectToHost("127.0.0.1", kServerManagementPort);
+    if (!socket.waitForConnected(5000))
+        return QString();
+    socket.write(command + "\n");
+    QString answer;
+    QElapsedTimer waited;
+    waited.start();
+    while (waited.elapsed() < 10000 && socket.waitForReadyRead(1000)) {
+        answer += QString::fromLatin1(socket.readAll());
+        const QStringList lines = answer.split("\r\n", Qt::SkipEmptyParts);
+        for (const QString& line : lines) {
+            if (line == "END" || line.startsWith("SUCCESS:") || line.startsWith("ERROR:"))
+                return answer;
+        }
+    }
+    return answer;
+}
 
 Location::Ptr loopbackLocation(const QString& code)
 {
@@ -123,7 +150,8 @@ private slots:
         m_server->setPki(deploymentFile("ca-rsa.pem"), pki + "server-rsa.crt", pki + "server-rsa.key");
         m_server->addUser(kUser, kPassword);
         QString error;
-        QVERIFY2(m_server->start("udp", kPort, { "tls-crypt " + deploymentFile("static-key-b.key"), "auth SHA512" }, &error),
+        QVERIFY2(m_server->start("udp", kPort, { "tls-crypt " + deploymentFile("static-key-b.key"), "auth SHA512",
+                                                      QString("management 127.0.0.1 %1").arg(kServerManagementPort) }, &error),
                  qPrintable(error));
 
         TestSupport::resetSettings();
@@ -255,6 +283,43 @@ private slots:
         disconnect();
         m_model->restoreGw();
         QVERIFY(chainRules("ostrelallowedip").isEmpty());
+    }
+
+    void aConnectionDroppedByTheServerIsToldAndAUsersDisconnectIsNot()
+    {
+        QSignalSpy toasts(m_model.get(), &Model::qmlShowToast);
+        auto disconnectedToasts = [&toasts] {
+            int n = 0;
+            for (const QList<QVariant>& toast : toasts)
+                n += toast.first().toString() == QLatin1String("VPN disconnected") ? 1 : 0;
+            return n;
+        };
+        m_model->setSelectedLocation(m_here);
+        m_model->vpnConnectDisconnect();
+        QTRY_COMPARE_WITH_TIMEOUT(m_model->connectionState(), Constants::ConnectState_Connected, 60000);
+        QVERIFY(!worker()->waitWorkCompleted(60));
+        disconnect();
+        QCOMPARE(disconnectedToasts(), 0);
+
+        // The server ends the session and tells the client to stop.
+        m_model->vpnConnectDisconnect();
+        QTRY_COMPARE_WITH_TIMEOUT(m_model->connectionState(), Constants::ConnectState_Connected, 60000);
+        QVERIFY(!worker()->waitWorkCompleted(60));
+        const QStringList status = serverCommand("status 2").split("\r\n");
+        QStringList header, client;
+        for (const QString& line : status) {
+            if (line.startsWith("HEADER,CLIENT_LIST,"))
+                header = line.split(',').mid(1);
+            else if (line.startsWith("CLIENT_LIST,"))
+                client = line.split(',');
+        }
+        const int cid = header.indexOf("Client ID");
+        QVERIFY2(cid > 0 && client.size() > cid, qPrintable(status.join('\n')));
+        QVERIFY(serverCommand("client-kill " + client.at(cid).toLatin1() + " HALT").contains("SUCCESS:"));
+        QTRY_COMPARE_WITH_TIMEOUT(m_model->connectionState(), Constants::ConnectState_Disconnected, 60000);
+        QTRY_COMPARE_WITH_TIMEOUT(disconnectedToasts(), 1, 10000);
+        QVERIFY(!worker()->waitWorkCompleted(60));
+        m_model->restoreGw();
     }
 
     void quitWhileConnected()

@@ -66,7 +66,11 @@ private slots:
         QCOMPARE(spy.count(), 2);
         QCOMPARE(spy.at(1).at(0).value<Constants::ConnectState>(), Constants::ConnectState_Connected);
         QCOMPARE(spy.at(1).at(1).value<Constants::ConnectState>(), Constants::ConnectState_Disconnected);
+        // The flag travels with its change, read as one with the state.
+        QCOMPARE(spy.at(0).at(2).toBool(), false);
+        QCOMPARE(spy.at(1).at(2).toBool(), true);
         QVERIFY(obj.withError());
+        QVERIFY(obj.stateSnapshot().withError && obj.stateSnapshot().state == Constants::ConnectState_Disconnected);
         // The same state again: nothing emitted, the flag kept.
         obj.setState(Constants::ConnectState_Disconnected, false);
         QCOMPARE(spy.count(), 2);
