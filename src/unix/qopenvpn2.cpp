@@ -191,7 +191,7 @@ bool QOpenVPN2::initializeWith(const QString& exePath)
         qDebug().noquote() << Q_FUNC_INFO << "openvpn checkVersion Ok";
 
         // A crash of an earlier run may have left its OpenVPN holding the
-        // tunnel and the management port.
+        // tunnel.
         stopOrphanedOpenVpn();
 
         QString result;
