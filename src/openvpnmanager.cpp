@@ -1,9 +1,11 @@
 #include "openvpnmanager.h"
 
 #include "log.h"
+#include "unix/rootonlydirectory.h"
 #include "utils.h"
 
-#include <QTcpSocket>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 // Lines read from OpenVPN over the life of the process.
@@ -36,33 +38,27 @@ bool has(const QString& line, const char* text)
 }
 } // namespace
 
-QString ExternalToolsCustom::managmentHost()
+QString ExternalToolsCustom::managementSocketPath()
 {
-    return QStringLiteral("127.0.0.1");
+    return RootOnlyDirectory::filePath(QStringLiteral("openvpn-management.sock"));
 }
 
-quint16 ExternalToolsCustom::managmentPort()
+QStringList ExternalToolsCustom::managementSocket()
 {
-    return 7506;
-}
-
-QStringList ExternalToolsCustom::managementHostPort()
-{
-    return {managmentHost(), QString::number(managmentPort())};
+    return {managementSocketPath(), QStringLiteral("unix")};
 }
 
 OpenVpnManager::OpenVpnManager(QObject* parent)
     : QObject(parent)
-    , m_socket(new QTcpSocket(this))
+    , m_socket(new QLocalSocket(this))
 {
     qRegisterMetaType<OpenVpnManagerState>("OpenVpnManagerState");
     qRegisterMetaType<OpenVpnProcessState>("OpenVpnProcessState");
-    ASSERT_CONNECT(connect(m_socket, &QTcpSocket::connected, this, &OpenVpnManager::onSocketConnected));
-    ASSERT_CONNECT(connect(m_socket, &QTcpSocket::disconnected, this, &OpenVpnManager::onSocketDisconnected));
-    ASSERT_CONNECT(connect(m_socket, &QTcpSocket::errorOccurred, this, &OpenVpnManager::onSocketError));
-    ASSERT_CONNECT(connect(m_socket, &QTcpSocket::hostFound, this, &OpenVpnManager::hostFound));
-    ASSERT_CONNECT(connect(m_socket, &QTcpSocket::bytesWritten, this, &OpenVpnManager::bytesWritten));
-    ASSERT_CONNECT(connect(m_socket, &QTcpSocket::readyRead, this, &OpenVpnManager::readyRead));
+    ASSERT_CONNECT(connect(m_socket, &QLocalSocket::connected, this, &OpenVpnManager::onSocketConnected));
+    ASSERT_CONNECT(connect(m_socket, &QLocalSocket::disconnected, this, &OpenVpnManager::onSocketDisconnected));
+    ASSERT_CONNECT(connect(m_socket, &QLocalSocket::errorOccurred, this, &OpenVpnManager::onSocketError));
+    ASSERT_CONNECT(connect(m_socket, &QLocalSocket::bytesWritten, this, &OpenVpnManager::bytesWritten));
+    ASSERT_CONNECT(connect(m_socket, &QLocalSocket::readyRead, this, &OpenVpnManager::readyRead));
 }
 
 OpenVpnManager::~OpenVpnManager()
@@ -73,25 +69,25 @@ OpenVpnManager::~OpenVpnManager()
     m_socket = nullptr;
 }
 
-void OpenVpnManager::start(QString host, quint16 port)
+void OpenVpnManager::start(QString socketPath)
 {
     try {
-        qDebug().noquote() << Q_FUNC_INFO << socketStateToString(m_socket->state());
+        qDebug().noquote() << Q_FUNC_INFO << socketStateToString(QAbstractSocket::SocketState(m_socket->state()));
         m_fullManagement = false;
         m_awaitingLogin = false;
-        m_socket->connectToHost(host, port, QIODevice::ReadWrite, QAbstractSocket::AnyIPProtocol);
+        m_socket->connectToServer(socketPath, QIODevice::ReadWrite);
     }
     ALOG_CATCHALL("OpenVpnManager::start")
 }
 
-void OpenVpnManager::startFullManagement(QString host, quint16 port)
+void OpenVpnManager::startFullManagement(QString socketPath)
 {
     try {
-        qDebug().noquote() << Q_FUNC_INFO << socketStateToString(m_socket->state());
+        qDebug().noquote() << Q_FUNC_INFO << socketStateToString(QAbstractSocket::SocketState(m_socket->state()));
         m_fullManagement = true;
         m_awaitingLogin = false;
         setStates(taking_openvpn_process, none);
-        m_socket->connectToHost(host, port, QIODevice::ReadWrite, QAbstractSocket::AnyIPProtocol);
+        m_socket->connectToServer(socketPath, QIODevice::ReadWrite);
     }
     ALOG_CATCHALL("OpenVpnManager::startFullManagement")
 }
@@ -99,7 +95,7 @@ void OpenVpnManager::startFullManagement(QString host, quint16 port)
 void OpenVpnManager::disconnectFromVpnProcess()
 {
     try {
-        m_socket->disconnectFromHost();
+        m_socket->disconnectFromServer();
     }
     ALOG_CATCHALL("OpenVpnManager::disconnectFromVpnProcess")
 }
@@ -160,8 +156,8 @@ void OpenVpnManager::write(const QString& text, bool silent, const QString& comm
 {
     try {
         if (!silent)
-            qDebug().noquote() << Q_FUNC_INFO << ">>>>>>>" << redacted(text.trimmed()) << comment;
-        if (m_socket->state() != QAbstractSocket::ConnectedState) {
+            qDebug().noquote() << Q_FUNC_INFO << ">>>>>>>" << logSafe(redacted(text.trimmed())) << comment;
+        if (m_socket->state() != QLocalSocket::ConnectedState) {
             qDebug().noquote() << Q_FUNC_INFO << ">>>>>>> socket state != ConnectedState";
             return;
         }
@@ -178,7 +174,7 @@ void OpenVpnManager::dumpState()
 {
     const QString separator(20, QLatin1Char('='));
     qDebug().noquote() << Q_FUNC_INFO << separator;
-    qDebug().noquote() << "socket->state:" << socketStateToString(m_socket->state());
+    qDebug().noquote() << "socket->state:" << socketStateToString(QAbstractSocket::SocketState(m_socket->state()));
     qDebug().noquote() << "vpnManager->state:" << int(m_state);
     qDebug().noquote() << "vpnProcessState:" << int(m_vpnProcessState);
     qDebug().noquote() << separator;
@@ -188,6 +184,16 @@ void OpenVpnManager::onSocketConnected()
 {
     try {
         qDebug().noquote() << Q_FUNC_INFO << "connected";
+        QString why;
+        if (!peerIsExpected(&why)) {
+            // Whoever listens there gets nothing, not even a command.
+            qCritical().noquote() << Q_FUNC_INFO << "peer refused:" << why;
+            m_awaitingLogin = false;
+            m_socket->abort();
+            setStates(stopped_with_error, m_vpnProcessState);
+            emit peerRejected(why);
+            return;
+        }
         setState(openvpn_process);
         // With a management password OpenVPN takes every line as a login
         // attempt until it has accepted one: the commands wait for that.
@@ -225,17 +231,39 @@ void OpenVpnManager::onSocketDisconnected()
     ALOG_CATCHALL("OpenVpnManager::onSocketDisconnected")
 }
 
-void OpenVpnManager::onSocketError(QAbstractSocket::SocketError error)
+bool OpenVpnManager::peerIsExpected(QString* why) const
+{
+    struct ucred peer {};
+    socklen_t length = sizeof(peer);
+    const qintptr fd = m_socket->socketDescriptor();
+    if (fd < 0 || ::getsockopt(int(fd), SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0 || length != sizeof(peer)) {
+        *why = QStringLiteral("the credentials of the management socket's peer cannot be read");
+        return false;
+    }
+    if (m_expectedPeerPid <= 0 || qint64(peer.pid) != m_expectedPeerPid) {
+        *why = QStringLiteral("the management socket is held by process %1, not by the OpenVPN process %2")
+                   .arg(qint64(peer.pid))
+                   .arg(m_expectedPeerPid);
+        return false;
+    }
+    if (peer.uid != 0 && peer.uid != ::geteuid()) {
+        *why = QStringLiteral("the management socket's peer runs as user id %1").arg(peer.uid);
+        return false;
+    }
+    return true;
+}
+
+void OpenVpnManager::onSocketError(QLocalSocket::LocalSocketError error)
 {
     try {
         qDebug().noquote() << Q_FUNC_INFO << "error" << error << m_socket->errorString();
         switch (error) {
-        case QAbstractSocket::RemoteHostClosedError:
+        case QLocalSocket::PeerClosedError:
             emit errorRemoteHostClosed();
             setState(m_vpnProcessState == EXITING ? stopped_done : stopped_with_error);
             break;
-        case QAbstractSocket::ConnectionRefusedError:
-        case QAbstractSocket::HostNotFoundError:
+        case QLocalSocket::ConnectionRefusedError:
+        case QLocalSocket::ServerNotFoundError:
             qDebug().noquote() << Q_FUNC_INFO << "cant_connect";
             setState(stopped_cant_connect);
             break;
@@ -248,11 +276,6 @@ void OpenVpnManager::onSocketError(QAbstractSocket::SocketError error)
         }
     }
     ALOG_CATCHALL("OpenVpnManager::onSocketError")
-}
-
-void OpenVpnManager::hostFound()
-{
-    qDebug().noquote() << Q_FUNC_INFO << "hostFound";
 }
 
 void OpenVpnManager::bytesWritten(qint64)
@@ -287,7 +310,7 @@ void OpenVpnManager::readyRead()
 void OpenVpnManager::processLine(const QString& line)
 {
     ++g_lineCounter;
-    qDebug().noquote() << "openvpn process" << g_lineCounter << ":" << redacted(line.trimmed());
+    qDebug().noquote() << "openvpn process" << g_lineCounter << ":" << logSafe(redacted(line.trimmed()));
 
     if (m_awaitingLogin) {
         if (has(line, "SUCCESS: password is correct")) {
@@ -376,7 +399,7 @@ void OpenVpnManager::logStatistics()
             break;
         const QString line = QString::fromUtf8(raw);
         ++g_lineCounter;
-        qDebug().noquote() << g_lineCounter << "   " << redacted(line.trimmed());
+        qDebug().noquote() << g_lineCounter << "   " << logSafe(redacted(line.trimmed()));
         QString bare = line;
         while (bare.endsWith(QLatin1Char('\n')) || bare.endsWith(QLatin1Char('\r')))
             bare.chop(1);
@@ -390,9 +413,9 @@ QString OpenVpnManager::redacted(const QString& line) const
     return redactSecrets(line, {m_password, m_managementPassword});
 }
 
-void openVpnManagerAddManagmentParams(QStringList& openVpnExecParams, const QStringList& managementHostPort)
+void openVpnManagerAddManagmentParams(QStringList& openVpnExecParams, const QStringList& managementSocket)
 {
-    openVpnExecParams << QStringLiteral("--management") << managementHostPort
+    openVpnExecParams << QStringLiteral("--management") << managementSocket
                       << QStringLiteral("--management-query-passwords");
 }
 

@@ -1,17 +1,16 @@
 #pragma once
 
 #include <QAbstractSocket>
+#include <QLocalSocket>
 #include <QObject>
 #include <QString>
 #include <QStringList>
-
-class QTcpSocket;
 
 // State of the link to OpenVPN's management interface. The four values
 // whose names begin with "stopped" are the stopped states.
 enum OpenVpnManagerState {
     stopped_none = 0,
-    taking_openvpn_process = 1, // connecting to the management port
+    taking_openvpn_process = 1, // connecting to the management socket
     openvpn_process = 2,        // link up
     stopped_with_error = 3,
     stopped_cant_connect = 4,
@@ -36,20 +35,21 @@ enum OpenVpnProcessState {
 Q_DECLARE_METATYPE(OpenVpnManagerState)
 Q_DECLARE_METATYPE(OpenVpnProcessState)
 
-// Where OpenVPN's management interface listens.
+// Where OpenVPN's management interface listens: a Unix socket in the
+// engine's root-only directory.
 class ExternalToolsCustom
 {
 public:
-    static QString managmentHost();
-    static quint16 managmentPort();
-    // Host and port (decimal) as two command-line arguments.
-    static QStringList managementHostPort();
+    static QString managementSocketPath();
+    // The socket as OpenVPN's "--management" arguments take it (path, "unix").
+    static QStringList managementSocket();
 };
 
 // Client side of OpenVPN's management interface: connects to the management
-// port, switches on log and state notifications, answers the credential
-// prompts and follows the management link's and OpenVPN's states. The
-// credentials travel only over this socket.
+// socket, makes sure the peer is the OpenVPN process it was told to expect,
+// switches on log and state notifications, answers the credential prompts
+// and follows the management link's and OpenVPN's states. The credentials
+// travel only over this socket, and only to that process.
 class OpenVpnManager : public QObject
 {
     Q_OBJECT
@@ -78,6 +78,11 @@ public:
     void setManagementPassword(const QString& password) { m_managementPassword = password; }
     // The line as it may be logged: every credential of this client cut out.
     QString redacted(const QString& line) const;
+    // The process that must be at the other end of the socket (its pid, and
+    // its user id: root or this process's own). Nothing is sent to any other
+    // peer; 0 accepts none.
+    void setExpectedPeer(qint64 pid) { m_expectedPeerPid = pid; }
+    qint64 expectedPeer() const { return m_expectedPeerPid; }
 
 signals:
     void onUsernameChanged(QString username);
@@ -95,10 +100,13 @@ signals:
     // OpenVPN refused the management password, or closed the link before
     // the client had logged in.
     void managementLoginFailed(QString reason);
+    // The process at the other end of the socket is not the expected one;
+    // nothing was sent and the link is closed.
+    void peerRejected(QString reason);
 
 public slots:
-    void start(QString host, quint16 port);
-    void startFullManagement(QString host, quint16 port);
+    void start(QString socketPath);
+    void startFullManagement(QString socketPath);
     void disconnectFromVpnProcess();
     virtual void foo() {}
     void setUsername(QString username);
@@ -112,8 +120,7 @@ public slots:
 private slots:
     void onSocketConnected();
     void onSocketDisconnected();
-    void onSocketError(QAbstractSocket::SocketError error);
-    void hostFound();
+    void onSocketError(QLocalSocket::LocalSocketError error);
     void bytesWritten(qint64 bytes);
     void readyRead();
 
@@ -122,20 +129,23 @@ private:
     void answerCredential(bool isUsername);
     void logStatistics();
     void sendSessionCommands();
+    // Whether the peer is the expected process; the reason when not.
+    bool peerIsExpected(QString* why) const;
 
-    QTcpSocket* m_socket = nullptr;
+    QLocalSocket* m_socket = nullptr;
     QString m_username;
     QString m_password;
     bool m_fullManagement = false;
     QString m_managementPassword;
     // Connected, the management password not yet accepted.
     bool m_awaitingLogin = false;
+    qint64 m_expectedPeerPid = 0;
     OpenVpnManagerState m_state = stopped_none;
     OpenVpnProcessState m_vpnProcessState = none;
 };
 
-// Appends "--management", host, port and "--management-query-passwords".
-void openVpnManagerAddManagmentParams(QStringList& openVpnExecParams, const QStringList& managementHostPort);
+// Appends "--management", the socket's arguments and "--management-query-passwords".
+void openVpnManagerAddManagmentParams(QStringList& openVpnExecParams, const QStringList& managementSocket);
 bool openVpnManagerState_isStopped(OpenVpnManagerState state);
 QString socketStateToString(QAbstractSocket::SocketState state);
 // Whether OpenVPN says it waits for credentials from the management interface.

@@ -48,6 +48,8 @@ QOpenVPN2Custom::QOpenVPN2Custom(QObject* parent)
                                     &QOpenVPN2Custom::managementNoTAPWindowsAdapters));
     ASSERT_CONNECT(QObject::connect(&m_openVpnManager, &OpenVpnManager::credentialRejected, this,
                                     &QOpenVPN2Custom::managementCredentialRejected));
+    ASSERT_CONNECT(QObject::connect(&m_openVpnManager, &OpenVpnManager::peerRejected, this,
+                                    &QOpenVPN2Custom::managementPeerRejected));
 }
 
 void QOpenVPN2Custom::setCredential(const QString& userName, const QString& password)
@@ -117,7 +119,7 @@ void QOpenVPN2Custom::managementStateChanged()
 void QOpenVPN2Custom::managementAuthVerificationFailed(QString line)
 {
     try {
-        qDebug().noquote() << Q_FUNC_INFO << m_openVpnManager.redacted(line.trimmed());
+        qDebug().noquote() << Q_FUNC_INFO << logSafe(m_openVpnManager.redacted(line.trimmed()));
         reportError(USER_ERROR_MESSAGE_ALL_AUTH_FILED);
     }
     ALOG_CATCHALL("QOpenVPN2Custom::managementAuthVerificationFailed")
@@ -126,7 +128,7 @@ void QOpenVPN2Custom::managementAuthVerificationFailed(QString line)
 void QOpenVPN2Custom::managementNoTAPWindowsAdapters(QString line)
 {
     try {
-        qDebug().noquote() << Q_FUNC_INFO << line.trimmed();
+        qDebug().noquote() << Q_FUNC_INFO << logSafe(m_openVpnManager.redacted(line.trimmed()));
         reportError(USER_ERROR_MESSAGE_ALL_ADAPTERS_IN_USE);
     }
     ALOG_CATCHALL("QOpenVPN2Custom::managementNoTAPWindowsAdapters")
@@ -139,6 +141,15 @@ void QOpenVPN2Custom::managementCredentialRejected(QString reason)
         reportError(USER_ERROR_MESSAGE_BAD_CREDENTIAL);
     }
     ALOG_CATCHALL("QOpenVPN2Custom::managementCredentialRejected")
+}
+
+void QOpenVPN2Custom::managementPeerRejected(QString reason)
+{
+    try {
+        qCritical().noquote() << Q_FUNC_INFO << reason;
+        reportError(QStringLiteral("The connection was stopped before the credentials were sent: %1.").arg(reason));
+    }
+    ALOG_CATCHALL("QOpenVPN2Custom::managementPeerRejected")
 }
 
 void QOpenVPN2Custom::managementLinkEnded()

@@ -42,6 +42,7 @@ private slots:
     void managementAuthVerificationFailed(QString line);
     void managementNoTAPWindowsAdapters(QString line);
     void managementCredentialRejected(QString reason);
+    void managementPeerRejected(QString reason);
 
 protected:
     // The management link ended (a stopped state) outside a connect and

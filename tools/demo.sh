@@ -8,7 +8,8 @@
 #
 # All of it runs in private network, mount and process namespaces: the
 # tunnel devices, the kill-switch rules, the resolver file (a private layer
-# over /etc), /tmp and every process live and die with them, so nothing of
+# over /etc), /tmp, /run (with the client's root-only state in /run/ostrel)
+# and every process live and die with them, so nothing of
 # the demo stays on the host once the client exits, however it ends. The
 # window shows on the user's display: the X socket directory stays visible
 # (the abstract socket of the display lives in the host's network namespace,
@@ -100,6 +101,22 @@ mount -t tmpfs ostrel-demo "$run"
 # A private layer over /etc: the DNS script replaces /etc/resolv.conf there.
 mkdir "$run/etc-upper" "$run/etc-work"
 mount -t overlay ostrel-demo-etc -o "lowerdir=/etc,upperdir=$run/etc-upper,workdir=$run/etc-work" /etc
+
+# A private /run that still shows the session's runtime directory (the
+# Wayland display and the session bus live there).
+runtime_dir=""
+case "${XDG_RUNTIME_DIR:-}" in
+    /run/?*) [ -d "$XDG_RUNTIME_DIR" ] && runtime_dir="$XDG_RUNTIME_DIR" ;;
+esac
+if [ -n "$runtime_dir" ]; then
+    mkdir "$run/runtime"
+    mount --bind "$runtime_dir" "$run/runtime"
+fi
+mount -t tmpfs -o mode=0755 ostrel-demo-run /run
+if [ -n "$runtime_dir" ]; then
+    mkdir -p "$runtime_dir"
+    mount --move "$run/runtime" "$runtime_dir"
+fi
 
 # A private /tmp that still shows the display's socket directory.
 if [ -n "${XAUTHORITY:-}" ] && [ -r "$XAUTHORITY" ]; then

@@ -106,7 +106,8 @@ int main(int argc, char* argv[])
     SystemHelper::instance();
 
     QTemporaryDir work;
-    // The engine keeps its pid and password files in the data directory.
+    // The data directory is the bench's own; the engine's root-only files go
+    // to the empty /run of the namespace.
     qputenv("XDG_DATA_HOME", QFile::encodeName(work.path() + "/data"));
     OpenVpnServerFixture server(OpenVpnFixture::scriptsDir(), work.path());
     QString error;

@@ -3,6 +3,7 @@
 #include "log.h"
 #include "systemhelper.h"
 #include "unix/externaltools.h"
+#include "unix/rootonlydirectory.h"
 #include "utils.h"
 
 #include <QAbstractEventDispatcher>
@@ -63,6 +64,48 @@ QByteArray processStartTime(qint64 pid)
     if (fields.size() < 20 || fields.at(0) == "Z" || fields.at(0) == "X")
         return {};
     return fields.at(19);
+}
+
+// What the pid record says: the OpenVPN started and the client that started
+// it, each as pid and start time.
+struct PidRecord
+{
+    qint64 openVpnPid = 0;
+    QByteArray openVpnStarted;
+    qint64 clientPid = 0;
+    QByteArray clientStarted;
+};
+
+// Reads the record; false when there is none, or it is not a regular file
+// of this user that nobody else may write, or it is malformed.
+bool readPidRecord(const QString& path, PidRecord* record, bool* present)
+{
+    const QByteArray name = QFile::encodeName(path);
+    const int fd = ::open(name.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+    *present = fd >= 0 || errno != ENOENT;
+    if (fd < 0)
+        return false;
+    struct stat info {};
+    QByteArray content;
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == ::geteuid()
+        && (info.st_mode & (S_IWGRP | S_IWOTH)) == 0) {
+        char buffer[256];
+        const ssize_t n = ::read(fd, buffer, sizeof(buffer));
+        if (n > 0)
+            content = QByteArray(buffer, int(n)).trimmed();
+    } else {
+        qCritical().noquote() << "pid record" << path << "is not this user's own file; ignored";
+    }
+    ::close(fd);
+    const QList<QByteArray> fields = content.split(' ');
+    if (fields.size() != 4)
+        return false;
+    record->openVpnPid = fields.at(0).toLongLong();
+    record->openVpnStarted = fields.at(1);
+    record->clientPid = fields.at(2).toLongLong();
+    record->clientStarted = fields.at(3);
+    return record->openVpnPid > 0 && record->clientPid > 0 && !record->openVpnStarted.isEmpty()
+        && !record->clientStarted.isEmpty();
 }
 
 bool isOpenVpnExecutable(qint64 pid)
@@ -148,7 +191,7 @@ bool QOpenVPN2::initializeWith(const QString& exePath)
         qDebug().noquote() << Q_FUNC_INFO << "openvpn checkVersion Ok";
 
         // A crash of an earlier run may have left its OpenVPN holding the
-        // tunnel and the management port.
+        // tunnel.
         stopOrphanedOpenVpn();
 
         QString result;
@@ -229,12 +272,12 @@ bool QOpenVPN2::tapInstalled()
 
 QString QOpenVPN2::pidFilePath()
 {
-    return SystemHelper::instance().configsFilesDirPath() + QStringLiteral("/openvpn.pid");
+    return RootOnlyDirectory::filePath(QStringLiteral("openvpn.pid"));
 }
 
 QString QOpenVPN2::managementPasswordFilePath()
 {
-    return SystemHelper::instance().configsFilesDirPath() + QStringLiteral("/openvpn-management.pass");
+    return RootOnlyDirectory::filePath(QStringLiteral("openvpn-management.pass"));
 }
 
 void QOpenVPN2::resetCurrentConnecting()
@@ -303,9 +346,21 @@ bool QOpenVPN2::writeManagementPasswordFile()
 
 void QOpenVPN2::writePidFile()
 {
-    const QByteArray started = processStartTime(m_openVpnProcessPid);
-    if (!writePrivateFile(pidFilePath(), QByteArray::number(m_openVpnProcessPid) + ' ' + started + '\n'))
+    const qint64 client = QCoreApplication::applicationPid();
+    const QByteArray record = QByteArray::number(m_openVpnProcessPid) + ' ' + processStartTime(m_openVpnProcessPid) + ' '
+        + QByteArray::number(client) + ' ' + processStartTime(client) + '\n';
+    if (!writePrivateFile(pidFilePath(), record))
         qCritical().noquote() << Q_FUNC_INFO << "cannot write" << pidFilePath();
+}
+
+void QOpenVPN2::removeSessionFiles()
+{
+    // Only inside the checked directory; elsewhere nothing is ours.
+    if (!RootOnlyDirectory::isTrusted())
+        return;
+    QFile::remove(managementPasswordFilePath());
+    QFile::remove(pidFilePath());
+    QFile::remove(ExternalToolsCustom::managementSocketPath());
 }
 
 void QOpenVPN2::restoreResolver()
@@ -323,8 +378,7 @@ void QOpenVPN2::endSession()
     if (!m_sessionActive)
         return;
     m_sessionActive = false;
-    QFile::remove(managementPasswordFilePath());
-    QFile::remove(pidFilePath());
+    removeSessionFiles();
     m_managementPassword.clear();
     m_openVpnManager.setManagementPassword(QString());
     m_openVpnManager.disconnectFromVpnProcess();
@@ -334,23 +388,43 @@ void QOpenVPN2::endSession()
         restoreResolver();
 }
 
-bool QOpenVPN2::stopOrphanedOpenVpn()
+bool QOpenVPN2::stopOrphanedOpenVpn(QString* busy)
 {
     try {
-        QFile file(pidFilePath());
-        if (!file.exists())
+        QString why;
+        if (!RootOnlyDirectory::isTrusted(&why)) {
+            // Whatever lies there may have been put there by anybody.
+            if (QFileInfo::exists(RootOnlyDirectory::path()) || QFileInfo(RootOnlyDirectory::path()).isSymLink())
+                qCritical().noquote() << Q_FUNC_INFO << why;
             return false;
-        QByteArray content;
-        if (file.open(QIODevice::ReadOnly))
-            content = file.readAll().trimmed();
-        file.close();
-        const QList<QByteArray> fields = content.split(' ');
-        const qint64 pid = fields.value(0).toLongLong();
-        const QByteArray started = fields.value(1);
-        if (pid > 0 && pid == m_openVpnProcessPid && isOpenVpnProcessRunning())
+        }
+        PidRecord record;
+        bool present = false;
+        if (!readPidRecord(pidFilePath(), &record, &present)) {
+            if (present)
+                qCritical().noquote() << Q_FUNC_INFO << "unusable pid record; nothing is stopped";
+            return false;
+        }
+        if (record.openVpnPid == m_openVpnProcessPid && isOpenVpnProcessRunning())
             return false; // the one this object runs
+        const bool openVpnRuns =
+            processStartTime(record.openVpnPid) == record.openVpnStarted && isOpenVpnExecutable(record.openVpnPid);
+        if (processStartTime(record.clientPid) == record.clientStarted) {
+            // Its client still runs and looks after it (and after the record).
+            if (openVpnRuns) {
+                qWarning().noquote() << Q_FUNC_INFO << "the OpenVPN" << record.openVpnPid << "of the running client"
+                                     << record.clientPid << "is left alone";
+                if (busy)
+                    *busy = QStringLiteral("Another running copy of the client (process %1) has an OpenVPN connection "
+                                           "open; it is left as it is, and no second connection is started.")
+                                .arg(record.clientPid);
+            }
+            return false;
+        }
         bool stopped = false;
-        if (pid > 0 && !started.isEmpty() && processStartTime(pid) == started && isOpenVpnExecutable(pid)) {
+        if (openVpnRuns) {
+            const qint64 pid = record.openVpnPid;
+            const QByteArray& started = record.openVpnStarted;
             qWarning().noquote() << Q_FUNC_INFO << "an OpenVPN left by an earlier run still runs, pid" << pid
                                  << "; stopping it";
             QElapsedTimer elapsed;
@@ -368,10 +442,9 @@ bool QOpenVPN2::stopOrphanedOpenVpn()
             stopped = processStartTime(pid) != started;
             qInfo().noquote() << Q_FUNC_INFO << "left-over OpenVPN stopped:" << stopped;
         } else {
-            qInfo().noquote() << Q_FUNC_INFO << "stale pid file; the OpenVPN it names no longer runs";
+            qInfo().noquote() << Q_FUNC_INFO << "stale pid record; the OpenVPN it names no longer runs";
         }
-        QFile::remove(pidFilePath());
-        QFile::remove(managementPasswordFilePath());
+        removeSessionFiles();
         // That session ended without its down script, maybe.
         restoreResolver();
         return stopped;
@@ -392,6 +465,8 @@ bool QOpenVPN2::startOpenVpnProcess()
         setCredential(m_connectParams.username, m_connectParams.password);
         m_outputTail.clear();
 
+        // A socket file left by an earlier OpenVPN of ours.
+        ::unlink(QFile::encodeName(ExternalToolsCustom::managementSocketPath()).constData());
         if (!writeManagementPasswordFile()) {
             m_disconnectReason = QStringLiteral("The password file of OpenVPN's management interface could not be written.");
             return false;
@@ -399,7 +474,7 @@ bool QOpenVPN2::startOpenVpnProcess()
 
         m_commandParams.clear();
         openVpnManagerAddManagmentParams(m_commandParams,
-                                         ExternalToolsCustom::managementHostPort() << managementPasswordFilePath());
+                                         ExternalToolsCustom::managementSocket() << managementPasswordFilePath());
         m_commandParams << QStringLiteral("--config") << m_connectParams.ovpnFile;
         if (m_connectParams.bWithReconnect)
             m_commandParams << QStringLiteral("--persist-remote-ip");
@@ -429,7 +504,7 @@ bool QOpenVPN2::startOpenVpnProcess()
         }
         m_disconnectReason = QStringLiteral("OpenVPN could not be started: ") + m_openVpnProcess.errorString();
         qCritical().noquote() << Q_FUNC_INFO << "OpenVPN Process Error:" << m_openVpnProcess.errorString();
-        QFile::remove(managementPasswordFilePath());
+        removeSessionFiles();
         m_managementPassword.clear();
         m_openVpnManager.setManagementPassword(QString());
         return false;
@@ -438,7 +513,7 @@ bool QOpenVPN2::startOpenVpnProcess()
     return false;
 }
 
-// OpenVPN opens its management port a few milliseconds after it starts and
+// OpenVPN opens its management socket a few milliseconds after it starts and
 // says so on its output; the attach waits for that line. Bounded, and ends
 // early when the process ends or the connect is cancelled.
 void QOpenVPN2::waitForManagementPort()
@@ -522,7 +597,18 @@ bool QOpenVPN2::connect(const OpenVpnConnectParams& params)
             return false;
         }
 
-        stopOrphanedOpenVpn();
+        // The pid record, the management socket and its password live in
+        // a directory only root controls, or nowhere.
+        QString refusal;
+        if (RootOnlyDirectory::ensure(&refusal))
+            stopOrphanedOpenVpn(&refusal);
+        if (!refusal.isEmpty()) {
+            qCritical().noquote() << Q_FUNC_INFO << refusal;
+            m_errorReported = true;
+            m_disconnectReason = refusal;
+            errorWithNewState(refusal, Constants::ConnectState_Disconnected);
+            return false;
+        }
         setState(Constants::ConnectState_Connecting);
 
         if (params.withV2RayProxy) {
@@ -608,13 +694,6 @@ QString QOpenVPN2::exitCause() const
             return QStringLiteral("This OpenVPN does not support the scramble option that the XOR protocol needs.");
     }
     for (const QString& line : m_outputTail) {
-        if (line.contains(QLatin1String("Socket bind failed"), Qt::CaseInsensitive)
-            && line.contains(QStringLiteral(":%1").arg(ExternalToolsCustom::managmentPort())))
-            return QStringLiteral("Another program holds OpenVPN's management port %1:%2; OpenVPN could not start.")
-                .arg(ExternalToolsCustom::managmentHost())
-                .arg(ExternalToolsCustom::managmentPort());
-    }
-    for (const QString& line : m_outputTail) {
         const int at = line.indexOf(QLatin1String("Options error:"), 0, Qt::CaseInsensitive);
         if (at >= 0 && !line.contains(QLatin1String("Please correct these errors")))
             return QStringLiteral("OpenVPN refused its configuration: ") + line.mid(at + 14).trimmed();
@@ -659,7 +738,8 @@ bool QOpenVPN2::doAttach(int maxSeconds, bool authAvailable, QString* message)
 
         qCritical().noquote() << Q_FUNC_INFO << "start attaching...";
         m_openVpnManager.setManagementPassword(m_managementPassword);
-        m_openVpnManager.startFullManagement(ExternalToolsCustom::managmentHost(), ExternalToolsCustom::managmentPort());
+        m_openVpnManager.setExpectedPeer(m_openVpnProcessPid);
+        m_openVpnManager.startFullManagement(ExternalToolsCustom::managementSocketPath());
 
         // Phase 2: the management link comes up.
         if (!waitFor([this] { return m_openVpnManager.state() != taking_openvpn_process; }, limitMs, true)) {
@@ -757,12 +837,12 @@ void QOpenVPN2::onVpnProcessReadyRead()
     try {
         while (m_openVpnProcess.canReadLine()) {
             const QString line = redacted(QString::fromLocal8Bit(m_openVpnProcess.readLine()).trimmed());
-            if (line.contains(QLatin1String("MANAGEMENT: TCP Socket listening on")))
+            if (line.contains(QLatin1String("MANAGEMENT: unix domain socket listening on")))
                 m_managementListening = true;
             m_outputTail << withoutTimeStamp(line);
             while (m_outputTail.size() > kOutputTailLines)
                 m_outputTail.removeFirst();
-            qDebug().noquote() << line;
+            qDebug().noquote() << logSafe(line);
         }
     }
     ALOG_CATCHALL("QOpenVPN2::onVpnProcessReadyRead")

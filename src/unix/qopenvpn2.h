@@ -10,16 +10,18 @@
 #include <functional>
 
 // Opens and closes the tunnel: starts the OpenVPN executable beside the
-// program with a management interface on 127.0.0.1:7506 (guarded by a fresh
-// password per start), attaches the management client, hands it the
-// credentials and waits for OpenVPN to report that it is connected. Lives in
-// the connection worker thread, which has no event loop of its own: every
-// wait here runs that thread's events until what it waits for has happened.
+// program with a management interface on a Unix socket in the root-only
+// directory (guarded by a fresh password per start), attaches the management
+// client to exactly that process, hands it the credentials and waits for
+// OpenVPN to report that it is connected. Lives in the connection worker
+// thread, which has no event loop of its own: every wait here runs that
+// thread's events until what it waits for has happened.
 //
-// The OpenVPN it starts is recorded in a pid file in the configuration
-// directory; one left running by an earlier run of the client is stopped at
-// start-up and before each connect. Whenever a session ends, a resolver file
-// still marked as the client's own is put back through the DNS script.
+// The OpenVPN it starts is recorded, with the client that started it, in a
+// pid record in the root-only directory; one whose client has ended is
+// stopped at start-up and before each connect, one whose client still runs
+// never. Whenever a session ends, a resolver file still marked as the
+// client's own is put back through the DNS script.
 class QOpenVPN2 : public QOpenVPN2Custom
 {
     Q_OBJECT
@@ -57,16 +59,18 @@ public:
     qint64 openVpnProcessPid() const { return m_openVpnProcessPid; }
     bool isOpenVpnProcessRunning() const { return m_openVpnProcess.state() != QProcess::NotRunning; }
 
-    // Files in the configuration directory, readable by their owner only:
-    // the pid (and start time) of the running OpenVPN, and the password of
-    // its management interface.
+    // Files in the root-only directory, readable by their owner only: the
+    // pids and start times of the running OpenVPN and of the client that
+    // started it, and the password of its management interface.
     static QString pidFilePath();
     static QString managementPasswordFilePath();
-    // Stops an OpenVPN that an earlier run of the client started and left
+    // Stops an OpenVPN that a client which has ended started and left
     // running (terminate, then kill, bounded) and puts back what its session
-    // changed. An OpenVPN the pid file does not name is never touched.
-    // True when one was stopped.
-    bool stopOrphanedOpenVpn();
+    // changed. An OpenVPN the pid record does not name, or whose client
+    // still runs, is never touched; nor is anything when the directory or
+    // the record is not root's own. True when one was stopped; `busy` gets
+    // a sentence for the user when a running client's OpenVPN is recorded.
+    bool stopOrphanedOpenVpn(QString* busy = nullptr);
     // The cause of OpenVPN's end in plain words, from its last output lines.
     QString exitCause() const;
     // Version test on the first line of "--version".
@@ -104,6 +108,9 @@ private:
     static void restoreResolver();
     bool writeManagementPasswordFile();
     void writePidFile();
+    // The pid record, management socket and password, when the directory
+    // is still root's own.
+    void removeSessionFiles();
     QString redacted(const QString& line) const;
 
     OpenVpnConnectParams m_connectParams;

@@ -99,10 +99,13 @@ struct HostState
     QString rules;
     QByteArray resolver;
     QStringList mounts;
+    // The client's root-only directory: the demo's is under its own /run.
+    bool rootOnlyDirectory = false;
 
     static HostState now()
     {
         HostState s;
+        s.rootOnlyDirectory = QFileInfo::exists("/run/ostrel");
         const QStringList entries = QDir("/proc").entryList(QDir::Dirs | QDir::NoDotAndDotDot);
         const QByteArray build = OSTREL_BUILD_DIR;
         const QByteArray ownNamespace = linkText("/proc/self/ns/pid");
@@ -333,6 +336,7 @@ private slots:
         QCOMPARE(after.rules, before.rules);
         QCOMPARE(after.resolver, before.resolver);
         QCOMPARE(after.mounts, before.mounts);
+        QCOMPARE(after.rootOnlyDirectory, before.rootOnlyDirectory);
     }
 };
 

@@ -4,7 +4,7 @@
 #include "testsupport.h"
 
 // Engine suites run in a private network namespace when root: tun devices,
-// port 7506 and loopback traffic then belong to the test alone.
+// loopback traffic and /run then belong to the test alone.
 #define OSTREL_ENGINE_TEST_MAIN(TestObject)                                                        \
     int main(int argc, char* argv[])                                                               \
     {                                                                                              \

@@ -2,18 +2,21 @@
 
 #include "unix/connection.h"
 
+#include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QMutex>
 #include <QThread>
+#include <QTimer>
 
 #include <atomic>
 #include <functional>
 #include <queue>
 
 // A worker thread shaped like the client's connection thread: it creates the
-// Connection inside itself, runs no event loop of its own, polls for work
-// every 10 ms and otherwise only pumps events while the engine waits.
+// Connection inside itself, runs no event loop of its own, sleeps until work
+// is posted or an event arrives, and otherwise only pumps events while the
+// engine waits. Neither side spins while it waits for the other.
 class EngineWorker : public QThread
 {
 public:
@@ -36,9 +39,12 @@ public:
     // Queues a task; it runs on the worker thread.
     void post(Task task)
     {
-        QMutexLocker lock(&m_mutex);
-        m_tasks.push(std::move(task));
-        ++m_pending;
+        {
+            QMutexLocker lock(&m_mutex);
+            m_tasks.push(std::move(task));
+            ++m_pending;
+        }
+        wakeWorker();
     }
 
     // Waits, pumping the calling thread's events, until every queued task
@@ -46,8 +52,14 @@ public:
     bool waitIdle(int timeoutMs)
     {
         QDeadlineTimer deadline(timeoutMs);
-        while (m_pending > 0 && !deadline.hasExpired())
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        // The worker wakes this thread when a task is done.
+        m_waiter = QAbstractEventDispatcher::instance(QThread::currentThread());
+        while (m_pending > 0 && !deadline.hasExpired()) {
+            QTimer bound;
+            bound.setSingleShot(true);
+            bound.start(int(qBound<qint64>(1, deadline.remainingTime(), 50)));
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        }
         return m_pending == 0;
     }
 
@@ -64,6 +76,7 @@ public:
         if (!isRunning())
             return true;
         m_stop = true;
+        wakeWorker();
         return wait(QDeadlineTimer(timeoutMs));
     }
 
@@ -85,9 +98,14 @@ protected:
                 if (task) {
                     task(connection);
                     --m_pending;
+                    if (QAbstractEventDispatcher* waiter = m_waiter)
+                        waiter->wakeUp();
                 } else {
-                    QThread::msleep(10);
-                    QCoreApplication::processEvents();
+                    // Until an event, a posted task or the bound.
+                    QTimer bound;
+                    bound.setSingleShot(true);
+                    bound.start(50);
+                    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
                 }
             }
             m_connection = nullptr;
@@ -95,7 +113,14 @@ protected:
     }
 
 private:
+    void wakeWorker()
+    {
+        if (QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance(this))
+            dispatcher->wakeUp();
+    }
+
     std::atomic<Connection*> m_connection{nullptr};
+    std::atomic<QAbstractEventDispatcher*> m_waiter{nullptr};
     std::atomic<bool> m_stop{false};
     std::atomic<int> m_pending{0};
     QMutex m_mutex;

@@ -1,6 +1,7 @@
 // The engine against a real OpenVPN server on 127.0.0.1, inside the test's
-// own network namespace: connect, disconnect, wrong password, a server that
-// dies, a reset while connecting, and where the password may not go.
+// own network namespace (with an empty /run of its own): connect,
+// disconnect, wrong password, a server that dies, a reset while connecting,
+// where the password may not go, and which OpenVPN the engine may stop.
 #include "enginetestmain.h"
 #include "engineworker.h"
 #include "testsupport.h"
@@ -8,14 +9,18 @@
 #include "qopenvpn2custom.h"
 #include "systemhelper.h"
 #include "unix/externaltools.h"
+#include "unix/rootonlydirectory.h"
 
 #include <QDirIterator>
 #include <QElapsedTimer>
 #include <QProcess>
-#include <QTcpServer>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 
 #include <csignal>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 using State = Constants::ConnectState;
@@ -64,7 +69,7 @@ QList<Constants::ConnectState> entered(const Road& road)
 }
 
 // A stand-in OpenVPN in Python: answers "--version", opens the management
-// port given on its command line, asks for the management password and
+// socket given on its command line, asks for the management password and
 // compares it with the first line of the file named there, reports
 // CONNECTED, then closes the link after half a second and keeps running.
 QString writeLinkDroppingOpenVpn(const QString& dir)
@@ -79,11 +84,11 @@ if sys.argv[1:2] == ["--version"]:
     print("OpenVPN 2.6.0 stand-in"); sys.exit(0)
 args = sys.argv[1:]
 at = args.index("--management")
-host, port, pwfile = args[at + 1], int(args[at + 2]), args[at + 3]
+path, pwfile = args[at + 1], args[at + 3]
 expected = open(pwfile).readline().strip()
-server = socket.socket(); server.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-server.bind((host, port)); server.listen(1)
-print("MANAGEMENT: TCP Socket listening on [AF_INET]%s:%d" % (host, port), flush=True)
+server = socket.socket(socket.AF_UNIX)
+server.bind(path); server.listen(1)
+print("MANAGEMENT: unix domain socket listening on %s" % path, flush=True)
 client, _ = server.accept()
 client.sendall(b"ENTER PASSWORD:")
 reader = client.makefile("rb")
@@ -99,6 +104,76 @@ while True:
     f.close();
     f.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     return path;
+}
+
+// A stand-in OpenVPN whose management socket is held by another process (a
+// child it forks): that one writes whatever it receives to `received`.
+QString writeImpostorOpenVpn(const QString& dir, const QString& received)
+{
+    const QString path = dir + "/openvpn.ostrel";
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return {};
+    f.write(QByteArray(R"(#!/usr/bin/python3
+import os, socket, sys, time
+if sys.argv[1:2] == ["--version"]:
+    print("OpenVPN 2.6.0 stand-in"); sys.exit(0)
+args = sys.argv[1:]
+path = args[args.index("--management") + 1]
+if os.fork() == 0:
+    server = socket.socket(socket.AF_UNIX)
+    server.bind(path); server.listen(1)
+    client, _ = server.accept()
+    client.sendall(b"ENTER PASSWORD:>PASSWORD:Need 'Auth' username/password\r\n")
+    client.settimeout(5)
+    with open(")") + QFile::encodeName(received) + R"(", "ab") as out:
+        try:
+            while True:
+                chunk = client.recv(4096)
+                if not chunk: break
+                out.write(chunk); out.flush()
+        except OSError:
+            pass
+    sys.exit(0)
+time.sleep(0.3)
+print("MANAGEMENT: unix domain socket listening on %s" % path, flush=True)
+while True:
+    time.sleep(1)
+)");
+    f.close();
+    f.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    return path;
+}
+
+// Ends this process's management link to `openVpnPid` from outside the
+// engine, as a socket-killing tool would.
+int shutdownSocketsTo(qint64 openVpnPid)
+{
+    int done = 0;
+    QDirIterator it(QStringLiteral("/proc/self/fd"));
+    while (it.hasNext()) {
+        it.next();
+        bool isFd = false;
+        const int fd = it.fileName().toInt(&isFd);
+        struct ucred peer {};
+        socklen_t length = sizeof(peer);
+        if (isFd && QFile::symLinkTarget(it.filePath()).contains("socket:")
+            && ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) == 0 && peer.pid == openVpnPid) {
+            ::shutdown(fd, SHUT_RDWR);
+            ++done;
+        }
+    }
+    return done;
+}
+
+// Field 22 of /proc/<pid>/stat, as the pid record holds it.
+QByteArray startTime(qint64 pid)
+{
+    QFile f(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray stat = f.readAll();
+    return stat.mid(stat.lastIndexOf(')') + 2).split(' ').value(19);
 }
 
 QString roadText(const Road& road)
@@ -253,8 +328,9 @@ private slots:
         // The exact command line, and no credential on it.
         const qint64 pid = worker.connection()->openManager()->openVpnProcessPid();
         QVERIFY(pid > 0 && !processCmdline(pid).isEmpty());
-        QStringList expected{"--management", "127.0.0.1", "7506", QOpenVPN2::managementPasswordFilePath(),
-                             "--management-query-passwords", "--config", "config.ovpn"};
+        QStringList expected{"--management", "/run/ostrel/openvpn-management.sock", "unix",
+                             "/run/ostrel/openvpn-management.pass", "--management-query-passwords", "--config",
+                             "config.ovpn"};
         if (reconnect)
             expected << "--persist-remote-ip";
         // (OpenVPN rewrites its own /proc command line, so compare what it
@@ -387,25 +463,18 @@ private slots:
     {
         QTest::addColumn<QStringList>("extra");
         QTest::addColumn<QString>("ovpnFile");
-        QTest::addColumn<bool>("holdPort");
         QTest::addColumn<QString>("cause");
-        QTest::newRow("unknown directive") << QStringList{"frobnicate yes"} << "config.ovpn" << false
+        QTest::newRow("unknown directive") << QStringList{"frobnicate yes"} << "config.ovpn"
                                            << "OpenVPN refused its configuration: Unrecognized option";
-        QTest::newRow("XOR template on stock OpenVPN") << QStringList{"scramble obfuscate"} << "config.ovpn" << false
+        QTest::newRow("XOR template on stock OpenVPN") << QStringList{"scramble obfuscate"} << "config.ovpn"
                                                        << "does not support the scramble option";
-        QTest::newRow("missing file") << QStringList() << "missing.ovpn" << false << "missing.ovpn";
-        QTest::newRow("management port held") << QStringList() << "config.ovpn" << true
-                                              << "Another program holds OpenVPN's management port 127.0.0.1:7506";
+        QTest::newRow("missing file") << QStringList() << "missing.ovpn" << "missing.ovpn";
     }
     void openVpnEndingDuringTheConnectNamesTheCause()
     {
         QFETCH(QStringList, extra);
         QFETCH(QString, ovpnFile);
-        QFETCH(bool, holdPort);
         QFETCH(QString, cause);
-        QTcpServer holder;
-        if (holdPort)
-            QVERIFY(holder.listen(QHostAddress::LocalHost, 7506));
         Recorder recorder;
         EngineWorker worker;
         QVERIFY(worker.begin());
@@ -448,36 +517,45 @@ private slots:
             QVERIFY2(!line.contains(password), qPrintable(line));
     }
 
-    void anotherUserOnTheManagementPortCannotDriveOpenVpn()
+    // Another user holds the old management port (and the next one) and
+    // keeps trying the management socket: the connect goes through, the
+    // socket and its password file are root's alone, and the intruder gets
+    // nothing of the session.
+    void anotherUserCannotStopOrReachTheManagementLink()
     {
         QString error;
         QVERIFY2(m_server->start("udp", kUdpPort, {}, &error), qPrintable(error));
-        // Knocks on the port all the time and tries commands; prints every
-        // answer it gets.
         QProcess intruder;
+        intruder.setProcessChannelMode(QProcess::MergedChannels);
         intruder.start("setpriv", {"--reuid=nobody", "--regid=nogroup", "--clear-groups", "/usr/bin/python3", "-c", R"(
 import socket, sys, time
+held = []
+for port in (7506, 7507):
+    s = socket.socket(); s.bind(("127.0.0.1", port)); s.listen(8); s.setblocking(False); held.append(s)
+print("HOLDING", flush=True)
 end = time.time() + 120
 while time.time() < end:
-    s = socket.socket()
+    for s in held:
+        try:
+            c, _ = s.accept()
+            c.sendall(b"SUCCESS: password is correct\r\n>PASSWORD:Need 'Auth' username/password\r\n")
+            c.settimeout(0.2)
+            print("TCP", repr(c.recv(4096)), flush=True)
+            c.close()
+        except OSError:
+            pass
+    u = socket.socket(socket.AF_UNIX)
     try:
-        s.connect(("127.0.0.1", 7506))
-    except OSError:
-        s.close(); time.sleep(0.0005); continue
-    s.settimeout(0.2)
-    data = b""
-    try:
-        s.sendall(b"signal SIGTERM\nusername Auth mallory\nhold release\n")
-        while True:
-            chunk = s.recv(4096)
-            if not chunk: break
-            data += chunk
+        u.connect("/run/ostrel/openvpn-management.sock")
+        print("UNIX REACHED", flush=True)
     except OSError:
         pass
-    s.close()
-    print(repr(data), flush=True)
+    u.close()
+    time.sleep(0.001)
 )"});
         QVERIFY(intruder.waitForStarted(10000));
+        QByteArray seen;
+        QTRY_VERIFY_WITH_TIMEOUT((seen += intruder.readAll()).contains("HOLDING"), 10000);
 
         Recorder recorder;
         EngineWorker worker;
@@ -485,28 +563,129 @@ while time.time() < end:
         attach(worker, recorder);
         QVERIFY(initialize(worker));
         const OpenVpnConnectParams p = params("udp", kUdpPort, kPassword);
-        QByteArray seen;
-        // Whether the intruder gets in before the client is a race: connect
-        // until it has had its turn (bounded).
-        for (int round = 0; round < 10 && !seen.contains("ENTER PASSWORD:"); ++round) {
-            bool result = false;
-            QVERIFY(worker.call([&result, p](Connection& c) { result = c.openManager()->connect(p); }, 120000));
-            QVERIFY2(result, qPrintable(recorder.errorsSnapshot().join('\n')));
-            const QFileInfo passwordFile(QOpenVPN2::managementPasswordFilePath());
-            QVERIFY(passwordFile.exists());
-            QCOMPARE(passwordFile.permissions(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser | QFileDevice::WriteUser);
-            QCOMPARE(passwordFile.ownerId(), 0u);
-            QTest::qWait(300); // the intruder keeps knocking on a live tunnel
-            QCOMPARE(recorder.last(), Constants::ConnectState_Connected);
-            QVERIFY(worker.call([](Connection& c) { c.disconnect(true); }, 60000));
-            QVERIFY(!QFile::exists(QOpenVPN2::managementPasswordFilePath()));
-            seen += intruder.readAllStandardOutput();
-        }
+        bool result = false;
+        QVERIFY(worker.call([&result, p](Connection& c) { result = c.openManager()->connect(p); }, 120000));
+        QVERIFY2(result, qPrintable(recorder.errorsSnapshot().join('\n')));
+        struct stat dir {};
+        QVERIFY(::lstat("/run/ostrel", &dir) == 0 && S_ISDIR(dir.st_mode));
+        QCOMPARE(dir.st_uid, 0u);
+        QCOMPARE(dir.st_mode & 07777, 0700u);
+        const QFileInfo passwordFile(QOpenVPN2::managementPasswordFilePath());
+        QVERIFY(passwordFile.exists());
+        QCOMPARE(passwordFile.permissions(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser | QFileDevice::WriteUser);
+        QCOMPARE(passwordFile.ownerId(), 0u);
+        QTest::qWait(300); // the intruder keeps trying on a live tunnel
+        QCOMPARE(recorder.last(), Constants::ConnectState_Connected);
+        QVERIFY(worker.call([](Connection& c) { c.disconnect(true); }, 60000));
+        QVERIFY(!QFile::exists(QOpenVPN2::managementPasswordFilePath()));
+        QVERIFY(!QFile::exists(ExternalToolsCustom::managementSocketPath()));
+        QVERIFY(intruder.state() == QProcess::Running);
         intruder.kill();
         intruder.waitForFinished(10000);
-        seen += intruder.readAllStandardOutput();
-        QVERIFY2(seen.contains("ENTER PASSWORD:"), "the intruder never reached the port");
-        QVERIFY2(!seen.contains("SUCCESS"), seen.constData());
+        seen += intruder.readAll();
+        QVERIFY2(!seen.contains("TCP") && !seen.contains("UNIX REACHED"), seen.constData());
+    }
+
+    // OpenVPN started, but the management socket is another process's: the
+    // connect fails saying so, and that process receives nothing.
+    void aPeerOnTheSocketThatIsNotTheStartedOpenVpnReceivesNoCredential()
+    {
+        QTemporaryDir fakeDir;
+        const QString received = fakeDir.filePath("received");
+        Recorder recorder;
+        EngineWorker worker;
+        QVERIFY(worker.begin());
+        attach(worker, recorder);
+        QVERIFY(worker.call([&](Connection& c) { c.openManager()->initializeWith(writeImpostorOpenVpn(fakeDir.path(), received)); }, 60000));
+        const OpenVpnConnectParams p = params("udp", kUdpPort, kPassword);
+        bool result = true;
+        QVERIFY(worker.call([&result, p](Connection& c) { result = c.openManager()->connect(p); }, 90000));
+        QVERIFY(!result);
+        QCOMPARE(recorder.last(), Constants::ConnectState_Disconnected);
+        const QStringList errors = recorder.errorsSnapshot();
+        QVERIFY2(errors.size() == 1 && errors.first().contains("not by the OpenVPN process"), qPrintable(errors.join('\n')));
+        QTest::qWait(300);
+        QFile got(received);
+        QVERIFY(!got.exists() || (got.open(QIODevice::ReadOnly) && got.readAll().isEmpty()));
+        QVERIFY(!worker.connection()->openManager()->isOpenVpnProcessRunning());
+    }
+
+    // The pid record makes root stop an OpenVPN only when the client that
+    // started it has ended, and only when the record and its directory are
+    // root's alone; otherwise nothing is touched.
+    void pidRecordIsActedOnOnlyForAnEndedClientInARootOnlyDirectory()
+    {
+        QTemporaryDir dir;
+        const QString victimExe = dir.filePath("openvpn-victim");
+        QVERIFY(QFile::copy("/bin/sleep", victimExe));
+        QFile::setPermissions(victimExe, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+        QProcess victim, client, ended;
+        victim.start(victimExe, {"300"});
+        client.start("sleep", {"300"});
+        ended.start("true", QStringList());
+        QVERIFY(ended.waitForStarted(10000));
+        const qint64 endedPid = ended.processId();
+        QVERIFY(victim.waitForStarted(10000) && client.waitForStarted(10000) && ended.waitForFinished(10000));
+        QTRY_VERIFY_WITH_TIMEOUT(!startTime(victim.processId()).isEmpty() && !startTime(client.processId()).isEmpty(), 5000);
+        const QByteArray openVpn = QByteArray::number(victim.processId()) + ' ' + startTime(victim.processId());
+        const QByteArray liveClient = QByteArray::number(client.processId()) + ' ' + startTime(client.processId());
+        const QByteArray goneClient = QByteArray::number(endedPid) + " 1";
+        QVERIFY(RootOnlyDirectory::ensure());
+        auto writeRecord = [](const QByteArray& content) {
+            QFile::remove(QOpenVPN2::pidFilePath());
+            QFile f(QOpenVPN2::pidFilePath());
+            return f.open(QIODevice::WriteOnly) && f.write(content + '\n') > 0
+                && f.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        };
+        OpenVpnConnectParams p = params("udp", kUdpPort, kPassword);
+        auto refusal = [&p](const QString& expected) {
+            QOpenVPN2 engine;
+            QSignalSpy errors(&engine, &ConnectStateObject::error);
+            engine.connect(p);
+            return errors.size() == 1 && errors.first().first().toString().contains(expected) && !engine.isOpenVpnProcessRunning();
+        };
+        QOpenVPN2 engine;
+
+        // Its client still runs: neither start-up nor a connect stops it.
+        QVERIFY(writeRecord(openVpn + ' ' + liveClient));
+        QString busy;
+        QVERIFY(!engine.stopOrphanedOpenVpn(&busy));
+        QVERIFY(busy.contains(QString::number(client.processId())));
+        QVERIFY(refusal(busy));
+        QVERIFY(victim.state() == QProcess::Running && QFile::exists(QOpenVPN2::pidFilePath()));
+
+        // Client gone, but the record is another user's.
+        QVERIFY(writeRecord(openVpn + ' ' + goneClient));
+        QVERIFY(::chown(QFile::encodeName(QOpenVPN2::pidFilePath()).constData(), 65534, 65534) == 0);
+        QVERIFY(!engine.stopOrphanedOpenVpn());
+        QVERIFY(victim.state() == QProcess::Running && QFile::exists(QOpenVPN2::pidFilePath()));
+
+        // Client gone, record root's, but the directory is not root-only
+        // (open to others, another user's, a link): refused, left as it is.
+        QVERIFY(writeRecord(openVpn + ' ' + goneClient));
+        const QByteArray runDir = QFile::encodeName(RootOnlyDirectory::path());
+        QVERIFY(::chmod(runDir.constData(), 0755) == 0);
+        QVERIFY(!engine.stopOrphanedOpenVpn());
+        QVERIFY(refusal("its mode is 0755"));
+        struct stat info {};
+        QVERIFY(::lstat(runDir.constData(), &info) == 0 && (info.st_mode & 07777) == 0755);
+        QVERIFY(::chmod(runDir.constData(), 0700) == 0 && ::chown(runDir.constData(), 65534, 65534) == 0);
+        QVERIFY(!engine.stopOrphanedOpenVpn());
+        QVERIFY(refusal("belongs to user id 65534"));
+        QVERIFY(::chown(runDir.constData(), 0, 0) == 0);
+        QVERIFY(::rename(runDir.constData(), "/run/ostrel-moved") == 0 && ::symlink("ostrel-moved", runDir.constData()) == 0);
+        QVERIFY(!engine.stopOrphanedOpenVpn());
+        QVERIFY(refusal("symbolic link"));
+        QVERIFY(::unlink(runDir.constData()) == 0 && ::rename("/run/ostrel-moved", runDir.constData()) == 0);
+        QVERIFY(victim.state() == QProcess::Running && QFile::exists(QOpenVPN2::pidFilePath()));
+
+        // All in order and the client gone: a left-over, stopped.
+        const qint64 victimPid = victim.processId();
+        QVERIFY(engine.stopOrphanedOpenVpn());
+        QVERIFY(!alive(victimPid));
+        QVERIFY(!QFile::exists(QOpenVPN2::pidFilePath()));
+        client.kill();
+        client.waitForFinished(10000);
     }
 
     // The management link ends while OpenVPN runs: the engine stops it and
@@ -543,9 +722,7 @@ while time.time() < end:
         if (how == "quit") {
             worker.post([](Connection& c) { c.writeOpenVpnCommand("quit\n"); });
         } else if (how == "kill-socket") {
-            QProcess ss;
-            ss.start("ss", {"-K", "dst", "127.0.0.1", "dport", "=", ":7506"});
-            QVERIFY(ss.waitForFinished(10000));
+            QCOMPARE(shutdownSocketsTo(pid), 1);
         }
         QTRY_COMPARE_WITH_TIMEOUT(recorder.last(), Constants::ConnectState_Disconnected, 60000);
         QVERIFY(worker.connection()->withError());

@@ -1,4 +1,4 @@
-// Management-interface client against a scripted peer on 127.0.0.1: the
+// Management-interface client against a scripted peer on a Unix socket: the
 // peer plays OpenVPN's side line by line, including lines a real server does
 // not easily produce.
 #include "enginetestmain.h"
@@ -7,10 +7,13 @@
 #include "openvpnmanager.h"
 #include "qopenvpn2custom.h"
 
+#include <QLocalServer>
+#include <QLocalSocket>
 #include <QMutex>
 #include <QSignalSpy>
-#include <QTcpServer>
-#include <QTcpSocket>
+#include <QTemporaryDir>
+
+#include <unistd.h>
 
 namespace {
 
@@ -18,8 +21,8 @@ namespace {
 class ScriptedPeer
 {
 public:
-    ScriptedPeer() { m_server.listen(QHostAddress::LocalHost, 0); }
-    quint16 port() const { return m_server.serverPort(); }
+    ScriptedPeer() { m_server.listen(m_dir.filePath("management.sock")); }
+    QString path() const { return m_server.fullServerName(); }
 
     bool waitForClient()
     {
@@ -62,11 +65,12 @@ public:
         return m_received;
     }
     void clearReceived() { m_received.clear(); }
-    void closeClient() { m_client->disconnectFromHost(); }
+    void closeClient() { m_client->disconnectFromServer(); }
 
 private:
-    QTcpServer m_server;
-    QTcpSocket* m_client = nullptr;
+    QTemporaryDir m_dir;
+    QLocalServer m_server;
+    QLocalSocket* m_client = nullptr;
     QByteArray m_received;
 };
 
@@ -80,7 +84,8 @@ private:
     // Manager linked to `peer` with the four start commands already read.
     bool link(OpenVpnManager& manager, ScriptedPeer& peer)
     {
-        manager.startFullManagement("127.0.0.1", peer.port());
+        manager.setExpectedPeer(QCoreApplication::applicationPid());
+        manager.startFullManagement(peer.path());
         if (!peer.waitForClient())
             return false;
         peer.received("state\n");
@@ -97,8 +102,10 @@ private slots:
         ScriptedPeer peer;
         OpenVpnManager manager;
         QSignalSpy managerStates(&manager, &OpenVpnManager::stateChanged);
-        manager.startFullManagement("127.0.0.1", peer.port());
-        QCOMPARE(manager.state(), taking_openvpn_process);
+        manager.setExpectedPeer(QCoreApplication::applicationPid());
+        manager.startFullManagement(peer.path());
+        QCOMPARE(managerStates.count() > 0 ? managerStates.at(0).at(0).value<OpenVpnManagerState>() : stopped_none,
+                 taking_openvpn_process);
         QCOMPARE(manager.vpnProcessState(), none);
         QVERIFY(peer.waitForClient());
         QCOMPARE(peer.received("state\n"), QByteArray("log on\nstate on\npid\nstate\n"));
@@ -346,15 +353,34 @@ private slots:
 
     void nothingListeningGivesCantConnect()
     {
-        quint16 freePort = 0;
-        {
-            QTcpServer probe;
-            QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
-            freePort = probe.serverPort();
-        }
+        QTemporaryDir dir;
         OpenVpnManager manager;
-        manager.startFullManagement("127.0.0.1", freePort);
+        manager.setExpectedPeer(QCoreApplication::applicationPid());
+        manager.startFullManagement(dir.filePath("nobody-listens.sock"));
         QTRY_COMPARE_WITH_TIMEOUT(manager.state(), stopped_cant_connect, 5000);
+    }
+
+    // Whoever holds the socket, unless it is the process the engine
+    // started, gets neither a command nor a credential.
+    void aPeerThatIsNotTheExpectedProcessReceivesNothing()
+    {
+        ScriptedPeer peer;
+        OpenVpnManager manager;
+        manager.setUsername("alice");
+        manager.setPassword("secret");
+        manager.setManagementPassword("management-secret");
+        QSignalSpy rejected(&manager, &OpenVpnManager::peerRejected);
+        // Some other process (here: this one's parent) is the one expected.
+        manager.setExpectedPeer(qint64(::getppid()));
+        manager.startFullManagement(peer.path());
+        QVERIFY(peer.waitForClient());
+        peer.send("ENTER PASSWORD:");
+        peer.send(">PASSWORD:Need 'Auth' username/password\r\n");
+        QTRY_COMPARE_WITH_TIMEOUT(rejected.count(), 1, 5000);
+        QVERIFY2(rejected.first().first().toString().contains(QString::number(QCoreApplication::applicationPid())),
+                 qPrintable(rejected.first().first().toString()));
+        QTRY_COMPARE_WITH_TIMEOUT(manager.state(), stopped_with_error, 5000);
+        QCOMPARE(peer.drain(200), QByteArray());
     }
 
     void connectionStateFollowsBothManagerStates_data()
@@ -422,8 +448,9 @@ private slots:
         QCOMPARE(socketStateToString(QAbstractSocket::SocketState(7)), QString("[unknown socket state]"));
         QVERIFY(openVpnManagerIsOpenVpnRequestAuth("x NEED PASSWORD(S) FROM MANAGEMENT INTERFACE, WAITING... y"));
         QStringList args{"--config", "c"};
-        openVpnManagerAddManagmentParams(args, ExternalToolsCustom::managementHostPort());
-        QCOMPARE(args, QStringList({"--config", "c", "--management", "127.0.0.1", "7506", "--management-query-passwords"}));
+        openVpnManagerAddManagmentParams(args, ExternalToolsCustom::managementSocket());
+        QCOMPARE(args, QStringList({"--config", "c", "--management", "/run/ostrel/openvpn-management.sock", "unix",
+                                    "--management-query-passwords"}));
         QVERIFY(!credentialNeedsQuoting("alice.b-1@x"));
         QVERIFY(credentialNeedsQuoting("#alice"));
         QVERIFY(credentialNeedsQuoting("it's"));

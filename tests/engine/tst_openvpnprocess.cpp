@@ -1,5 +1,5 @@
 // OpenVPN process control without a server: finding and checking the
-// executable, the adapter query, a management port nobody answers on, and
+// executable, the adapter query, a management socket nobody answers on, and
 // credentials that must not be sent. Fake executables are small scripts.
 #include "enginetestmain.h"
 #include "engineworker.h"
@@ -145,9 +145,9 @@ private slots:
     void silentManagementPortGivesCantConnectAndLeavesNothingRunning()
     {
         if (!OpenVpnFixture::inPrivateNetworkNamespace())
-            QSKIP("needs root: port 7506 must be private to this test (network namespace)");
+            QSKIP("needs root: /run/ostrel must be private to this test (mount namespace)");
         QTemporaryDir dir;
-        // Starts fine but never opens a management port.
+        // Starts fine but never opens a management socket.
         const QString fake = fakeOpenVpn(dir.path(), "OpenVPN 2.6.0", "exec sleep 300\n");
         Constants::ConnectState finalState = Constants::ConnectState_NoValue;
         OpenVpnManagerState managerState = stopped_none;
