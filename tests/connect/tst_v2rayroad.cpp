@@ -19,9 +19,12 @@
 
 #include <QDir>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QStandardPaths>
 
 #include <memory>
+
+#include <unistd.h>
 
 namespace {
 
@@ -38,14 +41,29 @@ using TestSupport::readBytes;
 using TestSupport::writeBytes;
 using NsTools::chainRules;
 
-// Processes whose command line holds `fragment` (zombies excluded).
+// The network namespace a process lives in ("net:[inode]"); empty when it
+// cannot be read. readlink itself: QFile::symLinkTarget would make the
+// target a path below the link's directory, different for every process.
+QByteArray netNamespace(const QString& process)
+{
+    char target[64];
+    const ssize_t n = ::readlink(QFile::encodeName("/proc/" + process + "/ns/net").constData(), target, sizeof target);
+    return n > 0 && size_t(n) < sizeof target ? QByteArray(target, int(n)) : QByteArray();
+}
+
+// Processes of this network namespace whose command line holds `fragment`
+// (zombies excluded). /proc shows every process of the machine: a v2ray of
+// another test or of another run must not count.
 QList<qint64> processesWith(const QByteArray& fragment)
 {
+    const QByteArray ownNet = netNamespace("self");
     QList<qint64> found;
     for (const QString& entry : QDir("/proc").entryList(QDir::Dirs)) {
         bool ok = false;
         const qint64 pid = entry.toLongLong(&ok);
         if (!ok || pid == QCoreApplication::applicationPid())
+            continue;
+        if (ownNet.isEmpty() || netNamespace(entry) != ownNet)
             continue;
         const QByteArray stat = readBytes("/proc/" + entry + "/stat");
         if (stat.isEmpty() || stat.contains(") Z "))
@@ -225,6 +243,9 @@ private slots:
                                                  + QByteArray(kUserId) + R"(","alterid":"0","path":"/ray"}])"));
 
         TestSupport::resetSettings();
+        // A run cut short (killed at its time-out) may have left the
+        // directory that blocks the proxy configuration.
+        QDir(configPath("proxy.json")).removeRecursively();
         settings().setValue("FullLog", true);
         m_model.reset(new Model(nullptr));
         QVERIFY(worker()->waitInitializeCompleted(30));
@@ -326,6 +347,9 @@ private slots:
     {
         m_model->setSelectedProxyLocation(m_model->proxyLocations()->find("farproxy"));
         QFile::remove(configPath("proxy.json"));
+        // Removed however the case ends: left behind, it would stand in the
+        // way of the next run's proxy configuration.
+        const auto removeHeld = qScopeGuard([this] { QDir(configPath("proxy.json")).removeRecursively(); });
         QVERIFY(QDir().mkpath(configPath("proxy.json") + "/held"));
         QSignalSpy toasts(m_model.get(), &Model::qmlShowToast);
         m_model->setSelectedLocation(m_here);
