@@ -7,10 +7,9 @@
 
 #include "deployment.h"
 #include "log.h"
-#include "model/model.h"
 #include "nstools.h"
-#include "openvpnserverfixture.h"
 #include "resources.h"
+#include "roadrig.h"
 #include "settings.h"
 #include "systemhelper.h"
 
@@ -38,13 +37,6 @@ const QString kWaiting = QStringLiteral("^openvpn process \\d+ : >STATE:\\d+,WAI
 using TestSupport::readBytes;
 using TestSupport::writeBytes;
 using NsTools::chainRules;
-
-// Whether a process runs (a zombie has ended).
-bool alive(qint64 pid)
-{
-    const QByteArray stat = readBytes(QString("/proc/%1/stat").arg(pid));
-    return pid > 0 && !stat.isEmpty() && !stat.contains(") Z ");
-}
 
 // Answers the model's modal boxes with the given button and keeps their texts.
 class BoxAnswerer : public QObject
@@ -94,43 +86,20 @@ QString serverCommand(const QByteArray& command)
     return answer;
 }
 
-Location::Ptr loopbackLocation(const QString& code)
-{
-    Location::Ptr location(new Location(code));
-    location->setCode(code);
-    location->setHost("127.0.0.1");
-    return location;
-}
-
 } // namespace
 
 class TestConnectRoad : public QObject
 {
     Q_OBJECT
-    QTemporaryDir m_scratch;
-    QTemporaryDir m_work;
-    std::unique_ptr<OpenVpnServerFixture> m_server;
-    std::unique_ptr<Model> m_model;
-    Location::Ptr m_here = loopbackLocation("road1");
-    Location::Ptr m_there = loopbackLocation("road2");
+    RoadRig m_rig;
+    Model* m_model = nullptr;
+    Location::Ptr m_here = RoadRig::loopbackLocation("road1");
+    Location::Ptr m_there = RoadRig::loopbackLocation("road2");
 
-    ConnectionThread* worker() { return m_model->connectionThread(); }
-    qint64 clientPid() { return m_model->connection()->openManager()->openVpnProcessPid(); }
+    ConnectionThread* worker() { return m_rig.worker(); }
+    qint64 clientPid() { return m_rig.clientPid(); }
 
-    // The deployment's key or CA as a file the server can name.
-    QString deploymentFile(const QString& name)
-    {
-        const QString path = m_work.filePath(name);
-        writeBytes(path, Deployment::file(name));
-        return path;
-    }
-
-    void disconnect()
-    {
-        m_model->vpnConnectDisconnect();
-        QTRY_COMPARE_WITH_TIMEOUT(m_model->connectionState(), Constants::ConnectState_Disconnected, 60000);
-        QVERIFY(!worker()->waitWorkCompleted(60));
-    }
+    void disconnect() { m_rig.disconnectAndWait(); }
 
 private slots:
     void initTestCase()
@@ -138,43 +107,24 @@ private slots:
         initResources();
         if (!NsTools::inPrivateNamespaces())
             QSKIP("needs root: the tunnel, the kill switch and the resolver file live in namespaces of the test's own");
-        QVERIFY(NsTools::privateEtcForThisProcess(m_scratch.path()));
-        QCOMPARE(NsTools::run("ip", { "link", "set", "lo", "up" }).code, 0);
-        QFile::remove("/etc/resolv.conf.orig");
-        QFile::remove("/etc/resolv.conf");
-        QVERIFY(writeBytes("/etc/resolv.conf", kUsersResolver));
+        OSTREL_RIG_STEP(m_rig.enterPrivateEtc());
+        OSTREL_RIG_STEP(m_rig.setUsersResolver(kUsersResolver));
 
         // The server side of the "udp-256" template.
-        const QString pki = TestSupport::fixturesDir() + "/openvpn/demo-pki/";
-        m_server.reset(new OpenVpnServerFixture(TestSupport::fixturesDir() + "/openvpn", m_work.filePath("server")));
-        m_server->setPki(deploymentFile("ca-rsa.pem"), pki + "server-rsa.crt", pki + "server-rsa.key");
-        m_server->addUser(kUser, kPassword);
-        QString error;
-        QVERIFY2(m_server->start("udp", kPort, { "tls-crypt " + deploymentFile("static-key-b.key"), "auth SHA512",
-                                                      QString("management 127.0.0.1 %1").arg(kServerManagementPort) }, &error),
-                 qPrintable(error));
+        OSTREL_RIG_STEP(m_rig.startServer("udp", kPort, kUser, kPassword,
+                                          { QString("management 127.0.0.1 %1").arg(kServerManagementPort) }));
 
-        TestSupport::resetSettings();
-        settings().setValue("FullLog", true);
-        m_model.reset(new Model(nullptr));
-        QVERIFY(worker()->waitInitializeCompleted(30));
-        QVERIFY(worker()->connectionInitializeResult());
-        m_model->setUsername(kUser);
-        m_model->setUserpassword(kPassword);
-        m_model->setSelectedProtocol(Protocol::Ptr(new Protocol(Constants::ProtocolType_OPENVPN256)));
-        m_model->setSelectedPort(Port::Ptr(new Port("UDP-" + QString::number(kPort))));
-        m_model->setSelectedDNSFiltering(DNSFiltering::Ptr(new DNSFiltering("s", Constants::DNSFiltering_secureDNS)));
+        OSTREL_RIG_STEP(m_rig.startModel());
+        m_model = m_rig.model();
+        m_rig.logOn(kUser, kPassword, "UDP-" + QString::number(kPort),
+                    DNSFiltering::Ptr(new DNSFiltering("s", Constants::DNSFiltering_secureDNS)));
         m_model->optionGatewayRemoval()->setValue(true);
     }
 
     void cleanupTestCase()
     {
-        if (m_model)
-            m_model->stop();
-        m_model.reset();
-        if (m_server)
-            m_server->stop();
-        NsTools::releasePrivateEtcForThisProcess(m_scratch.path());
+        m_rig.tearDown();
+        m_model = nullptr;
     }
 
     void connectAndDisconnect()
@@ -198,7 +148,7 @@ private slots:
 
         // The password went over the management interface only.
         const qint64 pid = clientPid();
-        QVERIFY(alive(pid));
+        QVERIFY(RoadRig::alive(pid));
         QVERIFY(!readBytes(QString("/proc/%1/cmdline").arg(pid)).contains(kPassword.toUtf8()));
         QVERIFY(!readBytes(SystemHelper::instance().configsFilesDirPath() + "/config.ovpn").contains(kPassword.toUtf8()));
 
@@ -216,7 +166,7 @@ private slots:
         QCOMPARE(m_model->visualConnectionState(), Constants::ConnectState_Disconnected);
         QVERIFY(!m_model->connectLocation());
         QCOMPARE(readBytes("/etc/resolv.conf"), kUsersResolver);
-        QVERIFY(!alive(pid));
+        QVERIFY(!RoadRig::alive(pid));
         // The kill switch outlives the tunnel until the user lifts it.
         QVERIFY(!chainRules("ostrelallowedip").isEmpty());
         QVERIFY(m_model->isRestoreGwAvailable());
@@ -233,7 +183,7 @@ private slots:
         m_model->setSelectedLocation(m_here);
         m_model->vpnConnectDisconnect();
         QTRY_COMPARE_WITH_TIMEOUT(m_model->connectionState(), Constants::ConnectState_Connected, 60000);
-        QSignalSpy changing(m_model.get(), &Model::changingLocationFlagChanged);
+        QSignalSpy changing(m_model, &Model::changingLocationFlagChanged);
         m_model->selectLocationWithConnect(m_there);
         QCOMPARE(m_model->selectedLocation(), m_there);
         QTRY_COMPARE_WITH_TIMEOUT(m_model->connectLocation(), m_there, 60000);
@@ -287,7 +237,7 @@ private slots:
 
     void aConnectionDroppedByTheServerIsToldAndAUsersDisconnectIsNot()
     {
-        QSignalSpy toasts(m_model.get(), &Model::qmlShowToast);
+        QSignalSpy toasts(m_model, &Model::qmlShowToast);
         auto disconnectedToasts = [&toasts] {
             int n = 0;
             for (const QList<QVariant>& toast : toasts)
@@ -326,7 +276,7 @@ private slots:
     {
         m_model->optionMinimizeOnClose()->setValue(false);
         m_model->optionGatewayRemoval()->setValue(true);
-        const QString logPath = m_work.filePath("quit.log");
+        const QString logPath = m_rig.workPath("quit.log");
         const QString previousLog = ALog::filePath();
         ALog::init(logPath);
         const auto restoreLog = qScopeGuard([&] { ALog::init(previousLog); });
@@ -355,7 +305,7 @@ private slots:
                 QCOMPARE(cancel.texts, QStringList({ "Closing will disconnect your VPN" }));
             }
             QCOMPARE(m_model->connectionState(), Constants::ConnectState_Connected);
-            QVERIFY(alive(clientPid()));
+            QVERIFY(RoadRig::alive(clientPid()));
             QVERIFY(m_model->trayIcon()->isVisible());
 
             const qint64 pid = clientPid();
@@ -365,12 +315,12 @@ private slots:
                 QCOMPARE(ok.texts, QStringList({ "Closing will disconnect your VPN" }));
             }
             QCOMPARE(m_model->connectionState(), Constants::ConnectState_Disconnected);
-            QTRY_VERIFY_WITH_TIMEOUT(!alive(pid), 10000);
+            QTRY_VERIFY_WITH_TIMEOUT(!RoadRig::alive(pid), 10000);
             QVERIFY(!worker()->waitWorkCompleted(60));
             // The quit asked for ends the event loop, which then emits
             // aboutToQuit, connected as the model's start() connects it.
             const QMetaObject::Connection atEnd =
-                connect(qApp, SIGNAL(aboutToQuit()), m_model.get(), SLOT(aboutToQuit()));
+                connect(qApp, SIGNAL(aboutToQuit()), m_model, SLOT(aboutToQuit()));
             QTimer::singleShot(0, qApp, &QCoreApplication::quit);
             QCoreApplication::exec();
             QObject::disconnect(atEnd);
@@ -385,7 +335,7 @@ private slots:
     void disconnectCutsAConnectShortAndStopEndsTheWorker()
     {
         m_model->setSelectedPort(Port::Ptr(new Port("UDP-" + QString::number(kSilentPort))));
-        QSignalSpy states(m_model.get(), &Model::connectionStateChanged);
+        QSignalSpy states(m_model, &Model::connectionStateChanged);
         LogCapture log;
         m_model->setSelectedLocation(m_here);
         m_model->vpnConnectDisconnect();
@@ -401,17 +351,17 @@ private slots:
         QVERIFY(!worker()->waitWorkCompleted(60));
         for (const QList<QVariant>& change : states)
             QVERIFY(change.first().value<Constants::ConnectState>() != Constants::ConnectState_Connected);
-        QVERIFY(!alive(clientPid()));
+        QVERIFY(!RoadRig::alive(clientPid()));
 
         // Stopping the model in the middle of a connect ends the worker and
         // leaves no OpenVPN behind.
         m_model->vpnConnectDisconnect();
         QTRY_VERIFY_WITH_TIMEOUT(log.count(kWaiting) > 1, 30000);
         const qint64 pid = clientPid();
-        QVERIFY(alive(pid));
+        QVERIFY(RoadRig::alive(pid));
         m_model->stop();
         QVERIFY(worker()->isFinished());
-        QVERIFY(!alive(pid));
+        QVERIFY(!RoadRig::alive(pid));
     }
 };
 

@@ -10,15 +10,15 @@
 
 #include "deployment.h"
 #include "httpfixture.h"
-#include "model/model.h"
 #include "nstools.h"
-#include "openvpnserverfixture.h"
 #include "resources.h"
+#include "roadrig.h"
 #include "settings.h"
 #include "systemhelper.h"
 
 #include <QDir>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QStandardPaths>
 
 #include <memory>
@@ -38,28 +38,12 @@ using TestSupport::readBytes;
 using TestSupport::writeBytes;
 using NsTools::chainRules;
 
-// Processes whose command line holds `fragment` (zombies excluded).
-QList<qint64> processesWith(const QByteArray& fragment)
-{
-    QList<qint64> found;
-    for (const QString& entry : QDir("/proc").entryList(QDir::Dirs)) {
-        bool ok = false;
-        const qint64 pid = entry.toLongLong(&ok);
-        if (!ok || pid == QCoreApplication::applicationPid())
-            continue;
-        const QByteArray stat = readBytes("/proc/" + entry + "/stat");
-        if (stat.isEmpty() || stat.contains(") Z "))
-            continue;
-        if (readBytes("/proc/" + entry + "/cmdline").replace('\0', ' ').contains(fragment))
-            found << pid;
-    }
-    return found;
-}
-
-// The model's V2Ray client: started with "-c proxy.json".
+// The model's V2Ray client: started with "-c proxy.json". Only this test's
+// network namespace counts: /proc shows every process of the machine, and a
+// v2ray of another test or of another run must not.
 QList<qint64> proxyClients()
 {
-    return processesWith("v2ray -c proxy.json");
+    return RoadRig::processesHere("v2ray -c proxy.json");
 }
 
 // Packets sent through this namespace's tun devices so far (/proc/net is
@@ -88,24 +72,15 @@ QByteArray vmessStream()
 class TestV2RayRoad : public QObject
 {
     Q_OBJECT
-    QTemporaryDir m_scratch;
-    QTemporaryDir m_work;
+    RoadRig m_rig;
     std::unique_ptr<NsTools::Namespace> m_far;
-    std::unique_ptr<OpenVpnServerFixture> m_server;
     std::unique_ptr<QProcess> m_proxyServer;
     std::unique_ptr<HttpFixture::Server> m_lists;
-    std::unique_ptr<Model> m_model;
+    Model* m_model = nullptr;
     Location::Ptr m_here;
 
-    ConnectionThread* worker() { return m_model->connectionThread(); }
+    ConnectionThread* worker() { return m_rig.worker(); }
     QString configPath(const QString& name) { return SystemHelper::instance().configsFilesDirPath() + "/" + name; }
-
-    QString deploymentFile(const QString& name)
-    {
-        const QString path = m_work.filePath(name);
-        writeBytes(path, Deployment::file(name));
-        return path;
-    }
 
     // A long-running program inside the far namespace.
     std::unique_ptr<QProcess> startFar(const QStringList& command)
@@ -131,9 +106,9 @@ class TestV2RayRoad : public QObject
     void connectThroughTheProxy()
     {
         m_model->setSelectedLocation(m_here);
-        m_model->vpnConnectDisconnect();
-        QTRY_COMPARE_WITH_TIMEOUT(m_model->connectionState(), Constants::ConnectState_Connected, 90000);
-        QVERIFY(!worker()->waitWorkCompleted(60));
+        m_rig.connectAndWait(90000);
+        if (QTest::currentTestFailed())
+            return;
         // Traffic to the server's tunnel address leaves through the tun device.
         const qint64 before = tunPacketsSent();
         QCOMPARE(NsTools::run("ping", { "-c", "1", "-W", "10", kServerTunnelAddress }, 20000).code, 0);
@@ -142,9 +117,9 @@ class TestV2RayRoad : public QObject
 
     void disconnect()
     {
-        m_model->vpnConnectDisconnect();
-        QTRY_COMPARE_WITH_TIMEOUT(m_model->connectionState(), Constants::ConnectState_Disconnected, 60000);
-        QVERIFY(!worker()->waitWorkCompleted(60));
+        m_rig.disconnectAndWait();
+        if (QTest::currentTestFailed())
+            return;
         QTRY_VERIFY_WITH_TIMEOUT(proxyClients().isEmpty(), 15000);
     }
 
@@ -159,8 +134,7 @@ private slots:
             QSKIP("Debian's v2ray is not installed");
         QVERIFY2(QFileInfo(SystemHelper::instance().v2RayBinaryFullFilePath()).isExecutable(),
                  "the build links v2ray beside this test");
-        QVERIFY(NsTools::privateEtcForThisProcess(m_scratch.path()));
-        QCOMPARE(NsTools::run("ip", { "link", "set", "lo", "up" }).code, 0);
+        OSTREL_RIG_STEP(m_rig.enterPrivateEtc());
 
         // The far side: the proxy's address on its loopback, a /30 towards
         // this namespace, which reaches it through that gateway only.
@@ -184,24 +158,17 @@ private slots:
 
         // The OpenVPN server of the "tcp-256" template, on the far loopback:
         // its script runs there through a wrapper.
-        const QString wrappers = m_work.filePath("far-scripts");
+        const QString wrappers = m_rig.workPath("far-scripts");
         QVERIFY(QDir().mkpath(wrappers));
         const QString wrapper = wrappers + "/ovpn-server.sh";
         QVERIFY(writeBytes(wrapper, "#!/bin/sh\nexec nsenter --net=/proc/" + farPid.toLatin1() + "/ns/net "
                                         + (OpenVpnFixture::scriptsDir() + "/ovpn-server.sh").toLocal8Bit() + " \"$@\"\n"));
         QVERIFY(QFile::setPermissions(wrapper, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
-        const QString pki = TestSupport::fixturesDir() + "/openvpn/demo-pki/";
-        m_server.reset(new OpenVpnServerFixture(wrappers, m_work.filePath("server")));
-        m_server->setPki(deploymentFile("ca-rsa.pem"), pki + "server-rsa.crt", pki + "server-rsa.key");
-        m_server->addUser(kUser, kPassword);
-        QString error;
-        QVERIFY2(m_server->start("tcp", kServerPort, { "tls-crypt " + deploymentFile("static-key-b.key"), "auth SHA512" },
-                                 &error),
-                 qPrintable(error));
+        OSTREL_RIG_STEP(m_rig.startServer("tcp", kServerPort, kUser, kPassword, {}, wrappers));
 
         // The proxy server: VMess over WebSocket and TLS in, freedom out.
         const QString certs = TestSupport::fixturesDir() + "/http/certs/";
-        const QString serverConfig = m_work.filePath("proxy-server.json");
+        const QString serverConfig = m_rig.workPath("proxy-server.json");
         QVERIFY(writeBytes(serverConfig, R"({"log": {"loglevel": "warning"},
             "inbounds": [{"listen": ")" + QByteArray(kProxyAddress) + R"(", "port": )" + QByteArray::number(kProxyPort)
                                              + R"(, "protocol": "vmess",
@@ -224,11 +191,11 @@ private slots:
                                                  + R"(","port":")" + QByteArray::number(kProxyPort) + R"(","userid":")"
                                                  + QByteArray(kUserId) + R"(","alterid":"0","path":"/ray"}])"));
 
-        TestSupport::resetSettings();
-        settings().setValue("FullLog", true);
-        m_model.reset(new Model(nullptr));
-        QVERIFY(worker()->waitInitializeCompleted(30));
-        QVERIFY(worker()->connectionInitializeResult());
+        // A run cut short (killed at its time-out) may have left the
+        // directory that blocks the proxy configuration.
+        QDir(configPath("proxy.json")).removeRecursively();
+        OSTREL_RIG_STEP(m_rig.startModel());
+        m_model = m_rig.model();
         QSignalSpy reset(m_model->proxyLocations(), &QAbstractItemModel::modelReset);
         m_model->updateV2RayLocations();
         QVERIFY(reset.wait(20000));
@@ -237,24 +204,20 @@ private slots:
         m_here.reset(new Location("far"));
         m_here->setCode("far");
         m_here->setHost("127.0.0.1");
-        m_model->setUsername(kUser);
-        m_model->setUserpassword(kPassword);
-        m_model->setSelectedProtocol(Protocol::Ptr(new Protocol(Constants::ProtocolType_OPENVPN256)));
-        m_model->setSelectedPort(Port::Ptr(new Port("TCP-" + QString::number(kServerPort))));
-        m_model->setSelectedDNSFiltering(DNSFiltering::Ptr(new DNSFiltering("d", Constants::DNSFiltering_disabled)));
+        m_rig.logOn(kUser, kPassword, "TCP-" + QString::number(kServerPort),
+                    DNSFiltering::Ptr(new DNSFiltering("d", Constants::DNSFiltering_disabled)));
     }
 
     void cleanupTestCase()
     {
-        if (m_model)
-            m_model->stop();
-        m_model.reset();
+        m_rig.stopModel();
+        m_model = nullptr;
         stopProcess(m_proxyServer);
-        if (m_server)
-            m_server->stop();
+        // Before the far namespace goes: the server's script runs there.
+        m_rig.stopServer();
         m_lists.reset();
         m_far.reset();
-        NsTools::releasePrivateEtcForThisProcess(m_scratch.path());
+        m_rig.tearDown();
     }
 
     void throughTheProxyWithAndWithoutTheKillSwitch()
@@ -298,7 +261,7 @@ private slots:
     {
         // The user's own SOCKS5 proxy on port 1080: here a v2ray of the
         // user's with a SOCKS inbound, leading to the same far proxy.
-        const QString userConfig = m_work.filePath("own-socks.json");
+        const QString userConfig = m_rig.workPath("own-socks.json");
         QVERIFY(writeBytes(userConfig, R"({"log": {"loglevel": "warning"},
             "inbounds": [{"listen": "127.0.0.1", "port": 1080, "protocol": "socks", "settings": {"udp": false}}],
             "outbounds": [{"protocol": "vmess", "settings": {"vnext": [{"address": ")" + QByteArray(kProxyAddress)
@@ -326,8 +289,11 @@ private slots:
     {
         m_model->setSelectedProxyLocation(m_model->proxyLocations()->find("farproxy"));
         QFile::remove(configPath("proxy.json"));
+        // Removed however the case ends: left behind, it would stand in the
+        // way of the next run's proxy configuration.
+        const auto removeHeld = qScopeGuard([this] { QDir(configPath("proxy.json")).removeRecursively(); });
         QVERIFY(QDir().mkpath(configPath("proxy.json") + "/held"));
-        QSignalSpy toasts(m_model.get(), &Model::qmlShowToast);
+        QSignalSpy toasts(m_model, &Model::qmlShowToast);
         m_model->setSelectedLocation(m_here);
         m_model->vpnConnectDisconnect();
         QCOMPARE(toasts.count(), 1);

@@ -6,11 +6,9 @@
 #include "testsupport.h"
 
 #include "deployment.h"
-#include "model/model.h"
 #include "nstools.h"
-#include "openvpnserverfixture.h"
 #include "resources.h"
-#include "settings.h"
+#include "roadrig.h"
 #include "systemhelper.h"
 
 #include <QDir>
@@ -28,13 +26,6 @@ const QString kPassword = QStringLiteral("sw33p \"pass\"");
 const QByteArray kUsersResolver = "nameserver 192.0.2.54\n";
 
 using TestSupport::readBytes;
-using TestSupport::writeBytes;
-
-bool alive(qint64 pid)
-{
-    const QByteArray stat = readBytes(QString("/proc/%1/stat").arg(pid));
-    return pid > 0 && !stat.isEmpty() && !stat.contains(") Z ");
-}
 
 // Tunnel devices in this network namespace.
 QStringList tunDevices()
@@ -45,23 +36,7 @@ QStringList tunDevices()
 // A client OpenVPN (one with a management interface) in this namespace.
 bool clientOpenVpnRunning()
 {
-    const QString ownNet = QFile::symLinkTarget("/proc/self/ns/net");
-    for (const QString& entry : QDir("/proc").entryList(QDir::Dirs)) {
-        bool isPid = false;
-        const qint64 pid = entry.toLongLong(&isPid);
-        if (isPid && alive(pid) && QFile::symLinkTarget(QString("/proc/%1/ns/net").arg(pid)) == ownNet
-            && readBytes(QString("/proc/%1/cmdline").arg(pid)).contains("--management-query-passwords"))
-            return true;
-    }
-    return false;
-}
-
-Location::Ptr loopbackLocation(const QString& code)
-{
-    Location::Ptr location(new Location(code));
-    location->setCode(code);
-    location->setHost("127.0.0.1");
-    return location;
+    return !RoadRig::processesHere("--management-query-passwords").isEmpty();
 }
 
 using State = Constants::ConnectState;
@@ -87,20 +62,11 @@ QString statesText(const QList<State>& states)
 class TestEngineRoad : public QObject
 {
     Q_OBJECT
-    QTemporaryDir m_scratch;
-    QTemporaryDir m_work;
-    std::unique_ptr<OpenVpnServerFixture> m_server;
-    std::unique_ptr<Model> m_model;
+    RoadRig m_rig;
+    Model* m_model = nullptr;
 
-    ConnectionThread* worker() { return m_model->connectionThread(); }
-    qint64 clientPid() { return m_model->connection()->openManager()->openVpnProcessPid(); }
-
-    QString deploymentFile(const QString& name)
-    {
-        const QString path = m_work.filePath(name);
-        writeBytes(path, Deployment::file(name));
-        return path;
-    }
+    ConnectionThread* worker() { return m_rig.worker(); }
+    qint64 clientPid() { return m_rig.clientPid(); }
 
     // Pumps the GUI thread's events in 1 ms steps until a log line contains
     // `fragment` (bounded).
@@ -115,19 +81,8 @@ class TestEngineRoad : public QObject
         return LogCapture::contains(fragment);
     }
 
-    void connectAndWait()
-    {
-        m_model->vpnConnectDisconnect();
-        QTRY_COMPARE_WITH_TIMEOUT(m_model->connectionState(), Constants::ConnectState_Connected, 60000);
-        QVERIFY(!worker()->waitWorkCompleted(60));
-    }
-
-    void disconnectAndWait()
-    {
-        m_model->vpnConnectDisconnect();
-        QTRY_COMPARE_WITH_TIMEOUT(m_model->connectionState(), Constants::ConnectState_Disconnected, 60000);
-        QVERIFY(!worker()->waitWorkCompleted(60));
-    }
+    void connectAndWait() { m_rig.connectAndWait(); }
+    void disconnectAndWait() { m_rig.disconnectAndWait(); }
 
 private slots:
     void initTestCase()
@@ -135,41 +90,20 @@ private slots:
         initResources();
         if (!NsTools::inPrivateNamespaces())
             QSKIP("needs root: the tunnel and the resolver file live in namespaces of the test's own");
-        QVERIFY(NsTools::privateEtcForThisProcess(m_scratch.path()));
-        QCOMPARE(NsTools::run("ip", { "link", "set", "lo", "up" }).code, 0);
-        QFile::remove("/etc/resolv.conf.orig");
-        QFile::remove("/etc/resolv.conf");
-        QVERIFY(writeBytes("/etc/resolv.conf", kUsersResolver));
-
-        const QString pki = TestSupport::fixturesDir() + "/openvpn/demo-pki/";
-        m_server.reset(new OpenVpnServerFixture(TestSupport::fixturesDir() + "/openvpn", m_work.filePath("server")));
-        m_server->setPki(deploymentFile("ca-rsa.pem"), pki + "server-rsa.crt", pki + "server-rsa.key");
-        m_server->addUser(kUser, kPassword);
-        QString error;
-        QVERIFY2(m_server->start("udp", kPort, { "tls-crypt " + deploymentFile("static-key-b.key"), "auth SHA512" }, &error),
-                 qPrintable(error));
-
-        TestSupport::resetSettings();
-        settings().setValue("FullLog", true);
-        m_model.reset(new Model(nullptr));
-        QVERIFY(worker()->waitInitializeCompleted(30));
-        QVERIFY(worker()->connectionInitializeResult());
-        m_model->setUsername(kUser);
-        m_model->setUserpassword(kPassword);
-        m_model->setSelectedProtocol(Protocol::Ptr(new Protocol(Constants::ProtocolType_OPENVPN256)));
-        m_model->setSelectedPort(Port::Ptr(new Port("UDP-" + QString::number(kPort))));
-        m_model->setSelectedDNSFiltering(DNSFiltering::Ptr(new DNSFiltering("s", Constants::DNSFiltering_secureDNS)));
-        m_model->setSelectedLocation(loopbackLocation("sweep1"));
+        OSTREL_RIG_STEP(m_rig.enterPrivateEtc());
+        OSTREL_RIG_STEP(m_rig.setUsersResolver(kUsersResolver));
+        OSTREL_RIG_STEP(m_rig.startServer("udp", kPort, kUser, kPassword));
+        OSTREL_RIG_STEP(m_rig.startModel());
+        m_model = m_rig.model();
+        m_rig.logOn(kUser, kPassword, "UDP-" + QString::number(kPort),
+                    DNSFiltering::Ptr(new DNSFiltering("s", Constants::DNSFiltering_secureDNS)));
+        m_model->setSelectedLocation(RoadRig::loopbackLocation("sweep1"));
     }
 
     void cleanupTestCase()
     {
-        if (m_model)
-            m_model->stop();
-        m_model.reset();
-        if (m_server)
-            m_server->stop();
-        NsTools::releasePrivateEtcForThisProcess(m_scratch.path());
+        m_rig.tearDown();
+        m_model = nullptr;
     }
 
     // Disconnect pressed at a moment after the connect was asked for (a
@@ -190,7 +124,7 @@ private slots:
         QFETCH(int, delayMs);
         QFETCH(QString, phase);
         LogCapture log;
-        QSignalSpy states(m_model.get(), &Model::connectionStateChanged);
+        QSignalSpy states(m_model, &Model::connectionStateChanged);
         m_model->vpnConnectDisconnect();
         if (!phase.isEmpty())
             QVERIFY2(waitForLog(phase, 30000), qPrintable(phase));
@@ -222,7 +156,7 @@ private slots:
 
     void unaskedEndShowsTheMessageAndADisconnectByTheUserDoesNot()
     {
-        QSignalSpy toasts(m_model.get(), &Model::qmlShowToast);
+        QSignalSpy toasts(m_model, &Model::qmlShowToast);
         auto disconnectedToasts = [&toasts] {
             int n = 0;
             for (const QList<QVariant>& t : toasts)
@@ -236,7 +170,7 @@ private slots:
         // OpenVPN dies under a connection.
         connectAndWait();
         const qint64 pid = clientPid();
-        QVERIFY(alive(pid));
+        QVERIFY(RoadRig::alive(pid));
         ::kill(pid_t(pid), SIGKILL);
         QTRY_COMPARE_WITH_TIMEOUT(m_model->connectionState(), Constants::ConnectState_Disconnected, 30000);
         QTRY_COMPARE_WITH_TIMEOUT(disconnectedToasts(), 1, 10000);
@@ -261,7 +195,7 @@ private slots:
         m_model->stop();
         killer.join();
         QVERIFY(worker()->isFinished());
-        QVERIFY(!alive(pid));
+        QVERIFY(!RoadRig::alive(pid));
         QCOMPARE(readBytes("/etc/resolv.conf"), kUsersResolver);
         QVERIFY(!QFile::exists(QOpenVPN2::pidFilePath()));
     }
