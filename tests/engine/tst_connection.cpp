@@ -68,17 +68,24 @@ QList<Constants::ConnectState> entered(const Road& road)
     return states;
 }
 
+// Writes a stand-in OpenVPN as "openvpn.ostrel" in `dir`, executable by its
+// owner only; its path, or an empty one when it cannot be written.
+QString writeStandIn(const QString& dir, const QByteArray& script)
+{
+    const QString path = dir + "/openvpn.ostrel";
+    if (!TestSupport::writeBytes(path, script)
+        || !QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner))
+        return {};
+    return path;
+}
+
 // A stand-in OpenVPN in Python: answers "--version", opens the management
 // socket given on its command line, asks for the management password and
 // compares it with the first line of the file named there, reports
 // CONNECTED, then closes the link after half a second and keeps running.
 QString writeLinkDroppingOpenVpn(const QString& dir)
 {
-    const QString path = dir + "/openvpn.ostrel";
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return {};
-    f.write(R"(#!/usr/bin/python3
+    return writeStandIn(dir, R"(#!/usr/bin/python3
 import socket, sys, time
 if sys.argv[1:2] == ["--version"]:
     print("OpenVPN 2.6.0 stand-in"); sys.exit(0)
@@ -101,20 +108,13 @@ print("link closed, still running", flush=True)
 while True:
     time.sleep(1)
 )");
-    f.close();
-    f.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    return path;
 }
 
 // A stand-in OpenVPN whose management socket is held by another process (a
 // child it forks): that one writes whatever it receives to `received`.
 QString writeImpostorOpenVpn(const QString& dir, const QString& received)
 {
-    const QString path = dir + "/openvpn.ostrel";
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return {};
-    f.write(QByteArray(R"(#!/usr/bin/python3
+    return writeStandIn(dir, QByteArray(R"(#!/usr/bin/python3
 import os, socket, sys, time
 if sys.argv[1:2] == ["--version"]:
     print("OpenVPN 2.6.0 stand-in"); sys.exit(0)
@@ -140,9 +140,6 @@ print("MANAGEMENT: unix domain socket listening on %s" % path, flush=True)
 while True:
     time.sleep(1)
 )");
-    f.close();
-    f.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    return path;
 }
 
 // Ends this process's management link to `openVpnPid` from outside the
