@@ -754,7 +754,8 @@ QString Model::newsDateString(const QDate& date)
 void Model::linkAktivated(const QString& url)
 {
     qDebug().noquote() << Q_FUNC_INFO << logSafe(url);
-    SystemHelper::instance().openLink(url);
+    if (!SystemHelper::instance().openLink(url))
+        showToast(tr("The link could not be opened"), url);
 }
 
 QString Model::makeTextLink(const QString& url, const QString& text, const QString& color)

@@ -258,7 +258,9 @@ bool UnixSystemHelper::openLink(const QString& urlstr)
     const int code = executeWithWait(ExternalTools::OPEN_LINK(), { urlstr }, output, ExternalTools::SMALL_WAIT_TIME(),
                                      false, false);
     qDebug().noquote() << "Result: " << output.trimmed() << "  retCode:" << code;
-    return true;
+    // The opener runs detached: a start is all that can be told; a refusal
+    // (not a web address, no desktop user to open it as) is a failure.
+    return code == 0;
 }
 
 QString UnixSystemHelper::v2RayBinaryFileName()

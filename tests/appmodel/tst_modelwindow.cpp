@@ -279,6 +279,14 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(opened().size(), 2, 10000);
         QVERIFY(opened().contains(redirect + "/clientarea.php?action=products"));
         QVERIFY(opened().contains(Deployment::value("web/geo") + "/"));
+
+        // A link the script refuses is not silently dropped: the user is told.
+        QSignalSpy toasts(m_model, &Model::qmlShowToast);
+        m_model->linkAktivated("file:///etc/shadow");
+        QCOMPARE(toasts.count(), 1);
+        QCOMPARE(toasts.first().at(0).toString(), QStringLiteral("The link could not be opened"));
+        QCOMPARE(toasts.first().at(1).toString(), QStringLiteral("file:///etc/shadow"));
+        QCOMPARE(opened().size(), 2);
     }
 
     void closingAndMinimising()

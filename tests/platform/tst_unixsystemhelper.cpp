@@ -339,8 +339,8 @@ void TestUnixSystemHelper::openLinkRefusesOtherThanWebAddresses()
 
     UnixSystemHelper helper;
     LogCapture capture;
-    // The caller is never told; the log shows the refusal.
-    QVERIFY(helper.openLink(url));
+    // The caller is told, and the log shows why.
+    QVERIFY(!helper.openLink(url));
     QVERIFY2(LogCapture::count(QStringLiteral("(?s)not a web address.*retCode: 2$")) == 1, qPrintable(LogCapture::lines().join(QLatin1Char(10))));
     // The refusal comes before anything is started.
     QVERIFY(!QFileInfo::exists(record));
