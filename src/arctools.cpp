@@ -1,23 +1,27 @@
 #include "arctools.h"
 
 #include "checknewversion.h"
+#include "log.h"
 #include "unix/externaltools.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QDebug>
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QTemporaryFile>
-#include <QtGui/private/qzipwriter_p.h>
+#include <QThread>
 
 #include <vector>
 
 #include <archive.h>
 #include <archive_entry.h>
 #include <cerrno>
-#include <cstring>
 #include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -78,104 +82,132 @@ bool treesOverlap(const QString& a, const QString& b)
     return inside(ca, cb) || inside(cb, ca);
 }
 
-// The rwx bits of a file's owner, group and others as a Unix mode. The
-// effective-user flags are left out: they tell what this process may do.
-quint32 unixModeBits(QFile::Permissions p)
+// The status number and text the backup logs when its file cannot be
+// opened, after the kind of the failure.
+int openFailureStatus(QFileDevice::FileError error)
 {
-    quint32 mode = 0;
-    const QPair<QFile::Permission, quint32> bits[] = {
-        { QFile::ReadOwner, 0400 }, { QFile::WriteOwner, 0200 }, { QFile::ExeOwner, 0100 },
-        { QFile::ReadGroup, 040 },  { QFile::WriteGroup, 020 },  { QFile::ExeGroup, 010 },
-        { QFile::ReadOther, 04 },   { QFile::WriteOther, 02 },   { QFile::ExeOther, 01 },
-    };
-    for (const auto& bit : bits) {
-        if (p & bit.first)
-            mode |= bit.second;
+    switch (error) {
+    case QFileDevice::WriteError:
+        return 1;
+    case QFileDevice::OpenError:
+        return 2;
+    case QFileDevice::PermissionsError:
+        return 3;
+    default:
+        return 4;
     }
-    return mode;
 }
 
-// Qt's zip writer stores the owner's execute bit as the owner's write bit and
-// mixes the effective user's access into the owner's. The written archive is
-// copied, entry by entry in the order they were added, into one with the true
-// modes (a negative mode leaves an entry's as written) that then takes its
-// name. Each entry keeps the writer's choice of compressing or storing. The
-// copy reads every entry and every byte back: an archive cut short, or one
-// that does not list what was added, fails it.
-bool rewriteWithModes(const QString& zipName, const QVector<qint32>& modes, qint64 totalFileBytes)
-{
-    const QString copyName = zipName + QStringLiteral(".part");
-    const QByteArray source = QFile::encodeName(zipName);
-    const QByteArray copy = QFile::encodeName(copyName);
-    archive* in = archive_read_new();
-    archive* out = archive_write_new();
-    // No padding after the end record: the copy is a plain zip file.
-    bool ok = in && out && archive_read_support_format_zip_seekable(in) == ARCHIVE_OK
-        && archive_read_open_filename(in, source.constData(), 64 * 1024) == ARCHIVE_OK
-        && archive_write_set_format_zip(out) == ARCHIVE_OK && archive_write_set_bytes_in_last_block(out, 1) == ARCHIVE_OK
-        && archive_write_open_filename(out, copy.constData()) == ARCHIVE_OK;
-
-    int index = 0;
-    qint64 bytes = 0;
-    QByteArray chunk(64 * 1024, Qt::Uninitialized);
-    while (ok) {
-        archive_entry* entry = nullptr;
-        const int status = archive_read_next_header(in, &entry);
-        if (status == ARCHIVE_EOF)
-            break;
-        if (status != ARCHIVE_OK || index >= modes.size()) {
-            ok = false;
-            break;
-        }
-        if (modes.at(index) >= 0)
-            archive_entry_set_perm(entry, mode_t(modes.at(index)));
-        ++index;
-        const char* format = archive_format_name(in);
-        const bool stored = format && std::strstr(format, "uncompressed");
-        ok = (stored ? archive_write_zip_set_compression_store(out) : archive_write_zip_set_compression_deflate(out)) == ARCHIVE_OK
-            && archive_write_header(out, entry) == ARCHIVE_OK;
-        if (!ok || archive_entry_filetype(entry) != AE_IFREG)
-            continue;
-        for (;;) {
-            const la_ssize_t length = archive_read_data(in, chunk.data(), size_t(chunk.size()));
-            if (length == 0)
-                break;
-            if (length < 0 || archive_write_data(out, chunk.constData(), size_t(length)) != length) {
-                ok = false;
-                break;
-            }
-            bytes += length;
-        }
-    }
-    ok = ok && index == modes.size() && bytes == totalFileBytes;
-    if (in)
-        archive_read_free(in);
-    if (out) {
-        if (archive_write_close(out) != ARCHIVE_OK)
-            ok = false;
-        archive_write_free(out);
-    }
-    ok = ok && ::rename(copy.constData(), source.constData()) == 0;
-    if (!ok)
-        QFile::remove(copyName);
-    return ok;
-}
-
-const char* zipStatusText(int status)
+const char* openFailureText(int status)
 {
     switch (status) {
-    case QZipWriter::FileWriteError:
+    case 1:
         return "-file write error";
-    case QZipWriter::FileOpenError:
+    case 2:
         return "-file open error";
-    case QZipWriter::FilePermissionsError:
+    case 3:
         return "-file permissions error";
-    case QZipWriter::FileError:
-        return "-file error";
     default:
-        return "-unknown error";
+        return "-file error";
     }
 }
+
+// A zip archive written through libarchive into a file the caller opened.
+// Names are stored as UTF-8 and flagged so. Each entry takes its type, time
+// and owner from the file's stat, and of its mode the read, write and
+// execute bits of owner, group and others. Files under 64 bytes are stored,
+// larger ones deflated. After a failed call the archive is unusable: every
+// later call fails too.
+class ZipWriting
+{
+public:
+    explicit ZipWriting(int fd)
+        : m_archive(archive_write_new())
+    {
+        // No padding after the end record: a plain zip file.
+        m_ok = m_archive && archive_write_set_format_zip(m_archive) == ARCHIVE_OK
+            && archive_write_set_options(m_archive, "zip:hdrcharset=UTF-8") == ARCHIVE_OK
+            && archive_write_set_bytes_in_last_block(m_archive, 1) == ARCHIVE_OK
+            && archive_write_open_fd(m_archive, fd) == ARCHIVE_OK;
+    }
+    ~ZipWriting()
+    {
+        if (m_archive)
+            archive_write_free(m_archive);
+    }
+    ZipWriting(const ZipWriting&) = delete;
+    ZipWriting& operator=(const ZipWriting&) = delete;
+
+    bool isOk() const { return m_ok; }
+
+    QString errorText() const
+    {
+        const char* text = m_archive ? archive_error_string(m_archive) : nullptr;
+        return text ? QString::fromUtf8(text) : QString();
+    }
+
+    void addDirectory(const QString& name, const struct stat& st) { addHeader(name + QLatin1Char('/'), st, QString()); }
+
+    void addLink(const QString& name, const struct stat& st, const QString& target) { addHeader(name, st, target); }
+
+    // Adds a regular file with the data read from `fd` up to its end; the
+    // number of bytes read, -1 when reading failed.
+    qint64 addFile(const QString& name, const struct stat& st, int fd)
+    {
+        addHeader(name, st, QString());
+        QByteArray chunk(64 * 1024, Qt::Uninitialized);
+        qint64 total = 0;
+        for (;;) {
+            const ssize_t length = ::read(fd, chunk.data(), size_t(chunk.size()));
+            if (length < 0 && errno == EINTR)
+                continue;
+            if (length < 0)
+                return -1;
+            if (length == 0)
+                return total;
+            total += length;
+            // Bytes past the size in the header are not taken: the file grew.
+            if (total > qint64(st.st_size))
+                return total;
+            m_ok = m_ok && archive_write_data(m_archive, chunk.constData(), size_t(length)) == length;
+        }
+    }
+
+    bool close()
+    {
+        m_ok = m_ok && archive_write_close(m_archive) == ARCHIVE_OK;
+        return m_ok;
+    }
+
+private:
+    void addHeader(const QString& name, const struct stat& st, const QString& linkTarget)
+    {
+        if (!m_ok)
+            return;
+        archive_entry* entry = archive_entry_new();
+        if (!entry) {
+            m_ok = false;
+            return;
+        }
+        archive_entry_copy_stat(entry, &st);
+        archive_entry_set_perm(entry, st.st_mode & 0777);
+        archive_entry_set_pathname_utf8(entry, name.toUtf8().constData());
+        if (S_ISLNK(st.st_mode))
+            archive_entry_set_symlink_utf8(entry, linkTarget.toUtf8().constData());
+        const bool regular = S_ISREG(st.st_mode);
+        if (!regular)
+            archive_entry_set_size(entry, 0);
+        const bool store = !regular || st.st_size < 64;
+        m_ok = (store ? archive_write_zip_set_compression_store(m_archive)
+                      : archive_write_zip_set_compression_deflate(m_archive))
+                == ARCHIVE_OK
+            && archive_write_header(m_archive, entry) == ARCHIVE_OK;
+        archive_entry_free(entry);
+    }
+
+    archive* m_archive;
+    bool m_ok = false;
+};
 
 } // namespace
 
@@ -192,22 +224,21 @@ bool ArcTools::archiveDirectory(const QString& dir)
 {
     const QString root = cleanDir(dir);
     const QString zipName = backupArchiveName(dir, QDateTime::currentDateTime());
-    qDebug().noquote() << Q_FUNC_INFO << "archive: " << zipName;
+    qDebug().noquote() << Q_FUNC_INFO << "archive: " << logSafe(zipName);
+
+    QFile zipFile(zipName);
+    if (!zipFile.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        const int status = openFailureStatus(zipFile.error());
+        qDebug().noquote() << Q_FUNC_INFO << "zip error: " << status;
+        qDebug().noquote() << Q_FUNC_INFO << openFailureText(status);
+        return false;
+    }
 
     bool complete = true;
-    QVector<qint32> modes; // one per entry written
-    qint64 totalFileBytes = 0;
     {
-        QZipWriter writer(zipName, QIODevice::WriteOnly | QIODevice::Truncate);
-        if (writer.status() != QZipWriter::NoError) {
-            qDebug().noquote() << Q_FUNC_INFO << "zip error: " << int(writer.status());
-            qDebug().noquote() << Q_FUNC_INFO << zipStatusText(writer.status());
-            return false;
-        }
-        writer.setCompressionPolicy(QZipWriter::AutoCompress);
-
+        ZipWriting writer(zipFile.handle());
         if (!canList(root)) {
-            qDebug().noquote() << Q_FUNC_INFO << "-directory not listable: " << root;
+            qDebug().noquote() << Q_FUNC_INFO << "-directory not listable: " << logSafe(root);
             complete = false;
         }
         const QDir rootDir(root);
@@ -218,58 +249,58 @@ bool ArcTools::archiveDirectory(const QString& dir)
             if (info.suffix() == QLatin1String("zip"))
                 continue;
             const QString name = rootDir.relativeFilePath(path);
-            writer.setCreationPermissions(info.permissions());
+            const QByteArray nativePath = QFile::encodeName(path);
+            struct stat st {};
+            const bool known = ::lstat(nativePath.constData(), &st) == 0;
 
-            if (info.isSymLink()) {
+            if (known && S_ISLNK(st.st_mode)) {
                 // The link itself, never what it points to.
-                qDebug().noquote() << Q_FUNC_INFO << "-zip link: " << path;
-                writer.addSymLink(name, rawLinkTarget(path));
-                modes.append(-1);
-            } else if (info.isDir()) {
+                qDebug().noquote() << Q_FUNC_INFO << "-zip link: " << logSafe(path);
+                writer.addLink(name, st, rawLinkTarget(path));
+            } else if (known && S_ISDIR(st.st_mode)) {
                 // What cannot be listed cannot be kept, and the clearing
                 // that follows a backup must not touch it.
                 if (!canList(path)) {
-                    qDebug().noquote() << Q_FUNC_INFO << "-directory not listable: " << path;
+                    qDebug().noquote() << Q_FUNC_INFO << "-directory not listable: " << logSafe(path);
                     complete = false;
                     continue;
                 }
-                writer.addDirectory(name);
-                modes.append(qint32(unixModeBits(info.permissions())));
-            } else if (info.isFile()) {
-                QFile file(path);
-                if (!file.open(QIODevice::ReadOnly)) {
-                    qDebug().noquote() << Q_FUNC_INFO << "-file not opened: " << path;
+                writer.addDirectory(name, st);
+            } else if (known && S_ISREG(st.st_mode)) {
+                // Opened without following a link: what is read is what was
+                // listed, and its mode is the one archived.
+                const int fd = ::open(nativePath.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+                if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+                    if (fd >= 0)
+                        ::close(fd);
+                    qDebug().noquote() << Q_FUNC_INFO << "-file not opened: " << logSafe(path);
                     complete = false;
                     continue;
                 }
-                const QByteArray data = file.readAll();
-                if (file.error() != QFileDevice::NoError || data.size() != info.size()) {
-                    qDebug().noquote() << Q_FUNC_INFO << "-file not read completely: " << path;
+                const qint64 read = writer.addFile(name, st, fd);
+                ::close(fd);
+                if (read != qint64(st.st_size)) {
+                    qDebug().noquote() << Q_FUNC_INFO << "-file not read completely: " << logSafe(path);
                     complete = false;
                     continue;
                 }
-                qDebug().noquote() << Q_FUNC_INFO << "-zip file: " << path;
-                writer.addFile(name, data);
-                modes.append(qint32(unixModeBits(info.permissions())));
-                totalFileBytes += data.size();
+                qDebug().noquote() << Q_FUNC_INFO << "-zip file: " << logSafe(path);
             } else {
                 // Sockets, pipes and devices hold no data to keep.
-                qDebug().noquote() << Q_FUNC_INFO << "-skip: " << path;
+                qDebug().noquote() << Q_FUNC_INFO << "-skip: " << logSafe(path);
             }
-            if (writer.status() != QZipWriter::NoError)
-                complete = false;
         }
-        writer.close();
+        if (!writer.close()) {
+            qDebug().noquote() << Q_FUNC_INFO << "-archive not written: " << logSafe(writer.errorText());
+            complete = false;
+        }
     }
+    zipFile.close();
 
-    if (complete && !rewriteWithModes(zipName, modes, totalFileBytes)) {
-        qDebug().noquote() << Q_FUNC_INFO << "-permissions not written or archive does not read back: " << zipName;
-        complete = false;
-    }
     if (!complete) {
         // A partial backup must not pass for a whole one.
         QFile::remove(zipName);
-        qDebug().noquote() << Q_FUNC_INFO << "-archive incomplete, removed: " << zipName;
+        qDebug().noquote() << Q_FUNC_INFO << "-archive incomplete, removed: " << logSafe(zipName);
         return false;
     }
     return true;
@@ -285,13 +316,13 @@ bool ArcTools::clearDirectory(const QString& dir)
         if (suffix == QLatin1String("zip") || suffix == QLatin1String("conf"))
             continue;
         if (info.isDir() && !info.isSymLink()) {
-            qDebug().noquote() << Q_FUNC_INFO << "-skip: " << path;
+            qDebug().noquote() << Q_FUNC_INFO << "-skip: " << logSafe(path);
             continue;
         }
         // A link is removed as a link; its target is never touched.
-        qDebug().noquote() << Q_FUNC_INFO << "-begin remove file: " << path;
+        qDebug().noquote() << Q_FUNC_INFO << "-begin remove file: " << logSafe(path);
         if (!QFile::remove(path)) {
-            qDebug().noquote() << Q_FUNC_INFO << "-file not removed: " << path;
+            qDebug().noquote() << Q_FUNC_INFO << "-file not removed: " << logSafe(path);
             return false;
         }
     }
@@ -301,18 +332,18 @@ bool ArcTools::clearDirectory(const QString& dir)
 bool ArcTools::copyDirToDestination(QString from, const QString& to, bool strongCopy)
 {
     if (!QDir(to).exists()) {
-        qDebug().noquote() << Q_FUNC_INFO << "- target not exist: " << to;
+        qDebug().noquote() << Q_FUNC_INFO << "- target not exist: " << logSafe(to);
         return false;
     }
     // Without a source the target would only be emptied.
     if (from.isEmpty() || !QFileInfo(from).isDir()) {
-        qDebug().noquote() << Q_FUNC_INFO << "- source not exist: " << from;
+        qDebug().noquote() << Q_FUNC_INFO << "- source not exist: " << logSafe(from);
         return false;
     }
     // Clearing the target would delete a source inside it, and copying a
     // source into a target inside it would never end.
     if (treesOverlap(from, to)) {
-        qDebug().noquote() << Q_FUNC_INFO << "- source and target overlap: " << from << to;
+        qDebug().noquote() << Q_FUNC_INFO << "- source and target overlap: " << logSafe(from) << logSafe(to);
         return false;
     }
     if (!archiveDirectory(to)) {
@@ -336,22 +367,22 @@ bool ArcTools::copyDirToDestination(QString from, const QString& to, bool strong
 
         if (info.isDir() && !info.isSymLink()) {
             if (!inside || !QDir().mkpath(target)) {
-                qDebug().noquote() << Q_FUNC_INFO << "- failed to create directory: " << target;
+                qDebug().noquote() << Q_FUNC_INFO << "- failed to create directory: " << logSafe(target);
                 return false;
             }
             continue;
         }
         if (!info.isSymLink() && !info.isFile()) {
-            qDebug().noquote() << Q_FUNC_INFO << "-skip: " << path;
+            qDebug().noquote() << Q_FUNC_INFO << "-skip: " << logSafe(path);
             continue;
         }
         // Links of the new installation are recreated as links.
         const bool copied = inside
             && (info.isSymLink() ? makeLink(rawLinkTarget(path), target) : QFile::copy(path, target));
         if (copied) {
-            qDebug().noquote() << Q_FUNC_INFO << "- copy file: " << path << " >>> " << target;
+            qDebug().noquote() << Q_FUNC_INFO << "- copy file: " << logSafe(path) << " >>> " << logSafe(target);
         } else {
-            qDebug().noquote() << Q_FUNC_INFO << "- FAILED to copy file: " << path << " >>> " << target;
+            qDebug().noquote() << Q_FUNC_INFO << "- FAILED to copy file: " << logSafe(path) << " >>> " << logSafe(target);
             if (strongCopy)
                 return false;
         }
@@ -515,8 +546,85 @@ QStringList ownFiles()
         QDir::cleanPath(ExternalTools::FIREWALL()),
         QDir::cleanPath(ExternalTools::DNSSCRIPT()),
         QDir::cleanPath(ExternalTools::OPEN_LINK()),
+        // The desktop entry the autostart link points to.
+        QDir::cleanPath(appDir + QStringLiteral("/ostrel.desktop")),
     };
 }
+
+// Each file is unpacked under a temporary name beside its target,
+// ".unpack-" and six letters (as QTemporaryFile fills in "XXXXXX"); a file
+// it replaces waits under that name and ".old" until the end.
+constexpr QLatin1String kUnpackTemplate("/.unpack-XXXXXX");
+
+bool isUnpackTemporaryName(const QString& fileName)
+{
+    static const QRegularExpression pattern(QStringLiteral("^\\.unpack-[A-Za-z]{6}(\\.old)?$"));
+    return pattern.match(fileName).hasMatch();
+}
+
+// Removes what an extraction killed midway left below `root`: regular files
+// of this user under the temporary names, nothing else. Links are not
+// followed.
+void removeLeftovers(const QString& root)
+{
+    QDirIterator it(root, kWalkFilters, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        if (!isUnpackTemporaryName(it.fileName()))
+            continue;
+        const QByteArray native = QFile::encodeName(path);
+        struct stat st {};
+        if (::lstat(native.constData(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid())
+            continue;
+        if (::unlink(native.constData()) == 0)
+            qDebug().noquote() << Q_FUNC_INFO << "-leftover removed: " << logSafe(path);
+    }
+}
+
+// Extractions into one directory share a lock on it (on the directory
+// itself, so nothing is added to it): each holds it shared while its
+// temporary files exist, and leftovers are removed only under the exclusive
+// lock, so never those of an extraction still running.
+class ExtractionLock
+{
+public:
+    explicit ExtractionLock(const QString& dir)
+        : m_fd(::open(QFile::encodeName(dir).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC))
+    {
+    }
+    ~ExtractionLock()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    ExtractionLock(const ExtractionLock&) = delete;
+    ExtractionLock& operator=(const ExtractionLock&) = delete;
+
+    // True when no other extraction is running here.
+    bool tryExclusive() { return m_fd >= 0 && ::flock(m_fd, LOCK_EX | LOCK_NB) == 0; }
+
+    // Takes the shared lock (in place of the exclusive one). Another
+    // extraction holds the exclusive lock only while it removes leftovers,
+    // so the wait is short; false when it lasts too long. A directory that
+    // cannot be opened is not locked: no leftovers are removed from it
+    // either.
+    bool shared()
+    {
+        if (m_fd < 0)
+            return true;
+        const QDeadlineTimer deadline(10000);
+        for (;;) {
+            if (::flock(m_fd, LOCK_SH | LOCK_NB) == 0)
+                return true;
+            if ((errno != EWOULDBLOCK && errno != EINTR) || deadline.hasExpired())
+                return false;
+            QThread::msleep(20);
+        }
+    }
+
+private:
+    int m_fd;
+};
 
 // An unpacked file waiting for its name, and what it replaced.
 struct PendingFile
@@ -580,10 +688,12 @@ const qint64 ArcTools::kMaxExtractedBytes = 256 * 1024 * 1024;
 
 bool ArcTools::extractArchive(const QByteArray& zipData, const QString& targetDir, QString* errorText)
 {
+    // Reasons quote entry names and the reader's words: one escaped line.
     auto fail = [&](const QString& text) {
-        qDebug().noquote() << Q_FUNC_INFO << text;
+        const QString line = logSafe(text);
+        qDebug().noquote() << Q_FUNC_INFO << line;
         if (errorText)
-            *errorText = text;
+            *errorText = line;
         return false;
     };
     auto withDetail = [](const QString& text, const QString& detail) {
@@ -657,6 +767,11 @@ bool ArcTools::extractArchive(const QByteArray& zipData, const QString& targetDi
 
     if (!makeDirectories(root, createdDirs))
         return rollBack(QStringLiteral("cannot create directory: ") + root);
+    ExtractionLock lock(root);
+    if (lock.tryExclusive())
+        removeLeftovers(root);
+    if (!lock.shared())
+        return rollBack(QStringLiteral("directory busy: ") + root);
     ZipReading reading(zipData);
     if (!reading.isOpen())
         return rollBack(withDetail(QStringLiteral("archive not readable"), reading.errorText()));
@@ -675,7 +790,7 @@ bool ArcTools::extractArchive(const QByteArray& zipData, const QString& targetDi
             continue;
         }
         if (item.kind == ArchiveItem::Link) {
-            qDebug().noquote() << Q_FUNC_INFO << "-link entry not created: " << item.name;
+            qDebug().noquote() << Q_FUNC_INFO << "-link entry not created: " << logSafe(item.name);
             continue;
         }
         const QString parent = QFileInfo(target).absolutePath();
@@ -683,7 +798,7 @@ bool ArcTools::extractArchive(const QByteArray& zipData, const QString& targetDi
             return rollBack(QStringLiteral("cannot create directory: ") + parent);
 
         const qint64 stored = archive_entry_size_is_set(entry) ? archive_entry_size(entry) : -1;
-        QTemporaryFile file(parent + QStringLiteral("/.unpack-XXXXXX"));
+        QTemporaryFile file(parent + kUnpackTemplate);
         if (!file.open())
             return rollBack(QStringLiteral("cannot write file: ") + target);
         qint64 written = 0;

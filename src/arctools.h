@@ -17,8 +17,9 @@ class ArcTools
 public:
     // Writes "<dir>/backup-<version>-<yyyyMMdd-hhmmss>.zip" holding every
     // directory, file and link below `dir` except "*.zip" files, with their
-    // permissions. False, and no archive left behind, when the archive could
-    // not be written completely (a file could not be read, a write failed).
+    // permissions (owner, group and other bits). False, and no archive left
+    // behind, when the archive could not be written completely (a file could
+    // not be read, a write failed).
     static bool archiveDirectory(const QString& dir);
 
     // Removes every file and link below `dir` except "*.zip" and "*.conf";
@@ -44,13 +45,14 @@ public:
     // Refused before anything is written: an entry that would land outside
     // `targetDir` (absolute path, "..", a link on the way), one that would
     // replace a file of the program itself (its executable,
-    // "openvpn.ostrel", its scripts), and an archive whose entries claim to
-    // unpack to more than kMaxExtractedBytes; the bound is also kept on the
-    // bytes actually unpacked. Entries are streamed to temporary files and
+    // "openvpn.ostrel", its scripts, its desktop entry), and an archive
+    // whose entries claim to unpack to more than kMaxExtractedBytes; the
+    // bound is also kept on the bytes actually unpacked. Entries are streamed to temporary files and
     // take their names only when all are complete; a failure leaves the
     // directory as it was (replaced files come back, directories made go).
-    // Link entries are not created. `errorText`, when given, receives the
-    // reason of a failure.
+    // Temporary files an earlier extraction left behind when it was killed
+    // are removed first. Link entries are not created. `errorText`, when
+    // given, receives the reason of a failure as one escaped log line.
     static bool extractArchive(const QByteArray& zipData, const QString& targetDir, QString* errorText = nullptr);
 
     // The most bytes an archive may unpack to (well above a V2Ray release).

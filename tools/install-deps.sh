@@ -4,11 +4,12 @@
 set -euo pipefail
 
 step="starting"
+# shellcheck disable=SC2154 # status is set inside the trap itself
 trap 'status=$?; echo "install-deps: failed while $step (exit code $status)" >&2; exit $status' ERR
 
 packages=(
     cmake make g++ pkg-config zlib1g-dev libarchive-dev zip unzip
-    qtbase5-dev qtbase5-private-dev qtdeclarative5-dev qtquickcontrols2-5-dev
+    qtbase5-dev qtdeclarative5-dev qtquickcontrols2-5-dev
     qml-module-qtquick2 qml-module-qtquick-layouts qml-module-qtquick-window2
     qml-module-qtquick-templates2 qml-module-qtquick-controls2 qml-module-qtquick-dialogs
     qml-module-qtquick-controls qml-module-qtgraphicaleffects libqt5svg5

@@ -15,8 +15,8 @@
 #include "settings.h"
 #include "singlestartman.h"
 #include "systemhelper.h"
+#include "ziphelpers.h"
 
-#include <QBuffer>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMessageBox>
@@ -26,7 +26,6 @@
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QStandardPaths>
-#include <QtGui/private/qzipwriter_p.h>
 
 #include <functional>
 #include <memory>
@@ -335,16 +334,10 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(toasts.count(), 1, 20000);
         QCOMPARE(toasts.last().first().toString(), QString("Zip extraction error."));
 
-        QBuffer zip;
-        zip.open(QIODevice::WriteOnly);
-        {
-            QZipWriter writer(&zip);
-            // Stored without the executable bit, as an archive made elsewhere.
-            writer.setCreationPermissions(QFile::ReadOwner | QFile::WriteOwner);
-            writer.addFile("v2ray", QByteArray("#!/bin/sh\necho stand-in\n"));
-            writer.close();
-        }
-        server.setRoute(archivePath, HttpFixture::Route::ok(zip.data(), "application/zip"));
+        // Stored without the executable bit, as an archive made elsewhere.
+        const QByteArray zip = ZipHelpers::zipBytes({ { "v2ray", 0100600, "#!/bin/sh\necho stand-in\n" } });
+        QVERIFY(!zip.isEmpty());
+        server.setRoute(archivePath, HttpFixture::Route::ok(zip, "application/zip"));
         m_model->v2RayDownload();
         QVERIFY(m_model->v2RayDownloader());
         QTRY_VERIFY_WITH_TIMEOUT(m_model->v2RayAvailable(), 20000);

@@ -5,12 +5,14 @@
 
 #include <QCryptographicHash>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTemporaryDir>
-#include <QtGui/private/qzipreader_p.h>
-#include <QtGui/private/qzipwriter_p.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace TreeHelpers;
 
@@ -89,6 +91,8 @@ private slots:
     void extractBoundsSizeAndMemory();
     void extractNeverReplacesProgramFiles();
     void extractTakesRealArchivesWholeOrNotAtAll();
+    void extractRemovesLeftoversOfAKilledOne();
+    void hostileNamesStayOnOneLogLine();
 };
 
 void TestArcTools::backupHoldsTreeWithPermissions()
@@ -110,24 +114,26 @@ void TestArcTools::backupHoldsTreeWithPermissions()
     QCOMPARE(archives.size(), 1);
     QVERIFY(QRegularExpression("^backup-2\\.1\\.1-\\d{8}-\\d{6}\\.zip$").match(archives.first()).hasMatch());
 
-    QZipReader reader(dir + "/" + archives.first());
-    QCOMPARE(reader.status(), QZipReader::NoError);
-    QMap<QString, QZipReader::FileInfo> entries;
-    for (const QZipReader::FileInfo& info : reader.fileInfoList())
-        entries.insert(info.filePath, info);
+    QMap<QString, ZipHelpers::Item> entries;
+    QVERIFY(ZipHelpers::readZip(dir + "/" + archives.first(), entries));
     QCOMPARE(QStringList(entries.keys()), QStringList({ "a.conf", "bin", "bin/prog", "empty", "lib", "lib/private", "lib/private/key", "lnk", "sub" }));
     for (const QString& name : entries.keys()) {
         const QFileInfo original(dir + "/" + name);
         if (original.isSymLink()) {
-            QVERIFY(entries[name].isSymLink);
-            QCOMPARE(reader.fileData(name), QByteArray("bin/prog"));
+            QVERIFY(entries[name].isLink);
+            QCOMPARE(entries[name].data, QByteArray("bin/prog"));
             continue;
         }
-        QCOMPARE(bool(entries[name].isDir), original.isDir());
-        QCOMPARE(modeBits(entries[name].permissions), modeBits(original.permissions()));
+        QCOMPARE(entries[name].isDir, original.isDir());
+        QCOMPARE(entries[name].perm, fileMode(original.filePath()));
         if (original.isFile())
-            QCOMPARE(reader.fileData(name), readFile(original.filePath()));
+            QCOMPARE(entries[name].data, readFile(original.filePath()));
     }
+    // Other zip tools read it without a complaint.
+    QProcess unzip;
+    unzip.start("unzip", { "-t", dir + "/" + archives.first() });
+    QVERIFY2(unzip.waitForFinished(30000), "unzip (Info-ZIP) is needed");
+    QVERIFY2(unzip.exitStatus() == QProcess::NormalExit && unzip.exitCode() == 0, unzip.readAll().constData());
 
     // Unpacked again, the tree and its modes come back (links excepted).
     const QString copy = tmp.path() + "/copy";
@@ -161,12 +167,13 @@ void TestArcTools::copyReplacesInstallationKeepingConfAndZip()
     QCOMPARE(after, expected);
     QVERIFY(QFileInfo(target + "/bin/prog").permissions() & QFile::ExeOwner);
 
-    QZipReader reader(target + "/" + archives.first());
-    QCOMPARE(reader.fileData("bin/prog"), QByteArray("old prog"));
-    QCOMPARE(reader.fileData("a.conf"), QByteArray("user conf"));
-    QCOMPARE(reader.fileData("stale"), QByteArray("stale"));
-    for (const QZipReader::FileInfo& info : reader.fileInfoList())
-        QVERIFY2(!info.filePath.endsWith(".zip"), qPrintable(info.filePath));
+    QMap<QString, ZipHelpers::Item> entries;
+    QVERIFY(ZipHelpers::readZip(target + "/" + archives.first(), entries));
+    QCOMPARE(entries.value("bin/prog").data, QByteArray("old prog"));
+    QCOMPARE(entries.value("a.conf").data, QByteArray("user conf"));
+    QCOMPARE(entries.value("stale").data, QByteArray("stale"));
+    for (const QString& name : entries.keys())
+        QVERIFY2(!name.endsWith(".zip"), qPrintable(name));
 }
 
 void TestArcTools::copyFailureCountsOnlyWhenStrong_data()
@@ -233,15 +240,13 @@ void TestArcTools::linksOutOfTargetAreNeverFollowed()
 
     const QStringList archives = backups(target);
     QCOMPARE(archives.size(), 1);
-    QZipReader reader(target + "/" + archives.first());
-    QStringList names;
-    for (const QZipReader::FileInfo& info : reader.fileInfoList()) {
-        names << info.filePath;
-        if (info.filePath.startsWith("ext"))
-            QVERIFY2(info.isSymLink, qPrintable(info.filePath));
+    QMap<QString, ZipHelpers::Item> entries;
+    QVERIFY(ZipHelpers::readZip(target + "/" + archives.first(), entries));
+    for (const QString& name : entries.keys()) {
+        if (name.startsWith("ext"))
+            QVERIFY2(entries[name].isLink, qPrintable(name));
     }
-    names.sort();
-    QCOMPARE(names, QStringList({ "ext", "extfile", "linked.conf", "ostrel" }));
+    QCOMPARE(QStringList(entries.keys()), QStringList({ "ext", "extfile", "linked.conf", "ostrel" }));
 }
 
 void TestArcTools::unreadableFileStopsBeforeClearing()
@@ -317,12 +322,8 @@ void TestArcTools::extractCreatesParentDirectories()
 {
     QTemporaryDir tmp;
     const QString zip = tmp.path() + "/v.zip";
-    {
-        QZipWriter writer(zip);
-        writer.addFile("v2ray/bin/v2ray", QByteArray("binary"));
-        writer.addFile("geo/geoip.dat", QByteArray("geo"));
-        writer.addSymLink("link", "/etc/passwd");
-    }
+    QVERIFY(ZipHelpers::writeZip(zip, { { "v2ray/bin/v2ray", 0100755, "binary" }, { "geo/geoip.dat", 0100644, "geo" },
+                                        { "link", 0120777, "/etc/passwd" } }));
     QVERIFY(extractFile(zip, tmp.path() + "/out/deeper"));
     QCOMPARE(snapshot(tmp.path() + "/out/deeper"),
              (QMap<QString, QByteArray>({ { "v2ray", "<dir>" }, { "v2ray/bin", "<dir>" }, { "v2ray/bin/v2ray", "binary" },
@@ -351,11 +352,7 @@ void TestArcTools::extractRefusesEscapingEntries()
         entry = tmp.path() + "/evil.txt";
     if (linkInTarget)
         QVERIFY(makeTree(target, { { "lib", "->" + tmp.path().toUtf8() } }));
-    {
-        QZipWriter writer(zip);
-        writer.addFile("good.txt", QByteArray("good"));
-        writer.addFile(entry, QByteArray("evil"));
-    }
+    QVERIFY(ZipHelpers::writeZip(zip, { { "good.txt", 0100644, "good" }, { entry, 0100644, "evil" } }));
     const QMap<QString, QByteArray> before = snapshot(tmp.path());
 
     QString error;
@@ -458,7 +455,8 @@ void TestArcTools::extractNeverReplacesProgramFiles()
     const QString app = tmp.path() + "/app";
     QVERIFY(QDir().mkpath(app));
     QVERIFY(QFile::copy(extractProbe(), app + "/extract_probe"));
-    const QStringList own = { "ostrel", "openvpn.ostrel", "ostrel-killswitch.sh", "ostrel-dns", "open_link.sh" };
+    const QStringList own = { "ostrel", "openvpn.ostrel", "ostrel-killswitch.sh", "ostrel-dns", "open_link.sh",
+                              "ostrel.desktop" };
     for (const QString& name : own)
         QVERIFY(writeFile(app + "/" + name, "own " + name.toUtf8()));
     auto state = [&app]() {
@@ -537,6 +535,78 @@ void TestArcTools::extractTakesRealArchivesWholeOrNotAtAll()
     QVERIFY2(run.exitCode == 10, qPrintable(run.output));
     QCOMPARE(readFile(tmp.path() + "/many/d7/f2997"), QByteArray("2997"));
     QCOMPARE(snapshot(tmp.path() + "/many").size(), 3010);
+}
+
+void TestArcTools::extractRemovesLeftoversOfAKilledOne()
+{
+    // What an extraction killed midway leaves: unpacked files and files set
+    // aside, under their temporary names, in the target and below. Beside
+    // them files that only look alike, which are the user's.
+    QTemporaryDir tmp;
+    const QString target = tmp.path() + "/target";
+    const QStringList leftovers = { ".unpack-AbCdEf", ".unpack-GhIjKl.old", "bin/.unpack-MnOpQr" };
+    for (const QString& name : leftovers)
+        QVERIFY(writeFile(target + "/" + name, "left over"));
+    QVERIFY(makeTree(target, { { ".unpack-notes", "mine" }, { "unpack-AbCdEf", "mine" }, { ".unpack-AbCd12", "mine" },
+                               { ".unpack-AbCdEf.bak", "mine" }, { ".unpack-DiRdIr/", "" },
+                               { ".unpack-LiNkAb", "->.unpack-notes" } }));
+    QMap<QString, QByteArray> expected = snapshot(target);
+    for (const QString& name : leftovers)
+        expected.remove(name);
+    if (TestSupport::isRoot()) {
+        const QString foreign = target + "/.unpack-NoBody";
+        QVERIFY(writeFile(foreign, "another user's"));
+        QVERIFY(::chown(QFile::encodeName(foreign).constData(), 65534, 65534) == 0);
+        expected.insert(".unpack-NoBody", "another user's");
+    }
+
+    const QString zip = tmp.path() + "/v.zip";
+    QVERIFY(ZipHelpers::writeZip(zip, { { "v2ray", 0100755, "binary" } }));
+    QString error;
+    {
+        // While another extraction runs there (it holds the directory's
+        // lock), its temporary files are its own and stay.
+        const int running = ::open(QFile::encodeName(target).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        QVERIFY(running >= 0);
+        const auto release = qScopeGuard([running] { ::close(running); });
+        QVERIFY(::flock(running, LOCK_SH) == 0);
+        QVERIFY2(extractFile(zip, target, &error), qPrintable(error));
+        for (const QString& name : leftovers)
+            QVERIFY2(QFileInfo::exists(target + "/" + name), qPrintable(name));
+    }
+    QVERIFY2(extractFile(zip, target, &error), qPrintable(error));
+
+    expected.insert("v2ray", "binary");
+    QCOMPARE(snapshot(target), expected);
+}
+
+void TestArcTools::hostileNamesStayOnOneLogLine()
+{
+    // Names an archive or an installation brings reach the log escaped, one
+    // line each: refused and skipped entries, and the backup's file names.
+    const QString forged = QStringLiteral("\\n[12:00:00] [W] FORGED \\x1b[2K");
+    QTemporaryDir tmp;
+    const QString zip = tmp.path() + "/hostile.zip";
+    LogCapture capture;
+
+    QVERIFY(ZipHelpers::writeZip(zip, { { "v2ray", 0100755, "binary" }, { "../x\n[12:00:00] [W] FORGED \x1b[2K", 0100644, "x" } }));
+    QString error;
+    QVERIFY(!extractFile(zip, tmp.path() + "/refused", &error));
+    QVERIFY2(error.contains(forged), qPrintable(error));
+
+    QVERIFY(ZipHelpers::writeZip(zip, { { "v2ray", 0100755, "binary" }, { "link\n[12:00:00] [W] FORGED \x1b[2K", 0120777, "v2ray" } }));
+    QVERIFY(extractFile(zip, tmp.path() + "/unpacked"));
+
+    const QString inst = tmp.path() + "/inst";
+    QVERIFY(writeFile(inst + "/file\n[12:00:00] [W] FORGED \x1b[2K", "data"));
+    QVERIFY(ArcTools::archiveDirectory(inst));
+
+    const QStringList lines = LogCapture::lines();
+    for (const QString& line : lines)
+        QVERIFY2(!line.contains('\n') && !line.contains('\x1b'), qPrintable(line.toUtf8().toPercentEncoding(" /:[]-")));
+    QCOMPARE(LogCapture::count("unsafe archive entry: \\.\\./x" + QRegularExpression::escape(forged)), 1);
+    QCOMPARE(LogCapture::count("-link entry not created: +link" + QRegularExpression::escape(forged)), 1);
+    QCOMPARE(LogCapture::count("-zip file: +.*/inst/file" + QRegularExpression::escape(forged)), 1);
 }
 
 OSTREL_TEST_MAIN_CORE(TestArcTools)
