@@ -14,8 +14,6 @@
 #include <QThread>
 #include <QTimer>
 
-#include <signal.h>
-
 #include <thread>
 #include <vector>
 
@@ -39,6 +37,15 @@ bool processLives(qint64 pid)
 {
     const QChar state = processStateAndGroup(QString::number(pid)).first;
     return !state.isNull() && state != QLatin1Char('Z') && state != QLatin1Char('X');
+}
+
+// The names of this process's threads.
+QStringList threadNames()
+{
+    QStringList names;
+    for (const QString& task : QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+        names << QString::fromLatin1(TestSupport::readBytes(QStringLiteral("/proc/self/task/%1/comm").arg(task))).trimmed();
+    return names;
 }
 
 QList<qint64> livingMembersOfGroup(qint64 group)
@@ -443,9 +450,12 @@ void TestSystemHelper::releaseTwice()
 {
     SystemHelper* first = &SystemHelper::instance();
     QCOMPARE(&SystemHelper::instance(), first);
+    // The firewall's and the resolver's threads end with the platform object.
+    QCOMPARE(threadNames().filter(QRegularExpression(QStringLiteral("^(firewall|resolver)$"))).size(), 2);
     QSignalSpy destroyed(first, &QObject::destroyed);
     SystemHelper::release();
     QCOMPARE(destroyed.count(), 1);
+    QCOMPARE(threadNames().filter(QRegularExpression(QStringLiteral("^(firewall|resolver)$"))), QStringList());
     SystemHelper::release();
     QCOMPARE(destroyed.count(), 1);
     // A new platform object answers after a release.
