@@ -351,9 +351,9 @@ void TestUnixSystemHelper::killSwitchCallsWaitTheirTurn()
                             [&] { secondSet = helper.defaultRouteSetConnectionServer(other); }),
                  qPrintable(moment));
         QVERIFY2(firstSet && secondSet, qPrintable(moment));
-        QCOMPARE(chainRules(QStringLiteral("iptables"), QStringLiteral("ostrelallowedip")),
-                 QStringList({ "-A ostrelallowedip -d 198.51.100.8/32 -j ACCEPT",
-                               "-A ostrelallowedip -s 198.51.100.8/32 -j ACCEPT" }));
+        const QString allowed = chainRules(QStringLiteral("iptables"), QStringLiteral("ostrelallowedip")).join('\n');
+        QVERIFY2(allowed.contains(QLatin1String("-d 198.51.100.8/32")) && !allowed.contains(QLatin1String("198.51.100.7")),
+                 qPrintable(moment + QStringLiteral(": ") + allowed));
         QVERIFY2(killSwitchRunsInTurn(why), qPrintable(moment + QStringLiteral(": ") + why));
         QVERIFY(helper.restoreDefaultRoute(false));
         QCOMPARE(firewallRules(), before);
