@@ -2,6 +2,7 @@
 
 #include "log.h"
 #include "settings.h"
+#include "unix/groupleaderprocess.h"
 #include "unix/systemhelper_unix.h"
 #include "utils.h"
 
@@ -20,6 +21,10 @@
 std::atomic<SystemHelper*> SystemHelper::s_instance { nullptr };
 
 namespace {
+
+// How long a command past its time-out, and what it started, have to end
+// after SIGTERM before they are killed.
+constexpr int kOverdueTermGraceMs = 1000;
 
 // Numbers the commands in the log, so a command's result line can be matched
 // with its start line when several threads run commands at once.
@@ -222,10 +227,12 @@ int SystemHelper::executeWithWait(const QString& command, const QStringList& par
     const int number = ++s_commandCounter;
     const bool logging = !silent && Settings::fullLog();
 
+    // Arguments and output may carry a server's text: each is made safe for
+    // one log line.
     if (logging) {
         qDebug().noquote() << QStringLiteral("======== %1) command: %2 %3 | timeout %4 ms")
                                   .arg(number)
-                                  .arg(shownCommand(command), params.join(QLatin1Char(' ')))
+                                  .arg(logSafe(shownCommand(command)), logSafe(params).join(QLatin1Char(' ')))
                                   .arg(timeout);
     }
 
@@ -233,13 +240,13 @@ int SystemHelper::executeWithWait(const QString& command, const QStringList& par
     // own (a latency worker) gets its event dispatcher here, which the
     // process needs to notice its output and its end.
     QEventLoop dispatcherGuard;
-    QProcess process;
+    GroupLeaderProcess process;
     bool failedToStart = false;
     ASSERT_CONNECT(QObject::connect(&process, &QProcess::errorOccurred, [&failedToStart](QProcess::ProcessError error) {
         if (error == QProcess::FailedToStart)
             failedToStart = true;
     }));
-    process.start(command, params, QIODevice::ReadWrite);
+    process.startInOwnGroup(command, params, QIODevice::ReadWrite);
     // Nothing is ever written to a command; a command that reads its input
     // sees the end of it instead of waiting.
     process.closeWriteChannel();
@@ -250,12 +257,13 @@ int SystemHelper::executeWithWait(const QString& command, const QStringList& par
     if (failedToStart) {
         code = ExecuteFailedToStart;
         if (logging)
-            qDebug().noquote() << QStringLiteral("  %1)").arg(number) << shownCommand(command)
-                               << "failed to start:" << process.errorString();
+            qDebug().noquote() << QStringLiteral("  %1)").arg(number) << logSafe(shownCommand(command))
+                               << "failed to start:" << logSafe(process.errorString());
     } else if (ended) {
         code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : ExecuteCrashed;
     } else if (logging) {
-        qDebug().noquote() << QStringLiteral("  %1)").arg(number) << shownCommand(command) << "timeout expired";
+        qDebug().noquote() << QStringLiteral("  %1)").arg(number) << logSafe(shownCommand(command))
+                           << "timeout expired";
     }
 
     result = QString::fromUtf8(process.readAllStandardOutput());
@@ -268,28 +276,22 @@ int SystemHelper::executeWithWait(const QString& command, const QStringList& par
                                       .arg(number)
                                       .arg(timer.ms())
                                       .arg(code)
-                                      .arg(errors, lines);
+                                      .arg(logSafe(errors), logSafe(lines));
         } else {
             qDebug().noquote() << QStringLiteral("  %1) [%2 ms] command result <%3> | <%4>")
                                       .arg(number)
                                       .arg(timer.ms())
                                       .arg(code)
-                                      .arg(lines);
+                                      .arg(logSafe(lines));
         }
     }
 
-    if (killOverdue && process.state() != QProcess::NotRunning) {
-        if (!process.waitForFinished(1)) {
-            process.kill();
-            process.waitForFinished(1);
-        }
-    }
-    // An overdue process ends with this call, whether asked to or not; done
-    // here so that the wait for its end is bounded.
-    if (process.state() != QProcess::NotRunning) {
-        process.kill();
-        process.waitForFinished(3000);
-    }
+    // A command past its time-out ends with this call, whether asked to or
+    // not, together with everything it started, so that none of it works
+    // beside the next command; asked to, it is killed at once.
+    if (code == ExecuteTimedOut && !process.endGroup(killOverdue ? 1 : kOverdueTermGraceMs) && logging)
+        qDebug().noquote() << QStringLiteral("  %1)").arg(number) << logSafe(shownCommand(command))
+                           << "still running after SIGKILL";
     return code;
 }
 

@@ -89,8 +89,11 @@ public:
     // limit), otherwise one of ExecuteResult. `result` receives the standard
     // output decoded as UTF-8, also what was written before a time-out.
     // With the setting "FullLog" on and `silent` false the command, its
-    // arguments, the exit code and the output are logged. A process still
-    // running at the end is killed.
+    // arguments, the exit code and the output are logged, each escaped into
+    // its one log line. The command runs as the leader of a process group of
+    // its own: past its time-out it is ended together with everything it
+    // started (SIGTERM, SIGKILL at once with `killOverdue` or after a grace
+    // time), before the call returns.
     static int executeWithWait(const QString& command, const QStringList& params, QString& result, int timeout,
                                bool silent, bool killOverdue);
 

@@ -4,6 +4,7 @@
 #include "systemhelper.h"
 #include "unix/externaltools.h"
 #include "unix/rootonlydirectory.h"
+#include "unix/systemhelper_unix.h"
 #include "utils.h"
 
 #include <QAbstractEventDispatcher>
@@ -195,8 +196,7 @@ bool QOpenVPN2::initializeWith(const QString& exePath)
         stopOrphanedOpenVpn();
 
         QString result;
-        const int code = SystemHelper::executeWithWait(ExternalTools::DNSSCRIPT(), ExternalTools::dnsscript_init(), result,
-                                                       ExternalTools::SMALL_WAIT_TIME(), false, false);
+        const int code = UnixSystemHelper::runResolverScript(ExternalTools::dnsscript_init(), result);
         if (!dnsInitSucceeded(code, result)) {
             qDebug().noquote() << Q_FUNC_INFO << "dnsscript_init failed";
             return false;
@@ -368,8 +368,7 @@ void QOpenVPN2::restoreResolver()
     if (!QFile::exists(ExternalTools::DNSSCRIPT()))
         return;
     QString result;
-    const int code = SystemHelper::executeWithWait(ExternalTools::DNSSCRIPT(), ExternalTools::dnsscript_init(), result,
-                                                   ExternalTools::SMALL_WAIT_TIME(), false, false);
+    const int code = UnixSystemHelper::runResolverScript(ExternalTools::dnsscript_init(), result);
     qDebug().noquote() << Q_FUNC_INFO << "resolver check:" << code << result.trimmed();
 }
 

@@ -94,20 +94,33 @@ bool UnixSystemHelper::firewallEnabled(int timeout)
 
 bool UnixSystemHelper::defaultRouteSetConnectionServer(const QString& host)
 {
-    firewallEnabled(ExternalTools::SMALL_WAIT_TIME());
-    QString output;
-    const int code = runFirewall(ExternalTools::replace() << host, output, ExternalTools::SMALL_WAIT_TIME());
-    qDebug().noquote() << "Result: " << output.trimmed() << "  retCode:" << code;
-    firewallEnabled(ExternalTools::SMALL_WAIT_TIME());
-    return code == 0;
+    return m_firewallJobs.call([&host] {
+        firewallEnabled(ExternalTools::SMALL_WAIT_TIME());
+        QString output;
+        const int code = runFirewall(ExternalTools::replace() << host, output, ExternalTools::SMALL_WAIT_TIME());
+        qDebug().noquote() << "Result: " << logSafe(output.trimmed()) << "  retCode:" << code;
+        firewallEnabled(ExternalTools::SMALL_WAIT_TIME());
+        return code == 0;
+    });
 }
 
-bool UnixSystemHelper::isDefaultRouteRemoved(bool fast)
+bool UnixSystemHelper::killSwitchOn(bool fast)
 {
     ALogMsgGroup group(QStringLiteral("UnixSystemHelper::isDefaultRouteRemoved"));
     const bool enabled = firewallEnabled(fast ? ExternalTools::FAST_WAIT_TIME() : ExternalTools::SMALL_WAIT_TIME());
     qDebug().noquote() << "result: " << enabled;
     return enabled;
+}
+
+bool UnixSystemHelper::isDefaultRouteRemoved(bool fast)
+{
+    // The quick look (the tray icon's) does not wait its turn: it only reads,
+    // so it cannot break an operation, and behind one it would wait seconds
+    // instead of its 300 ms. Asked during an operation it may show the state
+    // before or after one of its steps; the next look is right again.
+    if (fast)
+        return killSwitchOn(true);
+    return m_firewallJobs.call([] { return killSwitchOn(false); });
 }
 
 bool UnixSystemHelper::isDefaultRouteStored()
@@ -122,6 +135,11 @@ bool UnixSystemHelper::saveDefaultRoute()
 }
 
 bool UnixSystemHelper::removeDefaultRoute(const QString& connectionHost)
+{
+    return m_firewallJobs.call([this, &connectionHost] { return enableKillSwitch(connectionHost); });
+}
+
+bool UnixSystemHelper::enableKillSwitch(const QString& connectionHost)
 {
     ALogMsgGroup group(QStringLiteral("UnixSystemHelper::removeDefaultRoute"));
     // Held in one address family only, the other one is open: built anew.
@@ -168,15 +186,17 @@ void UnixSystemHelper::setKillSwitchFailure(const QString& why)
 
 bool UnixSystemHelper::restoreDefaultRoute(bool)
 {
-    ALogMsgGroup group(QStringLiteral("UnixSystemHelper::restoreDefaultRoute"));
-    if (!isDefaultRouteRemoved(false)) {
-        qWarning().noquote() << "Canceled: !isDefaultRouteRemoved";
-        return false;
-    }
-    QString output;
-    const int code = runFirewall(ExternalTools::disable(), output, ExternalTools::SMALL_WAIT_TIME());
-    firewallEnabled(ExternalTools::SMALL_WAIT_TIME());
-    return code == 0;
+    return m_firewallJobs.call([] {
+        ALogMsgGroup group(QStringLiteral("UnixSystemHelper::restoreDefaultRoute"));
+        if (!killSwitchOn(false)) {
+            qWarning().noquote() << "Canceled: !isDefaultRouteRemoved";
+            return false;
+        }
+        QString output;
+        const int code = runFirewall(ExternalTools::disable(), output, ExternalTools::SMALL_WAIT_TIME());
+        firewallEnabled(ExternalTools::SMALL_WAIT_TIME());
+        return code == 0;
+    });
 }
 
 void UnixSystemHelper::enableRouteChangeCallback(bool enable)
@@ -212,9 +232,26 @@ bool UnixSystemHelper::assignDnsToInterfaces(bool disableDNSOnPhysicalNIC, const
     qDebug().noquote() << Q_FUNC_INFO << disableDNSOnPhysicalNIC << v4 << v6 << "(empty function)";
     m_disabledDNSOnPhysicalNIC = disableDNSOnPhysicalNIC;
     QString output;
-    executeWithWait(ExternalTools::DNSSCRIPT(), dnsScriptArguments(dnsFiltering), output,
-                    ExternalTools::SMALL_WAIT_TIME(), false, false);
+    const int code = resolverScript(dnsScriptArguments(dnsFiltering), output);
+    if (code != 0) {
+        qWarning().noquote() << "DNS script failed, exit code" << code << "output:" << logSafe(output.trimmed());
+        return false;
+    }
     return true;
+}
+
+int UnixSystemHelper::runResolverScript(const QStringList& args, QString& output)
+{
+    // The platform object is always the Linux one.
+    return static_cast<UnixSystemHelper&>(instance()).resolverScript(args, output);
+}
+
+int UnixSystemHelper::resolverScript(const QStringList& args, QString& output)
+{
+    return m_resolverJobs.call([&args, &output] {
+        return executeWithWait(ExternalTools::DNSSCRIPT(), args, output, ExternalTools::SMALL_WAIT_TIME(), false,
+                               false);
+    });
 }
 
 bool UnixSystemHelper::restoreDnsRecords()
@@ -238,18 +275,22 @@ bool UnixSystemHelper::IPv6Unblock()
 
 bool UnixSystemHelper::localnetworkTrafficDeny()
 {
-    QString output;
-    return runFirewall(ExternalTools::localnetwork() << ExternalTools::deny(), output,
-                       ExternalTools::SMALL_WAIT_TIME())
-        == 0;
+    return m_firewallJobs.call([] {
+        QString output;
+        return runFirewall(ExternalTools::localnetwork() << ExternalTools::deny(), output,
+                           ExternalTools::SMALL_WAIT_TIME())
+            == 0;
+    });
 }
 
 bool UnixSystemHelper::localnetworkTrafficAllow()
 {
-    QString output;
-    return runFirewall(ExternalTools::localnetwork() << ExternalTools::allow(), output,
-                       ExternalTools::SMALL_WAIT_TIME())
-        == 0;
+    return m_firewallJobs.call([] {
+        QString output;
+        return runFirewall(ExternalTools::localnetwork() << ExternalTools::allow(), output,
+                           ExternalTools::SMALL_WAIT_TIME())
+            == 0;
+    });
 }
 
 bool UnixSystemHelper::openLink(const QString& urlstr)

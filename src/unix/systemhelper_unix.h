@@ -1,6 +1,7 @@
 #pragma once
 
 #include "systemhelper.h"
+#include "util/serialjobrunner.h"
 
 #include <QMutex>
 
@@ -8,6 +9,12 @@
 // the resolver changes are done by scripts beside the executable (see
 // ExternalTools), links are opened by a third script. The scripts change the
 // system only when the program runs with administrator rights.
+//
+// The firewall and the resolver file each have one owner: every operation on
+// them runs whole, in the order asked, on that owner's thread, while the
+// caller keeps processing its events; a call made meanwhile (by another
+// thread, or by an event handled during the wait) waits its turn. The
+// threads end with the object.
 class UnixSystemHelper : public SystemHelper
 {
     Q_OBJECT
@@ -53,7 +60,18 @@ public:
     // The DNS script's argument for a filtering mode; empty for an unknown one.
     static QStringList dnsScriptArguments(Constants::DNSFiltering dnsFiltering);
 
+    // Runs the DNS script with `args` on the platform object, in turn with
+    // its other resolver changes; the exit code as executeWithWait gives it.
+    static int runResolverScript(const QStringList& args, QString& output);
+
 private:
+    // Runs the DNS script in turn with the other resolver changes.
+    int resolverScript(const QStringList& args, QString& output);
+    // Runs "status" (with the short time-out when `fast`) and logs the
+    // answer in its own group.
+    static bool killSwitchOn(bool fast);
+    // The body of removeDefaultRoute(), on the firewall's thread.
+    bool enableKillSwitch(const QString& connectionHost);
     // Runs the kill-switch script; the exit code as executeWithWait gives it.
     static int runFirewall(const QStringList& args, QString& output, int timeout);
     enum class FirewallState { Off, Partly, On };
@@ -72,4 +90,7 @@ private:
     QString m_killSwitchFailure;
     bool m_isRouteChangeCallbackEnabled = false;
     bool m_disabledDNSOnPhysicalNIC = false;
+    // Last members: their threads end before anything a job uses goes.
+    SerialJobRunner m_firewallJobs { QStringLiteral("firewall") };
+    SerialJobRunner m_resolverJobs { QStringLiteral("resolver") };
 };

@@ -1,9 +1,11 @@
 #include "testsupport.h"
 
+#include "log.h"
 #include "settings.h"
 #include "systemhelper.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QMutex>
 #include <QRegularExpression>
@@ -12,8 +14,6 @@
 #include <QThread>
 #include <QTimer>
 
-#include <signal.h>
-
 #include <thread>
 #include <vector>
 
@@ -21,9 +21,43 @@ namespace {
 
 const QString kSh = QStringLiteral("/bin/sh");
 
-bool processExists(qint64 pid)
+// The state letter and process group of a process; empty when it is gone.
+QPair<QChar, qint64> processStateAndGroup(const QString& pid)
 {
-    return pid > 0 && ::kill(pid_t(pid), 0) == 0;
+    const QString stat = QString::fromLatin1(TestSupport::readBytes(QStringLiteral("/proc/%1/stat").arg(pid)));
+    const QStringList fields = stat.mid(stat.lastIndexOf(QLatin1Char(')')) + 1).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    if (fields.size() < 3)
+        return {};
+    return { fields.at(0).at(0), fields.at(2).toLongLong() };
+}
+
+// Still running: a process that ended but was not collected yet (here
+// nobody collects orphans) does not count.
+bool processLives(qint64 pid)
+{
+    const QChar state = processStateAndGroup(QString::number(pid)).first;
+    return !state.isNull() && state != QLatin1Char('Z') && state != QLatin1Char('X');
+}
+
+// The names of this process's threads.
+QStringList threadNames()
+{
+    QStringList names;
+    for (const QString& task : QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+        names << QString::fromLatin1(TestSupport::readBytes(QStringLiteral("/proc/self/task/%1/comm").arg(task))).trimmed();
+    return names;
+}
+
+QList<qint64> livingMembersOfGroup(qint64 group)
+{
+    QList<qint64> members;
+    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        bool number = false;
+        const qint64 pid = entry.toLongLong(&number);
+        if (number && processStateAndGroup(entry).second == group && processLives(pid))
+            members << pid;
+    }
+    return members;
 }
 
 } // namespace
@@ -36,13 +70,14 @@ private slots:
 
     void exitCodeAndOutput_data();
     void exitCodeAndOutput();
-    void timeoutKeepsPartialOutputAndEndsProcess();
+    void timeoutKeepsPartialOutputAndEndsProcessGroup();
     void zeroTimeoutWaitsWithoutLimit();
     void programThatCannotStart_data();
     void programThatCannotStart();
     void commandEndedBySignal();
     void commandGetsEndOfInput();
     void logLines();
+    void outsideTextStaysOneLogLine();
     void noLogWhenFullLogOffOrSilent();
     void commandBesideExecutableShownShortened();
     void runsFromThreadsWithoutEventLoop();
@@ -79,25 +114,36 @@ void TestSystemHelper::exitCodeAndOutput()
     QCOMPARE(result, output);
 }
 
-void TestSystemHelper::timeoutKeepsPartialOutputAndEndsProcess()
+// A command past its time-out returns what it wrote so far and ends with
+// everything it started (one child in the background, one it waits for):
+// nothing of it outlives the call, also when it ignores SIGTERM.
+void TestSystemHelper::timeoutKeepsPartialOutputAndEndsProcessGroup()
 {
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
-    const QString pidFile = dir.filePath(QStringLiteral("pid"));
+    const QString pidFile = dir.filePath(QStringLiteral("pids"));
+    const QString script = QStringLiteral("echo $$ > \"$1\"; sleep 30 & echo $! >> \"$1\"; echo partial; "
+                                          "sh -c 'echo $$ >> \"$1\"; exec sleep 30' sh \"$1\"");
 
     for (const bool killOverdue : { false, true }) {
-        QString result;
-        const int code = SystemHelper::executeWithWait(
-            kSh, { QStringLiteral("-c"), QStringLiteral("echo $$ > '%1'; echo partial; exec sleep 30").arg(pidFile) },
-            result, 300, true, killOverdue);
-        QCOMPARE(code, int(SystemHelper::ExecuteTimedOut));
-        QCOMPARE(result, QStringLiteral("partial\n"));
+        for (const bool ignoresTerm : { false, true }) {
+            const QString row = QStringLiteral("killOverdue %1, ignores SIGTERM %2").arg(killOverdue).arg(ignoresTerm);
+            QString result;
+            const int code = SystemHelper::executeWithWait(
+                kSh, { QStringLiteral("-c"), (ignoresTerm ? QStringLiteral("trap '' TERM; ") : QString()) + script,
+                       QStringLiteral("sh"), pidFile },
+                result, 500, true, killOverdue);
+            QCOMPARE(code, int(SystemHelper::ExecuteTimedOut));
+            QCOMPARE(result, QStringLiteral("partial\n"));
 
-        const qint64 pid = SystemHelper::readAll(pidFile).toLongLong();
-        QVERIFY(pid > 0);
-        // The overdue command does not outlive the call.
-        QVERIFY2(!processExists(pid), qPrintable(QStringLiteral("process %1 still runs").arg(pid)));
-        QFile::remove(pidFile);
+            const QStringList pids = SystemHelper::readAllStrings(pidFile);
+            QVERIFY2(pids.size() == 3, qPrintable(row));
+            for (const QString& pid : pids)
+                QVERIFY2(!processLives(pid.toLongLong()), qPrintable(row + QStringLiteral(": process %1 still runs").arg(pid)));
+            // The script led a group of its own, and none of it is left.
+            QVERIFY2(livingMembersOfGroup(pids.first().toLongLong()).isEmpty(), qPrintable(row));
+            QFile::remove(pidFile);
+        }
     }
 }
 
@@ -178,13 +224,13 @@ void TestSystemHelper::logLines()
     QCOMPARE(starts.size(), 1);
     const QString number = QRegularExpression(QStringLiteral("(\\d+)\\)")).match(starts.first()).captured(1);
     const QStringList results = LogCapture::matching(
-        QStringLiteral("^  %1\\) \\[\\d+ ms\\] command result <4> \\| <a\nb>$").arg(number));
+        QStringLiteral("^  %1\\) \\[\\d+ ms\\] command result <4> \\| <a\\\\nb>$").arg(number));
     QCOMPARE(results.size(), 1);
 
     QCOMPARE(SystemHelper::executeWithWait(kSh, { QStringLiteral("-c"), QStringLiteral("echo out; echo oops >&2") },
                                            result, 5000, false, false),
              0);
-    QCOMPARE(LogCapture::matching(QStringLiteral("^  \\d+\\) \\[\\d+ ms\\] command result <0> \\| errors: <oops\n> \\| <out> $"))
+    QCOMPARE(LogCapture::matching(QStringLiteral("^  \\d+\\) \\[\\d+ ms\\] command result <0> \\| errors: <oops\\\\n> \\| <out> $"))
                  .size(),
              1);
 
@@ -198,6 +244,36 @@ void TestSystemHelper::logLines()
              -1);
     QCOMPARE(LogCapture::matching(QStringLiteral("/bin/sh timeout expired$")).size(), 1);
     QCOMPARE(LogCapture::matching(QStringLiteral("command result <-1> \\| <>$")).size(), 1);
+}
+
+// Arguments, output and errors may carry a server's text: in the log each
+// stays escaped inside its one line, so a line feed or an escape sequence
+// cannot forge a line of its own.
+void TestSystemHelper::outsideTextStaysOneLogLine()
+{
+    const QString hostile = QStringLiteral("x\n[12:00:00] [W] FORGED\x1b[2J");
+    const QString escaped = QRegularExpression::escape(QStringLiteral("x\\n[12:00:00] [W] FORGED\\x1b[2J"));
+    LogCapture capture;
+    QString result;
+    QCOMPARE(SystemHelper::executeWithWait(kSh,
+                                           { QStringLiteral("-c"), QStringLiteral("printf %s \"$1\"; printf %s \"$1\" >&2"),
+                                             QStringLiteral("sh"), hostile },
+                                           result, 5000, false, false),
+             0);
+    QCOMPARE(result, hostile);
+    QCOMPARE(SystemHelper::executeWithWait(hostile, {}, result, 5000, false, false),
+             int(SystemHelper::ExecuteFailedToStart));
+    QCOMPARE(SystemHelper::executeWithWait(kSh, { QStringLiteral("-c"), QStringLiteral("sleep 5"), hostile }, result, 100,
+                                           false, true),
+             int(SystemHelper::ExecuteTimedOut));
+
+    const QStringList lines = LogCapture::lines();
+    for (const QString& line : lines)
+        QVERIFY2(!line.contains(QLatin1Char('\n')) && !line.contains(QChar(0x1b)), qPrintable(logSafe(line)));
+    QCOMPARE(LogCapture::count(QStringLiteral("^======== \\d+\\) command: /bin/sh -c .* sh %1 \\| timeout 5000 ms$").arg(escaped)), 1);
+    QCOMPARE(LogCapture::count(QStringLiteral("^  \\d+\\) \\[\\d+ ms\\] command result <0> \\| errors: <%1> \\| <%1> $").arg(escaped)), 1);
+    QCOMPARE(LogCapture::count(QStringLiteral("^  \\d+\\) %1 failed to start:").arg(escaped)), 1);
+    QCOMPARE(LogCapture::count(QStringLiteral("^======== \\d+\\) command: /bin/sh -c sleep 5 %1 \\| timeout 100 ms$").arg(escaped)), 1);
 }
 
 void TestSystemHelper::noLogWhenFullLogOffOrSilent()
@@ -374,9 +450,12 @@ void TestSystemHelper::releaseTwice()
 {
     SystemHelper* first = &SystemHelper::instance();
     QCOMPARE(&SystemHelper::instance(), first);
+    // The firewall's and the resolver's threads end with the platform object.
+    QCOMPARE(threadNames().filter(QRegularExpression(QStringLiteral("^(firewall|resolver)$"))).size(), 2);
     QSignalSpy destroyed(first, &QObject::destroyed);
     SystemHelper::release();
     QCOMPARE(destroyed.count(), 1);
+    QCOMPARE(threadNames().filter(QRegularExpression(QStringLiteral("^(firewall|resolver)$"))), QStringList());
     SystemHelper::release();
     QCOMPARE(destroyed.count(), 1);
     // A new platform object answers after a release.

@@ -8,6 +8,7 @@
 
 #include "nstools.h"
 #include "settings.h"
+#include "unix/externaltools.h"
 #include "unix/systemhelper_unix.h"
 
 #include <QCoreApplication>
@@ -16,6 +17,9 @@
 #include <QMutex>
 #include <QRegularExpression>
 #include <QStandardPaths>
+#include <QTimer>
+
+#include <functional>
 
 #include <pwd.h>
 #include <sys/stat.h>
@@ -30,6 +34,60 @@ QStringList chainRules(const QString& program, const QString& chain)
     QStringList rules = listing.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     rules.removeAll(QStringLiteral("-N ") + chain);
     return rules;
+}
+
+// Both families' rules as iptables-save writes them, without its comments.
+QString firewallRules()
+{
+    const QRegularExpression comments(QStringLiteral("(?m)^#.*\n"));
+    return NsTools::run(QStringLiteral("iptables-save"), {}).out.remove(comments)
+        + NsTools::run(QStringLiteral("ip6tables-save"), {}).out.remove(comments);
+}
+
+const QString kKillSwitchStart = QStringLiteral("^======== (\\d+)\\) command: \\S*ostrel-killswitch\\.sh ");
+
+// Whether each kill-switch run in the captured log ended before the next one
+// started (the result line carries the run's number).
+bool killSwitchRunsInTurn(QString& why)
+{
+    const QRegularExpression start(kKillSwitchStart);
+    const QRegularExpression result(QStringLiteral("^  (\\d+)\\) \\[\\d+ ms\\] command result "));
+    QString running;
+    for (const QString& line : LogCapture::lines()) {
+        const QRegularExpressionMatch started = start.match(line);
+        if (started.hasMatch()) {
+            if (!running.isEmpty()) {
+                why = QStringLiteral("run %1 started while run %2 was going on").arg(started.captured(1), running);
+                return false;
+            }
+            running = started.captured(1);
+        } else if (result.match(line).captured(1) == running) {
+            running.clear();
+        }
+    }
+    why = running.isEmpty() ? QString() : QStringLiteral("run %1 did not end").arg(running);
+    return running.isEmpty();
+}
+
+// Runs `first`; once `runsBefore` kill-switch runs have started, a timer
+// makes `second` inside the event processing of the wait going on then, as a
+// click or a state change would. False when `second` did not come inside
+// `first` or did not return.
+bool nestInside(int runsBefore, const std::function<void()>& first, const std::function<void()>& second)
+{
+    QTimer poll;
+    poll.setInterval(0);
+    bool secondReturned = false;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (LogCapture::count(kKillSwitchStart) < runsBefore)
+            return;
+        poll.stop();
+        second();
+        secondReturned = true;
+    });
+    poll.start();
+    first();
+    return secondReturned;
 }
 
 bool writeFile(const QString& path, const QByteArray& data, bool executable = false)
@@ -66,8 +124,10 @@ private slots:
     void killSwitchOnAndOff();
     void killSwitchHeldInOneFamily();
     void killSwitchRefusalIsAFailure();
+    void killSwitchCallsWaitTheirTurn();
     void dnsByFilteringMode_data();
     void dnsByFilteringMode();
+    void dnsScriptFailureIsReported();
     void openLinkHandsOverAddressUnchanged_data();
     void openLinkHandsOverAddressUnchanged();
     void openLinkRefusesOtherThanWebAddresses_data();
@@ -243,6 +303,63 @@ void TestUnixSystemHelper::killSwitchRefusalIsAFailure()
     QCOMPARE(NsTools::run(QStringLiteral("iptables"), { "-D", "INPUT", "-s", "203.0.113.12", "-j", "DROP" }).code, 0);
 }
 
+// A kill-switch call made while another one runs waits for it: none is
+// dropped, the one asked last decides, each reports what it left, and the
+// script's runs never overlap. The second call comes at several moments:
+// before the first run, during it (the status), during the change and
+// during the last status.
+void TestUnixSystemHelper::killSwitchCallsWaitTheirTurn()
+{
+    REQUIRE_PRIVATE_NAMESPACES();
+    // A rule of the user's in each family, to come back after each round.
+    const QStringList usersRule { "INPUT", "-s", "203.0.113.12", "-j", "DROP" };
+    const QStringList usersRule6 { "INPUT", "-s", "2001:db8::12", "-j", "DROP" };
+    QCOMPARE(NsTools::run(QStringLiteral("iptables"), QStringList { "-A" } + usersRule).code, 0);
+    QCOMPARE(NsTools::run(QStringLiteral("ip6tables"), QStringList { "-A" } + usersRule6).code, 0);
+    const auto tidy = qScopeGuard([&] {
+        NsTools::run(QStringLiteral("iptables"), QStringList { "-D" } + usersRule);
+        NsTools::run(QStringLiteral("ip6tables"), QStringList { "-D" } + usersRule6);
+    });
+    UnixSystemHelper helper;
+    const QString before = firewallRules();
+    const QString server = QStringLiteral("198.51.100.7");
+    const QString other = QStringLiteral("198.51.100.8");
+
+    for (int runsBefore = 0; runsBefore <= 3; ++runsBefore) {
+        const QString moment = QStringLiteral("second call after %1 runs").arg(runsBefore);
+        LogCapture capture;
+        QString why;
+
+        // Off during on.
+        bool removed = false;
+        bool restored = false;
+        QVERIFY2(nestInside(runsBefore, [&] { removed = helper.removeDefaultRoute(server); },
+                            [&] { restored = helper.restoreDefaultRoute(false); }),
+                 qPrintable(moment));
+        QVERIFY2(removed, qPrintable(moment));
+        QVERIFY2(restored, qPrintable(moment));
+        QVERIFY2(!helper.isDefaultRouteRemoved(false), qPrintable(moment));
+        QCOMPARE(firewallRules(), before);
+        QVERIFY2(killSwitchRunsInTurn(why), qPrintable(moment + QStringLiteral(": ") + why));
+
+        // A server change during another one: the later server stays.
+        QVERIFY(helper.removeDefaultRoute(server));
+        bool firstSet = false;
+        bool secondSet = false;
+        QVERIFY2(nestInside(LogCapture::count(kKillSwitchStart) + runsBefore,
+                            [&] { firstSet = helper.defaultRouteSetConnectionServer(server); },
+                            [&] { secondSet = helper.defaultRouteSetConnectionServer(other); }),
+                 qPrintable(moment));
+        QVERIFY2(firstSet && secondSet, qPrintable(moment));
+        const QString allowed = chainRules(QStringLiteral("iptables"), QStringLiteral("ostrelallowedip")).join('\n');
+        QVERIFY2(allowed.contains(QLatin1String("-d 198.51.100.8/32")) && !allowed.contains(QLatin1String("198.51.100.7")),
+                 qPrintable(moment + QStringLiteral(": ") + allowed));
+        QVERIFY2(killSwitchRunsInTurn(why), qPrintable(moment + QStringLiteral(": ") + why));
+        QVERIFY(helper.restoreDefaultRoute(false));
+        QCOMPARE(firewallRules(), before);
+    }
+}
+
 void TestUnixSystemHelper::dnsByFilteringMode_data()
 {
     QTest::addColumn<int>("mode");
@@ -278,6 +395,32 @@ void TestUnixSystemHelper::dnsByFilteringMode()
     }
     // The addresses are only logged, never handed to the script.
     QCOMPARE(LogCapture::count(QStringLiteral("command: .*ostrel-dns.*1\\.1\\.1\\.1")), 0);
+}
+
+// A DNS script that fails (a stand-in mounted over it, in this test's own
+// mount namespace) is reported: false, and a warning with its exit code and
+// output. The resolver entry point hands back both.
+void TestUnixSystemHelper::dnsScriptFailureIsReported()
+{
+    REQUIRE_PRIVATE_NAMESPACES();
+    const QString script = QCoreApplication::applicationDirPath() + QStringLiteral("/ostrel-dns");
+    const QString standIn = m_stubs.filePath(QStringLiteral("failing-dns"));
+    QVERIFY(writeFile(standIn, "#!/bin/sh\necho \"ERROR: cannot write /etc/resolv.conf ($1)\"\nexit 3\n", true));
+    QCOMPARE(NsTools::run(QStringLiteral("mount"), { QStringLiteral("--bind"), standIn, script }).code, 0);
+    const auto unmount = qScopeGuard([&script] { NsTools::run(QStringLiteral("umount"), { script }); });
+
+    UnixSystemHelper helper;
+    LogCapture capture;
+    QVERIFY(!helper.assignDnsToInterfaces(false, QStringLiteral("1.1.1.1"), QStringLiteral("2001:4860:4860::8888"),
+                                          Constants::DNSFiltering_disabled));
+    QCOMPARE(LogCapture::count(QStringLiteral(
+                 "^DNS script failed, exit code 3 output: ERROR: cannot write /etc/resolv.conf \\(dns_on\\)$")),
+             1);
+
+    QString output;
+    QCOMPARE(UnixSystemHelper::runResolverScript(ExternalTools::dnsscript_init(), output), 3);
+    QCOMPARE(output, QStringLiteral("ERROR: cannot write /etc/resolv.conf (init)\n"));
+    SystemHelper::release();
 }
 
 void TestUnixSystemHelper::openLinkHandsOverAddressUnchanged_data()
