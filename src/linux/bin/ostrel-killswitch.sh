@@ -49,6 +49,11 @@ MARKED="-m comment --comment $OWN_MARK"
 SAVE_DIR="/run/ostrel"
 SAVED_RULES="$SAVE_DIR/iptables.original"
 SAVED_RULES6="$SAVE_DIR/ip6tables.original"
+# A saved file is renamed to this name before its rules are put back: while
+# the family is still held, the file under that name is still the saved one
+# (a "disable" stopped before its restore step); once the family is free,
+# its rules are back and it is only left over from a stopped run.
+PUTBACK_SUFFIX=".putback"
 LOCK_FILE="$SAVE_DIR/firewall.lock"
 # The program gives each run six seconds: resolving a host name and waiting
 # for the lock both end well before.
@@ -357,8 +362,8 @@ enable_kill_switch() {
     # A family the kill switch holds keeps the rules saved when it took it;
     # the other one's rules in force are the user's and are saved now,
     # unless rules saved earlier still wait to be put back.
-    [ "$on4" = yes ] || save_one iptables-save "$SAVED_RULES"
-    [ "$on6" = yes ] || save_one ip6tables-save "$SAVED_RULES6"
+    [ "$on4" = yes ] || { forget_put_back 4 && save_one iptables-save "$SAVED_RULES"; }
+    [ "$on6" = yes ] || { forget_put_back 6 && save_one ip6tables-save "$SAVED_RULES6"; }
 
     for family in 4 6; do
         enable_family "$family"
@@ -430,7 +435,9 @@ remove_own_rules() {
 # Puts back, in one step, the rules saved by "enable" for one family: the
 # tables the saved file holds are replaced whole, and the others that the
 # kill switch emptied are emptied again with the policies they have now.
-# The kill switch's chain goes in that same step.
+# Each table is committed on its own, so the filter table comes last: the
+# kill switch's chain goes, and the family is free, only once all the
+# others are back.
 put_back_saved() {
     local family="$1" file="$2" policies table
     policies="$(current_policies "$(saver_of "$family")")"
@@ -443,25 +450,66 @@ put_back_saved() {
             awk -v t="$table" '$1 == t { print ":" $2, $3, "[0:0]" }' <<<"$policies"
             echo "COMMIT"
         done
-    } | restore_family "$family"
+    } | awk '
+        /^\*/ { table = substr($0, 2) }
+        table == "filter" { filter = filter $0 "\n"; if ($0 == "COMMIT") table = ""; next }
+        { print }
+        END { printf "%s", filter }' | restore_family "$family"
+}
+
+# Removes what a run stopped after putting a family's rules back left over;
+# only for a family the kill switch does not hold.
+forget_put_back() {
+    rm -f -- "$(saved_file_of "$1")$PUTBACK_SUFFIX"
+}
+
+# The file of one family's saved rules that waits to be put back: one that a
+# stopped run was putting back, else the saved file; fails when there is no
+# file written by "enable".
+waiting_file() {
+    local file
+    file="$(saved_file_of "$1")"
+    if saved_by_enable "$file$PUTBACK_SUFFIX"; then
+        echo "$file$PUTBACK_SUFFIX"
+    elif saved_by_enable "$file"; then
+        echo "$file"
+    else
+        return 1
+    fi
+}
+
+# Puts back one family's waiting saved rules; true when they are back, and
+# the file is then used up. A file that cannot be loaded waits on.
+put_back_waiting() {
+    local family="$1" file waiting
+    file="$(saved_file_of "$family")"
+    waiting="$(waiting_file "$family")" || return 1
+    if [ "$waiting" = "$file" ]; then
+        mv -fT -- "$file" "$file$PUTBACK_SUFFIX" 2>/dev/null || return 1
+        waiting="$file$PUTBACK_SUFFIX"
+    fi
+    if put_back_saved "$family" "$waiting"; then
+        rm -f -- "$waiting"
+        return 0
+    fi
+    mv -fT -- "$waiting" "$file" 2>/dev/null
+    return 1
 }
 
 # Takes the kill switch out of one family it holds and puts back the rules
-# saved when it took the family; the saved file is used up only once they
-# are back, so a "disable" cut short leaves it for the next one. A family it
-# does not hold is left as it is: its rules are someone else's. Without a
-# saved file of its own (missing, or not written by "enable"), or when the
-# saved rules cannot be loaded (the file then stays), only the kill switch's
-# own chains and rules are removed.
+# saved when it took the family; the family is free only once they are
+# back, and a "disable" stopped before that leaves them waiting for the
+# next one. A family it does not hold is left as it is: its rules are
+# someone else's. Without a saved file of its own (missing, or not written
+# by "enable"), or when the saved rules cannot be loaded (the file then
+# stays), only the kill switch's own chains and rules are removed.
 disable_family() {
-    local family="$1" file
-    family_on "$(lister_of "$family")" || return 0
-    file="$(saved_file_of "$family")"
-    if saved_by_enable "$file" && put_back_saved "$family" "$file"; then
-        rm -f -- "$file"
+    local family="$1"
+    if ! family_on "$(lister_of "$family")"; then
+        forget_put_back "$family"
         return 0
     fi
-    remove_own_rules "$family"
+    put_back_waiting "$family" || remove_own_rules "$family"
 }
 
 disable_kill_switch() {
@@ -474,13 +522,11 @@ disable_kill_switch() {
 # Puts back the rules saved by "enable" (files it wrote only); a file put
 # back is used up.
 restore_saved() {
-    local family file
+    local family
     take_lock
     for family in 4 6; do
-        file="$(saved_file_of "$family")"
-        if saved_by_enable "$file" && put_back_saved "$family" "$file"; then
-            rm -f -- "$file"
-        fi
+        family_on "$(lister_of "$family")" || forget_put_back "$family"
+        put_back_waiting "$family"
     done
     echo "RESTORED"
 }
