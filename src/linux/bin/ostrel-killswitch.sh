@@ -380,6 +380,11 @@ enable_kill_switch() {
     echo "ENABLED"
 }
 
+# True when the rule listing (iptables -S) declares the chain.
+declares_chain() {
+    [[ $'\n'"$1"$'\n' == *$'\n'"-N $2"$'\n'* ]]
+}
+
 # Takes only the kill switch's own rules and chains out of one family's
 # filter table, in one step; everything else stays as it is. Its rules are
 # those with its mark and every jump into its own chains.
@@ -410,7 +415,7 @@ remove_own_rules() {
                 ;;
             esac
         done <<<"$listing"
-        if [ "$own" = no ] && [[ "$listing" == *"-N $ALLOWED_CHAIN"* ]]; then
+        if [ "$own" = no ] && declares_chain "$listing" "$ALLOWED_CHAIN"; then
             while read -r line; do
                 case "$line" in
                 *" -j $ALLOWED_CHAIN" | *" -j $LAN_CHAIN") ;;
@@ -422,7 +427,7 @@ remove_own_rules() {
             done < <(rule_lines "$family" unmarked)
         fi
         for line in "$ALLOWED_CHAIN" "$LAN_CHAIN"; do
-            if [[ "$listing" == *"-N $line"* ]]; then
+            if declares_chain "$listing" "$line"; then
                 echo "-F $line"
                 echo "-X $line"
             fi
