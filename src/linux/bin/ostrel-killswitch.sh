@@ -55,9 +55,9 @@ SAVED_RULES6="$SAVE_DIR/ip6tables.original"
 # its rules are back and it is only left over from a stopped run.
 PUTBACK_SUFFIX=".putback"
 LOCK_FILE="$SAVE_DIR/firewall.lock"
-# The program gives each run six seconds: resolving a host name and waiting
-# for the lock both end well before.
-RESOLVE_SECONDS=2
+# The program gives each run six seconds: resolving a host name (at most
+# two seconds) and waiting for the lock (at most three) end well before.
+RESOLVE_SECONDS=1.5
 LOCK_SECONDS=3
 # First line of a rules file written by "enable"; iptables-restore skips it
 # as a comment. "disable" restores only files that carry it.
@@ -242,7 +242,7 @@ resolve_server() {
         if { is_ipv4 "$address" || is_ipv6 "$address"; } && [[ " ${SERVER_ADDRESSES[*]} " != *" $address "* ]]; then
             SERVER_ADDRESSES+=("$address")
         fi
-    done < <(timeout -k 1 "$RESOLVE_SECONDS" getent ahosts "$text" 2>/dev/null | head -n 64)
+    done < <(timeout -k 0.5 "$RESOLVE_SECONDS" getent ahosts "$text" 2>/dev/null | head -n 64)
     if [ "${#SERVER_ADDRESSES[@]}" -eq 0 ]; then
         SERVER_PROBLEM="the server's host name could not be resolved, so the server is blocked too"
         return 1
