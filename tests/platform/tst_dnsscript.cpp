@@ -56,6 +56,8 @@ private slots:
     void linkedResolverFileIsNotWrittenThrough();
     void usersFileMentioningOstrelIsTheUsers_data();
     void usersFileMentioningOstrelIsTheUsers();
+    void killedRunsLeaveNothingBehind();
+    void failedWritesAreReported();
 
 private:
     RunResult dns(const QStringList& args, const QString& scriptType = QString()) const;
@@ -82,6 +84,8 @@ void TestDnsScript::init()
     m_ns.reset(new Namespace(Namespace::Mount));
     QVERIFY(m_ns->isValid());
     QVERIFY(m_ns->privateEtc());
+    // The script's lock lives in /run/ostrel.
+    QVERIFY(m_ns->privateRun());
     // Start from a known state, whatever the host has.
     QCOMPARE(m_ns->bash(QStringLiteral("rm -f /etc/resolv.conf /etc/resolv.conf.orig")).code, 0);
     writeEtcFile(QStringLiteral("resolv.conf"), kUsersFile);
@@ -224,7 +228,7 @@ void TestDnsScript::initReportsFailedRestore()
     const RunResult readOnly = m_ns->bash(QStringLiteral("mount -o remount,ro /etc"));
     QVERIFY2(readOnly.code == 0, qPrintable(readOnly.err));
     const RunResult init = dns({ QStringLiteral("init") });
-    QCOMPARE(init.code, 0);
+    QCOMPARE(init.code, 1);
     QVERIFY2(init.out.contains(
                  QLatin1String("\nerror: restore /etc/resolv.conf from /etc/resolv.conf.orig failed")),
              qPrintable(init.out));
@@ -387,6 +391,56 @@ void TestDnsScript::usersFileMentioningOstrelIsTheUsers()
              qPrintable(init.out));
     QVERIFY(QOpenVPN2::dnsInitSucceeded(init.code, init.out));
     QCOMPARE(etcFile(QStringLiteral("resolv.conf")), usersFile);
+}
+
+// Runs killed (kill -9, with their process group) at many moments leave
+// files of their own beside the resolver file; the next run removes them
+// all, and nothing of the user's.
+void TestDnsScript::killedRunsLeaveNothingBehind()
+{
+    const QString usersOther = QStringLiteral("# the user's own\n");
+    writeEtcFile(QStringLiteral("resolv.conf.bak123"), usersOther);
+    const RunResult killed = m_ns->bash(QStringLiteral("set -m\n"
+                                                       "for i in $(seq 0 59); do\n"
+                                                       "  mode=dns_on; [ $((i % 3)) = 0 ] && mode=init\n"
+                                                       "  \"$1\" $mode >/dev/null 2>&1 & sleep \"$(printf '0.%03d' $((i % 30)))\"; kill -KILL -- -$! 2>/dev/null; wait\n"
+                                                       "done\n"
+                                                       "# what a run stopped between making and renaming its file leaves\n"
+                                                       "echo 'nameserver 1.1.1.1' > /etc/resolv.conf.ostrel-dns-tmp.AbC123\n"),
+                                        { m_script });
+    QCOMPARE(killed.code, 0);
+    QCOMPARE(dns({ QStringLiteral("dns_on") }).code, 0);
+    QCOMPARE(m_ns->bash(QStringLiteral("cd /etc && ls -A | grep '^resolv\\.conf'")).out,
+             QStringLiteral("resolv.conf\nresolv.conf.bak123\nresolv.conf.orig\n"));
+    QCOMPARE(etcFile(QStringLiteral("resolv.conf.bak123")), usersOther);
+    QCOMPARE(etcFile(QStringLiteral("resolv.conf")), generatedFile(QStringLiteral("1.1.1.1")));
+    QCOMPARE(etcFile(QStringLiteral("resolv.conf.orig")), kUsersFile);
+}
+
+// A resolver file that cannot be written (mounted read-only in place) is a
+// failure the output and the exit code both tell; without a safe place for
+// the lock nothing is changed.
+void TestDnsScript::failedWritesAreReported()
+{
+    QCOMPARE(m_ns->bash(QStringLiteral("mount --bind /etc/resolv.conf /etc/resolv.conf && "
+                                       "mount -o remount,bind,ro /etc/resolv.conf"))
+                 .code,
+             0);
+    for (const QString& mode : { QStringLiteral("dns_on"), QStringLiteral("dns_securedns_on") }) {
+        const RunResult run = dns({ mode });
+        QVERIFY2(run.out.endsWith(QStringLiteral("DNS TYPE: %1\nERROR: /etc/resolv.conf could not be written "
+                                                 "(Read-only file system)\n")
+                                      .arg(mode)),
+                 qPrintable(run.out));
+        QCOMPARE(run.code, 1);
+        QCOMPARE(etcFile(QStringLiteral("resolv.conf")), kUsersFile);
+    }
+    QCOMPARE(m_ns->bash(QStringLiteral("umount /etc/resolv.conf && chmod 0755 /run/ostrel")).code, 0);
+    const RunResult refused = dns({ QStringLiteral("dns_on") });
+    QVERIFY2(refused.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts).last().startsWith(QLatin1String("ERROR: /run/ostrel ")),
+             qPrintable(refused.out));
+    QCOMPARE(refused.code, 2);
+    QCOMPARE(etcFile(QStringLiteral("resolv.conf")), kUsersFile);
 }
 
 OSTREL_TEST_MAIN_CORE(TestDnsScript)

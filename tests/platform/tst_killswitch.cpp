@@ -22,6 +22,8 @@ namespace {
 
 const QString kUsage = QStringLiteral(
     "Usage: ostrel-killswitch.sh {enable|restore|disable|replace [ server IP]|localnetwork allow|localnetwork deny}\n");
+// The last rule of OUTPUT while the kill switch is on.
+const QString kDrop = QStringLiteral("-A OUTPUT -m comment --comment ostrel-killswitch -j DROP");
 
 // Rule lines of `iptables -S`, without the policies.
 QStringList ruleLines(const QString& listing)
@@ -60,6 +62,12 @@ private slots:
     void packetsDroppedAndPassed();
     void policiesOfBuiltInChainsKept();
     void savedRulesKeptUntilPutBack();
+    void writersAtOnceNeverOpen_data();
+    void writersAtOnceNeverOpen();
+    void serverTextsResolvedOrBlocked();
+    void disableCutShortLosesNothing();
+    void familyThatCannotBeHeldFailsEnable();
+    void ownRulesKnownByTheirMark();
 
 private:
     RunResult script(const QStringList& args) const;
@@ -70,6 +78,7 @@ private:
     QStringList saveListing(bool v6) const;
     QStringList policies(bool v6) const;
     void addUsersRules() const;
+    void addHostNames() const;
 
     QString m_script;
     std::unique_ptr<Namespace> m_ns;
@@ -194,25 +203,26 @@ void TestKillSwitchScript::enableBuildsRulesForBothFamilies()
     QCOMPARE(enabled.code, 0);
     QCOMPARE(script({ QStringLiteral("status") }).out, QStringLiteral("ENABLED status\n"));
 
+    // Every rule in a built-in chain carries the kill switch's own mark.
     const QStringList common {
         "-N lan",
         "-N ostrelallowedip",
-        "-A INPUT -m state --state RELATED,ESTABLISHED -j ACCEPT",
-        "-A INPUT -i tun+ -j ACCEPT",
-        "-A OUTPUT -o tun+ -j ACCEPT",
-        "-A OUTPUT -o lo -j ACCEPT",
+        "-A INPUT -m state --state RELATED,ESTABLISHED -m comment --comment ostrel-killswitch -j ACCEPT",
+        "-A INPUT -i tun+ -m comment --comment ostrel-killswitch -j ACCEPT",
+        "-A OUTPUT -o tun+ -m comment --comment ostrel-killswitch -j ACCEPT",
+        "-A OUTPUT -o lo -m comment --comment ostrel-killswitch -j ACCEPT",
     };
     const QStringList tail {
-        "-A OUTPUT -m state --state RELATED,ESTABLISHED -j ACCEPT",
-        "-A OUTPUT -j ostrelallowedip",
-        "-A OUTPUT -j lan",
-        "-A OUTPUT -j DROP",
+        "-A OUTPUT -m state --state RELATED,ESTABLISHED -m comment --comment ostrel-killswitch -j ACCEPT",
+        "-A OUTPUT -m comment --comment ostrel-killswitch -j ostrelallowedip",
+        "-A OUTPUT -m comment --comment ostrel-killswitch -j lan",
+        kDrop,
     };
     QCOMPARE(rules(false), common + tail + QStringList { "-A ostrelallowedip -d 198.51.100.7/32 -j ACCEPT" });
     const QStringList neighbourDiscovery {
-        "-A OUTPUT -p ipv6-icmp -m icmp6 --icmpv6-type 133 -j ACCEPT",
-        "-A OUTPUT -p ipv6-icmp -m icmp6 --icmpv6-type 135 -j ACCEPT",
-        "-A OUTPUT -p ipv6-icmp -m icmp6 --icmpv6-type 136 -j ACCEPT",
+        "-A OUTPUT -p ipv6-icmp -m icmp6 --icmpv6-type 133 -m comment --comment ostrel-killswitch -j ACCEPT",
+        "-A OUTPUT -p ipv6-icmp -m icmp6 --icmpv6-type 135 -m comment --comment ostrel-killswitch -j ACCEPT",
+        "-A OUTPUT -p ipv6-icmp -m icmp6 --icmpv6-type 136 -m comment --comment ostrel-killswitch -j ACCEPT",
     };
     QCOMPARE(rules(true), common + neighbourDiscovery + tail);
     // The user's address translation is gone while the kill switch is on.
@@ -286,10 +296,12 @@ void TestKillSwitchScript::localNetworkRules()
     QVERIFY(once4.contains("-A lan -s 172.16.0.0/12 -d 172.16.0.0/12 ! -o tun+ -j ACCEPT"));
     QVERIFY(once6.contains("-A lan -s fc00::/7 -d fe80::/10 ! -o tun+ -j ACCEPT"));
 
-    QCOMPARE(script({ QStringLiteral("localnetwork"), QStringLiteral("allow") }).out,
-             QStringLiteral("OK (LAN allowed)\n"));
-    QCOMPARE(rules(false, QStringLiteral("filter"), QStringLiteral("lan")).mid(1), once4 + once4);
-    QCOMPARE(rules(true, QStringLiteral("filter"), QStringLiteral("lan")).mid(1), once6 + once6);
+    // Allowed at every connect: the chain still holds the rules of one.
+    for (int connect = 0; connect < 4; ++connect)
+        QCOMPARE(script({ QStringLiteral("localnetwork"), QStringLiteral("allow") }).out,
+                 QStringLiteral("OK (LAN allowed)\n"));
+    QCOMPARE(rules(false, QStringLiteral("filter"), QStringLiteral("lan")).mid(1), once4);
+    QCOMPARE(rules(true, QStringLiteral("filter"), QStringLiteral("lan")).mid(1), once6);
 
     QCOMPARE(script({ QStringLiteral("localnetwork"), QStringLiteral("deny") }).out,
              QStringLiteral("OK (LAN blocked)\n"));
@@ -779,6 +791,208 @@ void TestKillSwitchScript::savedRulesKeptUntilPutBack()
         QCOMPARE(state(), before);
         QCOMPARE(ns.exec({ m_script, QStringLiteral("status") }).out, QStringLiteral("DISABLED status\n"));
     }
+}
+
+// Host names of the test's own, in the namespace's private /etc/hosts.
+void TestKillSwitchScript::addHostNames() const
+{
+    QVERIFY(m_ns->privateEtc());
+    QCOMPARE(m_ns->bash(QStringLiteral("printf '%s\n' '198.51.100.7 v2-proxy.example' '2001:db8::7 v2-proxy.example' "
+                                       "'198.51.100.9 other-proxy.example' >> /etc/hosts"))
+                 .code,
+             0);
+}
+
+// Writers started at the same moment, round after round, while a sampler
+// lists OUTPUT of both families: it holds the final drop at every sample,
+// and after each round exactly one server's addresses are allowed. Then a
+// writer that finds the lock held past its wait refuses and changes nothing.
+void TestKillSwitchScript::writersAtOnceNeverOpen_data()
+{
+    QTest::addColumn<QStringList>("servers");
+    QTest::addColumn<QStringList>("allowed");
+    QTest::newRow("addresses") << QStringList { "198.51.100.7", "2001:db8::7", "198.51.100.9" }
+                               << QStringList { "198.51.100.7/32", "2001:db8::7/128", "198.51.100.9/32" };
+    QTest::newRow("host names") << QStringList { "v2-proxy.example", "other-proxy.example", "198.51.100.9" }
+                                << QStringList { "198.51.100.7/32 2001:db8::7/128", "198.51.100.9/32", "198.51.100.9/32" };
+}
+
+void TestKillSwitchScript::writersAtOnceNeverOpen()
+{
+    QFETCH(QStringList, servers);
+    QFETCH(QStringList, allowed);
+    addHostNames();
+    QCOMPARE(script({ QStringLiteral("enable"), servers.at(0) }).out, QStringLiteral("ENABLED\n"));
+
+    const RunResult rounds = m_ns->bash(
+        QStringLiteral("S=$1 A=$2 B=$3 C=$4; shift 4\n"
+                       "sample() { # until /run/stop: samples, and those without a final drop\n"
+                       "  local n=0 open=0 ipt rules\n"
+                       "  while [ ! -e /run/stop ] && [ $n -lt 100000 ]; do\n"
+                       "    for ipt in iptables ip6tables; do\n"
+                       "      n=$((n + 1)); rules=$($ipt -S OUTPUT)\n"
+                       "      [[ \"${rules##*$'\\n'}\" == *' -j DROP' ]] || open=$((open + 1))\n"
+                       "    done\n"
+                       "  done\n"
+                       "  echo \"$n $open\" > /run/samples\n"
+                       "}\n"
+                       "rm -f /run/stop; sample & sampler=$!\n"
+                       "for round in 1 2 3 4 5 6 7 8; do\n"
+                       "  writers=()\n"
+                       "  for args in \"enable $A\" \"replace $B\" \"enable $C\" \"replace $A\" 'localnetwork allow' 'localnetwork deny'; do\n"
+                       "    \"$S\" $args >/dev/null & writers+=($!)\n"
+                       "  done\n"
+                       "  wait \"${writers[@]}\"\n"
+                       "  now=$( { iptables -S ostrelallowedip; ip6tables -S ostrelallowedip; } | awk '$3 == \"-d\" { printf \"%s%s\", s, $4; s = \" \" }')\n"
+                       "  match=no; for one in \"$@\"; do [ \"$now\" = \"$one\" ] && match=yes; done\n"
+                       "  [ $match = yes ] || echo \"round $round: allowed: $now\"\n"
+                       "done\n"
+                       "touch /run/stop; wait $sampler; cat /run/samples\n"),
+        QStringList { m_script } + servers + allowed, 120000, m_env);
+    QCOMPARE(rounds.code, 0);
+    const QStringList lines = rounds.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QVERIFY2(lines.size() == 1, qPrintable(rounds.out));
+    const QStringList counts = lines.first().split(QLatin1Char(' '));
+    QCOMPARE(counts.size(), 2);
+    QVERIFY2(counts.at(0).toInt() >= 20, qPrintable(rounds.out));
+    QVERIFY2(counts.at(1) == QLatin1String("0"), qPrintable(QStringLiteral("OUTPUT open in %1 of %2 samples")
+                                                                .arg(counts.at(1), counts.at(0))));
+    QCOMPARE(script({ QStringLiteral("status") }).out, QStringLiteral("ENABLED status\n"));
+
+    // The lock held elsewhere past the wait: refused, nothing changed.
+    const RunResult busy = m_ns->bash(
+        QStringLiteral("set -m; flock /run/ostrel/firewall.lock sh -c 'touch /run/held; exec sleep 30' >/dev/null & holder=$!\n"
+                       "for i in $(seq 100); do [ -e /run/held ] && break; sleep 0.1; done\n"
+                       "listing() { iptables-save; ip6tables-save; } 2>&1 | grep -v '^#'\n"
+                       "before=$(listing)\n"
+                       "\"$1\" enable 198.51.100.1; echo \"exit $?\"\n"
+                       "[ \"$before\" = \"$(listing)\" ] && echo unchanged\n"
+                       "kill -- -$holder\n"),
+        { m_script }, 60000, m_env);
+    QVERIFY2(busy.out.startsWith(QLatin1String("ERROR: ")) && busy.out.endsWith(QLatin1String("\nexit 2\nunchanged\n")),
+             qPrintable(busy.out));
+}
+
+// A server text that is no plain address is resolved first and its
+// addresses take the same one-step road; a text that stands for no address
+// leaves the server blocked too and is reported.
+void TestKillSwitchScript::serverTextsResolvedOrBlocked()
+{
+    addHostNames();
+    QCOMPARE(script({ QStringLiteral("enable"), QStringLiteral("v2-proxy.example") }).out, QStringLiteral("ENABLED\n"));
+    QCOMPARE(rules(false, QStringLiteral("filter"), QStringLiteral("ostrelallowedip")).mid(1),
+             QStringList { "-A ostrelallowedip -d 198.51.100.7/32 -j ACCEPT" });
+    QCOMPARE(rules(true, QStringLiteral("filter"), QStringLiteral("ostrelallowedip")).mid(1),
+             QStringList { "-A ostrelallowedip -d 2001:db8::7/128 -j ACCEPT" });
+    QCOMPARE(script({ QStringLiteral("replace"), QStringLiteral("other-proxy.example") }).out, QStringLiteral("OK\n"));
+    QCOMPARE(rules(false, QStringLiteral("filter"), QStringLiteral("ostrelallowedip")).mid(1),
+             QStringList({ "-A ostrelallowedip -d 198.51.100.9/32 -j ACCEPT", "-A ostrelallowedip -s 198.51.100.9/32 -j ACCEPT" }));
+    QCOMPARE(rules(true, QStringLiteral("filter"), QStringLiteral("ostrelallowedip")).mid(1), QStringList());
+
+    for (const QString& text : { QStringLiteral("no-such-host.invalid"), QStringLiteral("bad_name"),
+                                 QStringLiteral("198.51.100.0/24"), QStringLiteral("-j ACCEPT"),
+                                 QStringLiteral("198.51.100.256"), QStringLiteral("2001:db8::7::1") }) {
+        for (const QString& command : { QStringLiteral("enable"), QStringLiteral("replace") }) {
+            const RunResult run = script({ command, text });
+            QVERIFY2(run.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts).last().startsWith(QLatin1String("ERROR: ")),
+                     qPrintable(command + QLatin1Char(' ') + text + QStringLiteral(": ") + run.out));
+            QCOMPARE(run.code, 3);
+            QCOMPARE(rules(false).filter(QStringLiteral("-A OUTPUT")).last(), kDrop);
+            QCOMPARE(rules(false, QStringLiteral("filter"), QStringLiteral("ostrelallowedip")).mid(1), QStringList());
+            QCOMPARE(rules(true, QStringLiteral("filter"), QStringLiteral("ostrelallowedip")).mid(1), QStringList());
+        }
+    }
+    QCOMPARE(script({ QStringLiteral("status") }).out, QStringLiteral("ENABLED status\n"));
+}
+
+// "disable" killed with its process group at several moments and run
+// again: both families hold exactly the user's rules, and no saved file is
+// left waiting.
+void TestKillSwitchScript::disableCutShortLosesNothing()
+{
+    addUsersRules();
+    QCOMPARE(m_ns->bash(QStringLiteral("ip6tables -P FORWARD DROP && ip6tables -t nat -A POSTROUTING -s fd00:9::/64 -j MASQUERADE")).code, 0);
+    const QStringList before4 = saveListing(false);
+    const QStringList before6 = saveListing(true);
+    for (int delayMs = 0; delayMs <= 150; delayMs += 10) {
+        QCOMPARE(script({ QStringLiteral("enable"), QStringLiteral("198.51.100.7") }).out, QStringLiteral("ENABLED\n"));
+        QCOMPARE(m_ns->bash(QStringLiteral("set -m; \"$1\" disable >/dev/null & sleep \"$2\"; kill -KILL -- -$! 2>/dev/null; wait; true"),
+                            { m_script, QString::number(delayMs / 1000.0, 'f', 3) }, 15000, m_env)
+                     .code,
+                 0);
+        QCOMPARE(script({ QStringLiteral("disable") }).out, QStringLiteral("DISABLED\n"));
+        QVERIFY2(saveListing(false) == before4, qPrintable(QStringLiteral("IPv4 after a stop at %1 ms").arg(delayMs)));
+        QVERIFY2(saveListing(true) == before6, qPrintable(QStringLiteral("IPv6 after a stop at %1 ms").arg(delayMs)));
+        QCOMPARE(m_ns->exec({ QStringLiteral("ls"), QStringLiteral("/run/ostrel") }).out, QStringLiteral("firewall.lock\n"));
+    }
+}
+
+// An IPv6 stack that ip6tables cannot hold (the Debian alternatives of the
+// private /etc pointed at a stand-in that fails): "enable" says so and
+// fails, IPv4 is closed all the same. Without IPv6 there is nothing to hold.
+void TestKillSwitchScript::familyThatCannotBeHeldFailsEnable()
+{
+    QVERIFY(m_ns->privateEtc());
+    const RunResult broken = m_ns->bash(QStringLiteral(
+        "set -e\n"
+        "printf '#!/bin/sh\\necho \"stand-in that does not work\" >&2\\nexit 1\\n' > /run/broken; chmod +x /run/broken\n"
+        "for tool in ip6tables ip6tables-restore ip6tables-save; do\n"
+        "  [ \"$(readlink /usr/sbin/$tool)\" = /etc/alternatives/$tool ] || { echo \"no alternative for $tool\"; exit 3; }\n"
+        "  ln -sfn /run/broken /etc/alternatives/$tool\n"
+        "done\n"
+        "! ip6tables -S\n"));
+    if (broken.code == 3)
+        QSKIP(qPrintable(broken.out));
+    QVERIFY2(broken.code == 0, qPrintable(broken.err));
+
+    const RunResult enabled = script({ QStringLiteral("enable"), QStringLiteral("198.51.100.7") });
+    QVERIFY2(enabled.out.startsWith(QLatin1String("ERROR: IPv6 ")) && enabled.out.count(QLatin1Char('\n')) == 1,
+             qPrintable(enabled.out));
+    QVERIFY(enabled.out.contains(QLatin1String("stand-in that does not work")));
+    QCOMPARE(enabled.code, 3);
+    QCOMPARE(rules(false).last(), QStringLiteral("-A ostrelallowedip -d 198.51.100.7/32 -j ACCEPT"));
+    QVERIFY(rules(false).contains(kDrop));
+    QCOMPARE(script({ QStringLiteral("status") }).out, QStringLiteral("ENABLED status (IPv4 only)\n"));
+
+    QCOMPARE(m_ns->bash(QStringLiteral("sysctl -qw net.ipv6.conf.all.disable_ipv6=1 net.ipv6.conf.default.disable_ipv6=1"
+                                       " && [ ! -s /proc/net/if_inet6 ]"))
+                 .code,
+             0);
+    const RunResult withoutIpv6 = script({ QStringLiteral("enable"), QStringLiteral("198.51.100.7") });
+    QCOMPARE(withoutIpv6.out, QStringLiteral("iptables rules overwritten\nENABLED\n"));
+    QCOMPARE(withoutIpv6.code, 0);
+}
+
+// Without its saved rules "disable" takes away only rules with the kill
+// switch's mark: a user's rule that looks like one of them stays. A kill
+// switch of an older version, without marks, loses one copy of each of its
+// rules: the user's copy stays.
+void TestKillSwitchScript::ownRulesKnownByTheirMark()
+{
+    const QString usersRule = QStringLiteral("-A INPUT -m state --state RELATED,ESTABLISHED -j ACCEPT");
+    QCOMPARE(script({ QStringLiteral("enable"), QStringLiteral("198.51.100.7") }).out, QStringLiteral("ENABLED\n"));
+    QCOMPARE(m_ns->bash(QStringLiteral("set -e; rm /run/ostrel/*.original; iptables -P INPUT DROP; iptables ") + usersRule).code, 0);
+    QCOMPARE(script({ QStringLiteral("disable") }).out, QStringLiteral("DISABLED\n"));
+    QCOMPARE(rules(false), QStringList { usersRule });
+    QVERIFY(policies(false).contains(QStringLiteral(":INPUT DROP")));
+
+    QCOMPARE(m_ns->bash(QStringLiteral("set -e\n"
+                                       "iptables -N ostrelallowedip; iptables -N lan\n"
+                                       "iptables -I INPUT 1 -m state --state RELATED,ESTABLISHED -j ACCEPT\n"
+                                       "iptables -A INPUT -i tun+ -j ACCEPT\n"
+                                       "iptables -A OUTPUT -o tun+ -j ACCEPT\n"
+                                       "iptables -A OUTPUT -o lo -j ACCEPT\n"
+                                       "iptables -A OUTPUT -m state --state ESTABLISHED,RELATED -j ACCEPT\n"
+                                       "iptables -A OUTPUT -j ostrelallowedip\n"
+                                       "iptables -A OUTPUT -j lan\n"
+                                       "iptables -A OUTPUT -j DROP\n"
+                                       "iptables -A ostrelallowedip -d 198.51.100.7 -j ACCEPT\n"))
+                 .code,
+             0);
+    QCOMPARE(script({ QStringLiteral("status") }).out, QStringLiteral("ENABLED status (IPv4 only)\n"));
+    QCOMPARE(script({ QStringLiteral("disable") }).out, QStringLiteral("DISABLED\n"));
+    QCOMPARE(rules(false), QStringList { usersRule });
+    QCOMPARE(script({ QStringLiteral("status") }).out, QStringLiteral("DISABLED status\n"));
 }
 
 OSTREL_TEST_MAIN_CORE(TestKillSwitchScript)

@@ -19,18 +19,46 @@
 # enter (/run/ostrel) and stay there, never replaced by a later "enable",
 # until "disable" puts them back. Without such a saved file "disable" takes
 # away only the kill switch's own chains and rules.
+#
+# One writer at a time: every command that changes the firewall holds the
+# lock /run/ostrel/firewall.lock (flock) for its whole run, and each change
+# of a family's rules is one iptables-restore step, so that no other writer
+# and no half-made change ever leaves outgoing traffic open while the kill
+# switch is meant to be on. "status" only reads and takes no lock.
+#
+# Failures that are reported (a line starting "ERROR:", nothing else):
+#   exit 2: refused, nothing was changed (/run/ostrel not safe, or another
+#           change still running after the wait for the lock);
+#   exit 3: "enable" or "replace" did what could be done and failed closed
+#           (a family whose traffic cannot be blocked, or a server text that
+#           stands for no address: the server is blocked too).
 
 PATH="/usr/sbin:/sbin:/usr/bin:/bin:${PATH:-}"
 
 ALLOWED_CHAIN="ostrelallowedip"
 LAN_CHAIN="lan"
 TUNNEL_IF="tun+"
+# Every rule the kill switch puts into a built-in chain carries this mark, so
+# that it is never confused with a user's rule that looks the same. Rules in
+# its own chains need none: those chains are its own.
+OWN_MARK="ostrel-killswitch"
+MARKED="-m comment --comment $OWN_MARK"
 
 # Root-only state: owned by root, mode 0700, checked without following links;
 # created when missing, never changed or removed when it is anything else.
 SAVE_DIR="/run/ostrel"
 SAVED_RULES="$SAVE_DIR/iptables.original"
 SAVED_RULES6="$SAVE_DIR/ip6tables.original"
+# A saved file is renamed to this name before its rules are put back: while
+# the family is still held, the file under that name is still the saved one
+# (a "disable" stopped before its restore step); once the family is free,
+# its rules are back and it is only left over from a stopped run.
+PUTBACK_SUFFIX=".putback"
+LOCK_FILE="$SAVE_DIR/firewall.lock"
+# The program gives each run six seconds: resolving a host name (at most
+# two seconds) and waiting for the lock (at most three) end well before.
+RESOLVE_SECONDS=1.5
+LOCK_SECONDS=3
 # First line of a rules file written by "enable"; iptables-restore skips it
 # as a comment. "disable" restores only files that carry it.
 SAVE_MARK="# ostrel-killswitch.sh enable: rules in force before the kill switch"
@@ -42,9 +70,13 @@ USAGE="Usage: ostrel-killswitch.sh {enable|restore|disable|replace [ server IP]|
 
 ipt4() { iptables -w 5 "$@" >/dev/null 2>&1; }
 ipt6() { ip6tables -w 5 "$@" >/dev/null 2>&1; }
-ipt_both() { ipt4 "$@"; ipt6 "$@"; }
 
-is_ipv6() { [[ "$1" == *:* ]]; }
+# The tools of one address family (4 or 6).
+ipt_of() { if [ "$1" = 6 ]; then echo ipt6; else echo ipt4; fi; }
+lister_of() { if [ "$1" = 6 ]; then echo ip6tables; else echo iptables; fi; }
+saver_of() { if [ "$1" = 6 ]; then echo ip6tables-save; else echo iptables-save; fi; }
+restorer_of() { if [ "$1" = 6 ]; then echo ip6tables-restore; else echo iptables-restore; fi; }
+saved_file_of() { if [ "$1" = 6 ]; then echo "$SAVED_RULES6"; else echo "$SAVED_RULES"; fi; }
 
 # $1: iptables or ip6tables.
 family_on() {
@@ -54,16 +86,12 @@ family_on() {
 kill_switch4_on() { family_on iptables; }
 kill_switch6_on() { family_on ip6tables; }
 
-# Flushes the rules and deletes the user chains of the given tables, for one
-# address family ("ipt4" or "ipt6").
-flush_tables() {
-    local ipt="$1"
+# Loads rules from standard input into one family's tables in one step;
+# further arguments go to iptables-restore.
+restore_family() {
+    local family="$1"
     shift
-    local table
-    for table in "$@"; do
-        "$ipt" -t "$table" -F
-        "$ipt" -t "$table" -X
-    done
+    "$(restorer_of "$family")" -w 5 "$@" >/dev/null 2>&1
 }
 
 # True when the root-only directory for the saved rules is there and safe:
@@ -81,6 +109,22 @@ save_dir_ok() {
         return 1
     fi
     return 0
+}
+
+# Makes this run the only one that changes the firewall, until it ends: the
+# lock is held by an open file descriptor, so it goes with the script and
+# its children however they end. Refuses (exit 2, nothing changed) without a
+# safe directory or when another change does not end within the wait.
+take_lock() {
+    save_dir_ok || exit 2
+    if ! { exec 9>>"$LOCK_FILE"; } 2>/dev/null; then
+        echo "ERROR: the lock file $LOCK_FILE cannot be opened"
+        exit 2
+    fi
+    if ! flock -w "$LOCK_SECONDS" 9 2>/dev/null; then
+        echo "ERROR: another change of the firewall is still running after ${LOCK_SECONDS} seconds; nothing was changed"
+        exit 2
+    fi
 }
 
 # Saves one family's rules in force, marked as written by "enable", unless
@@ -122,92 +166,138 @@ saved_by_enable() {
     ! holds_own_chain "$(cat "$file" 2>/dev/null)"
 }
 
-build_rules() {
-    local ipt="$1"
-    "$ipt" -N "$ALLOWED_CHAIN"
-    "$ipt" -N "$LAN_CHAIN"
-    "$ipt" -A INPUT -m state --state RELATED,ESTABLISHED -j ACCEPT
-    "$ipt" -A INPUT -i "$TUNNEL_IF" -j ACCEPT
-    "$ipt" -A OUTPUT -o "$TUNNEL_IF" -j ACCEPT
-    "$ipt" -A OUTPUT -o lo -j ACCEPT
-    if [ "$ipt" = ipt6 ]; then
-        # Neighbour discovery carries no user traffic, and without it not
-        # even the server (or the router towards it) can be reached.
-        local type
-        for type in router-solicitation neighbour-solicitation neighbour-advertisement; do
-            "$ipt" -A OUTPUT -p ipv6-icmp --icmpv6-type "$type" -j ACCEPT
-        done
-    fi
-    "$ipt" -A OUTPUT -m state --state ESTABLISHED,RELATED -j ACCEPT
+# --- Server addresses ------------------------------------------------------
+
+OCTET="(25[0-5]|2[0-4][0-9]|1[0-9][0-9]|[1-9]?[0-9])"
+is_ipv4() {
+    [[ "$1" =~ ^$OCTET\.$OCTET\.$OCTET\.$OCTET$ ]]
 }
 
-finish_rules() {
-    local ipt="$1"
-    "$ipt" -A OUTPUT -j "$ALLOWED_CHAIN"
-    "$ipt" -A OUTPUT -j "$LAN_CHAIN"
-    "$ipt" -A OUTPUT -j DROP
+# Counts the groups of 1 to 4 hexadecimal digits that make up the text,
+# separated by single colons; fails on anything else. An empty text has none.
+hex_groups() {
+    local text="$1" group count=0
+    [ -n "$text" ] || { echo 0; return 0; }
+    [[ "$text" != :* && "$text" != *: ]] || return 1
+    local IFS=:
+    for group in $text; do
+        [[ "$group" =~ ^[0-9A-Fa-f]{1,4}$ ]] || return 1
+        count=$((count + 1))
+    done
+    echo "$count"
 }
 
-# Allows the server address in the chain of its own family; the other
-# family's chain stays empty.
-allow_server() {
-    local server="$1" both="$2"
-    local ipt=ipt4
-    if is_ipv6 "$server"; then
-        ipt=ipt6
+is_ipv6() {
+    local text="$1" head tail groups
+    [[ "$text" == *:* && "$text" =~ ^[0-9A-Fa-f:.]{2,45}$ ]] || return 1
+    # A trailing dotted IPv4 address stands for the last two groups.
+    if [[ "$text" == *.* ]]; then
+        is_ipv4 "${text##*:}" || return 1
+        text="${text%:*}:0:0"
     fi
-    "$ipt" -A "$ALLOWED_CHAIN" -d "$server" -j ACCEPT
-    if [ "$both" = "both" ]; then
-        "$ipt" -A "$ALLOWED_CHAIN" -s "$server" -j ACCEPT
-    fi
+    case "$text" in
+    *::*::*) return 1 ;;
+    *::*)
+        head="$(hex_groups "${text%%::*}")" && tail="$(hex_groups "${text#*::}")" || return 1
+        [ $((head + tail)) -le 7 ]
+        ;;
+    *)
+        groups="$(hex_groups "$text")" && [ "$groups" -eq 8 ]
+        ;;
+    esac
 }
 
-enable_kill_switch() {
-    local server="$1" on4=no on6=no
-    # Without a safe place for the user's rules nothing is changed.
-    save_dir_ok || exit 2
-    kill_switch4_on && on4=yes
-    kill_switch6_on && on6=yes
-    if [ "$on4" = yes ] || [ "$on6" = yes ]; then
-        echo "iptables rules overwritten"
-    fi
-    # A family the kill switch holds keeps the rules saved when it took it;
-    # the other one's rules in force are the user's and are saved now,
-    # unless rules saved earlier still wait to be put back.
-    [ "$on4" = yes ] || save_one iptables-save "$SAVED_RULES"
-    [ "$on6" = yes ] || save_one ip6tables-save "$SAVED_RULES6"
-
-    enable_family ipt4 4 "$server"
-    enable_family ipt6 6 "$server"
-    echo "ENABLED"
-}
-
-# The kill switch's rules of one family (4 or 6) for the filter table, as
-# iptables-restore lines.
-rule_lines() {
-    local family="$1" server="$2" type
-    echo "-N $ALLOWED_CHAIN"
-    echo "-N $LAN_CHAIN"
-    echo "-A INPUT -m state --state RELATED,ESTABLISHED -j ACCEPT"
-    echo "-A INPUT -i $TUNNEL_IF -j ACCEPT"
-    echo "-A OUTPUT -o $TUNNEL_IF -j ACCEPT"
-    echo "-A OUTPUT -o lo -j ACCEPT"
-    if [ "$family" = 6 ]; then
-        for type in router-solicitation neighbour-solicitation neighbour-advertisement; do
-            echo "-A OUTPUT -p ipv6-icmp --icmpv6-type $type -j ACCEPT"
-        done
-    fi
-    echo "-A OUTPUT -m state --state ESTABLISHED,RELATED -j ACCEPT"
-    if [ -n "$server" ] && [ "$(family_of "$server")" = "$family" ]; then
-        echo "-A $ALLOWED_CHAIN -d $server -j ACCEPT"
-    fi
-    echo "-A OUTPUT -j $ALLOWED_CHAIN"
-    echo "-A OUTPUT -j $LAN_CHAIN"
-    echo "-A OUTPUT -j DROP"
+# Labels of letters, digits and inner hyphens, separated by dots.
+is_host_name() {
+    local label="[A-Za-z0-9]([A-Za-z0-9-]{0,61}[A-Za-z0-9])?"
+    [ "${#1}" -le 253 ] && [[ "$1" =~ ^($label\.)*$label\.?$ ]]
 }
 
 family_of() {
-    if is_ipv6 "$1"; then echo 6; else echo 4; fi
+    if [[ "$1" == *:* ]]; then echo 6; else echo 4; fi
+}
+
+# Sets SERVER_ADDRESSES to the plain addresses the server text stands for:
+# the text itself when it is an IPv4 or IPv6 address, the addresses of a
+# host name otherwise (resolved with a time limit, before any lock is taken
+# or any rule changed). No text means no server. Anything else gives no
+# address and SERVER_PROBLEM says why: the kill switch is then built without
+# an exception for the server, which blocks the server too (closed rather
+# than open), and the command reports the failure. Only addresses checked
+# here ever reach a rule.
+resolve_server() {
+    local text="$1" address
+    SERVER_ADDRESSES=()
+    SERVER_PROBLEM=""
+    [ -n "$text" ] || return 0
+    if is_ipv4 "$text" || is_ipv6 "$text"; then
+        SERVER_ADDRESSES=("$text")
+        return 0
+    fi
+    if ! is_host_name "$text"; then
+        SERVER_PROBLEM="the server address is neither an IP address nor a host name, so the server is blocked too"
+        return 1
+    fi
+    while read -r address _; do
+        if { is_ipv4 "$address" || is_ipv6 "$address"; } && [[ " ${SERVER_ADDRESSES[*]} " != *" $address "* ]]; then
+            SERVER_ADDRESSES+=("$address")
+        fi
+    done < <(timeout -k 0.5 "$RESOLVE_SECONDS" getent ahosts "$text" 2>/dev/null | head -n 64)
+    if [ "${#SERVER_ADDRESSES[@]}" -eq 0 ]; then
+        SERVER_PROBLEM="the server's host name could not be resolved, so the server is blocked too"
+        return 1
+    fi
+    return 0
+}
+
+# "-A <chain> -d <address> -j ACCEPT" (and "-s" when $3 is "both") for each
+# server address of the family.
+server_lines() {
+    local family="$1" both="$2" address
+    for address in "${SERVER_ADDRESSES[@]}"; do
+        [ "$(family_of "$address")" = "$family" ] || continue
+        echo "-A $ALLOWED_CHAIN -d $address -j ACCEPT"
+        [ "$both" = both ] && echo "-A $ALLOWED_CHAIN -s $address -j ACCEPT"
+    done
+}
+
+# --- Rules -------------------------------------------------------------------
+
+# The kill switch's rules of one family (4 or 6) for the filter table, as
+# iptables-restore lines, with the server addresses of SERVER_ADDRESSES. With
+# $2 "unmarked": the rules in built-in chains as older versions wrote them,
+# without the mark.
+rule_lines() {
+    local family="$1" mark="$MARKED" type
+    [ "${2:-}" = unmarked ] && mark=""
+    echo "-N $ALLOWED_CHAIN"
+    echo "-N $LAN_CHAIN"
+    echo "-A INPUT -m state --state RELATED,ESTABLISHED $mark -j ACCEPT"
+    echo "-A INPUT -i $TUNNEL_IF $mark -j ACCEPT"
+    echo "-A OUTPUT -o $TUNNEL_IF $mark -j ACCEPT"
+    echo "-A OUTPUT -o lo $mark -j ACCEPT"
+    if [ "$family" = 6 ]; then
+        # Neighbour discovery carries no user traffic, and without it not
+        # even the server (or the router towards it) can be reached.
+        for type in router-solicitation neighbour-solicitation neighbour-advertisement; do
+            echo "-A OUTPUT -p ipv6-icmp --icmpv6-type $type $mark -j ACCEPT"
+        done
+    fi
+    echo "-A OUTPUT -m state --state ESTABLISHED,RELATED $mark -j ACCEPT"
+    [ "${2:-}" = unmarked ] || server_lines "$family" one
+    echo "-A OUTPUT $mark -j $ALLOWED_CHAIN"
+    echo "-A OUTPUT $mark -j $LAN_CHAIN"
+    echo "-A OUTPUT $mark -j DROP"
+}
+
+# Runs restore lines one command at a time ("-N", "-A", "-D", "-F", "-X"),
+# for one family; the lines hold no quoted words.
+run_lines() {
+    local ipt="$1" line words
+    while read -r line; do
+        read -ra words <<<"$line"
+        [ "${#words[@]}" -gt 0 ] && "$ipt" "${words[@]}"
+    done
 }
 
 # The policies of the built-in chains of one family's filter, nat and mangle
@@ -221,139 +311,272 @@ current_policies() {
         }'
 }
 
-# Sets the policies listed by current_policies again, for one address family
-# ("ipt4" or "ipt6").
-apply_policies() {
-    local ipt="$1" policies="$2" table chain policy
-    while read -r table chain policy; do
-        [ -n "$policy" ] && "$ipt" -t "$table" -P "$chain" "$policy"
-    done <<<"$policies"
-}
-
 # Empties the filter, nat and mangle tables of one family and builds the
 # kill switch there: in one step with iptables-restore (fast, and nothing
-# passes half-built), or one command at a time when that is refused. A
-# server text that is not a plain address is never put into a rules file.
+# passes half-built). Where that is refused, one command at a time, with
+# outgoing traffic closed first (the OUTPUT policy DROP) and the user's
+# OUTPUT policy given back only once the rules are complete.
 # The built-in chains keep their policies: iptables-restore of the nf_tables
 # backend sets them to ACCEPT after "-F" unless they are given again.
 enable_family() {
-    local ipt="$1" family="$2" server="$3" restorer=iptables-restore saver=iptables-save table policies
-    [ "$family" = 6 ] && restorer=ip6tables-restore saver=ip6tables-save
-    policies="$(current_policies "$saver")"
-    case "$server" in
-    *[!A-Za-z0-9.:/]*) ;;
-    *)
-        if {
-            for table in filter nat mangle; do
-                printf '*%s\n-F\n-X\n' "$table"
-                awk -v t="$table" '$1 == t { print "-P", $2, $3 }' <<<"$policies"
-                [ "$table" = filter ] && rule_lines "$family" "$server"
-                echo "COMMIT"
-            done
-        } | "$restorer" -w 5 --noflush >/dev/null 2>&1; then
-            return 0
-        fi
-        ;;
-    esac
-    flush_tables "$ipt" filter nat mangle
-    apply_policies "$ipt" "$policies"
-    build_rules "$ipt"
-    if [ -n "$server" ] && [ "$(family_of "$server")" = "$family" ]; then
-        "$ipt" -A "$ALLOWED_CHAIN" -d "$server" -j ACCEPT
+    local family="$1" ipt table policies output_policy
+    ipt="$(ipt_of "$family")"
+    policies="$(current_policies "$(saver_of "$family")")"
+    if {
+        for table in filter nat mangle; do
+            printf '*%s\n-F\n-X\n' "$table"
+            awk -v t="$table" '$1 == t { print "-P", $2, $3 }' <<<"$policies"
+            [ "$table" = filter ] && rule_lines "$family"
+            echo "COMMIT"
+        done
+    } | restore_family "$family" --noflush; then
+        return 0
     fi
-    finish_rules "$ipt"
+    output_policy="$(awk '$1 == "filter" && $2 == "OUTPUT" { print $3 }' <<<"$policies")"
+    "$ipt" -P OUTPUT DROP
+    for table in filter nat mangle; do
+        "$ipt" -t "$table" -F
+        "$ipt" -t "$table" -X
+    done
+    rule_lines "$family" | run_lines "$ipt"
+    "$ipt" -P OUTPUT "${output_policy:-ACCEPT}"
+}
+
+# True when the family's traffic can flow at all: IPv4 always, IPv6 unless
+# the kernel has none or it is switched off everywhere with no address left.
+stack_present() {
+    [ "$1" = 4 ] && return 0
+    [ -d /proc/sys/net/ipv6 ] || return 1
+    [ "$(cat /proc/sys/net/ipv6/conf/all/disable_ipv6 2>/dev/null)" != 1 ] || [ -s /proc/net/if_inet6 ]
+}
+
+enable_kill_switch() {
+    local server="$1" on4=no on6=no family problem="" why
+    resolve_server "$server"
+    take_lock
+    kill_switch4_on && on4=yes
+    kill_switch6_on && on6=yes
+    if [ "$on4" = yes ] || [ "$on6" = yes ]; then
+        echo "iptables rules overwritten"
+    fi
+    # A family the kill switch holds keeps the rules saved when it took it;
+    # the other one's rules in force are the user's and are saved now,
+    # unless rules saved earlier still wait to be put back.
+    [ "$on4" = yes ] || { forget_put_back 4 && save_one iptables-save "$SAVED_RULES"; }
+    [ "$on6" = yes ] || { forget_put_back 6 && save_one ip6tables-save "$SAVED_RULES6"; }
+
+    for family in 4 6; do
+        enable_family "$family"
+        if [ -z "$problem" ] && stack_present "$family" && ! family_on "$(lister_of "$family")"; then
+            why="$("$(lister_of "$family")" -w 5 -n -L OUTPUT 2>&1 >/dev/null | head -n 1)"
+            problem="IPv$family traffic cannot be blocked: $(lister_of "$family") does not work here${why:+ ($why)}"
+        fi
+    done
+    problem="${problem:-$SERVER_PROBLEM}"
+    if [ -n "$problem" ]; then
+        echo "ERROR: $problem"
+        exit 3
+    fi
+    echo "ENABLED"
+}
+
+# True when the rule listing (iptables -S) declares the chain.
+declares_chain() {
+    [[ $'\n'"$1"$'\n' == *$'\n'"-N $2"$'\n'* ]]
 }
 
 # Takes only the kill switch's own rules and chains out of one family's
-# filter table; everything else stays as it is.
+# filter table, in one step; everything else stays as it is. Its rules are
+# those with its mark and every jump into its own chains.
+# Kill switches built by older versions carry no mark; their rules exist
+# only together with the chain "ostrelallowedip". Only when that chain is
+# there and no marked rule is, exactly one copy of each rule such a version
+# added is taken out: a user's copy that looks the same stays, and the
+# user's chains keep the same rules, if perhaps in another order.
 remove_own_rules() {
-    local ipt="$1" family="$2" line rule round
-    while IFS= read -r line; do
-        case "$line" in
-        "-A INPUT "* | "-A OUTPUT "*)
-            read -ra rule <<<"${line#-A }"
-            round=0
-            while [ "$round" -lt 20 ] && "$ipt" -D "${rule[@]}"; do
-                round=$((round + 1))
-            done
-            ;;
-        esac
-    done < <(rule_lines "$family" "")
-    for line in "$ALLOWED_CHAIN" "$LAN_CHAIN"; do
-        "$ipt" -F "$line"
-        "$ipt" -X "$line"
-    done
+    local family="$1" ipt lister listing lines line rule own=no
+    ipt="$(ipt_of "$family")"
+    lister="$(lister_of "$family")"
+    listing="$("$lister" -w 5 -S 2>/dev/null)"
+    lines="$(
+        echo "*filter"
+        while IFS= read -r line; do
+            case "$line" in
+            "-A INPUT "* | "-A OUTPUT "*) ;;
+            *) continue ;;
+            esac
+            case "$line " in
+            *" --comment $OWN_MARK "*)
+                own=yes
+                echo "-D ${line#-A }"
+                ;;
+            *" -j $ALLOWED_CHAIN " | *" -j $LAN_CHAIN ")
+                echo "-D ${line#-A }"
+                ;;
+            esac
+        done <<<"$listing"
+        if [ "$own" = no ] && declares_chain "$listing" "$ALLOWED_CHAIN"; then
+            while read -r line; do
+                case "$line" in
+                *" -j $ALLOWED_CHAIN" | *" -j $LAN_CHAIN") ;;
+                "-A INPUT "* | "-A OUTPUT "*)
+                    read -ra rule <<<"${line#-A }"
+                    "$ipt" -C "${rule[@]}" && echo "-D ${line#-A }"
+                    ;;
+                esac
+            done < <(rule_lines "$family" unmarked)
+        fi
+        for line in "$ALLOWED_CHAIN" "$LAN_CHAIN"; do
+            if declares_chain "$listing" "$line"; then
+                echo "-F $line"
+                echo "-X $line"
+            fi
+        done
+        echo "COMMIT"
+    )"
+    restore_family "$family" --noflush <<<"$lines" || grep -v -e '^\*' -e '^COMMIT' <<<"$lines" | run_lines "$ipt"
 }
 
-# Takes the kill switch's rules out of one family it holds and puts back the
-# rules saved when it took the family; the saved file is then used up. A
-# family it does not hold is left as it is: its rules are someone else's.
-# Without a saved file of its own (missing, not written by "enable", or no
-# safe directory) only the kill switch's own chains and rules are removed.
-disable_family() {
-    local ipt="$1" lister="$2" restorer="$3" file="$4" saver="$5" family="$6" policies
-    family_on "$lister" || return 0
-    policies="$(current_policies "$saver")"
-    if [ "$SAVE_DIR_SAFE" = yes ] && saved_by_enable "$file"; then
-        flush_tables "$ipt" filter
-        apply_policies "$ipt" "$policies"
-        if "$restorer" -w 5 <"$file" >/dev/null 2>&1; then
-            rm -f -- "$file"
-        fi
+# Puts back, in one step, the rules saved by "enable" for one family: the
+# tables the saved file holds are replaced whole, and the others that the
+# kill switch emptied are emptied again with the policies they have now.
+# Each table is committed on its own, so the filter table comes last: the
+# kill switch's chain goes, and the family is free, only once all the
+# others are back.
+put_back_saved() {
+    local family="$1" file="$2" policies table
+    policies="$(current_policies "$(saver_of "$family")")"
+    {
+        cat -- "$file"
+        for table in filter nat mangle; do
+            grep -qx -- "\*$table" "$file" && continue
+            awk -v t="$table" '$1 == t { found = 1 } END { exit !found }' <<<"$policies" || continue
+            printf '*%s\n' "$table"
+            awk -v t="$table" '$1 == t { print ":" $2, $3, "[0:0]" }' <<<"$policies"
+            echo "COMMIT"
+        done
+    } | awk '
+        /^\*/ { table = substr($0, 2) }
+        table == "filter" { filter = filter $0 "\n"; if ($0 == "COMMIT") table = ""; next }
+        { print }
+        END { printf "%s", filter }' | restore_family "$family"
+}
+
+# Removes what a run stopped after putting a family's rules back left over;
+# only for a family the kill switch does not hold.
+forget_put_back() {
+    rm -f -- "$(saved_file_of "$1")$PUTBACK_SUFFIX"
+}
+
+# The file of one family's saved rules that waits to be put back: one that a
+# stopped run was putting back, else the saved file; fails when there is no
+# file written by "enable".
+waiting_file() {
+    local file
+    file="$(saved_file_of "$1")"
+    if saved_by_enable "$file$PUTBACK_SUFFIX"; then
+        echo "$file$PUTBACK_SUFFIX"
+    elif saved_by_enable "$file"; then
+        echo "$file"
     else
-        remove_own_rules "$ipt" "$family"
-        apply_policies "$ipt" "$policies"
+        return 1
     fi
 }
 
-# True when the root-only directory is there and safe; creates nothing.
-save_dir_safe() {
-    [ "$(stat -c '%F:%u:%a' -- "$SAVE_DIR" 2>/dev/null)" = "directory:0:700" ]
+# Puts back one family's waiting saved rules; true when they are back, and
+# the file is then used up. A file that cannot be loaded waits on.
+put_back_waiting() {
+    local family="$1" file waiting
+    file="$(saved_file_of "$family")"
+    waiting="$(waiting_file "$family")" || return 1
+    if [ "$waiting" = "$file" ]; then
+        mv -fT -- "$file" "$file$PUTBACK_SUFFIX" 2>/dev/null || return 1
+        waiting="$file$PUTBACK_SUFFIX"
+    fi
+    if put_back_saved "$family" "$waiting"; then
+        rm -f -- "$waiting"
+        return 0
+    fi
+    mv -fT -- "$waiting" "$file" 2>/dev/null
+    return 1
+}
+
+# Takes the kill switch out of one family it holds and puts back the rules
+# saved when it took the family; the family is free only once they are
+# back, and a "disable" stopped before that leaves them waiting for the
+# next one. A family it does not hold is left as it is: its rules are
+# someone else's. Without a saved file of its own (missing, or not written
+# by "enable"), or when the saved rules cannot be loaded (the file then
+# stays), only the kill switch's own chains and rules are removed.
+disable_family() {
+    local family="$1"
+    if ! family_on "$(lister_of "$family")"; then
+        forget_put_back "$family"
+        return 0
+    fi
+    put_back_waiting "$family" || remove_own_rules "$family"
 }
 
 disable_kill_switch() {
-    SAVE_DIR_SAFE=no
-    save_dir_safe && SAVE_DIR_SAFE=yes
-    disable_family ipt4 iptables iptables-restore "$SAVED_RULES" iptables-save 4
-    disable_family ipt6 ip6tables ip6tables-restore "$SAVED_RULES6" ip6tables-save 6
+    take_lock
+    disable_family 4
+    disable_family 6
     echo "DISABLED"
 }
 
 # Puts back the rules saved by "enable" (files it wrote only); a file put
 # back is used up.
 restore_saved() {
-    if ! save_dir_safe; then
-        [ -e "$SAVE_DIR" ] || [ -L "$SAVE_DIR" ] || { echo "RESTORED"; return 0; }
-        save_dir_ok
-        exit 2
-    fi
-    if saved_by_enable "$SAVED_RULES" && iptables-restore -w 5 <"$SAVED_RULES" >/dev/null 2>&1; then
-        rm -f -- "$SAVED_RULES"
-    fi
-    if saved_by_enable "$SAVED_RULES6" && ip6tables-restore -w 5 <"$SAVED_RULES6" >/dev/null 2>&1; then
-        rm -f -- "$SAVED_RULES6"
-    fi
+    local family
+    take_lock
+    for family in 4 6; do
+        family_on "$(lister_of "$family")" || forget_put_back "$family"
+        put_back_waiting "$family"
+    done
     echo "RESTORED"
+}
+
+# Replaces, in one step for each family the kill switch holds, the content
+# of one of its own chains by the given lines.
+replace_chain() {
+    local chain="$1" lines4="$2" lines6="$3" family lines
+    for family in 4 6; do
+        lines="$lines4"
+        [ "$family" = 6 ] && lines="$lines6"
+        "$(lister_of "$family")" -w 5 -n -L "$chain" >/dev/null 2>&1 || continue
+        if ! printf '*filter\n-F %s\n%s\nCOMMIT\n' "$chain" "$lines" | restore_family "$family" --noflush; then
+            printf -- '-F %s\n%s\n' "$chain" "$lines" | run_lines "$(ipt_of "$family")"
+        fi
+    done
 }
 
 replace_server() {
     local server="$1"
-    ipt_both -F "$ALLOWED_CHAIN"
-    allow_server "$server" both
+    resolve_server "$server"
+    take_lock
+    replace_chain "$ALLOWED_CHAIN" "$(server_lines 4 both)" "$(server_lines 6 both)"
+    if [ -n "$SERVER_PROBLEM" ] && { kill_switch4_on || kill_switch6_on; }; then
+        echo "ERROR: $SERVER_PROBLEM"
+        exit 3
+    fi
     echo "OK"
 }
 
 local_network() {
     case "$1" in
     allow)
+        take_lock
         # One rule for each family; iptables expands the address lists into
-        # one entry per source and destination pair.
-        ipt4 -A "$LAN_CHAIN" ! -o "$TUNNEL_IF" -s "$LAN4" -d "$LAN4" -j ACCEPT
-        ipt6 -A "$LAN_CHAIN" ! -o "$TUNNEL_IF" -s "$LAN6" -d "$LAN6" -j ACCEPT
+        # one entry per source and destination pair. The chain holds it
+        # once, however often it is allowed.
+        replace_chain "$LAN_CHAIN" "-A $LAN_CHAIN ! -o $TUNNEL_IF -s $LAN4 -d $LAN4 -j ACCEPT" \
+            "-A $LAN_CHAIN ! -o $TUNNEL_IF -s $LAN6 -d $LAN6 -j ACCEPT"
         echo "OK (LAN allowed)"
         ;;
     deny)
-        ipt_both -F "$LAN_CHAIN"
+        take_lock
+        ipt4 -F "$LAN_CHAIN"
+        ipt6 -F "$LAN_CHAIN"
         echo "OK (LAN blocked)"
         ;;
     esac
