@@ -946,7 +946,8 @@ void Model::aboutToQuit()
         if (c && !c->isDisconnectedState())
             qWarning().noquote() << "!connection()->isDisconnectedState()";
         if (m_optionGatewayRemoval->value() && QOpenVPN2::anotherClientsSession())
-            qWarning().noquote() << Q_FUNC_INFO << "another running copy of the client has its session open; its kill switch stays";
+            qWarning().noquote() << Q_FUNC_INFO
+                                 << "another running copy of the client has its session open; its kill switch stays";
         else if (m_optionGatewayRemoval->value())
             restoreDefaultRoute(false, true);
         if (!Settings::fullLog())

@@ -341,8 +341,10 @@ void QOpenVPN2::endSession()
     SessionRecord own;
     own.openVpnPid = m_openVpnProcessPid;
     own.openVpnStarted = m_openVpnStarted;
+    // Without a root-only directory no client can have started a session
+    // since, so the resolver is still this one's.
     SessionLock::Hold lock(m_sessionLock, kSessionLockWaitMs);
-    const bool ours = lock.held() && removeSessionFiles(own);
+    const bool ours = lock.held() ? removeSessionFiles(own) : !RootOnlyDirectory::isTrusted();
     m_managementPassword.clear();
     m_openVpnManager.setManagementPassword(QString());
     m_openVpnManager.disconnectFromVpnProcess();
@@ -502,7 +504,8 @@ bool QOpenVPN2::startOpenVpnProcess()
         // Still under the lock: these files are the ones just written, and
         // a record this client wrote names no running OpenVPN.
         SessionRecord record;
-        if (SessionRecord::read(&record) == SessionRecord::Read::Usable && record.isOwnClients() && !record.openVpnRuns())
+        if (SessionRecord::read(&record) == SessionRecord::Read::Usable && record.isOwnClients()
+            && !record.openVpnRuns())
             QFile::remove(pidFilePath());
         QFile::remove(managementPasswordFilePath());
         QFile::remove(ExternalToolsCustom::managementSocketPath());

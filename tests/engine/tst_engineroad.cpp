@@ -319,8 +319,8 @@ private slots:
             const QByteArray won = aWon ? saidA : saidB, lost = aWon ? saidB : saidA;
             const qint64 winner = aWon ? a.pid() : b.pid();
             QVERIFY2(won.startsWith("CONNECTED ") && lost.startsWith("REFUSED "), qPrintable(saidA + " | " + saidB));
-            QVERIFY2(lost.contains(QString("Another running copy of the client (process %1) has an OpenVPN connection open")
-                                       .arg(winner).toUtf8()), lost.constData());
+            const QString refusal("Another running copy of the client (process %1) has an OpenVPN connection open");
+            QVERIFY2(lost.contains(refusal.arg(winner).toUtf8()), lost.constData());
             const qint64 openVpn = won.mid(10).toLongLong();
             QCOMPARE(RoadRig::processesHere("--management-query-passwords"), QList<qint64>{openVpn});
             // "<OpenVPN pid> <start> <client pid> <start>"
