@@ -945,7 +945,10 @@ void Model::aboutToQuit()
         const Connection* c = connection();
         if (c && !c->isDisconnectedState())
             qWarning().noquote() << "!connection()->isDisconnectedState()";
-        if (m_optionGatewayRemoval->value())
+        if (m_optionGatewayRemoval->value() && QOpenVPN2::anotherClientsSession())
+            qWarning().noquote() << Q_FUNC_INFO
+                                 << "another running copy of the client has its session open; its kill switch stays";
+        else if (m_optionGatewayRemoval->value())
             restoreDefaultRoute(false, true);
         if (!Settings::fullLog())
             ALog::Clear();

@@ -232,6 +232,10 @@ void Model::setConnectLocation(Location::Ptr connectLocation)
 void Model::setIsRestoreGwAvailable(bool isRestoreGwAvailable)
 {
     ++m_restoreGwAvailableSets;
+    // The kill switch of another running client's session is that client's
+    // to lift.
+    if (isRestoreGwAvailable && QOpenVPN2::anotherClientsSession())
+        isRestoreGwAvailable = false;
     if (m_isRestoreGwAvailable == isRestoreGwAvailable)
         return;
     m_isRestoreGwAvailable = isRestoreGwAvailable;
@@ -463,7 +467,7 @@ bool Model::beforClosing()
             activateMainWindow();
             if (!confirm(tr("Closing will disconnect your VPN")))
                 return cancelled();
-        } else if (state == Constants::ConnectState_Disconnected
+        } else if (state == Constants::ConnectState_Disconnected && !QOpenVPN2::anotherClientsSession()
                    && SystemHelper::instance().isDefaultRouteRemoved(false)) {
             if (!confirm(tr("Kill switch will be disabled on exit")))
                 return cancelled();

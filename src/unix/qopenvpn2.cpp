@@ -37,6 +37,9 @@ const int kManagementPortWaitMs = 5000;
 // An orphaned OpenVPN gets this long after terminate, and again after kill.
 const int kOrphanTerminateWaitMs = 10000;
 const int kOrphanKillWaitMs = 5000;
+// Another client holds the session lock at most while it stops a left-over
+// OpenVPN, resets the resolver, starts its proxy and its OpenVPN.
+const int kSessionLockWaitMs = 90000;
 // V2Ray's local SOCKS port must accept connections within this time.
 const int kV2RayListenWaitMs = 10000;
 const int kV2RayProbeIntervalMs = 20;
@@ -47,72 +50,6 @@ const int kOutputTailLines = 40;
 void pollOnce()
 {
     waitWithProcessEvents(QStringLiteral("05"), 1);
-}
-
-// Field 22 of /proc/<pid>/stat (clock ticks after boot); empty when the
-// process does not exist or has ended (zombie).
-QByteArray processStartTime(qint64 pid)
-{
-    QFile f(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (pid <= 0 || !f.open(QIODevice::ReadOnly))
-        return {};
-    const QByteArray stat = f.readAll();
-    const int close = stat.lastIndexOf(')');
-    if (close < 0)
-        return {};
-    const QList<QByteArray> fields = stat.mid(close + 2).split(' ');
-    // fields[0] is field 3 (state); start time is field 22.
-    if (fields.size() < 20 || fields.at(0) == "Z" || fields.at(0) == "X")
-        return {};
-    return fields.at(19);
-}
-
-// What the pid record says: the OpenVPN started and the client that started
-// it, each as pid and start time.
-struct PidRecord
-{
-    qint64 openVpnPid = 0;
-    QByteArray openVpnStarted;
-    qint64 clientPid = 0;
-    QByteArray clientStarted;
-};
-
-// Reads the record; false when there is none, or it is not a regular file
-// of this user that nobody else may write, or it is malformed.
-bool readPidRecord(const QString& path, PidRecord* record, bool* present)
-{
-    const QByteArray name = QFile::encodeName(path);
-    const int fd = ::open(name.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
-    *present = fd >= 0 || errno != ENOENT;
-    if (fd < 0)
-        return false;
-    struct stat info {};
-    QByteArray content;
-    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == ::geteuid()
-        && (info.st_mode & (S_IWGRP | S_IWOTH)) == 0) {
-        char buffer[256];
-        const ssize_t n = ::read(fd, buffer, sizeof(buffer));
-        if (n > 0)
-            content = QByteArray(buffer, int(n)).trimmed();
-    } else {
-        qCritical().noquote() << "pid record" << path << "is not this user's own file; ignored";
-    }
-    ::close(fd);
-    const QList<QByteArray> fields = content.split(' ');
-    if (fields.size() != 4)
-        return false;
-    record->openVpnPid = fields.at(0).toLongLong();
-    record->openVpnStarted = fields.at(1);
-    record->clientPid = fields.at(2).toLongLong();
-    record->clientStarted = fields.at(3);
-    return record->openVpnPid > 0 && record->clientPid > 0 && !record->openVpnStarted.isEmpty()
-        && !record->clientStarted.isEmpty();
-}
-
-bool isOpenVpnExecutable(qint64 pid)
-{
-    const QString exe = QFile::symLinkTarget(QStringLiteral("/proc/%1/exe").arg(pid));
-    return QFileInfo(exe).fileName().contains(QLatin1String("openvpn"), Qt::CaseInsensitive);
 }
 
 // Writes `data` to a new file only its owner may read; an old file (or a
@@ -192,8 +129,21 @@ bool QOpenVPN2::initializeWith(const QString& exePath)
         qDebug().noquote() << Q_FUNC_INFO << "openvpn checkVersion Ok";
 
         // A crash of an earlier run may have left its OpenVPN holding the
-        // tunnel.
-        stopOrphanedOpenVpn();
+        // tunnel. The look and the resolver reset are one step: no other
+        // client starts its session in between.
+        SessionLock::Hold lock(m_sessionLock);
+        if (RootOnlyDirectory::isTrusted() && !lock.take(kSessionLockWaitMs)) {
+            qWarning().noquote() << Q_FUNC_INFO << "another client holds the session lock; its session is left as it is"
+                                 << "and the resolver is not reset";
+            return true;
+        }
+        QString busy;
+        stopOrphanedOpenVpn(&busy);
+        if (!busy.isEmpty()) {
+            qWarning().noquote() << Q_FUNC_INFO << "another running copy of the client has its session open: its"
+                                 << "resolver, kill switch and session files are left as they are (no resolver reset)";
+            return true;
+        }
 
         QString result;
         const int code = UnixSystemHelper::runResolverScript(ExternalTools::dnsscript_init(), result);
@@ -272,7 +222,7 @@ bool QOpenVPN2::tapInstalled()
 
 QString QOpenVPN2::pidFilePath()
 {
-    return RootOnlyDirectory::filePath(QStringLiteral("openvpn.pid"));
+    return SessionRecord::path();
 }
 
 QString QOpenVPN2::managementPasswordFilePath()
@@ -344,23 +294,33 @@ bool QOpenVPN2::writeManagementPasswordFile()
     return true;
 }
 
-void QOpenVPN2::writePidFile()
+bool QOpenVPN2::pidRecordWritten()
 {
-    const qint64 client = QCoreApplication::applicationPid();
-    const QByteArray record = QByteArray::number(m_openVpnProcessPid) + ' ' + processStartTime(m_openVpnProcessPid) + ' '
-        + QByteArray::number(client) + ' ' + processStartTime(client) + '\n';
-    if (!writePrivateFile(pidFilePath(), record))
-        qCritical().noquote() << Q_FUNC_INFO << "cannot write" << pidFilePath();
+    SessionRecord record;
+    if (SessionRecord::read(&record) != SessionRecord::Read::Usable || record.openVpnPid != m_openVpnProcessPid
+        || !record.isOwnClients())
+        return false;
+    m_openVpnStarted = record.openVpnStarted;
+    return true;
 }
 
-void QOpenVPN2::removeSessionFiles()
+bool QOpenVPN2::removeSessionFiles(const SessionRecord& owner)
 {
     // Only inside the checked directory; elsewhere nothing is ours.
     if (!RootOnlyDirectory::isTrusted())
-        return;
+        return false;
+    SessionRecord record;
+    if (SessionRecord::read(&record) != SessionRecord::Read::Usable
+        || !record.names(owner.openVpnPid, owner.openVpnStarted)) {
+        qWarning().noquote() << Q_FUNC_INFO << "the pid record does not name the OpenVPN" << owner.openVpnPid
+                             << "; the session files are left to the session it names";
+        return false;
+    }
     QFile::remove(managementPasswordFilePath());
-    QFile::remove(pidFilePath());
     QFile::remove(ExternalToolsCustom::managementSocketPath());
+    // The record last: until it is gone, the session can still be found.
+    QFile::remove(pidFilePath());
+    return true;
 }
 
 void QOpenVPN2::restoreResolver()
@@ -377,14 +337,28 @@ void QOpenVPN2::endSession()
     if (!m_sessionActive)
         return;
     m_sessionActive = false;
-    removeSessionFiles();
+    SessionRecord own;
+    own.openVpnPid = m_openVpnProcessPid;
+    own.openVpnStarted = m_openVpnStarted;
+    // Without a root-only directory no client can have started a session
+    // since, so the resolver is still this one's.
+    SessionLock::Hold lock(m_sessionLock, kSessionLockWaitMs);
+    const bool ours = lock.held() ? removeSessionFiles(own) : !RootOnlyDirectory::isTrusted();
     m_managementPassword.clear();
     m_openVpnManager.setManagementPassword(QString());
     m_openVpnManager.disconnectFromVpnProcess();
     m_v2Ray.stopV2RayProcess();
-    // OpenVPN's down script does not run when it was killed.
-    if (m_sessionDnsScripts)
+    // OpenVPN's down script does not run when it was killed. A session that
+    // is no longer the recorded one has the resolver in its hands now.
+    if (m_sessionDnsScripts && ours)
         restoreResolver();
+}
+
+bool QOpenVPN2::anotherClientsSession()
+{
+    SessionRecord record;
+    return RootOnlyDirectory::isTrusted() && SessionRecord::read(&record) == SessionRecord::Read::Usable
+        && record.clientPid != QCoreApplication::applicationPid() && record.clientRuns() && record.openVpnRuns();
 }
 
 bool QOpenVPN2::stopOrphanedOpenVpn(QString* busy)
@@ -397,18 +371,22 @@ bool QOpenVPN2::stopOrphanedOpenVpn(QString* busy)
                 qCritical().noquote() << Q_FUNC_INFO << why;
             return false;
         }
-        PidRecord record;
-        bool present = false;
-        if (!readPidRecord(pidFilePath(), &record, &present)) {
-            if (present)
+        SessionLock::Hold lock(m_sessionLock, kSessionLockWaitMs);
+        if (!lock.held()) {
+            qCritical().noquote() << Q_FUNC_INFO << "without the session lock nothing is stopped";
+            return false;
+        }
+        SessionRecord record;
+        const SessionRecord::Read read = SessionRecord::read(&record);
+        if (read != SessionRecord::Read::Usable) {
+            if (read == SessionRecord::Read::Unusable)
                 qCritical().noquote() << Q_FUNC_INFO << "unusable pid record; nothing is stopped";
             return false;
         }
         if (record.openVpnPid == m_openVpnProcessPid && isOpenVpnProcessRunning())
             return false; // the one this object runs
-        const bool openVpnRuns =
-            processStartTime(record.openVpnPid) == record.openVpnStarted && isOpenVpnExecutable(record.openVpnPid);
-        if (processStartTime(record.clientPid) == record.clientStarted) {
+        const bool openVpnRuns = record.openVpnRuns();
+        if (record.clientRuns()) {
             // Its client still runs and looks after it (and after the record).
             if (openVpnRuns) {
                 qWarning().noquote() << Q_FUNC_INFO << "the OpenVPN" << record.openVpnPid << "of the running client"
@@ -429,21 +407,23 @@ bool QOpenVPN2::stopOrphanedOpenVpn(QString* busy)
             QElapsedTimer elapsed;
             elapsed.start();
             ::kill(pid_t(pid), SIGTERM);
-            while (processStartTime(pid) == started && elapsed.elapsed() < kOrphanTerminateWaitMs)
+            while (SessionRecord::processStartTime(pid) == started && elapsed.elapsed() < kOrphanTerminateWaitMs)
                 QThread::msleep(10);
-            if (processStartTime(pid) == started) {
+            if (SessionRecord::processStartTime(pid) == started) {
                 qCritical().noquote() << Q_FUNC_INFO << "it did not end after terminate; killing it";
                 ::kill(pid_t(pid), SIGKILL);
                 elapsed.restart();
-                while (processStartTime(pid) == started && elapsed.elapsed() < kOrphanKillWaitMs)
+                while (SessionRecord::processStartTime(pid) == started && elapsed.elapsed() < kOrphanKillWaitMs)
                     QThread::msleep(10);
             }
-            stopped = processStartTime(pid) != started;
+            stopped = SessionRecord::processStartTime(pid) != started;
             qInfo().noquote() << Q_FUNC_INFO << "left-over OpenVPN stopped:" << stopped;
+            if (!stopped)
+                return false; // still recorded, so that it can be found again
         } else {
             qInfo().noquote() << Q_FUNC_INFO << "stale pid record; the OpenVPN it names no longer runs";
         }
-        removeSessionFiles();
+        removeSessionFiles(record);
         // That session ended without its down script, maybe.
         restoreResolver();
         return stopped;
@@ -463,6 +443,15 @@ bool QOpenVPN2::startOpenVpnProcess()
         setState(Constants::ConnectState_Connecting);
         setCredential(m_connectParams.username, m_connectParams.password);
         m_outputTail.clear();
+
+        // From here until the record names the new OpenVPN, no other client
+        // may look at the session files or start one.
+        SessionLock::Hold lock(m_sessionLock, kSessionLockWaitMs, [this] { return bool(m_resetCurrentConnecting); });
+        if (!lock.held()) {
+            m_disconnectReason = QStringLiteral("OpenVPN was not started: the session lock %1 could not be taken.")
+                                     .arg(SessionLock::path());
+            return false;
+        }
 
         // A socket file left by an earlier OpenVPN of ours.
         ::unlink(QFile::encodeName(ExternalToolsCustom::managementSocketPath()).constData());
@@ -486,7 +475,9 @@ bool QOpenVPN2::startOpenVpnProcess()
         m_openVpnProcess.setProcessChannelMode(QProcess::MergedChannels);
         m_openVpnProcess.setProgram(openVPNExePath_);
         m_openVpnProcess.setArguments(m_commandParams);
+        m_openVpnProcess.recordNextStart();
         m_managementListening = false;
+        m_openVpnStarted.clear();
 
         qDebug().noquote() << Q_FUNC_INFO << "m_process.start: " << openVPNExePath_ << m_commandParams.join(QLatin1Char(' '));
         m_openVpnProcess.start(QIODevice::ReadWrite);
@@ -494,16 +485,29 @@ bool QOpenVPN2::startOpenVpnProcess()
         m_openVpnProcessPid = m_openVpnProcess.processId();
         qDebug().noquote() << Q_FUNC_INFO << "open vpn process pid: " << m_openVpnProcessPid;
 
-        if (m_openVpnProcess.state() == QProcess::Running) {
+        if (m_openVpnProcess.state() == QProcess::Running && pidRecordWritten()) {
             m_sessionActive = true;
             m_sessionDnsScripts = m_connectParams.dnsScripts;
-            writePidFile();
+            lock.release();
             waitForManagementPort();
             return true;
         }
-        m_disconnectReason = QStringLiteral("OpenVPN could not be started: ") + m_openVpnProcess.errorString();
-        qCritical().noquote() << Q_FUNC_INFO << "OpenVPN Process Error:" << m_openVpnProcess.errorString();
-        removeSessionFiles();
+        if (m_openVpnProcess.state() == QProcess::Running) {
+            m_disconnectReason = QStringLiteral("OpenVPN was stopped: its pid record %1 could not be written.")
+                                     .arg(pidFilePath());
+            terminateProcessAndWait();
+        } else {
+            m_disconnectReason = QStringLiteral("OpenVPN could not be started: ") + m_openVpnProcess.errorString();
+        }
+        qCritical().noquote() << Q_FUNC_INFO << "OpenVPN Process Error:" << m_disconnectReason;
+        // Still under the lock: these files are the ones just written, and
+        // a record this client wrote names no running OpenVPN.
+        SessionRecord record;
+        if (SessionRecord::read(&record) == SessionRecord::Read::Usable && record.isOwnClients()
+            && !record.openVpnRuns())
+            QFile::remove(pidFilePath());
+        QFile::remove(managementPasswordFilePath());
+        QFile::remove(ExternalToolsCustom::managementSocketPath());
         m_managementPassword.clear();
         m_openVpnManager.setManagementPassword(QString());
         return false;
@@ -597,10 +601,22 @@ bool QOpenVPN2::connect(const OpenVpnConnectParams& params)
         }
 
         // The pid record, the management socket and its password live in
-        // a directory only root controls, or nowhere.
+        // a directory only root controls, or nowhere. From the look for a
+        // running or left-over session until this one's record is written,
+        // no other client looks or starts.
         QString refusal;
-        if (RootOnlyDirectory::ensure(&refusal))
-            stopOrphanedOpenVpn(&refusal);
+        SessionLock::Hold lock(m_sessionLock);
+        if (RootOnlyDirectory::ensure(&refusal)) {
+            if (lock.take(kSessionLockWaitMs, [this] { return bool(m_resetCurrentConnecting); }))
+                stopOrphanedOpenVpn(&refusal);
+            else if (!m_resetCurrentConnecting)
+                refusal = QStringLiteral("No connection was started: another copy of the client held the session "
+                                         "lock %1 too long.").arg(SessionLock::path());
+        }
+        if (m_resetCurrentConnecting) {
+            qInfo().noquote() << Q_FUNC_INFO << "cancelled before it began";
+            return false;
+        }
         if (!refusal.isEmpty()) {
             qCritical().noquote() << Q_FUNC_INFO << refusal;
             m_errorReported = true;
@@ -625,6 +641,7 @@ bool QOpenVPN2::connect(const OpenVpnConnectParams& params)
 
         if (m_resetCurrentConnecting || !startOpenVpnProcess())
             return failConnect(m_disconnectReason);
+        lock.release();
         setCredential(params.username, params.password);
 
         for (int attempt = 0; attempt < kAttachAttempts; ++attempt) {

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "qopenvpn2custom.h"
+#include "unix/sessionlock.h"
+#include "unix/sessionrecord.h"
 #include "v2rayprocess.h"
 
 #include <QProcess>
@@ -20,8 +22,11 @@
 // The OpenVPN it starts is recorded, with the client that started it, in a
 // pid record in the root-only directory; one whose client has ended is
 // stopped at start-up and before each connect, one whose client still runs
-// never. Whenever a session ends, a resolver file still marked as the
-// client's own is put back through the DNS script.
+// never: while another client's session runs, this one starts none and
+// changes nothing of that session (files, resolver). The session lock makes
+// the look at the record, the start and the record one step for all
+// clients. Whenever a session of this object ends, a resolver file still
+// marked as the client's own is put back through the DNS script.
 class QOpenVPN2 : public QOpenVPN2Custom
 {
     Q_OBJECT
@@ -29,8 +34,10 @@ public:
     explicit QOpenVPN2(QObject* parent = nullptr);
     ~QOpenVPN2() override;
 
-    // Finds "openvpn.ostrel" beside the program, checks its version and
-    // resets the resolver through the DNS script.
+    // Finds "openvpn.ostrel" beside the program, checks its version, stops
+    // an OpenVPN an ended client left and resets the resolver through the DNS
+    // script; while another running client has its session open, nothing of
+    // that is reset.
     bool initialize();
     // The same with the executable at `exePath`.
     bool initializeWith(const QString& exePath);
@@ -70,7 +77,10 @@ public:
     // still runs, is never touched; nor is anything when the directory or
     // the record is not root's own. True when one was stopped; `busy` gets
     // a sentence for the user when a running client's OpenVPN is recorded.
+    // Under the session lock.
     bool stopOrphanedOpenVpn(QString* busy = nullptr);
+    // Whether a client other than this process has its OpenVPN running.
+    static bool anotherClientsSession();
     // The cause of OpenVPN's end in plain words, from its last output lines.
     QString exitCause() const;
     // Version test on the first line of "--version".
@@ -107,17 +117,21 @@ private:
     void endSession();
     static void restoreResolver();
     bool writeManagementPasswordFile();
-    void writePidFile();
+    // Whether the record names the OpenVPN just started (its child wrote it).
+    bool pidRecordWritten();
     // The pid record, management socket and password, when the directory
-    // is still root's own.
-    void removeSessionFiles();
+    // is still root's own and the record names `owner`'s OpenVPN. True when
+    // they were that session's (and are gone).
+    bool removeSessionFiles(const SessionRecord& owner);
     QString redacted(const QString& line) const;
 
     OpenVpnConnectParams m_connectParams;
     QStringList m_commandParams;
     QString m_disconnectReason;
-    QProcess m_openVpnProcess;
+    RecordedProcess m_openVpnProcess;
     qint64 m_openVpnProcessPid = 0;
+    // Start time of that process, as its record holds it.
+    QByteArray m_openVpnStarted;
     std::atomic<bool> m_resetCurrentConnecting{false};
     QString openVPNExePath_;
     V2RayProcess m_v2Ray;
@@ -128,6 +142,7 @@ private:
     // The session reached Connected.
     bool m_sessionConnected = false;
     QString m_managementPassword;
+    SessionLock m_sessionLock;
     // OpenVPN's last output lines (redacted), for the cause of its end.
     QStringList m_outputTail;
 };

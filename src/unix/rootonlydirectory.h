@@ -2,10 +2,10 @@
 
 #include <QString>
 
-// The directory of the engine's root-only files (the pid record, the
-// management socket and its password): /run/ostrel, owned by root, mode 0700.
-// Checked without following links; created when missing, never repaired or
-// removed: a directory that is anything else is refused.
+// The directory of the engine's root-only files (the session lock, the pid
+// record, the management socket and its password): /run/ostrel, owned by
+// root, mode 0700. Checked without following links; created when missing,
+// never repaired or removed: a directory that is anything else is refused.
 class RootOnlyDirectory
 {
 public:

@@ -1,16 +1,21 @@
 // The engine under the user's timing, through a real Model and its worker
 // against the loopback OpenVPN server: a Disconnect at any moment of a
-// connect, the message after an unasked end, and the resolver file after a
-// quit whose OpenVPN was killed. As root the test runs in network and mount
-// namespaces of its own with a private layer over /etc; otherwise it skips.
+// connect, the message after an unasked end, the resolver file after a quit
+// whose OpenVPN was killed, and clients in processes (and homes) of their own
+// beside each other. As root the test runs in network and mount namespaces of
+// its own with a private layer over /etc; otherwise it skips.
 #include "testsupport.h"
 
 #include "deployment.h"
+#include "engineworker.h"
+#include "nstestmain.h"
 #include "nstools.h"
 #include "resources.h"
 #include "roadrig.h"
 #include "systemhelper.h"
 
+#include <QDeadlineTimer>
+#include <QScopeGuard>
 #include <QDir>
 #include <QElapsedTimer>
 
@@ -57,6 +62,107 @@ QString statesText(const QList<State>& states)
     return words.join(' ');
 }
 
+const QByteArray kClientConfigVariable = "OSTREL_TEST_OTHER_CLIENT_CONFIG";
+
+// Another client, in a process and a home of its own: its engine
+// initialises and says "READY <result>"; told "go" it connects with the
+// configuration file given and says "CONNECTED <OpenVPN pid>" or "REFUSED
+// <its first error>", then waits to be killed; told anything else it ends.
+class OtherClient
+{
+public:
+    explicit OtherClient(const QString& config)
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(kClientConfigVariable, config);
+        env.insert("HOME", m_home.path());
+        env.insert("XDG_DATA_HOME", m_home.filePath("data"));
+        env.insert("XDG_CONFIG_HOME", m_home.filePath("config"));
+        m_process.setProcessEnvironment(env);
+        m_process.start(QCoreApplication::applicationFilePath(), QStringList());
+    }
+    ~OtherClient() { kill(); }
+
+    qint64 pid() const { return m_process.processId(); }
+    // The next line it says (bounded); empty when none came.
+    QByteArray nextLine(int timeoutMs = 120000)
+    {
+        const QDeadlineTimer deadline(timeoutMs);
+        while (!m_said.contains('\n') && !deadline.hasExpired() && m_process.state() != QProcess::NotRunning) {
+            m_process.waitForReadyRead(100);
+            m_said += m_process.readAllStandardOutput();
+        }
+        const int end = m_said.indexOf('\n');
+        const QByteArray line = end < 0 ? QByteArray() : m_said.left(end);
+        m_said.remove(0, end + 1);
+        return line;
+    }
+    void tell(const QByteArray& line)
+    {
+        m_process.write(line + '\n');
+        m_process.waitForBytesWritten(5000);
+    }
+    void kill()
+    {
+        if (m_process.state() != QProcess::NotRunning) {
+            ::kill(pid_t(m_process.processId()), SIGKILL);
+            m_process.waitForFinished(10000);
+        }
+    }
+
+private:
+    QTemporaryDir m_home;
+    QProcess m_process;
+    QByteArray m_said;
+};
+
+// No OpenVPN of another client outlives a failed check.
+void killOtherClientsOpenVpn()
+{
+    for (qint64 pid : RoadRig::processesHere("--management-query-passwords"))
+        ::kill(pid_t(pid), SIGKILL);
+}
+
+int runOtherClient(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    TestSupport::initApplication();
+    SystemHelper::instance();
+    EngineWorker worker;
+    if (!worker.begin())
+        return 1;
+    QStringList errors; // written on the worker thread while a call runs
+    QObject::connect(worker.connection(), &Connection::error, worker.connection(),
+                     [&errors](const QString& text) { errors << text; }, Qt::DirectConnection);
+    bool ready = false;
+    worker.call([&ready](Connection& c) { ready = c.initialize(); }, 120000);
+    QTextStream out(stdout);
+    out << "READY " << int(ready) << "\n";
+    out.flush();
+    QFile in;
+    if (!in.open(stdin, QIODevice::ReadOnly) || in.readLine().trimmed() != "go")
+        return 0;
+    OpenVpnConnectParams p;
+    p.protocol = Constants::ProtocolType_OPENVPN256;
+    p.serverIP = "127.0.0.1";
+    p.username = kUser;
+    p.password = kPassword;
+    p.ovpnFile = Constants::openVpnConfigFileName();
+    p.configPath = SystemHelper::instance().configsFilesDirPath();
+    p.dnsScripts = true;
+    QDir().mkpath(p.configPath);
+    QFile::copy(qEnvironmentVariable(kClientConfigVariable), p.configPath + "/" + p.ovpnFile);
+    bool connected = false;
+    worker.call([&connected, p](Connection& c) { connected = c.openManager()->connect(p); }, 180000);
+    if (connected)
+        out << "CONNECTED " << worker.connection()->openManager()->openVpnProcessPid() << "\n";
+    else
+        out << "REFUSED " << errors.value(0) << "\n";
+    out.flush();
+    in.readLine(); // until it is killed
+    return 0;
+}
+
 } // namespace
 
 class TestEngineRoad : public QObject
@@ -84,6 +190,26 @@ class TestEngineRoad : public QObject
     void connectAndWait() { m_rig.connectAndWait(); }
     void disconnectAndWait() { m_rig.disconnectAndWait(); }
 
+    void startModel()
+    {
+        OSTREL_RIG_STEP(m_rig.startModel());
+        m_model = m_rig.model();
+        m_rig.logOn(kUser, kPassword, "UDP-" + QString::number(kPort),
+                    DNSFiltering::Ptr(new DNSFiltering("s", Constants::DNSFiltering_secureDNS)));
+        m_model->setSelectedLocation(RoadRig::loopbackLocation("sweep1"));
+    }
+
+    // The configuration file the model writes for its connect.
+    QString clientConfig()
+    {
+        const QString path = SystemHelper::instance().configsFilesDirPath() + "/" + Constants::openVpnConfigFileName();
+        if (!QFile::exists(path)) {
+            connectAndWait();
+            disconnectAndWait();
+        }
+        return path;
+    }
+
 private slots:
     void initTestCase()
     {
@@ -93,11 +219,7 @@ private slots:
         OSTREL_RIG_STEP(m_rig.enterPrivateEtc());
         OSTREL_RIG_STEP(m_rig.setUsersResolver(kUsersResolver));
         OSTREL_RIG_STEP(m_rig.startServer("udp", kPort, kUser, kPassword));
-        OSTREL_RIG_STEP(m_rig.startModel());
-        m_model = m_rig.model();
-        m_rig.logOn(kUser, kPassword, "UDP-" + QString::number(kPort),
-                    DNSFiltering::Ptr(new DNSFiltering("s", Constants::DNSFiltering_secureDNS)));
-        m_model->setSelectedLocation(RoadRig::loopbackLocation("sweep1"));
+        startModel();
     }
 
     void cleanupTestCase()
@@ -179,6 +301,82 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(readBytes("/etc/resolv.conf"), kUsersResolver, 10000);
     }
 
+    // Two clients connect at the same moment, round after round: one
+    // connects, the other refuses, the record names the running OpenVPN, and
+    // once both are killed the next client to start stops that OpenVPN.
+    void twoClientsAtOnceLeaveOneRecordedSession()
+    {
+        const QString config = clientConfig();
+        const auto sweep = qScopeGuard(killOtherClientsOpenVpn);
+        for (int round = 0; round < 3; ++round) {
+            OtherClient a(config), b(config);
+            QCOMPARE(a.nextLine(), QByteArray("READY 1"));
+            QCOMPARE(b.nextLine(), QByteArray("READY 1"));
+            a.tell("go");
+            b.tell("go");
+            const QByteArray saidA = a.nextLine(), saidB = b.nextLine();
+            const bool aWon = saidA.startsWith("CONNECTED ");
+            const QByteArray won = aWon ? saidA : saidB, lost = aWon ? saidB : saidA;
+            const qint64 winner = aWon ? a.pid() : b.pid();
+            QVERIFY2(won.startsWith("CONNECTED ") && lost.startsWith("REFUSED "), qPrintable(saidA + " | " + saidB));
+            const QString refusal("Another running copy of the client (process %1) has an OpenVPN connection open");
+            QVERIFY2(lost.contains(refusal.arg(winner).toUtf8()), lost.constData());
+            const qint64 openVpn = won.mid(10).toLongLong();
+            QCOMPARE(RoadRig::processesHere("--management-query-passwords"), QList<qint64>{openVpn});
+            // "<OpenVPN pid> <start> <client pid> <start>"
+            const QList<QByteArray> record = readBytes(QOpenVPN2::pidFilePath()).trimmed().split(' ');
+            QCOMPARE(record.value(0).toLongLong(), openVpn);
+            QCOMPARE(record.value(2).toLongLong(), winner);
+
+            a.kill();
+            b.kill();
+            QVERIFY(RoadRig::alive(openVpn));
+            OtherClient restarted(config);
+            QCOMPARE(restarted.nextLine(), QByteArray("READY 1"));
+            QVERIFY2(!RoadRig::alive(openVpn), qPrintable(QString("round %1").arg(round)));
+            QVERIFY(!QFile::exists(QOpenVPN2::pidFilePath()));
+            restarted.tell("end");
+        }
+    }
+
+    // The model starts while another client's session runs (its resolver
+    // file written, its kill switch on): it resets neither, offers no lifting
+    // of that kill switch and leaves it on when it quits. Once that client
+    // has died, the next start puts the user's resolver file back.
+    void aClientStartingBesideAnotherOnesSessionLeavesItAsItIs()
+    {
+        const QString config = clientConfig();
+        const auto sweep = qScopeGuard(killOtherClientsOpenVpn);
+        OtherClient first(config);
+        QCOMPARE(first.nextLine(), QByteArray("READY 1"));
+        first.tell("go");
+        const QByteArray said = first.nextLine();
+        QVERIFY2(said.startsWith("CONNECTED "), said.constData());
+        // What the first client's reaction to Connected does.
+        SystemHelper& system = SystemHelper::instance();
+        system.assignDnsToInterfaces(false, {}, {}, Constants::DNSFiltering_secureDNS);
+        QVERIFY(system.removeDefaultRoute("127.0.0.1"));
+        const QByteArray resolver = readBytes("/etc/resolv.conf");
+        QVERIFY(resolver.contains("nameserver " + Deployment::value("dns/secureResolver").toLatin1()));
+
+        m_rig.stopModel();
+        OSTREL_RIG_STEP(startModel());
+        QCOMPARE(readBytes("/etc/resolv.conf"), resolver);
+        m_model->optionGatewayRemoval()->setValue(true);
+        QVERIFY(QMetaObject::invokeMethod(m_model, "updateDependedOptions"));
+        QVERIFY(!m_model->isRestoreGwAvailable());
+        QVERIFY(QMetaObject::invokeMethod(m_model, "aboutToQuit"));
+        QVERIFY(system.isDefaultRouteRemoved(false));
+        QCOMPARE(readBytes("/etc/resolv.conf"), resolver);
+
+        first.kill();
+        m_rig.stopModel();
+        OSTREL_RIG_STEP(startModel());
+        QCOMPARE(readBytes("/etc/resolv.conf"), kUsersResolver);
+        QVERIFY(RoadRig::processesHere("--management-query-passwords").isEmpty());
+        QVERIFY(system.restoreDefaultRoute(true));
+    }
+
     // Last: stops the model.
     void openVpnKilledDuringTheQuitStillLeavesTheUsersResolverFile()
     {
@@ -201,8 +399,6 @@ private slots:
     }
 };
 
-#include "nstestmain.h"
-
 // A dozen connects through the system's scripts: slow on a busy machine.
 static void allowSlowConnects()
 {
@@ -210,6 +406,17 @@ static void allowSlowConnects()
         qputenv("QTEST_FUNCTION_TIMEOUT", "1500000");
 }
 
-OSTREL_NAMESPACED_TEST_MAIN_WITH(QApplication, TestEngineRoad, allowSlowConnects, NsTools::noTestMainStep)
+int main(int argc, char* argv[])
+{
+    if (qEnvironmentVariableIsSet(kClientConfigVariable))
+        return runOtherClient(argc, argv);
+    NsTools::reexecInPrivateNamespaces(argc, argv);
+    QApplication app(argc, argv);
+    allowSlowConnects();
+    TestSupport::initApplication();
+    TestEngineRoad tc;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&tc, argc, argv);
+}
 
 #include "tst_engineroad.moc"
