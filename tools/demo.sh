@@ -2,7 +2,8 @@
 # Runs the client of a demo build together with everything it connects to:
 # the demo web service, one loopback OpenVPN server per protocol and port the
 # client offers (tools/demo/servers.txt) and a V2Ray server for the demo
-# proxy entries (tools/demo/v2ray-server.json.in).
+# proxy entries (tools/demo/v2ray-server.json.in), which is also the user's
+# own SOCKS5 proxy the list offers at 127.0.0.1 port 1080.
 #
 #   tools/demo.sh BUILD_DIR [client arguments...]
 #
@@ -18,7 +19,9 @@
 #
 # OSTREL_DEMO_CLIENT names another program to run in place of the client
 # (the demo test runs itself there); OSTREL_DEMO_TIMEOUT (seconds) bounds
-# the whole run.
+# the whole run; OSTREL_DEMO_SHARED_DIR names a directory of this machine
+# that the programs inside reach at the same path, wherever it lies (the
+# screenshot tool writes its pictures there).
 set -euo pipefail
 
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
@@ -57,6 +60,11 @@ if [ "${OSTREL_DEMO_INSIDE:-}" != 1 ]; then
         export XAUTHORITY="$HOME/.Xauthority"
     fi
     mkdir -p "$run"
+    if [ -n "${OSTREL_DEMO_SHARED_DIR:-}" ]; then
+        [ -d "$OSTREL_DEMO_SHARED_DIR" ] || { say "OSTREL_DEMO_SHARED_DIR=$OSTREL_DEMO_SHARED_DIR is no directory"; exit 1; }
+        OSTREL_DEMO_SHARED_DIR="$(cd "$OSTREL_DEMO_SHARED_DIR" && pwd)"
+        export OSTREL_DEMO_SHARED_DIR
+    fi
     export OSTREL_DEMO_INSIDE=1
     limit=()
     [ -n "${OSTREL_DEMO_TIMEOUT:-}" ] && limit=(timeout --kill-after=10 "$OSTREL_DEMO_TIMEOUT")
@@ -91,6 +99,10 @@ trap 'exit 130' INT
 trap 'exit 143' TERM HUP
 
 ip link set lo up
+
+# The shared directory, held open before the mounts below hide anything.
+shared_dir="${OSTREL_DEMO_SHARED_DIR:-}"
+[ -z "$shared_dir" ] || exec 7<"$shared_dir"
 
 # The network devices of this namespace under /sys/class/net.
 mount -t sysfs ostrel-demo-sys /sys
@@ -142,6 +154,12 @@ exec 8<&- 9<&-
 if [ -d "$run/x11" ]; then
     mkdir /tmp/.X11-unix
     mount --move "$run/x11" /tmp/.X11-unix
+fi
+# The shared directory at its own path, now that every private mount is made.
+if [ -n "$shared_dir" ]; then
+    mkdir -p "$shared_dir"
+    mount --no-canonicalize --rbind /proc/self/fd/7 "$shared_dir"
+    exec 7<&-
 fi
 
 # The V2Ray client beside the executable, in a private layer over the build's
@@ -218,7 +236,7 @@ start_servers() {
         fi
     done
     [ "$failed" = 0 ] || return 1
-    say "${#server_dirs[@]} OpenVPN servers and the V2Ray proxies are ready."
+    say "${#server_dirs[@]} OpenVPN servers, the V2Ray proxies and the local SOCKS5 proxy are ready."
     : > "$ready"
 }
 
@@ -227,9 +245,11 @@ start_servers() {
 start_servers &
 
 cat >&2 <<EOF
-demo: The client, the demo web service, $server_count OpenVPN servers and a V2Ray server run
-demo: on loopback in namespaces of their own: nothing here touches this machine's network,
-demo: firewall or resolver. Every protocol but XOR connects on each of its ports.
+demo: The client, the demo web service, $server_count OpenVPN servers and a V2Ray server (the
+demo: proxies, and the local SOCKS5 proxy at 127.0.0.1:1080) run on loopback in namespaces
+demo: of their own: nothing here touches this machine's network, firewall or resolver.
+demo: Every protocol but XOR connects on each of its ports, on its TCP ports also through
+demo: every proxy entry.
 demo: Demo account:  user name "$demo_user", password "$demo_password"
 EOF
 

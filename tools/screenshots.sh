@@ -19,8 +19,21 @@ build="$(cd "$build" && pwd)"
 home="$build/screenshot-home"
 rm -rf "$home"
 mkdir -p "$home"
+# The demo has a /tmp and a /run of its own: the output directory is shared
+# into it, so that it is reached wherever it lies.
+started="$(date +%s)"
 env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM HOME="$home" XDG_DATA_HOME="$home/data" XDG_CONFIG_HOME="$home/config" \
     QT_QUICK_BACKEND=software OSTREL_DEMO_CLIENT="$build/bin/ostrel-screenshot" OSTREL_DEMO_TIMEOUT=600 \
-    OSTREL_DEMO_READY="$build/demo-run/ready" \
+    OSTREL_DEMO_READY="$build/demo-run/ready" OSTREL_DEMO_SHARED_DIR="$out" \
     "$here/demo.sh" "$build" "$out"
-ls -l "$out"/connected-dark.png "$out"/connected-light.png
+# Only pictures written by this run count, not those of an earlier one.
+missing=0
+for picture in "$out"/connected-dark.png "$out"/connected-light.png; do
+    if [ -s "$picture" ] && [ "$(stat -c %Y "$picture")" -ge "$started" ]; then
+        ls -l "$picture"
+    else
+        echo "screenshots: $picture was not written" >&2
+        missing=1
+    fi
+done
+exit "$missing"

@@ -798,9 +798,9 @@ void Model::stop()
             qCritical().noquote() << "Model::stop" << name << "still running; left behind";
         watcher = nullptr;
     };
-    release(m_newsWatcher, "news fetch");
-    release(m_getExternalIpWatcher, "external address fetch");
-    release(m_v2RayLocationsWatcher, "proxy list fetch");
+    release(m_newsFetch.watcher(), "news fetch");
+    release(m_externalIpFetch.watcher(), "external address fetch");
+    release(m_v2RayLocationsFetch.watcher(), "proxy list fetch");
     release(m_killSwitchStatusWatcher, "kill-switch status query", kKillSwitchStatusStopWaitMs);
 }
 

@@ -7,6 +7,7 @@
 #include "getservers.h"
 #include "model/constants.h"
 #include "model/dnsfiltering.h"
+#include "model/feedfetch.h"
 #include "model/helpsection.h"
 #include "model/location.h"
 #include "model/locationmodel.h"
@@ -704,9 +705,9 @@ private:
     Constants::ConnectState m_visualConnectionState = Constants::ConnectState_Disconnected;
     bool m_v2RayAvailable = false;
     bool m_v2RayProxyEnabled = false;
-    QFutureWatcher<GetNewsResult>* m_newsWatcher = nullptr;
-    QFutureWatcher<GetProxyLocationsResult>* m_v2RayLocationsWatcher = nullptr;
-    QFutureWatcher<GetExternalIpResult>* m_getExternalIpWatcher = nullptr;
+    FeedFetch<GetNewsResult> m_newsFetch;
+    FeedFetch<GetProxyLocationsResult> m_v2RayLocationsFetch;
+    FeedFetch<GetExternalIpResult> m_externalIpFetch;
     QFutureWatcher<bool>* m_killSwitchStatusWatcher = nullptr;
     FetchStop::Ptr m_fetchStop { new FetchStop };
     QList<QSharedPointer<ProtocolSettingGroup>> m_protocolSettingGroups;

@@ -24,8 +24,6 @@ namespace {
 
 // The start-up connect has not been tried yet.
 bool doOnce = true;
-// A proxy-list update was asked while one was running.
-bool needReUpdate = false;
 // The last forced reconnect after a wake; invalid until the first.
 QDateTime lastForceReconnectTime;
 
@@ -665,49 +663,35 @@ bool Model::makeOVPNFile(int bits, QString protocol, QString port, QString serve
 void Model::updateV2RayLocations()
 {
     try {
-        if (!m_v2RayLocationsWatcher) {
-            m_v2RayLocationsWatcher = new QFutureWatcher<GetProxyLocationsResult>();
-            ASSERT_CONNECT(connect(m_v2RayLocationsWatcher, &QFutureWatcherBase::finished, this, [this] {
-                try {
-                    const GetProxyLocationsResult result = m_v2RayLocationsWatcher->result();
-                    QList<ProxyLocation::Ptr> fetched;
-                    if (!result.errors.isEmpty() && result.locations.isEmpty()) {
-                        qCritical().noquote() << "Get v2Ray Locations  error:" << logSafe(result.errors).join(QLatin1Char('\n'));
-                        getStoredProxyLocations(fetched);
-                    } else {
-                        fetched = result.locations;
-                    }
-                    for (const ProxyLocation::Ptr& location : qAsConst(fetched)) {
-                        if (location->id().startsWith(QLatin1String("cf")) && location->id().endsWith(QLatin1String("proxy")))
-                            location->setFirstCountryCode(QString::fromLatin1(CLOUDFLARE_FLAG_ICON_NAME));
-                    }
-                    QList<ProxyLocation::Ptr> list;
-                    list << ProxyLocation::Ptr(new ProxyLocation(QString::fromLatin1(PROXY_LOCATION_DISABLED),
-                                                                 QStringLiteral("None (disabled)"), QString(), QString(),
-                                                                 QString(), QString(), QString()));
-                    list << ProxyLocation::Ptr(new ProxyLocation(QString::fromLatin1(PROXY_LOCATION_LOCAL),
-                                                                 QStringLiteral("Your own local SOCKS5 proxy"),
-                                                                 QStringLiteral("127.0.0.1 1080"), QString(), QString(),
-                                                                 QString(), QString()));
-                    list << fetched;
-                    m_proxyLocations.setList(list);
-                    configureConnectionSettings(v2RayProxyConnectionsListUpdated);
-                    if (needReUpdate) {
-                        needReUpdate = false;
-                        QTimer::singleShot(0, this, &Model::updateV2RayLocations);
-                    }
-                    updateV2RayProxyEnabled();
-                }
-                ALOG_CATCHALL("Model::updateV2RayLocations::finished")
-            }));
-        }
-        if (m_v2RayLocationsWatcher->isFinished()) {
-            needReUpdate = false;
-            m_v2RayLocationsWatcher->setFuture(QtConcurrent::run(&getProxyLocations, getV2RayProxyListUrls(), m_fetchStop));
-        } else {
-            needReUpdate = true;
+        const auto job = [this] { return QtConcurrent::run(&getProxyLocations, getV2RayProxyListUrls(), m_fetchStop); };
+        const auto handle = [this](const GetProxyLocationsResult& result) {
+            QList<ProxyLocation::Ptr> fetched;
+            if (!result.errors.isEmpty() && result.locations.isEmpty()) {
+                qCritical().noquote() << "Get v2Ray Locations  error:" << logSafe(result.errors).join(QLatin1Char('\n'));
+                getStoredProxyLocations(fetched);
+            } else {
+                fetched = result.locations;
+            }
+            for (const ProxyLocation::Ptr& location : qAsConst(fetched)) {
+                if (location->id().startsWith(QLatin1String("cf")) && location->id().endsWith(QLatin1String("proxy")))
+                    location->setFirstCountryCode(QString::fromLatin1(CLOUDFLARE_FLAG_ICON_NAME));
+            }
+            QList<ProxyLocation::Ptr> list;
+            list << ProxyLocation::Ptr(new ProxyLocation(QString::fromLatin1(PROXY_LOCATION_DISABLED),
+                                                         QStringLiteral("None (disabled)"), QString(), QString(),
+                                                         QString(), QString(), QString()));
+            list << ProxyLocation::Ptr(new ProxyLocation(QString::fromLatin1(PROXY_LOCATION_LOCAL),
+                                                         QStringLiteral("Your own local SOCKS5 proxy"),
+                                                         QStringLiteral("127.0.0.1 1080"), QString(), QString(),
+                                                         QString(), QString()));
+            list << fetched;
+            m_proxyLocations.setList(list);
+            configureConnectionSettings(v2RayProxyConnectionsListUpdated);
+            updateV2RayProxyEnabled();
+        };
+        if (!m_v2RayLocationsFetch.request(this, job, handle, [this] { updateV2RayLocations(); },
+                                           "Model::updateV2RayLocations::finished"))
             qWarning().noquote() << "!v2RayLocationsWatcher->isFinished";
-        }
     }
     ALOG_CATCHALL("Model::updateV2RayLocations")
 }

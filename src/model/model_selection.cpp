@@ -590,39 +590,22 @@ void Model::saveConnectionParams()
 
 void Model::updateNews()
 {
-    // A request while a fetch runs is remembered once and run after it.
-    static bool needReUpdate = false;
     try {
-        if (!m_newsWatcher) {
-            m_newsWatcher = new QFutureWatcher<GetNewsResult>();
-            ASSERT_CONNECT(connect(m_newsWatcher, &QFutureWatcher<GetNewsResult>::finished, this, [this]() {
-                try {
-                    const GetNewsResult result = m_newsWatcher->result();
-                    if (!result.errors.isEmpty()) {
-                        qCritical().noquote() << "Model::updateNews" << "Get news error:" << logSafe(result.errors);
-                    } else {
-                        m_news.setList(result.news);
-                        const int maxId = m_news.getMaxId();
-                        // Unreadable stored text counts as nothing read.
-                        const int lastNotified = Settings::lastNotifiedNewsId().toInt();
-                        if (lastNotified < maxId)
-                            setNewsAttentionCounter(maxId - lastNotified);
-                    }
-                }
-                ALOG_CATCHALL("Model::updateNews")
-                if (needReUpdate) {
-                    needReUpdate = false;
-                    QTimer::singleShot(0, this, &Model::updateNews);
-                }
-            }));
-        }
-        if (m_newsWatcher->isFinished()) {
-            needReUpdate = false;
-            m_newsWatcher->setFuture(QtConcurrent::run(getNews, getNewsUrls() << NEWS_EX_URL, m_fetchStop));
-        } else {
-            needReUpdate = true;
+        const auto job = [this] { return QtConcurrent::run(getNews, getNewsUrls() << NEWS_EX_URL, m_fetchStop); };
+        const auto handle = [this](const GetNewsResult& result) {
+            if (!result.errors.isEmpty()) {
+                qCritical().noquote() << "Model::updateNews" << "Get news error:" << logSafe(result.errors);
+                return;
+            }
+            m_news.setList(result.news);
+            const int maxId = m_news.getMaxId();
+            // Unreadable stored text counts as nothing read.
+            const int lastNotified = Settings::lastNotifiedNewsId().toInt();
+            if (lastNotified < maxId)
+                setNewsAttentionCounter(maxId - lastNotified);
+        };
+        if (!m_newsFetch.request(this, job, handle, [this] { updateNews(); }, "Model::updateNews"))
             qWarning().noquote() << Q_FUNC_INFO << "!newsWatcher->isFinished";
-        }
     }
     ALOG_CATCHALL("Model::updateNews")
 }
@@ -641,44 +624,27 @@ void Model::onNewsReaded()
 
 void Model::updateExternalIp(bool completeOnly)
 {
-    static bool needReUpdate = false;
     try {
         if (completeOnly) {
             // The job's download has its own time-out, so this wait ends.
-            if (m_getExternalIpWatcher)
-                m_getExternalIpWatcher->waitForFinished();
+            m_externalIpFetch.waitForFinished();
             return;
         }
-        if (!m_getExternalIpWatcher) {
-            m_getExternalIpWatcher = new QFutureWatcher<GetExternalIpResult>();
-            ASSERT_CONNECT(connect(m_getExternalIpWatcher, &QFutureWatcher<GetExternalIpResult>::finished, this, [this]() {
-                try {
-                    const GetExternalIpResult result = m_getExternalIpWatcher->result();
-                    if (!result.errors.isEmpty()) {
-                        qCritical().noquote() << "Model::updateExternalIp" << "Get external Ip error:" << logSafe(result.errors);
-                    } else {
-                        if (connectionState() == Constants::ConnectState_Connected && m_trayIcon) {
-                            const QString where = m_connectLocation ? m_connectLocation->caption() : result.country;
-                            m_trayIcon->setToolTip(where + QStringLiteral(" - [") + result.ip + QStringLiteral("]"));
-                        }
-                        setExternalCountry(result.country.isEmpty() ? QStringLiteral("-") : result.country);
-                        setExternalIP(result.ip.isEmpty() ? QStringLiteral("-") : result.ip);
-                    }
-                }
-                ALOG_CATCHALL("Model::updateExternalIp")
-                if (needReUpdate) {
-                    needReUpdate = false;
-                    QTimer::singleShot(0, this, [this]() { updateExternalIp(false); });
-                }
-            }));
-        }
-        if (m_getExternalIpWatcher->isFinished()) {
-            needReUpdate = false;
-            m_getExternalIpWatcher->setFuture(QtConcurrent::run(getExternalIP, apiGeoUrlGet(), m_fetchStop));
-        } else {
-            needReUpdate = true;
+        const auto job = [this] { return QtConcurrent::run(getExternalIP, apiGeoUrlGet(), m_fetchStop); };
+        const auto handle = [this](const GetExternalIpResult& result) {
+            if (!result.errors.isEmpty()) {
+                qCritical().noquote() << "Model::updateExternalIp" << "Get external Ip error:" << logSafe(result.errors);
+                return;
+            }
+            if (connectionState() == Constants::ConnectState_Connected && m_trayIcon) {
+                const QString where = m_connectLocation ? m_connectLocation->caption() : result.country;
+                m_trayIcon->setToolTip(where + QStringLiteral(" - [") + result.ip + QStringLiteral("]"));
+            }
+            setExternalCountry(result.country.isEmpty() ? QStringLiteral("-") : result.country);
+            setExternalIP(result.ip.isEmpty() ? QStringLiteral("-") : result.ip);
+        };
+        if (!m_externalIpFetch.request(this, job, handle, [this] { updateExternalIp(false); }, "Model::updateExternalIp"))
             qWarning().noquote() << Q_FUNC_INFO << "!getExternalIpWatcher->isFinished";
-        }
     }
     ALOG_CATCHALL("Model::updateExternalIp")
 }

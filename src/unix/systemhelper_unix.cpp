@@ -299,8 +299,8 @@ bool UnixSystemHelper::openLink(const QString& urlstr)
     const int code = executeWithWait(ExternalTools::OPEN_LINK(), { urlstr }, output, ExternalTools::SMALL_WAIT_TIME(),
                                      false, false);
     qDebug().noquote() << "Result: " << output.trimmed() << "  retCode:" << code;
-    // The opener runs detached: a start is all that can be told; a refusal
-    // (not a web address, no desktop user to open it as) is a failure.
+    // A refusal (not a web address, no desktop user to open it as) and an
+    // opener that fails at once (no browser to start) are failures.
     return code == 0;
 }
 

@@ -109,6 +109,60 @@ private slots:
         QCOMPARE(resets.count(), 2);
     }
 
+    // For each feed, a request made while its fetch runs fetches once more
+    // after it, also when handling the first result threw (here a slot on a
+    // signal the handler emits).
+    void aRequestDuringAFetchRunsOnceAfterItAlsoWhenHandlingThrew()
+    {
+        ModelHolder model(new Model(nullptr));
+        bool thrown = false;
+        const auto throwOnce = [&thrown] {
+            if (!thrown) {
+                thrown = true;
+                throw std::runtime_error("handling the result failed");
+            }
+        };
+        const auto requestTwice = [&](const char* slot, const QString& path, const QByteArray& body) {
+            thrown = false;
+            m_server.setRoute(path, HttpFixture::Route::slow(body, 700));
+            invoke(*model, slot);
+            invoke(*model, slot);
+        };
+
+        // News: the first list throws before the badge is set; the second sets it.
+        const QString news = QStringLiteral("/api/latest-news.json");
+        QMetaObject::Connection thrower = connect(model->news(), &QAbstractItemModel::modelReset, throwOnce);
+        requestTwice("updateNews", news, newsWithIds({ 1, 2 }));
+        QTRY_COMPARE_WITH_TIMEOUT(model->newsAttentionCounter(), 2, 30000);
+        QVERIFY(thrown);
+        disconnect(thrower);
+
+        // External address: the first answer throws before the address is set.
+        const QString geo = QStringLiteral("/geo/");
+        thrower = connect(model.get(), &Model::externalCountryChanged, throwOnce);
+        requestTwice("updateExternalIp", geo, R"j({"ip": "198.51.100.8", "country_name": "Testland"})j");
+        QTRY_COMPARE_WITH_TIMEOUT(model->externalIP(), QStringLiteral("198.51.100.8"), 30000);
+        QVERIFY(thrown);
+        disconnect(thrower);
+
+        // Proxy list: the first list throws; the second is applied.
+        const QString proxies = QStringLiteral("/api/v2rayconf.json");
+        QSignalSpy proxyLists(model->proxyLocations(), &QAbstractItemModel::modelReset);
+        thrower = connect(model->proxyLocations(), &QAbstractItemModel::modelReset, throwOnce);
+        requestTwice("updateV2RayLocations", proxies,
+                     R"j([{"n": "nlproxy", "c": "Netherlands", "address": "127.0.0.1", "port": "10086", "userid": "u", "alterid": "0", "path": "/ray"}])j");
+        QTRY_COMPARE_WITH_TIMEOUT(proxyLists.count(), 2, 30000);
+        QVERIFY(thrown);
+        QCOMPARE(model->proxyLocations()->count(), 3);
+
+        // Exactly one fetch followed each first one.
+        QTest::qWait(1000);
+        QCOMPARE(m_server.requestCount(news), 2);
+        QCOMPARE(m_server.requestCount(geo), 2);
+        QCOMPARE(m_server.requestCount(proxies), 2);
+        QCOMPARE(proxyLists.count(), 2);
+    }
+
     void externalAddressAndCountry()
     {
         m_server.setRoute("/geo/", HttpFixture::Route::ok(R"j({"ip": "198.51.100.7", "country_name": ""})j"));

@@ -13,6 +13,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QMutex>
 #include <QRegularExpression>
@@ -22,6 +23,7 @@
 #include <functional>
 
 #include <pwd.h>
+#include <signal.h>
 #include <sys/stat.h>
 
 namespace {
@@ -133,6 +135,7 @@ private slots:
     void openLinkRefusesOtherThanWebAddresses_data();
     void openLinkRefusesOtherThanWebAddresses();
     void openLinkUnderPkexecRunsAsTheUser();
+    void openLinkWaitsForTheOpener();
     void defaultRouteStoredFlag();
     void configurationDirectoryExists();
 
@@ -526,7 +529,7 @@ void TestUnixSystemHelper::openLinkUnderPkexecRunsAsTheUser()
     env.insert(QStringLiteral("OSTREL_TEST_OUT"), out);
     env.insert(QStringLiteral("PKEXEC_UID"), nobodyUid);
     const NsTools::RunResult opened = NsTools::run(script, { url }, 15000, env);
-    QCOMPARE(opened.out, QStringLiteral("opening %1\n").arg(url));
+    QCOMPARE(opened.out, QStringLiteral("opening '%1'\n").arg(url));
     QCOMPARE(opened.code, 0);
     QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(record), 10000);
     QCOMPARE(SystemHelper::readAllStrings(record),
@@ -543,6 +546,57 @@ void TestUnixSystemHelper::openLinkUnderPkexecRunsAsTheUser()
     }
     QTest::qWait(300);
     QVERIFY(!QFileInfo::exists(record));
+}
+
+// The script waits a moment for the opener: one that fails at once (no
+// browser can be started: xdg-open exits 3) is a failure the caller hears
+// of; one that succeeds, or still runs (a browser that stays open), is
+// success, told within the wait and without the caller's output held open.
+void TestUnixSystemHelper::openLinkWaitsForTheOpener()
+{
+    QTemporaryDir bin;
+    QVERIFY(bin.isValid());
+    const QString pids = bin.filePath(QStringLiteral("pids"));
+    QVERIFY(writeFile(bin.filePath(QStringLiteral("xdg-open")),
+                      "#!/bin/sh\n"
+                      "echo $$ >> \"$OSTREL_TEST_OPENER_PIDS\"\n"
+                      "case \"$OSTREL_TEST_OPENER\" in\n"
+                      "fail) echo 'xdg-open: no method available for opening' >&2; exit 3 ;;\n"
+                      "stay) exec sleep 60 ;;\n"
+                      "esac\n",
+                      true));
+    qputenv("PATH", bin.path().toLocal8Bit() + ':' + m_savedPath);
+    qputenv("OSTREL_TEST_OPENER_PIDS", pids.toLocal8Bit());
+    qunsetenv("SUDO_USER");
+    const auto restore = qScopeGuard([&] {
+        qputenv("PATH", m_stubs.path().toLocal8Bit() + ':' + m_savedPath);
+        for (const QString& pid : SystemHelper::readAllStrings(pids))
+            ::kill(pid_t(pid.toInt()), SIGKILL);
+    });
+    const QString url = QStringLiteral("https://127.0.0.1:18080/help?a=1&b=$(id)");
+    const QString script = QCoreApplication::applicationDirPath() + QStringLiteral("/open_link.sh");
+
+    UnixSystemHelper helper;
+    for (const char* opener : { "fail", "succeed", "stay" }) {
+        qputenv("OSTREL_TEST_OPENER", opener);
+        LogCapture capture;
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(helper.openLink(url), qstrcmp(opener, "fail") != 0);
+        QVERIFY2(clock.elapsed() < 5000, opener);
+        if (qstrcmp(opener, "fail") == 0)
+            QVERIFY2(LogCapture::count(QStringLiteral("exited with 3.*retCode: 5$")) == 1, qPrintable(LogCapture::lines().join(QLatin1Char(10))));
+    }
+    QCOMPARE(SystemHelper::readAllStrings(pids).size(), 3);
+    // The browser outlives the script, whose output ends with the script.
+    const QString browser = SystemHelper::readAllStrings(pids).last();
+    QVERIFY(::kill(pid_t(browser.toInt()), 0) == 0);
+    QElapsedTimer clock;
+    clock.start();
+    const NsTools::RunResult piped = NsTools::run(QStringLiteral("bash"), { "-c", "\"$0\" \"$1\" 2>&1 | cat", script, url });
+    QCOMPARE(piped.code, 0);
+    QCOMPARE(piped.out, QStringLiteral("opening '%1'\n").arg(url));
+    QVERIFY(clock.elapsed() < 5000);
 }
 
 void TestUnixSystemHelper::defaultRouteStoredFlag()
