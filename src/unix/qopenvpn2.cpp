@@ -502,7 +502,7 @@ bool QOpenVPN2::startOpenVpnProcess()
             waitForManagementPort();
             return true;
         }
-        m_disconnectReason = QStringLiteral("OpenVPN could not be started: ") + m_openVpnProcess.errorString();
+        m_disconnectReason = QStringLiteral("OpenVPN could not be started: ") + m_openVpnProcess.errorString().toHtmlEscaped();
         qCritical().noquote() << Q_FUNC_INFO << "OpenVPN Process Error:" << m_openVpnProcess.errorString();
         removeSessionFiles();
         m_managementPassword.clear();
@@ -605,8 +605,8 @@ bool QOpenVPN2::connect(const OpenVpnConnectParams& params)
         if (!refusal.isEmpty()) {
             qCritical().noquote() << Q_FUNC_INFO << refusal;
             m_errorReported = true;
-            m_disconnectReason = refusal;
-            errorWithNewState(refusal, Constants::ConnectState_Disconnected);
+            m_disconnectReason = refusal.toHtmlEscaped();
+            errorWithNewState(m_disconnectReason, Constants::ConnectState_Disconnected);
             return false;
         }
         setState(Constants::ConnectState_Connecting);
@@ -615,7 +615,8 @@ bool QOpenVPN2::connect(const OpenVpnConnectParams& params)
             m_v2Ray.stopV2RayProcess();
             if (!m_v2Ray.startV2RayProcess(params.configPath)) {
                 m_v2Ray.stopV2RayProcess();
-                return failConnect(QStringLiteral("The V2Ray proxy could not be started: ") + m_v2Ray.lastError());
+                return failConnect(QStringLiteral("The V2Ray proxy could not be started: ")
+                                   + m_v2Ray.lastError().toHtmlEscaped());
             }
             // OpenVPN would fail at once against a proxy not listening yet.
             if (!waitForV2RaySocksPort()) {
@@ -630,6 +631,10 @@ bool QOpenVPN2::connect(const OpenVpnConnectParams& params)
 
         for (int attempt = 0; attempt < kAttachAttempts; ++attempt) {
             if (doAttach(OPENVPN_ATTACH_MAX_WAIT_SECONDS, true)) {
+                // A cancel that came with OpenVPN's last report still wins:
+                // the state never showed Connected for it.
+                if (m_resetCurrentConnecting)
+                    break;
                 m_sessionConnected = true;
                 return true;
             }
@@ -675,7 +680,7 @@ bool QOpenVPN2::failConnect(const QString& cause)
     m_connectInProgress = false;
     setState(Constants::ConnectState_Disconnected);
     if (!cancelled && !m_errorReported) {
-        qCritical().noquote() << Q_FUNC_INFO << text;
+        qCritical().noquote() << Q_FUNC_INFO << logSafe(text);
         m_disconnectReason = text;
         reportError(text);
     }
@@ -696,12 +701,12 @@ QString QOpenVPN2::exitCause() const
     for (const QString& line : m_outputTail) {
         const int at = line.indexOf(QLatin1String("Options error:"), 0, Qt::CaseInsensitive);
         if (at >= 0 && !line.contains(QLatin1String("Please correct these errors")))
-            return QStringLiteral("OpenVPN refused its configuration: ") + line.mid(at + 14).trimmed();
+            return QStringLiteral("OpenVPN refused its configuration: ") + line.mid(at + 14).trimmed().toHtmlEscaped();
     }
     for (int i = m_outputTail.size() - 1; i >= 0; --i) {
         const QString& line = m_outputTail.at(i);
         if (line.contains(QLatin1String("error"), Qt::CaseInsensitive) || line.contains(QLatin1String("fatal"), Qt::CaseInsensitive))
-            return QStringLiteral("OpenVPN stopped: ") + friendlyStr(line).trimmed();
+            return QStringLiteral("OpenVPN stopped: ") + friendlyStr(line).trimmed().toHtmlEscaped();
     }
     if (m_openVpnProcess.exitStatus() == QProcess::CrashExit)
         return QStringLiteral("OpenVPN ended unexpectedly: it was killed or crashed.");
@@ -814,6 +819,11 @@ void QOpenVPN2::disconnect()
         }
     }
     ALOG_CATCHALL("QOpenVPN2::disconnect")
+}
+
+bool QOpenVPN2::disconnectAsked() const
+{
+    return QOpenVPN2Custom::disconnectAsked() || (m_connectInProgress && m_resetCurrentConnecting);
 }
 
 void QOpenVPN2::managementLinkEnded()
