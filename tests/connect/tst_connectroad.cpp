@@ -21,7 +21,6 @@
 #include <QTextDocument>
 
 #include <functional>
-
 #include <memory>
 
 namespace {
@@ -386,9 +385,9 @@ private slots:
             QCOMPARE(m_model->visualConnectionState(), Constants::ConnectState_Disconnected);
         }
         QCOMPARE(ok.texts.size(), 2);
+        QCOMPARE(ok.readyWhenAnswered, QList<bool>({ true, true }));
         QCOMPARE(ok.richText, QList<bool>({ true, true }));
         QCOMPARE(ok.linksClickable, QList<bool>({ true, true }));
-        QCOMPARE(ok.readyWhenAnswered, QList<bool>({ true, true }));
         const QString help = Deployment::value("web/site") + "/help/auth-failed";
         QCOMPARE(rendered(ok.texts.first()), "Wrong VPN credentials. Error 'AUTH_FAILED'.\nSolution at " + help);
         QVERIFY(ok.texts.first().contains("<a href='" + help + "'>"));
