@@ -4,6 +4,7 @@
 set -euo pipefail
 
 step="starting"
+# shellcheck disable=SC2154 # "status" is assigned inside the trap itself
 trap 'status=$?; echo "install-deps: failed while $step (exit code $status)" >&2; exit $status' ERR
 
 packages=(
