@@ -9,8 +9,8 @@
 
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>
-#include <QDateTime>
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 
 namespace {
 // Longest sleep of the idle worker: between two of its sleeps it delivers the
@@ -93,12 +93,16 @@ void ConnectionThread::run()
     qRegisterMetaType<Constants::ConnectState>("Constants::ConnectState");
 
     try {
-        if (m_model && !m_model->optionDoNotChangeDNS()->value())
-            SystemHelper::instance().dnsManagementInit();
+        // Ended before it began: the start-up checks, which run the resolver
+        // script and OpenVPN, are of no use any more.
+        if (!m_finalize.load()) {
+            if (m_model && !m_model->optionDoNotChangeDNS()->value())
+                SystemHelper::instance().dnsManagementInit();
 
-        m_connectionInitializeResult.store(engine->initialize());
-        if (m_connectionInitializeResult.load())
-            m_connectionTapInstalledResult.store(engine->tapInstalled());
+            m_connectionInitializeResult.store(engine->initialize());
+            if (m_connectionInitializeResult.load())
+                m_connectionTapInstalledResult.store(engine->tapInstalled());
+        }
     }
     ALOG_CATCHALL("ConnectionThread::run")
     m_connectionInitializeCompleted.store(true);
@@ -268,9 +272,8 @@ void ConnectionThread::doDisconnect()
 
 bool ConnectionThread::waitInitializeCompleted(int maxWaitSeconds)
 {
-    const QDateTime started = QDateTime::currentDateTime();
-    while (!m_connectionInitializeCompleted.load()
-           && started.secsTo(QDateTime::currentDateTime()) < maxWaitSeconds) {
+    const QDeadlineTimer deadline(qint64(maxWaitSeconds) * 1000);
+    while (!m_connectionInitializeCompleted.load() && !deadline.hasExpired()) {
         QCoreApplication::processEvents();
         QThread::msleep(10);
         qDebug().noquote() << "waitInitializeCompleted wait...";
@@ -287,9 +290,9 @@ bool ConnectionThread::waitWorkCompleted(int maxWaitSeconds)
             return m_askedState.load() != Constants::RequestedAction_None
                 || m_onConnectionStateChangedCompletedState != engineState;
         };
-        const QDateTime started = QDateTime::currentDateTime();
+        const QDeadlineTimer deadline(qint64(maxWaitSeconds) * 1000);
         int waitedMs = 0;
-        while (busy() && started.secsTo(QDateTime::currentDateTime()) < maxWaitSeconds) {
+        while (busy() && !deadline.hasExpired()) {
             QCoreApplication::processEvents();
             QThread::msleep(50);
             waitedMs += 50;
@@ -310,12 +313,13 @@ void ConnectionThread::finalize()
         m_finalize.store(true);
         releaseInitialization();
         wakeWorker();
-        const QDateTime started = QDateTime::currentDateTime();
+        QElapsedTimer started;
+        started.start();
         qint64 limitSeconds = 5;
         while (isRunning()) {
             cutShortRequestInService();
             QThread::msleep(10);
-            if (started.secsTo(QDateTime::currentDateTime()) > limitSeconds) {
+            if (started.elapsed() / 1000 > limitSeconds) {
                 limitSeconds += 5;
                 qDebug().noquote() << "ConnectThread - long finalization...";
             }
@@ -372,6 +376,9 @@ void ConnectionThread::onConnectionStateChanged(Constants::ConnectState oldState
 {
     Timer timer(QStringLiteral("ConnectionThread::onConnectionStateChanged ") + Constants::stateToStr(oldState)
                 + QStringLiteral("->") + Constants::stateToStr(newState));
+    // The commands below process events while they wait: the reactions to
+    // later changes may run, and end, inside this one.
+    const quint64 reaction = ++m_reactionsStarted;
     try {
         Connection* c = connection();
         SystemHelper& system = SystemHelper::instance();
@@ -379,7 +386,10 @@ void ConnectionThread::onConnectionStateChanged(Constants::ConnectState oldState
         if (c && m_model && newState == Constants::ConnectState_Connected) {
             qDebug().noquote() << "Connected...";
             system.defaultRouteSetConnectionServer(killSwitchHost(*c));
-            if (!c->optionDoNotChangeDNS()) {
+            // The tunnel's resolver only while the tunnel is up: once it has
+            // ended, the engine has put the user's back (the kill switch
+            // below is wanted all the same).
+            if (!c->optionDoNotChangeDNS() && c->isConnectedState()) {
                 const Constants::DNSFiltering filtering =
                     c->dnsFiltering() ? c->dnsFiltering()->dnsFiltering() : Constants::DNSFiltering_disabled;
                 system.assignDnsToInterfaces(m_model->optionDisableDNS()->value(), QString::fromLatin1(ON_CONNECTED_DNS_V4),
@@ -408,6 +418,11 @@ void ConnectionThread::onConnectionStateChanged(Constants::ConnectState oldState
         }
     }
     ALOG_CATCHALL("ConnectionThread::onConnectionStateChanged")
+    if (reaction != m_reactionsStarted) {
+        // A newer change has been reacted to already; its state stands.
+        qDebug().noquote() << Q_FUNC_INFO << Constants::stateToStr(newState) << "superseded by a newer change";
+        return;
+    }
     m_onConnectionStateChangedCompletedState = newState;
     // A connect posted but not yet taken up keeps showing as one.
     const bool connectPending = m_askedState.load() == Constants::RequestedAction_Connect;

@@ -120,6 +120,9 @@ private:
     QString m_writeOpenVpnCommand;
     std::atomic<bool> m_writeOpenVpnCommandPending { false };
     Constants::ConnectState m_onConnectionStateChangedCompletedState = Constants::ConnectState_Disconnected;
+    // State reactions begun so far: only the one begun last may complete its
+    // state, also when an older one, which it ran inside, ends after it.
+    quint64 m_reactionsStarted = 0;
     // The credentials of the pending connect, copied on the GUI thread when
     // it is posted, so the worker never reads the model's own strings while
     // the user may be editing them.

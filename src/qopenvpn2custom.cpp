@@ -72,15 +72,23 @@ void QOpenVPN2Custom::managementStateChanged()
         const OpenVpnProcessState processState = m_openVpnManager.vpnProcessState();
         qDebug().noquote() << Q_FUNC_INFO << QStringLiteral("%1/%2").arg(int(managerState)).arg(int(processState));
 
-        if (managerState == taking_openvpn_process) {
-            setState(Constants::ConnectState_Connecting);
-            return;
-        }
         if (openVpnManagerState_isStopped(managerState)) {
             // The connect or the disconnect in progress settles the state.
             if (m_connectInProgress || m_disconnectRequested || isDisconnectedState())
                 return;
             managementLinkEnded();
+            return;
+        }
+        if (disconnectAsked()) {
+            // What OpenVPN reports while it is being stopped (routes added,
+            // even connected) belongs to a tunnel on its way down: the state
+            // stays Disconnecting until its process has ended.
+            if (!isDisconnectedState())
+                setState(Constants::ConnectState_Disconnecting);
+            return;
+        }
+        if (managerState == taking_openvpn_process) {
+            setState(Constants::ConnectState_Connecting);
             return;
         }
         switch (processState) {
@@ -92,12 +100,8 @@ void QOpenVPN2Custom::managementStateChanged()
             setState(Constants::ConnectState_Connected);
             break;
         case EXITING:
-            // OpenVPN's last lines can be read after its process has ended
-            // and the state is Disconnected; they must not reopen it. An
-            // exit nobody asked for shows when the process has ended, as
+            // An exit nobody asked for shows when the process has ended, as
             // Disconnected with an error.
-            if (!isDisconnectedState() && m_disconnectRequested)
-                setState(Constants::ConnectState_Disconnecting);
             break;
         case WAIT:
         case GET_CONFIG:
@@ -147,7 +151,8 @@ void QOpenVPN2Custom::managementPeerRejected(QString reason)
 {
     try {
         qCritical().noquote() << Q_FUNC_INFO << reason;
-        reportError(QStringLiteral("The connection was stopped before the credentials were sent: %1.").arg(reason));
+        reportError(QStringLiteral("The connection was stopped before the credentials were sent: %1.")
+                        .arg(reason.toHtmlEscaped()));
     }
     ALOG_CATCHALL("QOpenVPN2Custom::managementPeerRejected")
 }

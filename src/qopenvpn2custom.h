@@ -49,7 +49,12 @@ protected:
     // outside a disconnect the user asked for.
     virtual void managementLinkEnded();
     // Emits `error` and notes that the running connect has told the user.
+    // Variable parts of `text` (OpenVPN's words, a reason, a path) must be
+    // escaped: the text is shown as rich text.
     void reportError(const QString& text);
+    // A disconnect was asked for: by the user, or as the cancel of the
+    // connect in progress. OpenVPN's reports no longer move the state on.
+    virtual bool disconnectAsked() const { return m_disconnectRequested; }
 
     OpenVpnManager m_openVpnManager;
     // A connect is being served: link losses and OpenVPN's own states do

@@ -15,7 +15,7 @@ packages=(
     qml-module-qtquick-controls qml-module-qtgraphicaleffects libqt5svg5
     xvfb xauth libgl1-mesa-dri
     openvpn v2ray iptables iproute2 iputils-ping openssl util-linux procps xdg-utils
-    pkexec desktop-file-utils libxml2-utils
+    pkexec desktop-file-utils libxml2-utils libfaketime
     clang libclang-rt-14-dev
 )
 

@@ -25,6 +25,7 @@
 #include <QAbstractNativeEventFilter>
 #include <QDate>
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QFutureWatcher>
 #include <QHash>
 #include <QList>
@@ -700,6 +701,11 @@ private:
     SettingOptionModel m_optionModelAdvanced;
     LocationFavoriteModel m_favoriteModel;
     QDateTime m_connectedTime;
+    // The connected time counts on the monotonic clock from the moment it
+    // was set, and `m_connectedTime` was this long ago then: a change of the
+    // system clock does not change it.
+    QElapsedTimer m_connectedClock;
+    qint64 m_connectedClockOffsetMs = 0;
     bool m_changingLocationFlag = false;
     Location::Ptr m_connectLocation;
     Constants::ConnectState m_visualConnectionState = Constants::ConnectState_Disconnected;

@@ -10,6 +10,7 @@
 #include "utils.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QMessageBox>
@@ -24,8 +25,8 @@ namespace {
 
 // The start-up connect has not been tried yet.
 bool doOnce = true;
-// The last forced reconnect after a wake; invalid until the first.
-QDateTime lastForceReconnectTime;
+// Since the last forced reconnect after a wake; invalid until the first.
+QElapsedTimer lastForceReconnectTime;
 
 // Forced reconnects after a wake start at most once in this many seconds.
 const qint64 kForceReconnectQuietSeconds = 19;
@@ -473,9 +474,18 @@ void Model::onConnectionError(QString msg)
 {
     try {
         qDebug().noquote() << "onConnectionError()";
-        QMessageBox box(QMessageBox::NoIcon, QString::fromLatin1(message_title), msg, QMessageBox::Ok, messageParent());
-        box.setTextFormat(Qt::PlainText);
-        box.exec();
+        // The engine's texts are rich text with a link to the help page; it
+        // escapes every part that comes from elsewhere.
+        auto* box = new QMessageBox(QMessageBox::NoIcon, QString::fromLatin1(message_title), msg, QMessageBox::Ok,
+                                    messageParent());
+        box->setTextFormat(Qt::RichText);
+        box->setTextInteractionFlags(Qt::TextBrowserInteraction);
+        // Modal, but not run in a loop of its own: the error often comes
+        // while a state reaction waits for a command, which must finish and
+        // show the engine's state behind the box.
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->setWindowModality(Qt::ApplicationModal);
+        box->show();
     }
     ALOG_CATCHALL("Model::onConnectionError")
 }
@@ -880,12 +890,11 @@ void Model::receiveWake()
 void Model::forceReconnect()
 {
     qDebug().noquote() << Q_FUNC_INFO << "connectState:" << Constants::stateToStr(connectionState());
-    const QDateTime now = QDateTime::currentDateTime();
-    if (lastForceReconnectTime.isValid() && lastForceReconnectTime.secsTo(now) <= kForceReconnectQuietSeconds) {
+    if (lastForceReconnectTime.isValid() && lastForceReconnectTime.elapsed() / 1000 <= kForceReconnectQuietSeconds) {
         qDebug().noquote() << Q_FUNC_INFO << "skip extra notification";
         return;
     }
-    lastForceReconnectTime = now;
+    lastForceReconnectTime.start();
     if (connectionState() != Constants::ConnectState_Connected
         && connectionState() != Constants::ConnectState_Connecting)
         return;

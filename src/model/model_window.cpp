@@ -287,6 +287,12 @@ void Model::setConnectedTime(QDateTime connectedTime)
     if (m_connectedTime == connectedTime)
         return;
     m_connectedTime = connectedTime;
+    if (m_connectedTime.isValid()) {
+        m_connectedClock.start();
+        m_connectedClockOffsetMs = m_connectedTime.msecsTo(QDateTime::currentDateTime());
+    } else {
+        m_connectedClock.invalidate();
+    }
     emit connectedTimeChanged(m_connectedTime);
 }
 
@@ -837,6 +843,9 @@ void Model::saveLog()
 
 QString Model::getElapsedTimeString(const QDateTime& dt)
 {
+    // The window asks for its connected time.
+    if (m_connectedClock.isValid() && dt == m_connectedTime)
+        return elapsedTimeText((m_connectedClockOffsetMs + m_connectedClock.elapsed()) / 1000);
     return elapsedTimeText(dt.secsTo(QDateTime::currentDateTime()));
 }
 

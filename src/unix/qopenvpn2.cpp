@@ -449,7 +449,7 @@ bool QOpenVPN2::startOpenVpnProcess()
         SessionLock::Hold lock(m_sessionLock, kSessionLockWaitMs, [this] { return bool(m_resetCurrentConnecting); });
         if (!lock.held()) {
             m_disconnectReason = QStringLiteral("OpenVPN was not started: the session lock %1 could not be taken.")
-                                     .arg(SessionLock::path());
+                                     .arg(SessionLock::path().toHtmlEscaped());
             return false;
         }
 
@@ -494,10 +494,10 @@ bool QOpenVPN2::startOpenVpnProcess()
         }
         if (m_openVpnProcess.state() == QProcess::Running) {
             m_disconnectReason = QStringLiteral("OpenVPN was stopped: its pid record %1 could not be written.")
-                                     .arg(pidFilePath());
+                                     .arg(pidFilePath().toHtmlEscaped());
             terminateProcessAndWait();
         } else {
-            m_disconnectReason = QStringLiteral("OpenVPN could not be started: ") + m_openVpnProcess.errorString();
+            m_disconnectReason = QStringLiteral("OpenVPN could not be started: ") + m_openVpnProcess.errorString().toHtmlEscaped();
         }
         qCritical().noquote() << Q_FUNC_INFO << "OpenVPN Process Error:" << m_disconnectReason;
         // Still under the lock: these files are the ones just written, and
@@ -620,8 +620,8 @@ bool QOpenVPN2::connect(const OpenVpnConnectParams& params)
         if (!refusal.isEmpty()) {
             qCritical().noquote() << Q_FUNC_INFO << refusal;
             m_errorReported = true;
-            m_disconnectReason = refusal;
-            errorWithNewState(refusal, Constants::ConnectState_Disconnected);
+            m_disconnectReason = refusal.toHtmlEscaped();
+            errorWithNewState(m_disconnectReason, Constants::ConnectState_Disconnected);
             return false;
         }
         setState(Constants::ConnectState_Connecting);
@@ -630,7 +630,8 @@ bool QOpenVPN2::connect(const OpenVpnConnectParams& params)
             m_v2Ray.stopV2RayProcess();
             if (!m_v2Ray.startV2RayProcess(params.configPath)) {
                 m_v2Ray.stopV2RayProcess();
-                return failConnect(QStringLiteral("The V2Ray proxy could not be started: ") + m_v2Ray.lastError());
+                return failConnect(QStringLiteral("The V2Ray proxy could not be started: ")
+                                   + m_v2Ray.lastError().toHtmlEscaped());
             }
             // OpenVPN would fail at once against a proxy not listening yet.
             if (!waitForV2RaySocksPort()) {
@@ -646,6 +647,10 @@ bool QOpenVPN2::connect(const OpenVpnConnectParams& params)
 
         for (int attempt = 0; attempt < kAttachAttempts; ++attempt) {
             if (doAttach(OPENVPN_ATTACH_MAX_WAIT_SECONDS, true)) {
+                // A cancel that came with OpenVPN's last report still wins:
+                // the state never showed Connected for it.
+                if (m_resetCurrentConnecting)
+                    break;
                 m_sessionConnected = true;
                 return true;
             }
@@ -691,7 +696,7 @@ bool QOpenVPN2::failConnect(const QString& cause)
     m_connectInProgress = false;
     setState(Constants::ConnectState_Disconnected);
     if (!cancelled && !m_errorReported) {
-        qCritical().noquote() << Q_FUNC_INFO << text;
+        qCritical().noquote() << Q_FUNC_INFO << logSafe(text);
         m_disconnectReason = text;
         reportError(text);
     }
@@ -712,12 +717,12 @@ QString QOpenVPN2::exitCause() const
     for (const QString& line : m_outputTail) {
         const int at = line.indexOf(QLatin1String("Options error:"), 0, Qt::CaseInsensitive);
         if (at >= 0 && !line.contains(QLatin1String("Please correct these errors")))
-            return QStringLiteral("OpenVPN refused its configuration: ") + line.mid(at + 14).trimmed();
+            return QStringLiteral("OpenVPN refused its configuration: ") + line.mid(at + 14).trimmed().toHtmlEscaped();
     }
     for (int i = m_outputTail.size() - 1; i >= 0; --i) {
         const QString& line = m_outputTail.at(i);
         if (line.contains(QLatin1String("error"), Qt::CaseInsensitive) || line.contains(QLatin1String("fatal"), Qt::CaseInsensitive))
-            return QStringLiteral("OpenVPN stopped: ") + friendlyStr(line).trimmed();
+            return QStringLiteral("OpenVPN stopped: ") + friendlyStr(line).trimmed().toHtmlEscaped();
     }
     if (m_openVpnProcess.exitStatus() == QProcess::CrashExit)
         return QStringLiteral("OpenVPN ended unexpectedly: it was killed or crashed.");
@@ -830,6 +835,11 @@ void QOpenVPN2::disconnect()
         }
     }
     ALOG_CATCHALL("QOpenVPN2::disconnect")
+}
+
+bool QOpenVPN2::disconnectAsked() const
+{
+    return QOpenVPN2Custom::disconnectAsked() || (m_connectInProgress && m_resetCurrentConnecting);
 }
 
 void QOpenVPN2::managementLinkEnded()

@@ -81,7 +81,8 @@ public:
     bool stopOrphanedOpenVpn(QString* busy = nullptr);
     // Whether a client other than this process has its OpenVPN running.
     static bool anotherClientsSession();
-    // The cause of OpenVPN's end in plain words, from its last output lines.
+    // The cause of OpenVPN's end in plain words, from its last output lines,
+    // as rich text (OpenVPN's own words escaped).
     QString exitCause() const;
     // Version test on the first line of "--version".
     static bool versionLineAccepted(const QString& firstLine);
@@ -94,6 +95,7 @@ public:
 
 protected:
     void managementLinkEnded() override;
+    bool disconnectAsked() const override;
 
 private slots:
     void onVpnProcessReadyRead();
@@ -109,8 +111,8 @@ private:
     bool waitFor(const std::function<bool()>& done, qint64 limitMs, bool stopOnReset);
     bool waitForV2RaySocksPort();
     // Ends a connect that did not reach Connected: everything stopped, the
-    // state Disconnected, and `cause` (or what OpenVPN said) shown unless
-    // the user cancelled or was told already. Returns false.
+    // state Disconnected, and `cause` (rich text, or what OpenVPN said)
+    // shown unless the user cancelled or was told already. Returns false.
     bool failConnect(const QString& cause);
     // OpenVPN has ended or is stopped: files removed, link closed, proxy
     // stopped, resolver put back. Once per started process.

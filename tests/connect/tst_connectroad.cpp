@@ -18,7 +18,9 @@
 #include <QTcpSocket>
 #include <QMessageBox>
 #include <QScopeGuard>
+#include <QTextDocument>
 
+#include <functional>
 #include <memory>
 
 namespace {
@@ -39,29 +41,55 @@ using TestSupport::writeBytes;
 using NsTools::chainRules;
 
 // Answers the model's modal boxes with the given button and keeps their texts.
+// With `ready`, a box is answered once that holds (or after 10 s), and
+// whether it held is kept.
 class BoxAnswerer : public QObject
 {
 public:
-    explicit BoxAnswerer(QMessageBox::StandardButton answer)
+    explicit BoxAnswerer(QMessageBox::StandardButton answer, std::function<bool()> ready = {})
         : m_answer(answer)
     {
-        connect(&m_timer, &QTimer::timeout, this, [this] {
-            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-                texts << box->text();
-                if (QAbstractButton* button = box->button(m_answer))
-                    button->click();
-                else
-                    box->close();
+        connect(&m_timer, &QTimer::timeout, this, [this, ready] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box) {
+                m_shown.invalidate();
+                return;
             }
+            if (!m_shown.isValid())
+                m_shown.start();
+            const bool held = !ready || ready();
+            if (!held && m_shown.elapsed() < 10000)
+                return;
+            m_shown.invalidate();
+            texts << box->text();
+            richText << (box->textFormat() == Qt::RichText);
+            linksClickable << box->textInteractionFlags().testFlag(Qt::LinksAccessibleByMouse);
+            readyWhenAnswered << held;
+            if (QAbstractButton* button = box->button(m_answer))
+                button->click();
+            else
+                box->close();
         });
         m_timer.start(50);
     }
     QStringList texts;
+    QList<bool> richText;
+    QList<bool> linksClickable;
+    QList<bool> readyWhenAnswered;
 
 private:
     QMessageBox::StandardButton m_answer;
     QTimer m_timer;
+    QElapsedTimer m_shown;
 };
+
+// What a rich text reads as on the screen.
+QString rendered(const QString& richText)
+{
+    QTextDocument document;
+    document.setHtml(richText);
+    return document.toPlainText();
+}
 
 // One command to the server's management interface; its answer up to the
 // line that ends it ("END", or a line beginning "SUCCESS:" or "ERROR:").
@@ -330,6 +358,41 @@ private slots:
             m_model->trayIcon()->show();
         }
         settings().setValue("FullLog", true);
+    }
+
+    // The engine's messages are rich text: a wrong password's help link can
+    // be clicked, and the window shows the engine's state behind the box.
+    void anErrorBoxShowsItsLinkAndTheStateBehindIt()
+    {
+        m_model->setSelectedLocation(m_here);
+        const auto restore = qScopeGuard([this] {
+            m_model->setUserpassword(kPassword);
+            m_model->setSelectedProtocol(Protocol::Ptr(new Protocol(Constants::ProtocolType_OPENVPN256)));
+        });
+        // A wrong password; the XOR template, which this OpenVPN refuses.
+        const QList<QPair<QString, Constants::ProtocolType>> cases = {
+            { "wrong", Constants::ProtocolType_OPENVPN256 }, { kPassword, Constants::ProtocolType_OPENVPN_XOR }
+        };
+        BoxAnswerer ok(QMessageBox::Ok, [this] { return m_model->visualConnectionState() == m_model->connectionState(); });
+        for (const auto& c : cases) {
+            m_model->setUserpassword(c.first);
+            m_model->setSelectedProtocol(Protocol::Ptr(new Protocol(c.second)));
+            const int boxes = ok.texts.size();
+            m_model->vpnConnectDisconnect();
+            QTRY_COMPARE_WITH_TIMEOUT(ok.texts.size(), boxes + 1, 60000);
+            QTRY_COMPARE_WITH_TIMEOUT(m_model->connectionState(), Constants::ConnectState_Disconnected, 60000);
+            QVERIFY(!worker()->waitWorkCompleted(60));
+            QCOMPARE(m_model->visualConnectionState(), Constants::ConnectState_Disconnected);
+        }
+        QCOMPARE(ok.texts.size(), 2);
+        QCOMPARE(ok.readyWhenAnswered, QList<bool>({ true, true }));
+        QCOMPARE(ok.richText, QList<bool>({ true, true }));
+        QCOMPARE(ok.linksClickable, QList<bool>({ true, true }));
+        const QString help = Deployment::value("web/site") + "/help/auth-failed";
+        QCOMPARE(rendered(ok.texts.first()), "Wrong VPN credentials. Error 'AUTH_FAILED'.\nSolution at " + help);
+        QVERIFY(ok.texts.first().contains("<a href='" + help + "'>"));
+        QCOMPARE(rendered(ok.texts.last()),
+                 QStringLiteral("This OpenVPN does not support the scramble option that the XOR protocol needs."));
     }
 
     void disconnectCutsAConnectShortAndStopEndsTheWorker()

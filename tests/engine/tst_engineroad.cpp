@@ -12,13 +12,15 @@
 #include "nstools.h"
 #include "resources.h"
 #include "roadrig.h"
+#include "settings.h"
 #include "systemhelper.h"
 
 #include <QDeadlineTimer>
-#include <QScopeGuard>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QScopeGuard>
 
+#include <atomic>
 #include <csignal>
 #include <memory>
 #include <thread>
@@ -247,6 +249,29 @@ private slots:
         QFETCH(QString, phase);
         LogCapture log;
         QSignalSpy states(m_model, &Model::connectionStateChanged);
+        // What the engine reports, seen on its own thread: neither Connected
+        // after the press nor Connecting once it is Disconnecting. (OpenVPN
+        // adds its routes on the next whole second: now and then the connect
+        // is through before a late press, which then disconnects.)
+        std::atomic<bool> pressed { false };
+        std::atomic<bool> going { false };
+        std::atomic<bool> connectedBeforePress { false };
+        std::atomic<int> reopened { 0 };
+        Connection* engine = m_model->connection();
+        const QMetaObject::Connection watch = connect(
+            engine, &ConnectStateObject::stateChanged, engine,
+            [&](State, State now) {
+                going = going || now == Constants::ConnectState_Disconnecting;
+                connectedBeforePress = connectedBeforePress || (!pressed && now == Constants::ConnectState_Connected);
+                reopened += (pressed && now == Constants::ConnectState_Connected)
+                    || (going && now == Constants::ConnectState_Connecting);
+            },
+            Qt::DirectConnection);
+        const auto unwatch = qScopeGuard([&] { disconnect(watch); });
+        // The Connected reactions of the model leave these behind.
+        Settings::set_username(QString());
+        m_model->setConnectedTime(QDateTime());
+
         m_model->vpnConnectDisconnect();
         if (!phase.isEmpty())
             QVERIFY2(waitForLog(phase, 30000), qPrintable(phase));
@@ -255,6 +280,7 @@ private slots:
         // The button again while the connect runs (at 0 ms the state still
         // reads Disconnected: the press must cancel, not connect again).
         m_model->vpnConnectDisconnect();
+        pressed = true;
 
         QTRY_VERIFY_WITH_TIMEOUT(m_model->connectionState() == Constants::ConnectState_Disconnected
                                      && worker()->askedState() == Constants::RequestedAction_None,
@@ -262,6 +288,19 @@ private slots:
         QVERIFY(!worker()->waitWorkCompleted(60));
         QTest::qWait(300); // nothing comes after
         QCOMPARE(m_model->connectionState(), Constants::ConnectState_Disconnected);
+        QCOMPARE(m_model->visualConnectionState(), Constants::ConnectState_Disconnected);
+        QCOMPARE(reopened.load(), 0);
+        if (connectedBeforePress) {
+            qInfo("connected before the press");
+        } else {
+            // Nothing of the reactions to Connected: resolver, kill switch,
+            // credentials, connected time.
+            QVERIFY2(!statesOf(states).contains(Constants::ConnectState_Connected),
+                     qPrintable(statesText(statesOf(states))));
+            QCOMPARE(log.count("^onConnected\\(\\)$"), 0);
+            QVERIFY(Settings::username().isEmpty());
+            QVERIFY(!m_model->connectedTime().isValid());
+        }
         QVERIFY(!clientOpenVpnRunning());
         QVERIFY2(tunDevices().isEmpty(), qPrintable(tunDevices().join(' ')));
         QVERIFY(!QFile::exists(QOpenVPN2::managementPasswordFilePath()));
@@ -274,6 +313,31 @@ private slots:
         QVERIFY2(!road.isEmpty() && road.last() == Constants::ConnectState_Connected, qPrintable(statesText(road)));
         QVERIFY2(!road.contains(Constants::ConnectState_Disconnected), qPrintable(statesText(road)));
         disconnectAndWait();
+    }
+
+    // OpenVPN dies just after it connected, while the window is busy: the
+    // reaction to Connected waits for its commands, and the reactions to the
+    // end run and finish inside it. The window shows where the engine is.
+    void aReactionEndingLateNeverShowsAnOlderState()
+    {
+        const Connection* engine = m_model->connection();
+        QSignalSpy states(m_model, &Model::connectionStateChanged);
+        m_model->vpnConnectDisconnect();
+        // No event of the window is handled until the engine has ended.
+        const QDeadlineTimer deadline(60000);
+        while (!engine->isConnectedState() && !deadline.hasExpired())
+            QThread::msleep(5);
+        QVERIFY(engine->isConnectedState());
+        ::kill(pid_t(clientPid()), SIGKILL);
+        while (!engine->isDisconnectedState() && !deadline.hasExpired())
+            QThread::msleep(5);
+        QVERIFY(engine->isDisconnectedState());
+        QTRY_VERIFY_WITH_TIMEOUT(!states.isEmpty() && statesOf(states).last() == Constants::ConnectState_Disconnected,
+                                 30000);
+        QVERIFY2(statesOf(states).contains(Constants::ConnectState_Connected), qPrintable(statesText(statesOf(states))));
+        QVERIFY(!worker()->waitWorkCompleted(60));
+        QCOMPARE(m_model->visualConnectionState(), Constants::ConnectState_Disconnected);
+        QTRY_COMPARE_WITH_TIMEOUT(readBytes("/etc/resolv.conf"), kUsersResolver, 10000);
     }
 
     void unaskedEndShowsTheMessageAndADisconnectByTheUserDoesNot()
