@@ -5,6 +5,7 @@
 #include "settings.h"
 #include "systemhelper.h"
 #include "unix/connection.h"
+#include "unix/qopenvpn2.h"
 #include "utils.h"
 
 #include <QAbstractEventDispatcher>
@@ -247,8 +248,21 @@ void ConnectionThread::doConnect()
     SystemHelper& system = SystemHelper::instance();
     system.saveDefaultRoute();
     system.enableRouteChangeCallback(false);
-    // Through a V2Ray proxy the machine talks to the proxy, not the server.
-    system.defaultRouteSetConnectionServer(killSwitchHost(*c));
+    if (QOpenVPN2::anotherClientsSession()) {
+        // Its kill switch lets its own server through; the engine refuses
+        // this connect with its message.
+        qWarning().noquote() << "another running client has a session: its kill switch is left as it is";
+    } else if (!system.defaultRouteSetConnectionServer(killSwitchHost(*c)) && system.isDefaultRouteRemoved(false)) {
+        // Through a V2Ray proxy the machine talks to the proxy, not the
+        // server. The kill switch is on and does not let that address
+        // through: the connect could only run into its time-out.
+        const QString why = system.killSwitchFailure();
+        qCritical().noquote() << "not connecting: the kill switch does not let the server through:" << why;
+        c->openManager()->errorWithNewState(
+            QStringLiteral("The kill switch could not let the server through: ") + why.toHtmlEscaped(),
+            Constants::ConnectState_Disconnected);
+        return;
+    }
 
     OpenVpnConnectParams params;
     params.protocol = c->protocol() ? c->protocol()->id() : Constants::ProtocolType_UNKNOWN;

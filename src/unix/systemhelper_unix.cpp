@@ -94,12 +94,15 @@ bool UnixSystemHelper::firewallEnabled(int timeout)
 
 bool UnixSystemHelper::defaultRouteSetConnectionServer(const QString& host)
 {
-    return m_firewallJobs.call([&host] {
+    return m_firewallJobs.call([this, &host] {
         firewallEnabled(ExternalTools::SMALL_WAIT_TIME());
         QString output;
         const int code = runFirewall(ExternalTools::replace() << host, output, ExternalTools::SMALL_WAIT_TIME());
         qDebug().noquote() << "Result: " << logSafe(output.trimmed()) << "  retCode:" << code;
         firewallEnabled(ExternalTools::SMALL_WAIT_TIME());
+        // The script refuses a host name it cannot resolve (the server stays
+        // blocked) or a change while another one runs.
+        setKillSwitchFailure(code == 0 ? QString() : failureReason(code, output));
         return code == 0;
     });
 }
@@ -155,18 +158,7 @@ bool UnixSystemHelper::enableKillSwitch(const QString& connectionHost)
         setKillSwitchFailure(QString());
         return true;
     }
-    // The script refuses with a line starting "ERROR:" and exit code 2 when
-    // the user's rules cannot be saved safely; it has then changed nothing.
-    QString why;
-    for (const QString& line : output.split(QLatin1Char('\n'))) {
-        if (line.startsWith(QLatin1String("ERROR:"))) {
-            why = logSafe(line.mid(6).trimmed());
-            break;
-        }
-    }
-    if (why.isEmpty())
-        why = code == ExecuteTimedOut ? QStringLiteral("the kill-switch script did not answer in time")
-                                                : QStringLiteral("the kill-switch script failed (exit code %1)").arg(code);
+    const QString why = failureReason(code, output);
     qWarning().noquote() << "Kill switch not enabled:" << why;
     setKillSwitchFailure(why);
     return false;
@@ -176,6 +168,19 @@ QString UnixSystemHelper::killSwitchFailure() const
 {
     QMutexLocker lock(&m_killSwitchFailureMutex);
     return m_killSwitchFailure;
+}
+
+QString UnixSystemHelper::failureReason(int code, const QString& output)
+{
+    // The script says why in a line starting "ERROR:": the user's rules
+    // cannot be saved safely, another change holds the lock, a family or the
+    // server cannot be held.
+    for (const QString& line : output.split(QLatin1Char('\n'))) {
+        if (line.startsWith(QLatin1String("ERROR:")))
+            return logSafe(line.mid(6).trimmed());
+    }
+    return code == ExecuteTimedOut ? QStringLiteral("the kill-switch script did not answer in time")
+                                   : QStringLiteral("the kill-switch script failed (exit code %1)").arg(code);
 }
 
 void UnixSystemHelper::setKillSwitchFailure(const QString& why)

@@ -36,7 +36,7 @@ public:
     // Kill switch on, allowing only `connectionHost` outside the tunnel.
     bool removeDefaultRoute(const QString& connectionHost) override;
     // The script's reason ("ERROR: ..." line, escaped) or a general one when
-    // the last "enable" failed; empty otherwise.
+    // the last "enable" or "replace" failed; empty otherwise.
     QString killSwitchFailure() const override;
     // Kill switch off.
     bool restoreDefaultRoute(bool waitWhileRestored) override;
@@ -84,6 +84,9 @@ private:
     static bool firewallEnabled(int timeout);
 
     void setKillSwitchFailure(const QString& why);
+    // Why a kill-switch script run failed: its "ERROR:" line, escaped, or a
+    // general reason after its exit code.
+    static QString failureReason(int code, const QString& output);
 
     bool m_isDefaultRouteStored = false;
     mutable QMutex m_killSwitchFailureMutex;

@@ -395,6 +395,32 @@ private slots:
                  QStringLiteral("This OpenVPN does not support the scramble option that the XOR protocol needs."));
     }
 
+    // With the kill switch on, a server it cannot let through (a host name
+    // that does not resolve) is told at once instead of a connect that runs
+    // into its time-out.
+    void aServerTheKillSwitchCannotLetThroughIsTold()
+    {
+        SystemHelper& system = SystemHelper::instance();
+        QVERIFY(system.removeDefaultRoute(QStringLiteral("127.0.0.1")));
+        Location::Ptr nowhere = RoadRig::loopbackLocation("nowhere");
+        nowhere->setHost(QStringLiteral("no-such-server.invalid"));
+        const auto restore = qScopeGuard([this, &system] {
+            m_model->setSelectedLocation(m_here);
+            system.restoreDefaultRoute(false);
+        });
+        m_model->setSelectedLocation(nowhere);
+        BoxAnswerer ok(QMessageBox::Ok);
+        m_model->vpnConnectDisconnect();
+        QTRY_COMPARE_WITH_TIMEOUT(ok.texts.size(), 1, 30000);
+        QVERIFY(!worker()->waitWorkCompleted(30));
+        QCOMPARE(rendered(ok.texts.first()),
+                 QStringLiteral("The kill switch could not let the server through: the server's host name could not "
+                                "be resolved, so the server is blocked too"));
+        QCOMPARE(m_model->connectionState(), Constants::ConnectState_Disconnected);
+        QCOMPARE(m_model->visualConnectionState(), Constants::ConnectState_Disconnected);
+        QVERIFY(system.isDefaultRouteRemoved(false));
+    }
+
     void disconnectCutsAConnectShortAndStopEndsTheWorker()
     {
         m_model->setSelectedPort(Port::Ptr(new Port("UDP-" + QString::number(kSilentPort))));

@@ -429,6 +429,21 @@ private slots:
         m_model->optionGatewayRemoval()->setValue(true);
         QVERIFY(QMetaObject::invokeMethod(m_model, "updateDependedOptions"));
         QVERIFY(!m_model->isRestoreGwAvailable());
+        // Its connect is refused, and the first client's server stays the
+        // one the kill switch lets through.
+        const QStringList allowed = NsTools::chainRules("ostrelallowedip");
+        QVERIFY(allowed.join(' ').contains("127.0.0.1"));
+        Location::Ptr elsewhere = RoadRig::loopbackLocation("elsewhere");
+        elsewhere->setHost("127.0.0.2");
+        const QByteArray firstConfig = readBytes(config);
+        m_model->setSelectedLocation(elsewhere);
+        m_model->vpnConnectDisconnect();
+        QVERIFY(!worker()->waitWorkCompleted(60));
+        QCOMPARE(m_model->connectionState(), Constants::ConnectState_Disconnected);
+        QCOMPARE(NsTools::chainRules("ostrelallowedip"), allowed);
+        // The press wrote its own configuration; the next client takes the
+        // first one again.
+        QVERIFY(TestSupport::writeBytes(config, firstConfig));
         QVERIFY(QMetaObject::invokeMethod(m_model, "aboutToQuit"));
         QVERIFY(system.isDefaultRouteRemoved(false));
         QCOMPARE(readBytes("/etc/resolv.conf"), resolver);
