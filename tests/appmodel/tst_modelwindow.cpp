@@ -482,8 +482,6 @@ private slots:
     }
 };
 
-#include "nstestmain.h"
-
-OSTREL_NAMESPACED_TEST_MAIN(TestModelWindow)
+OSTREL_TEST_MAIN(TestModelWindow, TestMain::PrivateNamespaces)
 
 #include "tst_modelwindow.moc"

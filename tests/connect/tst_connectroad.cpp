@@ -428,8 +428,6 @@ private slots:
     }
 };
 
-#include "nstestmain.h"
-
-OSTREL_NAMESPACED_TEST_MAIN(TestConnectRoad)
+OSTREL_TEST_MAIN(TestConnectRoad, TestMain::PrivateNamespaces)
 
 #include "tst_connectroad.moc"

@@ -10,7 +10,6 @@
 #include "deployment.h"
 #include "httpfixture.h"
 #include "model/model.h"
-#include "nstools.h"
 #include "resources.h"
 #include "settings.h"
 #include "singlestartman.h"
@@ -519,15 +518,7 @@ private slots:
     }
 };
 
-#include "nstestmain.h"
-
 // As root the suite runs in network and mount namespaces of its own: the
 // deployment's loopback port is then free whatever else runs here.
-static void loopbackUp()
-{
-    if (NsTools::inPrivateNamespaces())
-        NsTools::run("ip", { "link", "set", "lo", "up" });
-}
-
-OSTREL_NAMESPACED_TEST_MAIN_WITH(QApplication, TestConnectUnits, loopbackUp, NsTools::noTestMainStep)
+OSTREL_TEST_MAIN(TestConnectUnits, TestMain::PrivateNamespaces | TestMain::LoopbackUp)
 #include "tst_connectunits.moc"

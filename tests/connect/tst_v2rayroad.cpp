@@ -305,8 +305,6 @@ private slots:
     }
 };
 
-#include "nstestmain.h"
-
-OSTREL_NAMESPACED_TEST_MAIN(TestV2RayRoad)
+OSTREL_TEST_MAIN(TestV2RayRoad, TestMain::PrivateNamespaces)
 
 #include "tst_v2rayroad.moc"

@@ -2,8 +2,9 @@
 // own network namespace (with an empty /run of its own): connect,
 // disconnect, wrong password, a server that dies, a reset while connecting,
 // where the password may not go, and which OpenVPN the engine may stop.
-#include "enginetestmain.h"
 #include "engineworker.h"
+#include "nstools.h"
+#include "openvpnserverfixture.h"
 #include "testsupport.h"
 
 #include "qopenvpn2custom.h"
@@ -277,7 +278,7 @@ class TestConnection : public QObject
 private slots:
     void initTestCase()
     {
-        if (!OpenVpnFixture::inPrivateNetworkNamespace())
+        if (!NsTools::inPrivateNamespaces())
             QSKIP("needs root: the OpenVPN server and client need tun devices in a private network namespace");
         SystemHelper::instance();
         QVERIFY(m_work.isValid());
@@ -819,15 +820,9 @@ int runKilledClient(int argc, char* argv[])
     return 0;
 }
 
-int main(int argc, char* argv[])
-{
-    if (qEnvironmentVariableIsSet("OSTREL_TEST_KILLED_CLIENT"))
-        return runKilledClient(argc, argv);
-    OpenVpnFixture::enterPrivateNetworkNamespace(argc, argv, OpenVpnFixture::scriptsDir());
-    QCoreApplication app(argc, argv);
-    TestSupport::initApplication();
-    TestConnection tc;
-    QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&tc, argc, argv);
-}
+OSTREL_TEST_MAIN(TestConnection,
+                 TestMain(TestMain::Core | TestMain::PrivateNamespaces | TestMain::LoopbackUp
+                          | TestMain::PrivateResolverFile)
+                     .helperRole([] { return qEnvironmentVariableIsSet("OSTREL_TEST_KILLED_CLIENT"); },
+                                 runKilledClient))
 #include "tst_connection.moc"

@@ -8,7 +8,6 @@
 
 #include "deployment.h"
 #include "engineworker.h"
-#include "nstestmain.h"
 #include "nstools.h"
 #include "resources.h"
 #include "roadrig.h"
@@ -470,17 +469,9 @@ static void allowSlowConnects()
         qputenv("QTEST_FUNCTION_TIMEOUT", "1500000");
 }
 
-int main(int argc, char* argv[])
-{
-    if (qEnvironmentVariableIsSet(kClientConfigVariable))
-        return runOtherClient(argc, argv);
-    NsTools::reexecInPrivateNamespaces(argc, argv);
-    QApplication app(argc, argv);
-    allowSlowConnects();
-    TestSupport::initApplication();
-    TestEngineRoad tc;
-    QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&tc, argc, argv);
-}
+OSTREL_TEST_MAIN(TestEngineRoad,
+                 TestMain(TestMain::PrivateNamespaces)
+                     .prepare(allowSlowConnects)
+                     .helperRole([] { return qEnvironmentVariableIsSet(kClientConfigVariable); }, runOtherClient))
 
 #include "tst_engineroad.moc"

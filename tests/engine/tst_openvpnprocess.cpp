@@ -1,8 +1,8 @@
 // OpenVPN process control without a server: finding and checking the
 // executable, the adapter query, a management socket nobody answers on, and
 // credentials that must not be sent. Fake executables are small scripts.
-#include "enginetestmain.h"
 #include "engineworker.h"
+#include "nstools.h"
 #include "testsupport.h"
 
 #include "systemhelper.h"
@@ -105,7 +105,7 @@ private slots:
         const QString beside = QCoreApplication::applicationDirPath() + "/openvpn.ostrel";
         QVERIFY2(QFile::exists(beside), "the build places openvpn.ostrel beside the executables");
         const bool dnsScript = QFile::exists(QCoreApplication::applicationDirPath() + "/ostrel-dns");
-        if (dnsScript && !OpenVpnFixture::inPrivateNetworkNamespace())
+        if (dnsScript && !NsTools::inPrivateNamespaces())
             QSKIP("the resolver script may run only inside the test's own mount namespace (root)");
         QOpenVPN2 engine;
         LogCapture log;
@@ -144,7 +144,7 @@ private slots:
 
     void silentManagementPortGivesCantConnectAndLeavesNothingRunning()
     {
-        if (!OpenVpnFixture::inPrivateNetworkNamespace())
+        if (!NsTools::inPrivateNamespaces())
             QSKIP("needs root: /run/ostrel must be private to this test (mount namespace)");
         QTemporaryDir dir;
         // Starts fine but never opens a management socket.
@@ -226,5 +226,6 @@ private slots:
     }
 };
 
-OSTREL_ENGINE_TEST_MAIN(TestOpenVpnProcess)
+OSTREL_TEST_MAIN(
+    TestOpenVpnProcess, TestMain::Core | TestMain::PrivateNamespaces | TestMain::LoopbackUp | TestMain::PrivateResolverFile)
 #include "tst_openvpnprocess.moc"

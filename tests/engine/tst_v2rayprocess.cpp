@@ -1,7 +1,7 @@
 // The V2Ray client process: Debian's real v2ray on a loopback SOCKS inbound,
 // and a stand-in that ignores SIGTERM. This test binary lives in a directory
 // of its own, so the "v2ray" it places beside itself is its own.
-#include "enginetestmain.h"
+#include "nstools.h"
 #include "testsupport.h"
 
 #include "systemhelper.h"
@@ -81,7 +81,7 @@ private slots:
 
     void realClientStartsListensAndStops()
     {
-        if (!OpenVpnFixture::inPrivateNetworkNamespace())
+        if (!NsTools::inPrivateNamespaces())
             QSKIP("needs root: the SOCKS port is opened inside a private network namespace");
         const QString v2ray = QStandardPaths::findExecutable("v2ray");
         if (v2ray.isEmpty())
@@ -146,7 +146,7 @@ private slots:
     void openVpnStartsOnlyOnceTheProxyListens()
     {
         QFETCH(bool, listens);
-        if (!OpenVpnFixture::inPrivateNetworkNamespace())
+        if (!NsTools::inPrivateNamespaces())
             QSKIP("needs root: the SOCKS port is opened inside a private network namespace");
         const QString v2ray = QStandardPaths::findExecutable("v2ray");
         if (v2ray.isEmpty())
@@ -205,5 +205,6 @@ private slots:
     }
 };
 
-OSTREL_ENGINE_TEST_MAIN(TestV2RayProcess)
+OSTREL_TEST_MAIN(
+    TestV2RayProcess, TestMain::Core | TestMain::PrivateNamespaces | TestMain::LoopbackUp | TestMain::PrivateResolverFile)
 #include "tst_v2rayprocess.moc"

@@ -174,8 +174,6 @@ void TestSettingsWrite::userIsToldWhenChoicesCannotBeSaved()
     QCOMPARE(toasts.count(), 1);
 }
 
-#include "nstestmain.h"
-
-OSTREL_NAMESPACED_TEST_MAIN(TestSettingsWrite)
+OSTREL_TEST_MAIN(TestSettingsWrite, TestMain::PrivateNamespaces)
 
 #include "tst_settingswrite.moc"

@@ -463,6 +463,6 @@ void TestSystemHelper::releaseTwice()
     SystemHelper::release();
 }
 
-OSTREL_TEST_MAIN_CORE(TestSystemHelper)
+OSTREL_TEST_MAIN(TestSystemHelper, TestMain::Core)
 
 #include "tst_systemhelper.moc"

@@ -618,10 +618,8 @@ void TestUnixSystemHelper::configurationDirectoryExists()
     QCOMPARE(dir, QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation));
 }
 
-#include "nstestmain.h"
-
 // Returns to the plain process when the namespaces cannot be had; the tests
 // that need them then skip.
-OSTREL_NAMESPACED_TEST_MAIN_CORE(TestUnixSystemHelper)
+OSTREL_TEST_MAIN(TestUnixSystemHelper, TestMain::Core | TestMain::PrivateNamespaces)
 
 #include "tst_unixsystemhelper.moc"
