@@ -59,6 +59,25 @@ bool writeBytes(const QString& path, const QByteArray& data)
     return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(data) == data.size();
 }
 
+bool writeExecutable(const QString& path, const QByteArray& script)
+{
+    return writeBytes(path, script)
+        && QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+}
+
+bool processAlive(qint64 pid)
+{
+    if (pid <= 0)
+        return false;
+    // The state follows the name, which may itself hold ") ".
+    const QByteArray stat = readBytes(QStringLiteral("/proc/%1/stat").arg(pid));
+    const int nameEnd = stat.lastIndexOf(')');
+    if (nameEnd < 0 || stat.size() < nameEnd + 3)
+        return false;
+    const char state = stat.at(nameEnd + 2);
+    return state != 'Z' && state != 'X';
+}
+
 int TestMain::exec(int argc, char* argv[], int (*runTests)(int argc, char* argv[])) const
 {
     if (m_helperWhen && m_helperWhen())

@@ -38,6 +38,17 @@ bool isRoot();
 QByteArray readBytes(const QString& path);
 // Replaces a file's bytes; false when it cannot be written whole.
 bool writeBytes(const QString& path, const QByteArray& data);
+// Writes a stand-in program (a script with its "#!" line) only its owner may
+// run; false when it cannot be written whole or made executable.
+bool writeExecutable(const QString& path, const QByteArray& script);
+
+// Whether a process runs: one that ended but was not collected yet (a
+// zombie) does not count.
+bool processAlive(qint64 pid);
+
+// What a second start of the client does, from a thread of its own, so that
+// an instance server in this thread can answer.
+bool activatedFromAnotherThread();
 
 // How a suite's main() sets up the process; see OSTREL_TEST_MAIN.
 class TestMain

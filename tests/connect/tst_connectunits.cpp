@@ -36,17 +36,8 @@ QString configPath(const QString& name)
     return SystemHelper::instance().configsFilesDirPath() + QLatin1Char('/') + name;
 }
 
-QByteArray readBytes(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-
-bool writeBytes(const QString& path, const QByteArray& data)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(data) == data.size();
-}
+using TestSupport::readBytes;
+using TestSupport::writeBytes;
 
 ProxyLocation::Ptr proxy(const QString& id, const QString& port = "443", const QString& alterid = "0",
                          const QString& userid = "0b5c7c2e-2c55-4f6b-9a0e-3b1f6f3a9d11", const QString& path = "/ray")

@@ -355,7 +355,7 @@ private slots:
         // OpenVPN dies under a connection.
         connectAndWait();
         const qint64 pid = clientPid();
-        QVERIFY(RoadRig::alive(pid));
+        QVERIFY(TestSupport::processAlive(pid));
         ::kill(pid_t(pid), SIGKILL);
         QTRY_COMPARE_WITH_TIMEOUT(m_model->connectionState(), Constants::ConnectState_Disconnected, 30000);
         QTRY_COMPARE_WITH_TIMEOUT(disconnectedToasts(), 1, 10000);
@@ -393,10 +393,10 @@ private slots:
 
             a.kill();
             b.kill();
-            QVERIFY(RoadRig::alive(openVpn));
+            QVERIFY(TestSupport::processAlive(openVpn));
             OtherClient restarted(config);
             QCOMPARE(restarted.nextLine(), QByteArray("READY 1"));
-            QVERIFY2(!RoadRig::alive(openVpn), qPrintable(QString("round %1").arg(round)));
+            QVERIFY2(!TestSupport::processAlive(openVpn), qPrintable(QString("round %1").arg(round)));
             QVERIFY(!QFile::exists(QOpenVPN2::pidFilePath()));
             restarted.tell("end");
         }
@@ -456,7 +456,7 @@ private slots:
         m_model->stop();
         killer.join();
         QVERIFY(worker()->isFinished());
-        QVERIFY(!RoadRig::alive(pid));
+        QVERIFY(!TestSupport::processAlive(pid));
         QCOMPARE(readBytes("/etc/resolv.conf"), kUsersResolver);
         QVERIFY(!QFile::exists(QOpenVPN2::pidFilePath()));
     }

@@ -11,25 +11,14 @@
 #include <QTemporaryDir>
 
 namespace {
-// Writes an executable shell script.
-QString writeScript(const QString& dir, const QString& name, const QByteArray& body)
-{
-    const QString path = dir + "/" + name;
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return {};
-    f.write("#!/bin/sh\n" + body);
-    f.close();
-    f.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    return path;
-}
-
 // A stand-in OpenVPN that answers "--version" with `versionLine` and
 // otherwise does `otherwise`.
 QString fakeOpenVpn(const QString& dir, const QByteArray& versionLine, const QByteArray& otherwise)
 {
-    return writeScript(dir, "openvpn.ostrel",
-                       "if [ \"$1\" = --version ]; then printf '%s\\n' '" + versionLine + "'; exit 1; fi\n" + otherwise);
+    const QString path = dir + "/openvpn.ostrel";
+    const QByteArray script
+        = "#!/bin/sh\nif [ \"$1\" = --version ]; then printf '%s\\n' '" + versionLine + "'; exit 1; fi\n" + otherwise;
+    return TestSupport::writeExecutable(path, script) ? path : QString();
 }
 } // namespace
 
