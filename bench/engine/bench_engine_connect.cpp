@@ -3,6 +3,7 @@
 // needs to report "Initialization Sequence Completed", on the same loopback
 // server in the same run, and the ratio of the two medians.
 #include "engineworker.h"
+#include "nstools.h"
 #include "openvpnserverfixture.h"
 
 #include "systemhelper.h"
@@ -93,11 +94,11 @@ double bareRound(const QString& dir)
 
 int main(int argc, char* argv[])
 {
-    OpenVpnFixture::enterPrivateNetworkNamespace(argc, argv, OpenVpnFixture::scriptsDir());
+    NsTools::reexecInPrivateNamespaces(argc, argv, NsTools::LoopbackUp | NsTools::PrivateResolverFile);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName("ostrel");
     QTextStream out(stdout);
-    if (!OpenVpnFixture::inPrivateNetworkNamespace()) {
+    if (!NsTools::inPrivateNamespaces()) {
         out << "bench_engine_connect: needs root (tun devices in a private network namespace)\n";
         return 0;
     }

@@ -14,7 +14,6 @@
 #include "systemhelper.h"
 
 #include <QAction>
-#include <QtConcurrent>
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QMenu>
@@ -73,17 +72,6 @@ bool quitRequestedBy(const std::function<void()>& action)
         notQuit.start(0);
     });
     return QCoreApplication::exec() == 0;
-}
-
-// What a second start does, from a thread of its own: the server answers on
-// this one.
-bool activatedFromAnotherThread()
-{
-    QFuture<bool> activated = QtConcurrent::run([]() { return activateRunningInstance(5000); });
-    QDeadlineTimer deadline(10000);
-    while (!activated.isFinished() && !deadline.hasExpired())
-        QTest::qWait(10);
-    return activated.isFinished() && activated.result();
 }
 
 QString killSwitchScript()
@@ -261,11 +249,8 @@ private slots:
         // to the desktop's opener: here a stand-in that writes it down.
         const QString bin = m_dir.filePath("bin");
         QVERIFY(QDir().mkpath(bin));
-        QFile opener(bin + "/xdg-open");
-        QVERIFY(opener.open(QIODevice::WriteOnly));
-        opener.write("#!/bin/sh\nprintf '%s\\n' \"$1\" >> \"" + m_dir.filePath("opened").toLocal8Bit() + "\"\n");
-        opener.close();
-        QVERIFY(opener.setPermissions(opener.permissions() | QFileDevice::ExeOwner));
+        QVERIFY(TestSupport::writeExecutable(
+            bin + "/xdg-open", "#!/bin/sh\nprintf '%s\\n' \"$1\" >> \"" + m_dir.filePath("opened").toLocal8Bit() + "\"\n"));
         const QByteArray path = qgetenv("PATH");
         qputenv("PATH", bin.toLocal8Bit() + ":" + path);
         const auto restorePath = qScopeGuard([&]() { qputenv("PATH", path); });
@@ -389,7 +374,7 @@ private slots:
 
         // Another start's check, and the debug page's test, get the answer.
         m_window->hide();
-        QVERIFY(activatedFromAnotherThread());
+        QVERIFY(TestSupport::activatedFromAnotherThread());
         QTRY_VERIFY(m_window->isVisible());
         LogCapture log;
         QMetaObject::invokeMethod(m_model, "ipcConnectionTest");
@@ -461,8 +446,7 @@ private slots:
         // A status run slower than the other jobs' wait at stop (a busy
         // machine, a stalled iptables lock).
         const QString slow = m_dir.filePath("slow-killswitch.sh");
-        QVERIFY(TestSupport::writeBytes(slow, "#!/bin/sh\n[ \"$1\" = status ] && sleep 8\nexit 0\n"));
-        QVERIFY(QFile::setPermissions(slow, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        QVERIFY(TestSupport::writeExecutable(slow, "#!/bin/sh\n[ \"$1\" = status ] && sleep 8\nexit 0\n"));
         QCOMPARE(NsTools::run("mount", { "--bind", slow, killSwitchScript() }).code, 0);
         const auto unbind = qScopeGuard([]() { NsTools::run("umount", { killSwitchScript() }); });
 
@@ -482,8 +466,6 @@ private slots:
     }
 };
 
-#include "nstestmain.h"
-
-OSTREL_NAMESPACED_TEST_MAIN(TestModelWindow)
+OSTREL_TEST_MAIN(TestModelWindow, TestMain::PrivateNamespaces)
 
 #include "tst_modelwindow.moc"

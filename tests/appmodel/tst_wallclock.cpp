@@ -129,14 +129,6 @@ static void underFakeTime(char* argv[])
     qunsetenv("LD_PRELOAD");
 }
 
-int main(int argc, char* argv[])
-{
-    underFakeTime(argv);
-    QApplication app(argc, argv);
-    TestSupport::initApplication();
-    TestWallClock tc;
-    QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&tc, argc, argv);
-}
+OSTREL_TEST_MAIN(TestWallClock, TestMain().beforeApplication(underFakeTime))
 
 #include "tst_wallclock.moc"

@@ -1,5 +1,6 @@
 #include "testsupport.h"
 
+#include "nstools.h"
 #include "settings.h"
 
 #include <QDir>
@@ -8,6 +9,8 @@
 #include <QMutexLocker>
 #include <QRegularExpression>
 #include <QStandardPaths>
+
+#include <memory>
 
 #include <unistd.h>
 
@@ -54,6 +57,52 @@ bool writeBytes(const QString& path, const QByteArray& data)
 {
     QFile f(path);
     return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(data) == data.size();
+}
+
+bool writeExecutable(const QString& path, const QByteArray& script)
+{
+    return writeBytes(path, script)
+        && QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+}
+
+bool processAlive(qint64 pid)
+{
+    if (pid <= 0)
+        return false;
+    // The state follows the name, which may itself hold ") ".
+    const QByteArray stat = readBytes(QStringLiteral("/proc/%1/stat").arg(pid));
+    const int nameEnd = stat.lastIndexOf(')');
+    if (nameEnd < 0 || stat.size() < nameEnd + 3)
+        return false;
+    const char state = stat.at(nameEnd + 2);
+    return state != 'Z' && state != 'X';
+}
+
+int TestMain::exec(int argc, char* argv[], int (*runTests)(int argc, char* argv[])) const
+{
+    if (m_helperWhen && m_helperWhen())
+        return m_helperEntry(argc, argv);
+    if (m_beforeApplication)
+        m_beforeApplication(argv);
+    if (m_options & PrivateNamespaces) {
+        int extras = NsTools::NoExtras;
+        if (m_options & LoopbackUp)
+            extras |= NsTools::LoopbackUp;
+        if (m_options & PrivateResolverFile)
+            extras |= NsTools::PrivateResolverFile;
+        NsTools::reexecInPrivateNamespaces(argc, argv, extras);
+        // Judged now, while the network holds nothing the tests made.
+        NsTools::inPrivateNamespaces();
+    }
+    std::unique_ptr<QCoreApplication> app(m_options & Core ? new QCoreApplication(argc, argv)
+                                                          : new QApplication(argc, argv));
+    if (m_prepare)
+        m_prepare();
+    initApplication();
+    const int result = runTests(argc, argv);
+    if (m_finish)
+        m_finish();
+    return result;
 }
 
 } // namespace TestSupport

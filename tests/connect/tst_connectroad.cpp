@@ -176,7 +176,7 @@ private slots:
 
         // The password went over the management interface only.
         const qint64 pid = clientPid();
-        QVERIFY(RoadRig::alive(pid));
+        QVERIFY(TestSupport::processAlive(pid));
         QVERIFY(!readBytes(QString("/proc/%1/cmdline").arg(pid)).contains(kPassword.toUtf8()));
         QVERIFY(!readBytes(SystemHelper::instance().configsFilesDirPath() + "/config.ovpn").contains(kPassword.toUtf8()));
 
@@ -194,7 +194,7 @@ private slots:
         QCOMPARE(m_model->visualConnectionState(), Constants::ConnectState_Disconnected);
         QVERIFY(!m_model->connectLocation());
         QCOMPARE(readBytes("/etc/resolv.conf"), kUsersResolver);
-        QVERIFY(!RoadRig::alive(pid));
+        QVERIFY(!TestSupport::processAlive(pid));
         // The kill switch outlives the tunnel until the user lifts it.
         QVERIFY(!chainRules("ostrelallowedip").isEmpty());
         QVERIFY(m_model->isRestoreGwAvailable());
@@ -333,7 +333,7 @@ private slots:
                 QCOMPARE(cancel.texts, QStringList({ "Closing will disconnect your VPN" }));
             }
             QCOMPARE(m_model->connectionState(), Constants::ConnectState_Connected);
-            QVERIFY(RoadRig::alive(clientPid()));
+            QVERIFY(TestSupport::processAlive(clientPid()));
             QVERIFY(m_model->trayIcon()->isVisible());
 
             const qint64 pid = clientPid();
@@ -343,7 +343,7 @@ private slots:
                 QCOMPARE(ok.texts, QStringList({ "Closing will disconnect your VPN" }));
             }
             QCOMPARE(m_model->connectionState(), Constants::ConnectState_Disconnected);
-            QTRY_VERIFY_WITH_TIMEOUT(!RoadRig::alive(pid), 10000);
+            QTRY_VERIFY_WITH_TIMEOUT(!TestSupport::processAlive(pid), 10000);
             QVERIFY(!worker()->waitWorkCompleted(60));
             // The quit asked for ends the event loop, which then emits
             // aboutToQuit, connected as the model's start() connects it.
@@ -440,22 +440,20 @@ private slots:
         QVERIFY(!worker()->waitWorkCompleted(60));
         for (const QList<QVariant>& change : states)
             QVERIFY(change.first().value<Constants::ConnectState>() != Constants::ConnectState_Connected);
-        QVERIFY(!RoadRig::alive(clientPid()));
+        QVERIFY(!TestSupport::processAlive(clientPid()));
 
         // Stopping the model in the middle of a connect ends the worker and
         // leaves no OpenVPN behind.
         m_model->vpnConnectDisconnect();
         QTRY_VERIFY_WITH_TIMEOUT(log.count(kWaiting) > 1, 30000);
         const qint64 pid = clientPid();
-        QVERIFY(RoadRig::alive(pid));
+        QVERIFY(TestSupport::processAlive(pid));
         m_model->stop();
         QVERIFY(worker()->isFinished());
-        QVERIFY(!RoadRig::alive(pid));
+        QVERIFY(!TestSupport::processAlive(pid));
     }
 };
 
-#include "nstestmain.h"
-
-OSTREL_NAMESPACED_TEST_MAIN(TestConnectRoad)
+OSTREL_TEST_MAIN(TestConnectRoad, TestMain::PrivateNamespaces)
 
 #include "tst_connectroad.moc"

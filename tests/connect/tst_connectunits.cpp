@@ -10,7 +10,6 @@
 #include "deployment.h"
 #include "httpfixture.h"
 #include "model/model.h"
-#include "nstools.h"
 #include "resources.h"
 #include "settings.h"
 #include "singlestartman.h"
@@ -37,17 +36,8 @@ QString configPath(const QString& name)
     return SystemHelper::instance().configsFilesDirPath() + QLatin1Char('/') + name;
 }
 
-QByteArray readBytes(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-
-bool writeBytes(const QString& path, const QByteArray& data)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(data) == data.size();
-}
+using TestSupport::readBytes;
+using TestSupport::writeBytes;
 
 ProxyLocation::Ptr proxy(const QString& id, const QString& port = "443", const QString& alterid = "0",
                          const QString& userid = "0b5c7c2e-2c55-4f6b-9a0e-3b1f6f3a9d11", const QString& path = "/ray")
@@ -519,15 +509,7 @@ private slots:
     }
 };
 
-#include "nstestmain.h"
-
 // As root the suite runs in network and mount namespaces of its own: the
 // deployment's loopback port is then free whatever else runs here.
-static void loopbackUp()
-{
-    if (NsTools::inPrivateNamespaces())
-        NsTools::run("ip", { "link", "set", "lo", "up" });
-}
-
-OSTREL_NAMESPACED_TEST_MAIN_WITH(QApplication, TestConnectUnits, loopbackUp, NsTools::noTestMainStep)
+OSTREL_TEST_MAIN(TestConnectUnits, TestMain::PrivateNamespaces | TestMain::LoopbackUp)
 #include "tst_connectunits.moc"

@@ -161,9 +161,9 @@ private slots:
         const QString wrappers = m_rig.workPath("far-scripts");
         QVERIFY(QDir().mkpath(wrappers));
         const QString wrapper = wrappers + "/ovpn-server.sh";
-        QVERIFY(writeBytes(wrapper, "#!/bin/sh\nexec nsenter --net=/proc/" + farPid.toLatin1() + "/ns/net "
-                                        + (OpenVpnFixture::scriptsDir() + "/ovpn-server.sh").toLocal8Bit() + " \"$@\"\n"));
-        QVERIFY(QFile::setPermissions(wrapper, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        QVERIFY(TestSupport::writeExecutable(wrapper, "#!/bin/sh\nexec nsenter --net=/proc/" + farPid.toLatin1() + "/ns/net "
+                                                           + (OpenVpnFixture::scriptsDir() + "/ovpn-server.sh").toLocal8Bit()
+                                                           + " \"$@\"\n"));
         OSTREL_RIG_STEP(m_rig.startServer("tcp", kServerPort, kUser, kPassword, {}, wrappers));
 
         // The proxy server: VMess over WebSocket and TLS in, freedom out.
@@ -305,8 +305,6 @@ private slots:
     }
 };
 
-#include "nstestmain.h"
-
-OSTREL_NAMESPACED_TEST_MAIN(TestV2RayRoad)
+OSTREL_TEST_MAIN(TestV2RayRoad, TestMain::PrivateNamespaces)
 
 #include "tst_v2rayroad.moc"

@@ -353,18 +353,16 @@ private slots:
     }
 };
 
-int main(int argc, char* argv[])
+static bool insideTheDemo()
 {
-    initResources();
-    QApplication app(argc, argv);
-    TestSupport::initApplication();
-    if (qEnvironmentVariableIsSet(kInsideVariable) && qEnvironmentVariable("OSTREL_DEMO_INSIDE") == "1") {
-        TestDemoInside tc;
-        return QTest::qExec(&tc, argc, argv);
-    }
-    TestDemo tc;
-    QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&tc, argc, argv);
+    return qEnvironmentVariableIsSet(kInsideVariable) && qEnvironmentVariable("OSTREL_DEMO_INSIDE") == "1";
 }
+
+static int runInside(int argc, char* argv[])
+{
+    return TestSupport::TestMain().prepare(initResources).run<TestDemoInside>(argc, argv);
+}
+
+OSTREL_TEST_MAIN(TestDemo, TestMain().prepare(initResources).helperRole(insideTheDemo, runInside))
 
 #include "tst_demo.moc"

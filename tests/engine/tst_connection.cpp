@@ -2,8 +2,9 @@
 // own network namespace (with an empty /run of its own): connect,
 // disconnect, wrong password, a server that dies, a reset while connecting,
 // where the password may not go, and which OpenVPN the engine may stop.
-#include "enginetestmain.h"
 #include "engineworker.h"
+#include "nstools.h"
+#include "openvpnserverfixture.h"
 #include "testsupport.h"
 
 #include "qopenvpn2custom.h"
@@ -34,8 +35,7 @@ const QString kPassword = QStringLiteral("s3cr\"et \\ pass\\\"word x");
 
 QByteArray processCmdline(qint64 pid)
 {
-    QFile f(QStringLiteral("/proc/%1/cmdline").arg(pid));
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    return TestSupport::readBytes(QStringLiteral("/proc/%1/cmdline").arg(pid));
 }
 
 // Command lines of every process in this namespace's view.
@@ -53,11 +53,7 @@ QList<QByteArray> allCmdlines()
     return result;
 }
 
-bool alive(qint64 pid)
-{
-    QFile stat(QString("/proc/%1/stat").arg(pid));
-    return pid > 0 && stat.open(QIODevice::ReadOnly) && !stat.readAll().contains(") Z ");
-}
+using TestSupport::processAlive;
 
 // The states entered, in order.
 QList<Constants::ConnectState> entered(const Road& road)
@@ -73,10 +69,7 @@ QList<Constants::ConnectState> entered(const Road& road)
 QString writeStandIn(const QString& dir, const QByteArray& script)
 {
     const QString path = dir + "/openvpn.ostrel";
-    if (!TestSupport::writeBytes(path, script)
-        || !QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner))
-        return {};
-    return path;
+    return TestSupport::writeExecutable(path, script) ? path : QString();
 }
 
 // A stand-in OpenVPN in Python: answers "--version", opens the management
@@ -193,10 +186,7 @@ bool clientOpenVpnRunning()
         const qint64 pid = it.fileName().toLongLong(&isPid);
         if (!isPid || QFile::symLinkTarget(QString("/proc/%1/ns/net").arg(pid)) != ownNet)
             continue;
-        const QByteArray cmd = processCmdline(pid);
-        QFile stat(QString("/proc/%1/stat").arg(pid));
-        const bool zombie = stat.open(QIODevice::ReadOnly) && stat.readAll().contains(") Z ");
-        if (!zombie && cmd.contains("--management-query-passwords"))
+        if (processAlive(pid) && processCmdline(pid).contains("--management-query-passwords"))
             return true;
     }
     return false;
@@ -277,7 +267,7 @@ class TestConnection : public QObject
 private slots:
     void initTestCase()
     {
-        if (!OpenVpnFixture::inPrivateNetworkNamespace())
+        if (!NsTools::inPrivateNamespaces())
             QSKIP("needs root: the OpenVPN server and client need tun devices in a private network namespace");
         SystemHelper::instance();
         QVERIFY(m_work.isValid());
@@ -683,7 +673,7 @@ while time.time() < end:
         // All in order and the client gone: a left-over, stopped.
         const qint64 victimPid = victim.processId();
         QVERIFY(engine.stopOrphanedOpenVpn());
-        QVERIFY(!alive(victimPid));
+        QVERIFY(!processAlive(victimPid));
         QVERIFY(!QFile::exists(QOpenVPN2::pidFilePath()));
         client.kill();
         client.waitForFinished(10000);
@@ -719,7 +709,7 @@ while time.time() < end:
         QVERIFY(worker.call([&result, p](Connection& c) { result = c.openManager()->connect(p); }, 90000));
         QVERIFY2(result, qPrintable(recorder.errorsSnapshot().join('\n')));
         const qint64 pid = worker.connection()->openManager()->openVpnProcessPid();
-        QVERIFY(alive(pid));
+        QVERIFY(processAlive(pid));
         if (how == "quit") {
             worker.post([](Connection& c) { c.writeOpenVpnCommand("quit\n"); });
         } else if (how == "kill-socket") {
@@ -727,7 +717,7 @@ while time.time() < end:
         }
         QTRY_COMPARE_WITH_TIMEOUT(recorder.last(), Constants::ConnectState_Disconnected, 60000);
         QVERIFY(worker.connection()->withError());
-        QTRY_VERIFY_WITH_TIMEOUT(!alive(pid), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!processAlive(pid), 10000);
         QVERIFY(!QFile::exists(QOpenVPN2::pidFilePath()));
         QVERIFY(worker.finish());
     }
@@ -764,11 +754,11 @@ while time.time() < end:
         QTRY_VERIFY_WITH_TIMEOUT((said += client.readAllStandardOutput()).contains("\n"), 90000);
         QVERIFY2(said.startsWith("CONNECTED "), said.constData());
         const qint64 orphan = said.mid(10).trimmed().toLongLong();
-        QVERIFY(alive(orphan));
+        QVERIFY(processAlive(orphan));
         client.kill();
         QVERIFY(client.waitForFinished(10000));
         QTest::qWait(200);
-        QVERIFY2(alive(orphan), "the crash must leave OpenVPN running for this test");
+        QVERIFY2(processAlive(orphan), "the crash must leave OpenVPN running for this test");
         QVERIFY(QFile::exists(QOpenVPN2::pidFilePath()));
 
         Recorder recorder;
@@ -777,7 +767,7 @@ while time.time() < end:
         attach(worker, recorder);
         LogCapture log;
         QVERIFY(initialize(worker));
-        QVERIFY(!alive(orphan));
+        QVERIFY(!processAlive(orphan));
         QVERIFY(foreign.state() == QProcess::Running);
         const OpenVpnConnectParams p = params("udp", kUdpPort, kPassword);
         bool result = false;
@@ -819,15 +809,9 @@ int runKilledClient(int argc, char* argv[])
     return 0;
 }
 
-int main(int argc, char* argv[])
-{
-    if (qEnvironmentVariableIsSet("OSTREL_TEST_KILLED_CLIENT"))
-        return runKilledClient(argc, argv);
-    OpenVpnFixture::enterPrivateNetworkNamespace(argc, argv, OpenVpnFixture::scriptsDir());
-    QCoreApplication app(argc, argv);
-    TestSupport::initApplication();
-    TestConnection tc;
-    QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&tc, argc, argv);
-}
+OSTREL_TEST_MAIN(TestConnection,
+                 TestMain(TestMain::Core | TestMain::PrivateNamespaces | TestMain::LoopbackUp
+                          | TestMain::PrivateResolverFile)
+                     .helperRole([] { return qEnvironmentVariableIsSet("OSTREL_TEST_KILLED_CLIENT"); },
+                                 runKilledClient))
 #include "tst_connection.moc"

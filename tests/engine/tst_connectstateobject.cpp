@@ -189,5 +189,5 @@ private slots:
     }
 };
 
-OSTREL_TEST_MAIN_CORE(TestConnectStateObject)
+OSTREL_TEST_MAIN(TestConnectStateObject, TestMain::Core)
 #include "tst_connectstateobject.moc"

@@ -8,7 +8,6 @@
 
 #include "deployment.h"
 #include "engineworker.h"
-#include "nstestmain.h"
 #include "nstools.h"
 #include "resources.h"
 #include "roadrig.h"
@@ -356,7 +355,7 @@ private slots:
         // OpenVPN dies under a connection.
         connectAndWait();
         const qint64 pid = clientPid();
-        QVERIFY(RoadRig::alive(pid));
+        QVERIFY(TestSupport::processAlive(pid));
         ::kill(pid_t(pid), SIGKILL);
         QTRY_COMPARE_WITH_TIMEOUT(m_model->connectionState(), Constants::ConnectState_Disconnected, 30000);
         QTRY_COMPARE_WITH_TIMEOUT(disconnectedToasts(), 1, 10000);
@@ -394,10 +393,10 @@ private slots:
 
             a.kill();
             b.kill();
-            QVERIFY(RoadRig::alive(openVpn));
+            QVERIFY(TestSupport::processAlive(openVpn));
             OtherClient restarted(config);
             QCOMPARE(restarted.nextLine(), QByteArray("READY 1"));
-            QVERIFY2(!RoadRig::alive(openVpn), qPrintable(QString("round %1").arg(round)));
+            QVERIFY2(!TestSupport::processAlive(openVpn), qPrintable(QString("round %1").arg(round)));
             QVERIFY(!QFile::exists(QOpenVPN2::pidFilePath()));
             restarted.tell("end");
         }
@@ -472,7 +471,7 @@ private slots:
         m_model->stop();
         killer.join();
         QVERIFY(worker()->isFinished());
-        QVERIFY(!RoadRig::alive(pid));
+        QVERIFY(!TestSupport::processAlive(pid));
         QCOMPARE(readBytes("/etc/resolv.conf"), kUsersResolver);
         QVERIFY(!QFile::exists(QOpenVPN2::pidFilePath()));
     }
@@ -485,17 +484,9 @@ static void allowSlowConnects()
         qputenv("QTEST_FUNCTION_TIMEOUT", "1500000");
 }
 
-int main(int argc, char* argv[])
-{
-    if (qEnvironmentVariableIsSet(kClientConfigVariable))
-        return runOtherClient(argc, argv);
-    NsTools::reexecInPrivateNamespaces(argc, argv);
-    QApplication app(argc, argv);
-    allowSlowConnects();
-    TestSupport::initApplication();
-    TestEngineRoad tc;
-    QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&tc, argc, argv);
-}
+OSTREL_TEST_MAIN(TestEngineRoad,
+                 TestMain(TestMain::PrivateNamespaces)
+                     .prepare(allowSlowConnects)
+                     .helperRole([] { return qEnvironmentVariableIsSet(kClientConfigVariable); }, runOtherClient))
 
 #include "tst_engineroad.moc"

@@ -1,7 +1,6 @@
 // Management-interface client against a scripted peer on a Unix socket: the
 // peer plays OpenVPN's side line by line, including lines a real server does
 // not easily produce.
-#include "enginetestmain.h"
 #include "testsupport.h"
 
 #include "openvpnmanager.h"
@@ -457,5 +456,6 @@ private slots:
     }
 };
 
-OSTREL_ENGINE_TEST_MAIN(TestOpenVpnManager)
+OSTREL_TEST_MAIN(
+    TestOpenVpnManager, TestMain::Core | TestMain::PrivateNamespaces | TestMain::LoopbackUp | TestMain::PrivateResolverFile)
 #include "tst_openvpnmanager.moc"

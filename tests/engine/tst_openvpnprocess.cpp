@@ -1,8 +1,8 @@
 // OpenVPN process control without a server: finding and checking the
 // executable, the adapter query, a management socket nobody answers on, and
 // credentials that must not be sent. Fake executables are small scripts.
-#include "enginetestmain.h"
 #include "engineworker.h"
+#include "nstools.h"
 #include "testsupport.h"
 
 #include "systemhelper.h"
@@ -11,25 +11,14 @@
 #include <QTemporaryDir>
 
 namespace {
-// Writes an executable shell script.
-QString writeScript(const QString& dir, const QString& name, const QByteArray& body)
-{
-    const QString path = dir + "/" + name;
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return {};
-    f.write("#!/bin/sh\n" + body);
-    f.close();
-    f.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    return path;
-}
-
 // A stand-in OpenVPN that answers "--version" with `versionLine` and
 // otherwise does `otherwise`.
 QString fakeOpenVpn(const QString& dir, const QByteArray& versionLine, const QByteArray& otherwise)
 {
-    return writeScript(dir, "openvpn.ostrel",
-                       "if [ \"$1\" = --version ]; then printf '%s\\n' '" + versionLine + "'; exit 1; fi\n" + otherwise);
+    const QString path = dir + "/openvpn.ostrel";
+    const QByteArray script
+        = "#!/bin/sh\nif [ \"$1\" = --version ]; then printf '%s\\n' '" + versionLine + "'; exit 1; fi\n" + otherwise;
+    return TestSupport::writeExecutable(path, script) ? path : QString();
 }
 } // namespace
 
@@ -105,7 +94,7 @@ private slots:
         const QString beside = QCoreApplication::applicationDirPath() + "/openvpn.ostrel";
         QVERIFY2(QFile::exists(beside), "the build places openvpn.ostrel beside the executables");
         const bool dnsScript = QFile::exists(QCoreApplication::applicationDirPath() + "/ostrel-dns");
-        if (dnsScript && !OpenVpnFixture::inPrivateNetworkNamespace())
+        if (dnsScript && !NsTools::inPrivateNamespaces())
             QSKIP("the resolver script may run only inside the test's own mount namespace (root)");
         QOpenVPN2 engine;
         LogCapture log;
@@ -144,7 +133,7 @@ private slots:
 
     void silentManagementPortGivesCantConnectAndLeavesNothingRunning()
     {
-        if (!OpenVpnFixture::inPrivateNetworkNamespace())
+        if (!NsTools::inPrivateNamespaces())
             QSKIP("needs root: /run/ostrel must be private to this test (mount namespace)");
         QTemporaryDir dir;
         // Starts fine but never opens a management socket.
@@ -226,5 +215,6 @@ private slots:
     }
 };
 
-OSTREL_ENGINE_TEST_MAIN(TestOpenVpnProcess)
+OSTREL_TEST_MAIN(
+    TestOpenVpnProcess, TestMain::Core | TestMain::PrivateNamespaces | TestMain::LoopbackUp | TestMain::PrivateResolverFile)
 #include "tst_openvpnprocess.moc"

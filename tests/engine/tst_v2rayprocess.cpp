@@ -1,7 +1,7 @@
 // The V2Ray client process: Debian's real v2ray on a loopback SOCKS inbound,
 // and a stand-in that ignores SIGTERM. This test binary lives in a directory
 // of its own, so the "v2ray" it places beside itself is its own.
-#include "enginetestmain.h"
+#include "nstools.h"
 #include "testsupport.h"
 
 #include "systemhelper.h"
@@ -28,22 +28,7 @@ bool placeProgram(const QString& target)
 QString writeScript(const QString& dir, const QByteArray& body)
 {
     const QString path = dir + "/fake-v2ray";
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return {};
-    f.write("#!/bin/sh\n" + body);
-    f.close();
-    f.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    return path;
-}
-
-bool processAlive(qint64 pid)
-{
-    QFile stat(QString("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return false;
-    const QByteArray text = stat.readAll();
-    return text.mid(text.lastIndexOf(')') + 2, 1) != "Z";
+    return TestSupport::writeExecutable(path, "#!/bin/sh\n" + body) ? path : QString();
 }
 } // namespace
 
@@ -81,7 +66,7 @@ private slots:
 
     void realClientStartsListensAndStops()
     {
-        if (!OpenVpnFixture::inPrivateNetworkNamespace())
+        if (!NsTools::inPrivateNamespaces())
             QSKIP("needs root: the SOCKS port is opened inside a private network namespace");
         const QString v2ray = QStandardPaths::findExecutable("v2ray");
         if (v2ray.isEmpty())
@@ -115,7 +100,7 @@ private slots:
         QVERIFY(proxy.stopV2RayProcess());
         QCOMPARE(proxy.pid(), qint64(0));
         QVERIFY(LogCapture::contains("proxy stopped by close"));
-        QVERIFY(!processAlive(pid));
+        QVERIFY(!TestSupport::processAlive(pid));
     }
 
     void clientIgnoringTerminateEndsAtTheCloseStep()
@@ -129,7 +114,7 @@ private slots:
         QVERIFY(proxy.stopV2RayProcess());
         QVERIFY(LogCapture::contains("proxy stopped by close"));
         QVERIFY(!LogCapture::contains("proxy stopped by terminate"));
-        QVERIFY(!processAlive(pid));
+        QVERIFY(!TestSupport::processAlive(pid));
         // The blank line was not logged.
         for (const QString& line : LogCapture::lines())
             QVERIFY(line.trimmed() != "V4RayProcess:");
@@ -146,7 +131,7 @@ private slots:
     void openVpnStartsOnlyOnceTheProxyListens()
     {
         QFETCH(bool, listens);
-        if (!OpenVpnFixture::inPrivateNetworkNamespace())
+        if (!NsTools::inPrivateNamespaces())
             QSKIP("needs root: the SOCKS port is opened inside a private network namespace");
         const QString v2ray = QStandardPaths::findExecutable("v2ray");
         if (v2ray.isEmpty())
@@ -163,13 +148,10 @@ private slots:
         // OpenVPN's stand-in notes whether the port answered when it started.
         const QString marker = dir.path() + "/port-at-start";
         const QString openvpn = dir.path() + "/openvpn.ostrel";
-        QFile script(openvpn);
-        QVERIFY(script.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        script.write(QString("#!/bin/bash\n[ \"$1\" = --version ] && { echo 'OpenVPN 1.9'; exit 0; }\n"
+        QVERIFY(TestSupport::writeExecutable(
+            openvpn, QString("#!/bin/bash\n[ \"$1\" = --version ] && { echo 'OpenVPN 1.9'; exit 0; }\n"
                              "if (exec 3<>/dev/tcp/127.0.0.1/%1) 2>/dev/null; then echo open > '%2'; else echo closed > '%2'; fi\n"
-                             "echo 'Options error: stand-in'; exit 1\n").arg(kSocksPort).arg(marker).toUtf8());
-        script.close();
-        script.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+                             "echo 'Options error: stand-in'; exit 1\n").arg(kSocksPort).arg(marker).toUtf8()));
 
         QOpenVPN2 engine;
         QVERIFY(!engine.initializeWith(openvpn)); // refused version: path set, no scripts run
@@ -205,5 +187,6 @@ private slots:
     }
 };
 
-OSTREL_ENGINE_TEST_MAIN(TestV2RayProcess)
+OSTREL_TEST_MAIN(
+    TestV2RayProcess, TestMain::Core | TestMain::PrivateNamespaces | TestMain::LoopbackUp | TestMain::PrivateResolverFile)
 #include "tst_v2rayprocess.moc"

@@ -142,5 +142,5 @@ private slots:
     }
 };
 
-OSTREL_TEST_MAIN_CORE(TestConstants)
+OSTREL_TEST_MAIN(TestConstants, TestMain::Core)
 #include "tst_constants.moc"

@@ -232,5 +232,5 @@ private slots:
     }
 };
 
-OSTREL_TEST_MAIN_CORE(TestJson)
+OSTREL_TEST_MAIN(TestJson, TestMain::Core)
 #include "tst_json.moc"

@@ -259,5 +259,5 @@ private slots:
     }
 };
 
-OSTREL_TEST_MAIN_CORE(TestLog)
+OSTREL_TEST_MAIN(TestLog, TestMain::Core)
 #include "tst_log.moc"

@@ -264,5 +264,5 @@ private slots:
     }
 };
 
-OSTREL_TEST_MAIN_CORE(TestSettings)
+OSTREL_TEST_MAIN(TestSettings, TestMain::Core)
 #include "tst_settings.moc"

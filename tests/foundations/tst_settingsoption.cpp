@@ -165,5 +165,5 @@ private slots:
     }
 };
 
-OSTREL_TEST_MAIN_CORE(TestSettingOption)
+OSTREL_TEST_MAIN(TestSettingOption, TestMain::Core)
 #include "tst_settingsoption.moc"

@@ -1,5 +1,5 @@
-#include "../platform/nstools.h"
 #include "model/model.h"
+#include "nstools.h"
 #include "settings.h"
 #include "testsupport.h"
 
@@ -174,8 +174,6 @@ void TestSettingsWrite::userIsToldWhenChoicesCannotBeSaved()
     QCOMPARE(toasts.count(), 1);
 }
 
-#include "../platform/nstestmain.h"
-
-OSTREL_NAMESPACED_TEST_MAIN(TestSettingsWrite)
+OSTREL_TEST_MAIN(TestSettingsWrite, TestMain::PrivateNamespaces)
 
 #include "tst_settingswrite.moc"

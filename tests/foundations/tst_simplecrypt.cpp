@@ -205,5 +205,5 @@ private slots:
     }
 };
 
-OSTREL_TEST_MAIN_CORE(TestSimpleCrypt)
+OSTREL_TEST_MAIN(TestSimpleCrypt, TestMain::Core)
 #include "tst_simplecrypt.moc"

@@ -12,6 +12,18 @@
 
 namespace {
 
+// The settings file lives in a temporary directory of this run.
+QTemporaryDir& dataHome()
+{
+    static QTemporaryDir dir;
+    return dir;
+}
+
+void dataHomeOfThisRun()
+{
+    qputenv("XDG_DATA_HOME", dataHome().path().toLocal8Bit());
+}
+
 // The stored file as another reader sees it.
 QMap<QString, QString> storedValues()
 {
@@ -43,6 +55,11 @@ class TestProtocol : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase()
+    {
+        QVERIFY(dataHome().isValid());
+        QVERIFY(Settings::fullFileName().startsWith(dataHome().path()));
+    }
     void init() { TestSupport::resetSettings(); }
 
     void portText_data()
@@ -237,20 +254,6 @@ private slots:
     }
 };
 
-// The settings file lives in a temporary directory of this run.
-int main(int argc, char* argv[])
-{
-    QApplication app(argc, argv);
-    QTemporaryDir dataHome;
-    if (!dataHome.isValid())
-        return 1;
-    qputenv("XDG_DATA_HOME", dataHome.path().toLocal8Bit());
-    TestSupport::initApplication();
-    if (!Settings::fullFileName().startsWith(dataHome.path()))
-        return 1;
-    TestProtocol tc;
-    QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&tc, argc, argv);
-}
+OSTREL_TEST_MAIN(TestProtocol, TestMain().prepare(dataHomeOfThisRun))
 
 #include "tst_protocol.moc"

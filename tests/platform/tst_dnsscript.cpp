@@ -443,6 +443,6 @@ void TestDnsScript::failedWritesAreReported()
     QCOMPARE(etcFile(QStringLiteral("resolv.conf")), kUsersFile);
 }
 
-OSTREL_TEST_MAIN_CORE(TestDnsScript)
+OSTREL_TEST_MAIN(TestDnsScript, TestMain::Core)
 
 #include "tst_dnsscript.moc"

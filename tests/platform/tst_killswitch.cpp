@@ -995,6 +995,6 @@ void TestKillSwitchScript::ownRulesKnownByTheirMark()
     QCOMPARE(script({ QStringLiteral("status") }).out, QStringLiteral("DISABLED status\n"));
 }
 
-OSTREL_TEST_MAIN_CORE(TestKillSwitchScript)
+OSTREL_TEST_MAIN(TestKillSwitchScript, TestMain::Core)
 
 #include "tst_killswitch.moc"

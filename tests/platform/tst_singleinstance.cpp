@@ -16,7 +16,6 @@
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QThread>
-#include <QtConcurrent>
 
 #include <memory>
 
@@ -168,17 +167,6 @@ private:
     QProcess m_process;
 };
 
-// What a second start does, from a thread of its own, so that a server in
-// this thread can answer.
-bool activatedFromAnotherThread()
-{
-    QFuture<bool> activated = QtConcurrent::run([]() { return activateRunningInstance(5000); });
-    QDeadlineTimer deadline(10000);
-    while (!activated.isFinished() && !deadline.hasExpired())
-        QTest::qWait(10);
-    return activated.isFinished() && activated.result();
-}
-
 } // namespace
 
 class TestSingleInstance : public QObject
@@ -240,7 +228,7 @@ private slots:
                 client->flush();
             }
         });
-        QVERIFY(activatedFromAnotherThread());
+        QVERIFY(TestSupport::activatedFromAnotherThread());
     }
 
     // A socket of another user where the machine-wide one used to be does

@@ -21,23 +21,15 @@ namespace {
 
 const QString kSh = QStringLiteral("/bin/sh");
 
-// The state letter and process group of a process; empty when it is gone.
-QPair<QChar, qint64> processStateAndGroup(const QString& pid)
+// The process group of a process; 0 when it is gone.
+qint64 processGroup(const QString& pid)
 {
     const QString stat = QString::fromLatin1(TestSupport::readBytes(QStringLiteral("/proc/%1/stat").arg(pid)));
     const QStringList fields = stat.mid(stat.lastIndexOf(QLatin1Char(')')) + 1).split(QLatin1Char(' '), Qt::SkipEmptyParts);
-    if (fields.size() < 3)
-        return {};
-    return { fields.at(0).at(0), fields.at(2).toLongLong() };
+    return fields.size() < 3 ? 0 : fields.at(2).toLongLong();
 }
 
-// Still running: a process that ended but was not collected yet (here
-// nobody collects orphans) does not count.
-bool processLives(qint64 pid)
-{
-    const QChar state = processStateAndGroup(QString::number(pid)).first;
-    return !state.isNull() && state != QLatin1Char('Z') && state != QLatin1Char('X');
-}
+using TestSupport::processAlive;
 
 // The names of this process's threads.
 QStringList threadNames()
@@ -54,7 +46,7 @@ QList<qint64> livingMembersOfGroup(qint64 group)
     for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
         bool number = false;
         const qint64 pid = entry.toLongLong(&number);
-        if (number && processStateAndGroup(entry).second == group && processLives(pid))
+        if (number && processGroup(entry) == group && processAlive(pid))
             members << pid;
     }
     return members;
@@ -139,7 +131,7 @@ void TestSystemHelper::timeoutKeepsPartialOutputAndEndsProcessGroup()
             const QStringList pids = SystemHelper::readAllStrings(pidFile);
             QVERIFY2(pids.size() == 3, qPrintable(row));
             for (const QString& pid : pids)
-                QVERIFY2(!processLives(pid.toLongLong()), qPrintable(row + QStringLiteral(": process %1 still runs").arg(pid)));
+                QVERIFY2(!processAlive(pid.toLongLong()), qPrintable(row + QStringLiteral(": process %1 still runs").arg(pid)));
             // The script led a group of its own, and none of it is left.
             QVERIFY2(livingMembersOfGroup(pids.first().toLongLong()).isEmpty(), qPrintable(row));
             QFile::remove(pidFile);
@@ -306,12 +298,8 @@ void TestSystemHelper::commandBesideExecutableShownShortened()
     const QString path = QCoreApplication::applicationDirPath()
         + QStringLiteral("/tst-beside-%1.sh").arg(QCoreApplication::applicationPid());
     const QString name = QFileInfo(path).fileName();
-    QFile script(path);
-    QVERIFY(script.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    script.write("#!/bin/sh\necho beside \"$1\"\n");
-    script.close();
-    QVERIFY(script.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
-    const auto removeScript = qScopeGuard([&script] { script.remove(); });
+    QVERIFY(TestSupport::writeExecutable(path, "#!/bin/sh\necho beside \"$1\"\n"));
+    const auto removeScript = qScopeGuard([&path] { QFile::remove(path); });
 
     LogCapture capture;
     QString result;
@@ -463,6 +451,6 @@ void TestSystemHelper::releaseTwice()
     SystemHelper::release();
 }
 
-OSTREL_TEST_MAIN_CORE(TestSystemHelper)
+OSTREL_TEST_MAIN(TestSystemHelper, TestMain::Core)
 
 #include "tst_systemhelper.moc"

@@ -92,18 +92,6 @@ bool nestInside(int runsBefore, const std::function<void()>& first, const std::f
     return secondReturned;
 }
 
-bool writeFile(const QString& path, const QByteArray& data, bool executable = false)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return false;
-    file.write(data);
-    file.close();
-    if (executable)
-        return file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    return true;
-}
-
 } // namespace
 
 // Stops the test function unless this process runs in its own namespaces:
@@ -176,8 +164,8 @@ void TestUnixSystemHelper::initTestCase()
                                 "{ echo \"$(basename \"$0\")\"; for a in \"$@\"; do echo \"$a\"; done; } "
                                 "> \"$OSTREL_TEST_LINK_LOG.tmp\"\n"
                                 "mv \"$OSTREL_TEST_LINK_LOG.tmp\" \"$OSTREL_TEST_LINK_LOG\"\n";
-    QVERIFY(writeFile(m_stubs.filePath(QStringLiteral("xdg-open")), recorder, true));
-    QVERIFY(writeFile(m_stubs.filePath(QStringLiteral("sudo")), recorder, true));
+    QVERIFY(TestSupport::writeExecutable(m_stubs.filePath(QStringLiteral("xdg-open")), recorder));
+    QVERIFY(TestSupport::writeExecutable(m_stubs.filePath(QStringLiteral("sudo")), recorder));
     m_savedPath = qgetenv("PATH");
     qputenv("PATH", m_stubs.path().toLocal8Bit() + ':' + m_savedPath);
 }
@@ -382,7 +370,7 @@ void TestUnixSystemHelper::dnsByFilteringMode()
 
     QFile::remove(QStringLiteral("/etc/resolv.conf.orig"));
     QFile::remove(QStringLiteral("/etc/resolv.conf"));
-    QVERIFY(writeFile(QStringLiteral("/etc/resolv.conf"), kUsersResolver.toUtf8()));
+    QVERIFY(TestSupport::writeBytes(QStringLiteral("/etc/resolv.conf"), kUsersResolver.toUtf8()));
 
     UnixSystemHelper helper;
     LogCapture capture;
@@ -408,7 +396,7 @@ void TestUnixSystemHelper::dnsScriptFailureIsReported()
     REQUIRE_PRIVATE_NAMESPACES();
     const QString script = QCoreApplication::applicationDirPath() + QStringLiteral("/ostrel-dns");
     const QString standIn = m_stubs.filePath(QStringLiteral("failing-dns"));
-    QVERIFY(writeFile(standIn, "#!/bin/sh\necho \"ERROR: cannot write /etc/resolv.conf ($1)\"\nexit 3\n", true));
+    QVERIFY(TestSupport::writeExecutable(standIn, "#!/bin/sh\necho \"ERROR: cannot write /etc/resolv.conf ($1)\"\nexit 3\n"));
     QCOMPARE(NsTools::run(QStringLiteral("mount"), { QStringLiteral("--bind"), standIn, script }).code, 0);
     const auto unmount = qScopeGuard([&script] { NsTools::run(QStringLiteral("umount"), { script }); });
 
@@ -513,11 +501,11 @@ void TestUnixSystemHelper::openLinkUnderPkexecRunsAsTheUser()
     QVERIFY(QDir().mkdir(bin) && QDir().mkdir(out));
     QVERIFY(::chmod(QFile::encodeName(bin).constData(), 0755) == 0);
     QVERIFY(::chmod(QFile::encodeName(out).constData(), 0777) == 0);
-    QVERIFY(writeFile(QDir(bin).filePath(QStringLiteral("xdg-open")),
-                      "#!/bin/sh\n"
-                      "{ id -u; id -g; echo \"$HOME\"; echo \"$USER\"; echo \"$1\"; } > \"$OSTREL_TEST_OUT/opened.tmp\"\n"
-                      "mv \"$OSTREL_TEST_OUT/opened.tmp\" \"$OSTREL_TEST_OUT/opened\"\n",
-                      true));
+    QVERIFY(TestSupport::writeExecutable(
+        QDir(bin).filePath(QStringLiteral("xdg-open")),
+        "#!/bin/sh\n"
+        "{ id -u; id -g; echo \"$HOME\"; echo \"$USER\"; echo \"$1\"; } > \"$OSTREL_TEST_OUT/opened.tmp\"\n"
+        "mv \"$OSTREL_TEST_OUT/opened.tmp\" \"$OSTREL_TEST_OUT/opened\"\n"));
     QVERIFY(::chmod(QFile::encodeName(QDir(bin).filePath(QStringLiteral("xdg-open"))).constData(), 0755) == 0);
     const QString record = QDir(out).filePath(QStringLiteral("opened"));
     const QString script = QCoreApplication::applicationDirPath() + QStringLiteral("/open_link.sh");
@@ -557,14 +545,13 @@ void TestUnixSystemHelper::openLinkWaitsForTheOpener()
     QTemporaryDir bin;
     QVERIFY(bin.isValid());
     const QString pids = bin.filePath(QStringLiteral("pids"));
-    QVERIFY(writeFile(bin.filePath(QStringLiteral("xdg-open")),
-                      "#!/bin/sh\n"
-                      "echo $$ >> \"$OSTREL_TEST_OPENER_PIDS\"\n"
-                      "case \"$OSTREL_TEST_OPENER\" in\n"
-                      "fail) echo 'xdg-open: no method available for opening' >&2; exit 3 ;;\n"
-                      "stay) exec sleep 60 ;;\n"
-                      "esac\n",
-                      true));
+    QVERIFY(TestSupport::writeExecutable(bin.filePath(QStringLiteral("xdg-open")),
+                                         "#!/bin/sh\n"
+                                         "echo $$ >> \"$OSTREL_TEST_OPENER_PIDS\"\n"
+                                         "case \"$OSTREL_TEST_OPENER\" in\n"
+                                         "fail) echo 'xdg-open: no method available for opening' >&2; exit 3 ;;\n"
+                                         "stay) exec sleep 60 ;;\n"
+                                         "esac\n"));
     qputenv("PATH", bin.path().toLocal8Bit() + ':' + m_savedPath);
     qputenv("OSTREL_TEST_OPENER_PIDS", pids.toLocal8Bit());
     qunsetenv("SUDO_USER");
@@ -618,10 +605,8 @@ void TestUnixSystemHelper::configurationDirectoryExists()
     QCOMPARE(dir, QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation));
 }
 
-#include "nstestmain.h"
-
 // Returns to the plain process when the namespaces cannot be had; the tests
 // that need them then skip.
-OSTREL_NAMESPACED_TEST_MAIN_CORE(TestUnixSystemHelper)
+OSTREL_TEST_MAIN(TestUnixSystemHelper, TestMain::Core | TestMain::PrivateNamespaces)
 
 #include "tst_unixsystemhelper.moc"

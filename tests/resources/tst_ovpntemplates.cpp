@@ -356,5 +356,5 @@ void TestOvpnTemplates::proxyTemplateAcceptedByV2Ray()
     QVERIFY2(output.contains("Configuration OK"), output.constData());
 }
 
-OSTREL_TEST_MAIN_CORE(TestOvpnTemplates)
+OSTREL_TEST_MAIN(TestOvpnTemplates, TestMain::Core)
 #include "tst_ovpntemplates.moc"

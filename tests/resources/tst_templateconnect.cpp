@@ -6,6 +6,7 @@
 // runs inside a private network namespace (root only; skipped otherwise).
 
 #include "deployment.h"
+#include "nstools.h"
 #include "openvpnserverfixture.h"
 #include "resources.h"
 #include "testsupport.h"
@@ -123,7 +124,7 @@ private:
 void TestTemplateConnect::initTestCase()
 {
     initResources();
-    if (!OpenVpnFixture::inPrivateNetworkNamespace())
+    if (!NsTools::inPrivateNamespaces())
         QSKIP("needs root: client and server run in a private network namespace");
     if (!QFile::exists(QStringLiteral("/dev/net/tun")))
         QSKIP("no /dev/net/tun");
@@ -242,15 +243,7 @@ void TestTemplateConnect::connects()
     QVERIFY(server.stop());
 }
 
-int main(int argc, char* argv[])
-{
-    // Re-runs this program in a fresh network namespace when root.
-    OpenVpnFixture::enterPrivateNetworkNamespace(argc, argv, TestSupport::fixturesDir() + "/openvpn");
-    QCoreApplication app(argc, argv);
-    TestSupport::initApplication();
-    TestTemplateConnect tc;
-    QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&tc, argc, argv);
-}
+OSTREL_TEST_MAIN(
+    TestTemplateConnect, TestMain::Core | TestMain::PrivateNamespaces | TestMain::LoopbackUp | TestMain::PrivateResolverFile)
 
 #include "tst_templateconnect.moc"

@@ -417,14 +417,12 @@ void TestTrayIcon::manualMenuClosesWhenPointerStaysAway()
     QVERIFY(!hideTimer->isActive());
 }
 
-#include "nstestmain.h"
-
 static void releaseSystemHelper()
 {
     SystemHelper::release();
 }
 
 // Without the namespaces the kill-switch case skips.
-OSTREL_NAMESPACED_TEST_MAIN_WITH(QApplication, TestTrayIcon, NsTools::noTestMainStep, releaseSystemHelper)
+OSTREL_TEST_MAIN(TestTrayIcon, TestMain(TestMain::PrivateNamespaces).finish(releaseSystemHelper))
 
 #include "tst_trayicon.moc"

@@ -609,5 +609,5 @@ void TestArcTools::hostileNamesStayOnOneLogLine()
     QCOMPARE(LogCapture::count("-zip file: +.*/inst/file" + QRegularExpression::escape(forged)), 1);
 }
 
-OSTREL_TEST_MAIN_CORE(TestArcTools)
+OSTREL_TEST_MAIN(TestArcTools, TestMain::Core)
 #include "tst_arctools.moc"

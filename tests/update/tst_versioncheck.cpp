@@ -237,5 +237,5 @@ void TestVersionCheck::compressedListRefusedWithinMemory()
     QCOMPARE(manager.newVersionUrl(), QString("plain"));
 }
 
-OSTREL_TEST_MAIN_CORE(TestVersionCheck)
+OSTREL_TEST_MAIN(TestVersionCheck, TestMain::Core)
 #include "tst_versioncheck.moc"

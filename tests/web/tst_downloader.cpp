@@ -439,5 +439,5 @@ private:
     }
 };
 
-OSTREL_TEST_MAIN_CORE(TestDownloader)
+OSTREL_TEST_MAIN(TestDownloader, TestMain::Core)
 #include "tst_downloader.moc"

@@ -44,8 +44,7 @@ QStringList codesOf(const QList<Location::Ptr>& list)
 
 QByteArray cacheBytes()
 {
-    QFile f(Settings::locationsFullFileName());
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    return TestSupport::readBytes(Settings::locationsFullFileName());
 }
 
 } // namespace

@@ -292,5 +292,5 @@ private slots:
     }
 };
 
-OSTREL_TEST_MAIN_CORE(TestNewsAndIp)
+OSTREL_TEST_MAIN(TestNewsAndIp, TestMain::Core)
 #include "tst_newsandip.moc"

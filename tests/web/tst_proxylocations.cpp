@@ -21,8 +21,7 @@ const QByteArray kThree = "[\n"
 
 QByteArray cacheBytes()
 {
-    QFile f(Settings::proxyLocationsFullFileName());
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    return TestSupport::readBytes(Settings::proxyLocationsFullFileName());
 }
 
 QStringList idsOf(const QList<ProxyLocation::Ptr>& list)

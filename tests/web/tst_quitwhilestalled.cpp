@@ -122,5 +122,5 @@ private slots:
     }
 };
 
-OSTREL_TEST_MAIN_CORE(TestQuitWhileStalled)
+OSTREL_TEST_MAIN(TestQuitWhileStalled, TestMain::Core)
 #include "tst_quitwhilestalled.moc"

@@ -7,7 +7,6 @@
 #include <QProcess>
 #include <QThread>
 
-#include <cstdio>
 #include <unistd.h>
 
 #include <vector>
@@ -31,6 +30,12 @@ QString overlayScript()
 // A fresh, empty /run: the client keeps its root-only state under /run, and a
 // test must neither see the host's nor leave anything there.
 const char kPrivateRunScript[] = "mount -t tmpfs -o mode=0755 ostrel-test-run /run";
+
+// A copy of the resolver file bound over it, so that the resolver script may
+// change it; no file is left behind in /etc.
+const char kPrivateResolverScript[]
+    = "if [ -e /etc/resolv.conf ]; then copy=\"$(mktemp)\" && cat /etc/resolv.conf > \"$copy\""
+      " && mount --bind \"$copy\" /etc/resolv.conf && rm -f \"$copy\"; fi";
 
 // The ids of this process's network and mount namespaces; empty when they
 // cannot be read.
@@ -206,7 +211,7 @@ QStringList chainRules(const QString& chain)
     return rules;
 }
 
-void reexecInPrivateNamespaces(int argc, char* argv[])
+void reexecInPrivateNamespaces(int argc, char* argv[], int extras)
 {
     // Tried once only: a process started again never starts itself again.
     if (qEnvironmentVariableIsSet(kInsideVariable) || !whyNoNamespaces().isEmpty())
@@ -215,16 +220,14 @@ void reexecInPrivateNamespaces(int argc, char* argv[])
     if (ids.isEmpty())
         return;
     qputenv(kInsideVariable, ids);
-    std::vector<char*> args;
-    static char unshare[] = "unshare";
-    static char net[] = "--net";
-    static char mount[] = "--mount";
-    static char propagation[] = "--propagation=private";
-    static char dashes[] = "--";
-    static char shell[] = "sh";
-    static char dashC[] = "-c";
-    static char script[256] = {};
-    snprintf(script, sizeof(script), "%s && exec \"$0\" \"$@\"", kPrivateRunScript);
+    // The shell prepares the new namespaces, then becomes this program again;
+    // a step that fails ends it.
+    QByteArray script = kPrivateRunScript;
+    if (extras & LoopbackUp)
+        script += " && ip link set lo up";
+    if (extras & PrivateResolverFile)
+        script += QByteArray(" && { ") + kPrivateResolverScript + "; }";
+    script += " && exec \"$0\" \"$@\"";
     // unshare replaces itself by this program: its own path is needed, not
     // /proc/self/exe, which would then name unshare.
     static char self[4096] = {};
@@ -232,13 +235,12 @@ void reexecInPrivateNamespaces(int argc, char* argv[])
     if (length <= 0)
         return;
     self[length] = '\0';
-    // The shell mounts the private /run inside the new namespaces, then
-    // becomes this program again.
-    args.insert(args.end(), { unshare, net, mount, propagation, dashes, shell, dashC, script, self });
+    std::vector<const char*> args { "unshare", "--net", "--mount", "--propagation=private", "--", "sh", "-c",
+                                    script.constData(), self };
     for (int i = 1; i < argc; ++i)
         args.push_back(argv[i]);
     args.push_back(nullptr);
-    execvp("unshare", args.data());
+    execvp("unshare", const_cast<char* const*>(args.data()));
     // Still here: run without the namespaces; the tests then skip.
     qunsetenv(kInsideVariable);
 }

@@ -68,11 +68,19 @@ private:
     QTemporaryDir m_scratch;
 };
 
+// What the namespaces of reexecInPrivateNamespaces() hold besides a fresh
+// network and an empty /run.
+enum Extra {
+    NoExtras = 0,
+    LoopbackUp = 1,          // the loopback device up
+    PrivateResolverFile = 2, // a copy of /etc/resolv.conf bound over it
+};
+
 // Makes the calling process enter fresh network and mount namespaces by
 // running itself again under unshare, when it is root and not inside them
-// yet; /run is an empty tmpfs there. Returns only when that is not possible
-// or already done.
-void reexecInPrivateNamespaces(int argc, char* argv[]);
+// yet; /run is an empty tmpfs there. `extras` is a combination of Extra.
+// Returns only when that is not possible or already done.
+void reexecInPrivateNamespaces(int argc, char* argv[], int extras = NoExtras);
 // True in the process started by reexecInPrivateNamespaces().
 bool inPrivateNamespaces();
 
