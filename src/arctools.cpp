@@ -250,7 +250,7 @@ bool ArcTools::archiveDirectory(const QString& dir)
                 continue;
             const QString name = rootDir.relativeFilePath(path);
             const QByteArray nativePath = QFile::encodeName(path);
-            struct stat st {};
+            struct stat st = {};
             const bool known = ::lstat(nativePath.constData(), &st) == 0;
 
             if (known && S_ISLNK(st.st_mode)) {
@@ -573,7 +573,7 @@ void removeLeftovers(const QString& root)
         if (!isUnpackTemporaryName(it.fileName()))
             continue;
         const QByteArray native = QFile::encodeName(path);
-        struct stat st {};
+        struct stat st = {};
         if (::lstat(native.constData(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid())
             continue;
         if (::unlink(native.constData()) == 0)
@@ -645,7 +645,7 @@ bool placeFile(PendingFile& file)
     const QByteArray target = QFile::encodeName(file.target);
     if (::chmod(temporary.constData(), file.mode) != 0)
         return false;
-    struct stat st {};
+    struct stat st = {};
     if (::lstat(target.constData(), &st) == 0) {
         if (!S_ISREG(st.st_mode))
             return false;

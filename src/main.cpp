@@ -94,7 +94,7 @@ void installQuitSignals(QApplication& app)
         qDebug().noquote() << "quit requested by a signal";
         QCoreApplication::quit();
     }));
-    struct sigaction action {};
+    struct sigaction action = {};
     action.sa_handler = onQuitSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;

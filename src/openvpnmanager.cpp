@@ -233,7 +233,7 @@ void OpenVpnManager::onSocketDisconnected()
 
 bool OpenVpnManager::peerIsExpected(QString* why) const
 {
-    struct ucred peer {};
+    struct ucred peer = {};
     socklen_t length = sizeof(peer);
     const qintptr fd = m_socket->socketDescriptor();
     if (fd < 0 || ::getsockopt(int(fd), SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0 || length != sizeof(peer)) {

@@ -60,7 +60,7 @@ struct FileStamp
     static FileStamp of(const QString& path)
     {
         FileStamp stamp;
-        struct stat st {};
+        struct stat st = {};
         if (::stat(QFile::encodeName(path).constData(), &st) != 0)
             return stamp;
         stamp.exists = true;

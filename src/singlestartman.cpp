@@ -54,7 +54,7 @@ bool processAlive(qint64 pid)
 // A directory of this user that nobody else may write into.
 bool privateDirectory(const QString& path)
 {
-    struct stat info {};
+    struct stat info = {};
     if (path.isEmpty() || ::lstat(QFile::encodeName(path).constData(), &info) != 0)
         return false;
     return S_ISDIR(info.st_mode) && info.st_uid == ::geteuid() && (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
@@ -96,7 +96,7 @@ SingleStartMan::Claim SingleStartMan::claimInstance()
         return Claim::Unchecked;
     const QByteArray path = QFile::encodeName(dir + QStringLiteral("/ostrel.instance.lock"));
     const int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-    struct stat info {};
+    struct stat info = {};
     if (fd < 0 || ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != ::geteuid()) {
         qWarning().noquote() << Q_FUNC_INFO << "instance lock not usable: " << QFile::decodeName(path);
         if (fd >= 0)
@@ -124,14 +124,14 @@ SingleStartMan::Claim SingleStartMan::claimInstance()
 
 bool SingleStartMan::trustedServer(const QLocalSocket& socket, const QString& path)
 {
-    struct stat info {};
+    struct stat info = {};
     if (path.isEmpty() || ::lstat(QFile::encodeName(path).constData(), &info) != 0 || !S_ISSOCK(info.st_mode)
         || info.st_uid != ::geteuid())
         return false;
     const qintptr fd = socket.socketDescriptor();
     if (fd < 0)
         return false;
-    struct ucred peer {};
+    struct ucred peer = {};
     socklen_t length = sizeof(peer);
     if (::getsockopt(int(fd), SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0 || length != sizeof(peer))
         return false;

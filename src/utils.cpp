@@ -34,7 +34,7 @@ QFileDevice::Permissions privateFileMode()
 
 bool makePrivate(const QString& path)
 {
-    struct stat st {};
+    struct stat st = {};
     if (::lstat(QFile::encodeName(path).constData(), &st) != 0 || S_ISLNK(st.st_mode))
         return false;
     const mode_t wanted = S_ISDIR(st.st_mode) ? 0700 : 0600;

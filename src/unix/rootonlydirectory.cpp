@@ -28,7 +28,7 @@ QString RootOnlyDirectory::filePath(const QString& name)
 bool RootOnlyDirectory::isTrusted(QString* why)
 {
     const QByteArray name = QFile::encodeName(path());
-    struct stat info {};
+    struct stat info = {};
     QString reason;
     if (::lstat(name.constData(), &info) != 0)
         reason = QStringLiteral("it cannot be read (%1)").arg(QString::fromLocal8Bit(std::strerror(errno)));
@@ -50,7 +50,7 @@ bool RootOnlyDirectory::isTrusted(QString* why)
 bool RootOnlyDirectory::ensure(QString* why)
 {
     const QByteArray name = QFile::encodeName(path());
-    struct stat info {};
+    struct stat info = {};
     if (::lstat(name.constData(), &info) != 0 && errno == ENOENT) {
         if (::mkdir(name.constData(), 0700) != 0 && errno != EEXIST) {
             if (why)

@@ -38,7 +38,7 @@ bool SessionLock::open()
     }
     const QByteArray name = QFile::encodeName(path());
     m_fd = ::open(name.constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600);
-    struct stat info {};
+    struct stat info = {};
     if (m_fd < 0 || ::fstat(m_fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != ::geteuid()
         || (info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
         qCritical().noquote() << Q_FUNC_INFO << path() << "is not usable as the session lock"

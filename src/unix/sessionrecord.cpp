@@ -125,7 +125,7 @@ SessionRecord::Read SessionRecord::read(SessionRecord* record)
     const int fd = ::open(name.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         return errno == ENOENT ? Read::Absent : Read::Unusable;
-    struct stat info {};
+    struct stat info = {};
     QByteArray content;
     if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == ::geteuid()
         && (info.st_mode & (S_IWGRP | S_IWOTH)) == 0) {

@@ -145,7 +145,7 @@ int shutdownSocketsTo(qint64 openVpnPid)
         it.next();
         bool isFd = false;
         const int fd = it.fileName().toInt(&isFd);
-        struct ucred peer {};
+        struct ucred peer = {};
         socklen_t length = sizeof(peer);
         if (isFd && QFile::symLinkTarget(it.filePath()).contains("socket:")
             && ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) == 0 && peer.pid == openVpnPid) {
@@ -557,7 +557,7 @@ while time.time() < end:
         bool result = false;
         QVERIFY(worker.call([&result, p](Connection& c) { result = c.openManager()->connect(p); }, 120000));
         QVERIFY2(result, qPrintable(recorder.errorsSnapshot().join('\n')));
-        struct stat dir {};
+        struct stat dir = {};
         QVERIFY(::lstat("/run/ostrel", &dir) == 0 && S_ISDIR(dir.st_mode));
         QCOMPARE(dir.st_uid, 0u);
         QCOMPARE(dir.st_mode & 07777, 0700u);
@@ -658,7 +658,7 @@ while time.time() < end:
         QVERIFY(::chmod(runDir.constData(), 0755) == 0);
         QVERIFY(!engine.stopOrphanedOpenVpn());
         QVERIFY(refusal("its mode is 0755"));
-        struct stat info {};
+        struct stat info = {};
         QVERIFY(::lstat(runDir.constData(), &info) == 0 && (info.st_mode & 07777) == 0755);
         QVERIFY(::chmod(runDir.constData(), 0700) == 0 && ::chown(runDir.constData(), 65534, 65534) == 0);
         QVERIFY(!engine.stopOrphanedOpenVpn());

@@ -29,7 +29,7 @@ namespace {
 
 int mode(const QString& path)
 {
-    struct stat st {};
+    struct stat st = {};
     return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
 }
 

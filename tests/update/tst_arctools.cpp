@@ -53,7 +53,7 @@ QString extractProbe()
 
 int fileMode(const QString& path)
 {
-    struct stat st {};
+    struct stat st = {};
     return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
 }
 
