@@ -382,7 +382,8 @@ bool ArcTools::copyDirToDestination(QString from, const QString& to, bool strong
         if (copied) {
             qDebug().noquote() << Q_FUNC_INFO << "- copy file: " << logSafe(path) << " >>> " << logSafe(target);
         } else {
-            qDebug().noquote() << Q_FUNC_INFO << "- FAILED to copy file: " << logSafe(path) << " >>> " << logSafe(target);
+            qDebug().noquote() << Q_FUNC_INFO << "- FAILED to copy file: " << logSafe(path) << " >>> "
+                               << logSafe(target);
             if (strongCopy)
                 return false;
         }
@@ -632,7 +633,7 @@ struct PendingFile
     QString temporary;
     QString target;
     mode_t mode = 0644;
-    QString aside;        // the file that was there before, under another name
+    QString aside; // the file that was there before, under another name
     bool placed = false;
 };
 
@@ -780,7 +781,8 @@ bool ArcTools::extractArchive(const QByteArray& zipData, const QString& targetDi
     for (const ArchiveItem& item : qAsConst(items)) {
         archive_entry* entry = reading.next();
         if (!entry || describe(entry).name != item.name)
-            return rollBack(withDetail(QStringLiteral("archive entry not readable: ") + item.name, reading.errorText()));
+            return rollBack(
+                withDetail(QStringLiteral("archive entry not readable: ") + item.name, reading.errorText()));
         const QString target = joinPath(root, QDir::cleanPath(item.name));
         if (item.kind == ArchiveItem::Directory) {
             if (!makeDirectories(target, createdDirs) || !staysInside(root, target))
@@ -846,7 +848,8 @@ bool ArcTools::extractArchive(const QByteArray& zipData, const QString& targetDi
 
 QString findFile(const QString& name, const QDir& dir)
 {
-    const QFileInfoList hits = dir.entryInfoList({ QStringLiteral("*") + name }, QDir::Files | QDir::Hidden, QDir::NoSort);
+    const QFileInfoList hits = dir.entryInfoList({ QStringLiteral("*") + name }, QDir::Files | QDir::Hidden,
+                                                 QDir::NoSort);
     if (!hits.isEmpty()) {
         for (const QFileInfo& hit : hits) {
             if (hit.fileName() == name)
@@ -854,7 +857,8 @@ QString findFile(const QString& name, const QDir& dir)
         }
         return hits.first().absoluteFilePath();
     }
-    const QFileInfoList subdirs = dir.entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks | QDir::Hidden, QDir::NoSort);
+    const QFileInfoList subdirs = dir.entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks | QDir::Hidden,
+                                                    QDir::NoSort);
     for (const QFileInfo& subdir : subdirs) {
         const QString found = findFile(name, QDir(subdir.absoluteFilePath()));
         if (!found.isEmpty())

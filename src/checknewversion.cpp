@@ -185,8 +185,8 @@ bool UpdateManager::checkVersion(const QNetworkRequest& request, QString& url, V
 
     if (refused) {
         qInfo().noquote() << "Up84";
-        qDebug().noquote() << Q_FUNC_INFO << "checkVersion refused: compressed or larger than"
-                           << kDownloadByUrlMaxBytes << "bytes";
+        qDebug().noquote() << Q_FUNC_INFO << "checkVersion refused: compressed or larger than" << kDownloadByUrlMaxBytes
+                           << "bytes";
         return false;
     }
     if (reply->error() != QNetworkReply::NoError) {
@@ -235,7 +235,8 @@ bool UpdateManager::isInstallationDirectory(const QString& dir)
     if (dir.isEmpty() || !QFileInfo(dir).isDir())
         return false;
     const QDir root(dir);
-    for (const QString& candidate : { QString::fromLatin1(LAUNCHER_FILE_NAME), QStringLiteral("data/") + QLatin1String(LAUNCHER_FILE_NAME) }) {
+    for (const QString& candidate :
+         { QString::fromLatin1(LAUNCHER_FILE_NAME), QStringLiteral("data/") + QLatin1String(LAUNCHER_FILE_NAME) }) {
         const QFileInfo launcher(root.filePath(candidate));
         if (launcher.isFile() && !launcher.isSymLink())
             return true;
@@ -278,7 +279,8 @@ UpdateManager::ExecuteResult UpdateManager::executeOnStart(const QStringList& ar
 
         const QString source = getBundlePathFromPath(applicationDir);
         const QString givenTarget = updateArgument.mid(kUpdateArgument.size());
-        const QString target = givenTarget.isEmpty() ? QString() : QDir::cleanPath(QFileInfo(givenTarget).absoluteFilePath());
+        const QString target = givenTarget.isEmpty() ? QString()
+                                                     : QDir::cleanPath(QFileInfo(givenTarget).absoluteFilePath());
         qDebug().noquote() << Q_FUNC_INFO << "Begin update at start: " << source << " >>>> " << target;
 
         // Everything below the target but "*.conf" and "*.zip" is deleted:
@@ -292,7 +294,8 @@ UpdateManager::ExecuteResult UpdateManager::executeOnStart(const QStringList& ar
 
         qInfo().noquote() << "Up16";
         QStringList configs;
-        for (const QString& name : { QStringLiteral("ostrel.exe.conf"), QStringLiteral("Ostrel.conf"), QStringLiteral("ostrel.conf") })
+        for (const QString& name :
+             { QStringLiteral("ostrel.exe.conf"), QStringLiteral("Ostrel.conf"), QStringLiteral("ostrel.conf") })
             ArcTools::findFile(target, name, configs);
         if (configs.isEmpty()) {
             qInfo().noquote() << "Up17";
@@ -313,7 +316,8 @@ UpdateManager::ExecuteResult UpdateManager::executeOnStart(const QStringList& ar
         }
 
         qInfo().noquote() << "Up21";
-        UpdateNotice::show(tr("Update successful. Older version archived (you can remove the backup archive manually)."));
+        UpdateNotice::show(
+            tr("Update successful. Older version archived (you can remove the backup archive manually)."));
         const QString exeName = findFile(QString::fromLatin1(LAUNCHER_FILE_NAME), QDir(target));
         qDebug().noquote() << Q_FUNC_INFO << "exeName: " << exeName;
         if (!exeName.isEmpty() && QFileInfo(exeName).isFile()) {

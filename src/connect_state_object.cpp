@@ -42,8 +42,9 @@ bool ConnectStateObject::waitForState(QThread* thread, Constants::ConnectState s
         QElapsedTimer started;
         started.start();
         // Only the calling thread's own dispatcher may be driven from here.
-        QAbstractEventDispatcher* dispatcher =
-            (thread && thread == QThread::currentThread()) ? thread->eventDispatcher() : nullptr;
+        QAbstractEventDispatcher* dispatcher = (thread && thread == QThread::currentThread())
+            ? thread->eventDispatcher()
+            : nullptr;
         while (connectState() != state && started.elapsed() / 1000 < maxWaitSeconds) {
             if (dispatcher)
                 dispatcher->processEvents(QEventLoop::AllEvents);

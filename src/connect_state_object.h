@@ -21,8 +21,10 @@ class ConnectStateObject : public QObject
     Q_OBJECT
     Q_PROPERTY(Constants::ConnectState connectState READ connectState NOTIFY stateChanged)
     Q_PROPERTY(QString connectionHost READ connectionHost WRITE setConnectionHost)
-    Q_PROPERTY(bool optionDoNotChangeDNS READ optionDoNotChangeDNS WRITE setOptionDoNotChangeDNS NOTIFY optionDoNotChangeDNSChanged)
-    Q_PROPERTY(bool optionGatewayRemoval READ optionGatewayRemoval WRITE setOptionGatewayRemoval NOTIFY optionGatewayRemovalChanged)
+    Q_PROPERTY(bool optionDoNotChangeDNS READ optionDoNotChangeDNS WRITE setOptionDoNotChangeDNS NOTIFY
+                   optionDoNotChangeDNSChanged)
+    Q_PROPERTY(bool optionGatewayRemoval READ optionGatewayRemoval WRITE setOptionGatewayRemoval NOTIFY
+                   optionGatewayRemovalChanged)
     Q_PROPERTY(bool optionDisableDNS READ optionDisableDNS WRITE setOptionDisableDNS NOTIFY optionDisableDNSChanged)
     Q_PROPERTY(Protocol::Ptr protocol READ protocol WRITE setProtocol NOTIFY protocolChanged)
     Q_PROPERTY(Protocol* protocolRaw READ protocolRaw NOTIFY protocolRawChanged)
@@ -130,7 +132,7 @@ struct OpenVpnConnectParams
     QString serverIP;
     QString username;
     QString password;
-    QString ovpnFile;   // relative to configPath
+    QString ovpnFile; // relative to configPath
     QString configPath; // working directory of OpenVPN and V2Ray
     bool withV2RayProxy = false;
     bool bWithReconnect = false; // "--persist-remote-ip"

@@ -136,12 +136,13 @@ void ConnectionThread::run()
             // Queued behind the state changes of the serving.
             QMetaObject::invokeMethod(this, &ConnectionThread::onRequestServed, Qt::QueuedConnection);
         } catch (...) {
-            qDebug().noquote() << Q_FUNC_INFO << " EXCEPTION in CATCHALL block" << "ConnectionThread::run";
+            qDebug().noquote() << Q_FUNC_INFO << " EXCEPTION in CATCHALL block"
+                               << "ConnectionThread::run";
             ALog::saveCurrentLogFile();
             // Served again on the next pass, but not for ever.
             if (++m_failedServings >= kServingAttempts) {
-                qWarning().noquote() << Q_FUNC_INFO << "request dropped after" << m_failedServings << "failures:"
-                                     << Constants::requestedActionToStr(m_askedState.load());
+                qWarning().noquote() << Q_FUNC_INFO << "request dropped after" << m_failedServings
+                                     << "failures:" << Constants::requestedActionToStr(m_askedState.load());
                 m_failedServings = 0;
                 m_askedState.store(Constants::RequestedAction_None);
             }
@@ -258,9 +259,9 @@ void ConnectionThread::doConnect()
         // through: the connect could only run into its time-out.
         const QString why = system.killSwitchFailure();
         qCritical().noquote() << "not connecting: the kill switch does not let the server through:" << why;
-        c->openManager()->errorWithNewState(
-            QStringLiteral("The kill switch could not let the server through: ") + why.toHtmlEscaped(),
-            Constants::ConnectState_Disconnected);
+        c->openManager()->errorWithNewState(QStringLiteral("The kill switch could not let the server through: ")
+                                                + why.toHtmlEscaped(),
+                                            Constants::ConnectState_Disconnected);
         return;
     }
 
@@ -404,9 +405,10 @@ void ConnectionThread::onConnectionStateChanged(Constants::ConnectState oldState
             // ended, the engine has put the user's back (the kill switch
             // below is wanted all the same).
             if (!c->optionDoNotChangeDNS() && c->isConnectedState()) {
-                const Constants::DNSFiltering filtering =
-                    c->dnsFiltering() ? c->dnsFiltering()->dnsFiltering() : Constants::DNSFiltering_disabled;
-                system.assignDnsToInterfaces(m_model->optionDisableDNS()->value(), QString::fromLatin1(ON_CONNECTED_DNS_V4),
+                const Constants::DNSFiltering filtering = c->dnsFiltering() ? c->dnsFiltering()->dnsFiltering()
+                                                                            : Constants::DNSFiltering_disabled;
+                system.assignDnsToInterfaces(m_model->optionDisableDNS()->value(),
+                                             QString::fromLatin1(ON_CONNECTED_DNS_V4),
                                              QString::fromLatin1(ON_CONNECTED_DNS_V6), filtering);
             }
             if (c->optionGatewayRemoval()) {

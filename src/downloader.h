@@ -97,16 +97,11 @@ class Downloader : public QObject
     Q_PROPERTY(State state READ state NOTIFY stateChanged)
     Q_PROPERTY(qint64 bytesReceived READ bytesReceived WRITE setBytesReceived NOTIFY bytesReceivedChanged)
     Q_PROPERTY(qint64 bytesTotal READ bytesTotal WRITE setTotal NOTIFY bytesTotalChanged)
-    Q_PROPERTY(double receivedPercentage READ receivedPercentage WRITE setReceivedPercentage NOTIFY receivedPercentageChanged)
+    Q_PROPERTY(
+        double receivedPercentage READ receivedPercentage WRITE setReceivedPercentage NOTIFY receivedPercentageChanged)
 
 public:
-    enum State
-    {
-        StateNone = 0,
-        StateProcess = 1,
-        StateCompletedWithError = 2,
-        StateCompleted = 3
-    };
+    enum State { StateNone = 0, StateProcess = 1, StateCompletedWithError = 2, StateCompleted = 3 };
 
     explicit Downloader(QObject* parent = nullptr);
     ~Downloader() override;

@@ -6,11 +6,10 @@
 #include <QList>
 #include <QString>
 
-
 struct GetExternalIpResult
 {
-    QString ip;            // the external address as the service reports it
-    QString country;       // the country name as the service reports it
+    QString ip; // the external address as the service reports it
+    QString country; // the country name as the service reports it
     QList<QString> errors; // empty on success
 };
 

@@ -24,10 +24,13 @@ GetNewsResult getNews(const QStringList& urls, FetchStop::Ptr stop)
 GetNewsResult getNewsPaced(const QStringList& urls, FetchPacing pacing, FetchStop::Ptr stop)
 {
     GetNewsResult result;
-    const bool found = fetchFirstUsable(urls, pacing, result.errors, [&result](const QByteArray& data) {
-        result.news = parseNews(data);
-        return !result.news.isEmpty();
-    }, stopCheck(stop));
+    const bool found = fetchFirstUsable(
+        urls, pacing, result.errors,
+        [&result](const QByteArray& data) {
+            result.news = parseNews(data);
+            return !result.news.isEmpty();
+        },
+        stopCheck(stop));
     if (found)
         moveObjectsToMainThread(result.news);
     return result;

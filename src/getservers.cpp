@@ -187,8 +187,9 @@ QString validateIpAddress(const QString& addressStr, const QString& marker)
         return QString();
     if (isLiteralIpAddress(address))
         return address;
-    qCritical().noquote() << Q_FUNC_INFO << "Unknown or invalid address:" << addressStr.toUtf8().toPercentEncoding(" :/[]")
-                          << " / " << logSafe(marker);
+    qCritical().noquote() << Q_FUNC_INFO
+                          << "Unknown or invalid address:" << addressStr.toUtf8().toPercentEncoding(" :/[]") << " / "
+                          << logSafe(marker);
     return QString();
 }
 
@@ -211,7 +212,8 @@ void appendLocationToList(QMap<QString, Location::Ptr>& map, const Location::Ptr
         qCritical().noquote() << Q_FUNC_INFO << "  first: " + logSafe(location->id());
         qCritical().noquote() << Q_FUNC_INFO << "  second: " + logSafe(existing.value()->id());
         qCritical().noquote() << Q_FUNC_INFO
-                              << "  Location will not be added to the list of available locations: " + logSafe(location->id());
+                              << "  Location will not be added to the list of available locations: "
+                + logSafe(location->id());
         return;
     }
     map.insert(code, location);
@@ -387,8 +389,9 @@ void GetLocations::setOptionDisableLatencyTest(SettingOption::Ptr optionDisableL
     // The latency threads read a copy of the value, kept current here.
     m_latencyTestDisabled = m_optionDisableLatencyTest && m_optionDisableLatencyTest->value();
     if (m_optionDisableLatencyTest) {
-        ASSERT_CONNECT(connect(m_optionDisableLatencyTest.data(), &SettingOption::valueChanged, this,
-                               [this](bool value) { m_latencyTestDisabled = value; }, Qt::DirectConnection));
+        ASSERT_CONNECT(connect(
+            m_optionDisableLatencyTest.data(), &SettingOption::valueChanged, this,
+            [this](bool value) { m_latencyTestDisabled = value; }, Qt::DirectConnection));
     }
     emit optionDisableLatencyTestChanged(m_optionDisableLatencyTest);
 }
@@ -424,8 +427,8 @@ void GetLocations::updateLocations()
             ASSERT_CONNECT(connect(m_getLocationsWatcher.data(), &QFutureWatcher<GetLocationsResult>::finished, this,
                                    &GetLocations::onFetchFinished));
         }
-        const QFuture<GetLocationsResult> future =
-            QtConcurrent::run(getLocations, m_urls, m_ikeurls, static_cast<GetLocationsContext*>(this));
+        const QFuture<GetLocationsResult> future = QtConcurrent::run(getLocations, m_urls, m_ikeurls,
+                                                                     static_cast<GetLocationsContext*>(this));
         m_fetches.erase(std::remove_if(m_fetches.begin(), m_fetches.end(),
                                        [](const QFuture<GetLocationsResult>& f) { return f.isFinished(); }),
                         m_fetches.end());
@@ -535,14 +538,17 @@ GetProxyLocationsResult getProxyLocations(const QStringList& urls, FetchStop::Pt
 GetProxyLocationsResult getProxyLocationsPaced(const QStringList& urls, FetchPacing pacing, FetchStop::Ptr stop)
 {
     GetProxyLocationsResult result;
-    const bool found = fetchFirstUsable(urls, pacing, result.errors, [&result](const QByteArray& data) {
-        result.locations = parseProxyLocations(data);
-        if (result.locations.isEmpty())
-            return false;
-        // Only a list that gave locations replaces the cache.
-        saveProxyLocations(QString::fromLatin1(data));
-        return true;
-    }, stopCheck(stop));
+    const bool found = fetchFirstUsable(
+        urls, pacing, result.errors,
+        [&result](const QByteArray& data) {
+            result.locations = parseProxyLocations(data);
+            if (result.locations.isEmpty())
+                return false;
+            // Only a list that gave locations replaces the cache.
+            saveProxyLocations(QString::fromLatin1(data));
+            return true;
+        },
+        stopCheck(stop));
     if (found)
         moveObjectsToMainThread(result.locations);
     return result;

@@ -21,7 +21,6 @@
 #include <mutex>
 #include <thread>
 
-
 // What a fetch job learns from its owner: whether to give up.
 class GetLocationsContext
 {
@@ -35,10 +34,10 @@ protected:
 struct GetLocationsResult
 {
     QList<Location::Ptr> locations; // both lists, ascending by code
-    QList<Region::Ptr> regions;     // distinct, sorted by caption
-    QString locationsStr;           // the regular list as downloaded
-    QString ikeLocationsStr;        // the IKE list as downloaded
-    QStringList errors;             // empty on success
+    QList<Region::Ptr> regions; // distinct, sorted by caption
+    QString locationsStr; // the regular list as downloaded
+    QString ikeLocationsStr; // the IKE list as downloaded
+    QStringList errors; // empty on success
 };
 
 // Keeps the directory of VPN servers: fetches both lists from the mirrors on
@@ -48,8 +47,8 @@ class GetLocations : public QObject, public GetLocationsContext
 {
     Q_OBJECT
     Q_PROPERTY(bool silent READ silent WRITE setSilent NOTIFY silentChanged)
-    Q_PROPERTY(SettingOption::Ptr optionDisableLatencyTest READ optionDisableLatencyTest WRITE setOptionDisableLatencyTest
-                   NOTIFY optionDisableLatencyTestChanged)
+    Q_PROPERTY(SettingOption::Ptr optionDisableLatencyTest READ optionDisableLatencyTest WRITE
+                   setOptionDisableLatencyTest NOTIFY optionDisableLatencyTestChanged)
 
 public:
     GetLocations(QObject* parent, const QStringList& urls, const QStringList& ikeurls);

@@ -157,9 +157,9 @@ bool measureLocation(GetLocations& context, const Location::Ptr& location, bool 
         if (context.stopped())
             return false;
         QString output;
-        const int code = SystemHelper::executeWithWait(
-            QStringLiteral("ping"), { location->host(), QStringLiteral("-c"), QStringLiteral("1") }, output,
-            pingTimeoutMs(attempt), !debugPing, true);
+        const int code = SystemHelper::executeWithWait(QStringLiteral("ping"),
+                                                       { location->host(), QStringLiteral("-c"), QStringLiteral("1") },
+                                                       output, pingTimeoutMs(attempt), !debugPing, true);
         if (code != 0) {
             location->setPingMs(-1);
             context.onPingMeasured(location, -1);

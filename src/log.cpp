@@ -4,17 +4,17 @@
 
 #include <QDateTime>
 #include <QDir>
-#include <QFileInfo>
 #include <QFile>
+#include <QFileInfo>
 #include <QMutexLocker>
 #include <QTextStream>
 
 #include <cstdio>
 
-std::atomic<bool> ALog::m_logging{false};
-std::atomic<int> ALog::m_logLocked{0};
+std::atomic<bool> ALog::m_logging { false };
+std::atomic<int> ALog::m_logLocked { 0 };
 QMutex ALog::mutex_;
-std::atomic<bool> ALog::m_detailedDebug{false};
+std::atomic<bool> ALog::m_detailedDebug { false };
 
 namespace {
 QString g_logFilePath;
@@ -35,11 +35,16 @@ const QString kIndentStep = QStringLiteral(".   ");
 QString tagFor(QtMsgType type)
 {
     switch (type) {
-    case QtDebugMsg: return QStringLiteral("[D]");
-    case QtWarningMsg: return QStringLiteral("[W]");
-    case QtCriticalMsg: return QStringLiteral("[C]");
-    case QtFatalMsg: return QStringLiteral("[F]");
-    case QtInfoMsg: return QStringLiteral("[I]");
+    case QtDebugMsg:
+        return QStringLiteral("[D]");
+    case QtWarningMsg:
+        return QStringLiteral("[W]");
+    case QtCriticalMsg:
+        return QStringLiteral("[C]");
+    case QtFatalMsg:
+        return QStringLiteral("[F]");
+    case QtInfoMsg:
+        return QStringLiteral("[I]");
     }
     return QStringLiteral("[D]");
 }
@@ -59,7 +64,7 @@ QString timeStamp()
 {
     return QTime::currentTime().toString(QStringLiteral("[hh:mm:ss] "));
 }
-}
+} // namespace
 
 void ALog::init(const QString& fileFullPath)
 {
@@ -175,9 +180,7 @@ void ALog::logOutput(QtMsgType type, const QMessageLogContext&, const QString& m
     const QString tag = tagFor(type);
     out(QStringLiteral("%1 %2").arg(tag + t_indentation, mes));
 
-    const QByteArray line = QStringLiteral("%1 %2 %3 %4\n")
-                                .arg(timeStamp(), tag, t_indentation, mes)
-                                .toLatin1();
+    const QByteArray line = QStringLiteral("%1 %2 %3 %4\n").arg(timeStamp(), tag, t_indentation, mes).toLatin1();
     {
         QMutexLocker lock(&g_stdoutMutex);
         fwrite(line.constData(), 1, size_t(line.size()), stdout);

@@ -70,9 +70,9 @@ private:
 
 // The closing handler of every catch-all block: logs where it happened,
 // saves a copy of the log and lets the caller abandon the operation.
-#define ALOG_CATCHALL(handlerName)                                                        \
-    catch (...)                                                                           \
-    {                                                                                     \
-        qDebug().noquote() << Q_FUNC_INFO << " EXCEPTION in CATCHALL block" << handlerName; \
-        ALog::saveCurrentLogFile();                                                       \
+#define ALOG_CATCHALL(handlerName)                                                                                     \
+    catch (...)                                                                                                        \
+    {                                                                                                                  \
+        qDebug().noquote() << Q_FUNC_INFO << " EXCEPTION in CATCHALL block" << handlerName;                            \
+        ALog::saveCurrentLogFile();                                                                                    \
     }

@@ -193,9 +193,8 @@ int main(int argc, char* argv[])
     // window up and this start ends, before it could empty that instance's
     // log. A start that finishes an update waits for the old instance
     // instead.
-    const bool finishesUpdate = std::any_of(argv + 1, argv + argc, [](const char* argument) {
-        return std::strncmp(argument, "--update=", 9) == 0;
-    });
+    const bool finishesUpdate = std::any_of(
+        argv + 1, argv + argc, [](const char* argument) { return std::strncmp(argument, "--update=", 9) == 0; });
     if (!finishesUpdate) {
         const SingleStartMan::Claim claim = SingleStartMan::claimInstance();
         if (claim == SingleStartMan::Claim::Unchecked)

@@ -20,16 +20,16 @@ struct StateWord
 // First match wins: "RECONNECTING," must come before "CONNECTING," because
 // the second occurs inside the first.
 const StateWord kStateWords[] = {
-    {"RECONNECTING,", RECONNECTING},
-    {"CONNECTING,", CONNECTING},
-    {"WAIT,", WAIT},
-    {"AUTH,", AUTH},
-    {"GET_CONFIG,", GET_CONFIG},
-    {"ASSIGN_IP,", ASSIGN_IP},
-    {"ADD_ROUTES,", ADD_ROUTES},
-    {"CONNECTED,", CONNECTED},
-    {"EXITING,", EXITING},
-    {"TCP_CONNECT,", CONNECTING},
+    { "RECONNECTING,", RECONNECTING },
+    { "CONNECTING,", CONNECTING },
+    { "WAIT,", WAIT },
+    { "AUTH,", AUTH },
+    { "GET_CONFIG,", GET_CONFIG },
+    { "ASSIGN_IP,", ASSIGN_IP },
+    { "ADD_ROUTES,", ADD_ROUTES },
+    { "CONNECTED,", CONNECTED },
+    { "EXITING,", EXITING },
+    { "TCP_CONNECT,", CONNECTING },
 };
 
 bool has(const QString& line, const char* text)
@@ -45,7 +45,7 @@ QString ExternalToolsCustom::managementSocketPath()
 
 QStringList ExternalToolsCustom::managementSocket()
 {
-    return {managementSocketPath(), QStringLiteral("unix")};
+    return { managementSocketPath(), QStringLiteral("unix") };
 }
 
 OpenVpnManager::OpenVpnManager(QObject* parent)
@@ -292,7 +292,8 @@ void OpenVpnManager::readyRead()
         while (m_socket) {
             if (m_awaitingLogin && m_socket->peek(kPasswordPrompt.size()) == kPasswordPrompt) {
                 m_socket->read(kPasswordPrompt.size());
-                write(m_managementPassword + QLatin1Char('\n'), true, QStringLiteral("the management password is passed"));
+                write(m_managementPassword + QLatin1Char('\n'), true,
+                      QStringLiteral("the management password is passed"));
                 continue;
             }
             if (!m_socket->canReadLine())
@@ -410,7 +411,7 @@ void OpenVpnManager::logStatistics()
 
 QString OpenVpnManager::redacted(const QString& line) const
 {
-    return redactSecrets(line, {m_password, m_managementPassword});
+    return redactSecrets(line, { m_password, m_managementPassword });
 }
 
 void openVpnManagerAddManagmentParams(QStringList& openVpnExecParams, const QStringList& managementSocket)
@@ -428,14 +429,22 @@ bool openVpnManagerState_isStopped(OpenVpnManagerState state)
 QString socketStateToString(QAbstractSocket::SocketState state)
 {
     switch (int(state)) {
-    case 0: return QStringLiteral("Unconnected");
-    case 1: return QStringLiteral("HostLookup");
-    case 2: return QStringLiteral("Connecting");
-    case 3: return QStringLiteral("Connected");
-    case 4: return QStringLiteral("Bound");
-    case 5: return QStringLiteral("Listening");
-    case 6: return QStringLiteral("Closing");
-    default: return QStringLiteral("[unknown socket state]");
+    case 0:
+        return QStringLiteral("Unconnected");
+    case 1:
+        return QStringLiteral("HostLookup");
+    case 2:
+        return QStringLiteral("Connecting");
+    case 3:
+        return QStringLiteral("Connected");
+    case 4:
+        return QStringLiteral("Bound");
+    case 5:
+        return QStringLiteral("Listening");
+    case 6:
+        return QStringLiteral("Closing");
+    default:
+        return QStringLiteral("[unknown socket state]");
     }
 }
 

@@ -11,7 +11,7 @@
 enum OpenVpnManagerState {
     stopped_none = 0,
     taking_openvpn_process = 1, // connecting to the management socket
-    openvpn_process = 2,        // link up
+    openvpn_process = 2, // link up
     stopped_with_error = 3,
     stopped_cant_connect = 4,
     stopped_done = 5,
@@ -56,13 +56,14 @@ class OpenVpnManager : public QObject
     Q_PROPERTY(QString username READ username WRITE setUsername NOTIFY onUsernameChanged)
     Q_PROPERTY(QString password READ password WRITE setPassword NOTIFY onPasswordChanged)
     Q_PROPERTY(OpenVpnManagerState state READ state WRITE setState NOTIFY stateChanged)
-    Q_PROPERTY(OpenVpnProcessState vpnProcessState READ vpnProcessState WRITE setVpnProcessState NOTIFY vpnProcessStateChanged)
+    Q_PROPERTY(
+        OpenVpnProcessState vpnProcessState READ vpnProcessState WRITE setVpnProcessState NOTIFY vpnProcessStateChanged)
 
 public:
     explicit OpenVpnManager(QObject* parent = nullptr);
     ~OpenVpnManager() override;
 
-    virtual void foobar() {}
+    virtual void foobar() { }
 
     QString username() const { return m_username; }
     QString password() const { return m_password; }
@@ -108,7 +109,7 @@ public slots:
     void start(QString socketPath);
     void startFullManagement(QString socketPath);
     void disconnectFromVpnProcess();
-    virtual void foo() {}
+    virtual void foo() { }
     void setUsername(QString username);
     void setPassword(QString password);
     void setState(OpenVpnManagerState state);

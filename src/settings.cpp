@@ -1,8 +1,8 @@
 #include "settings.h"
 
 #include "deployment.h"
-#include "utils.h"
 #include "util/simplecrypt.h"
+#include "utils.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -20,8 +20,8 @@
 #include <cstring>
 
 #include <sys/stat.h>
-#include <unistd.h>
 #include <sys/utsname.h>
+#include <unistd.h>
 
 namespace {
 constexpr quint64 kScrambleKey = 7342;
@@ -84,7 +84,7 @@ QStringList withFileName(const QStringList& bases, const QString& fileName)
         urls.append(base + QLatin1Char('/') + fileName);
     return urls;
 }
-}
+} // namespace
 
 Settings::Settings(const QString& path)
     : QSettings(path, QSettings::IniFormat)
@@ -517,7 +517,8 @@ QStringList apiUrlsGet()
 
 QStringList getServersUrls(bool IKEv2)
 {
-    return withFileName(apiUrlsGet(), IKEv2 ? QStringLiteral("ike-winmac.json") : QStringLiteral("locations-desktop.json"));
+    return withFileName(apiUrlsGet(),
+                        IKEv2 ? QStringLiteral("ike-winmac.json") : QStringLiteral("locations-desktop.json"));
 }
 
 QStringList getCheckVersionUrls()
@@ -537,14 +538,16 @@ QStringList getV2RayProxyListUrls()
 
 QStringList getV2RayBinaryUrls()
 {
-    return { Deployment::value(QStringLiteral("servers/primary")) + QStringLiteral("/mirror/v2ray-%1.zip").arg(QStringLiteral("linux")) };
+    return { Deployment::value(QStringLiteral("servers/primary"))
+             + QStringLiteral("/mirror/v2ray-%1.zip").arg(QStringLiteral("linux")) };
 }
 
 QString updateServiceUrl(bool isPortable)
 {
     Q_UNUSED(isPortable)
-    const QString server = Settings::useAlternativeAPIServer() ? Deployment::value(QStringLiteral("servers/alternative"))
-                                                               : Deployment::value(QStringLiteral("servers/primary"));
+    const QString server = Settings::useAlternativeAPIServer()
+        ? Deployment::value(QStringLiteral("servers/alternative"))
+        : Deployment::value(QStringLiteral("servers/primary"));
     return server + QStringLiteral("/mirror/") + QStringLiteral("mac-update.pkg");
 }
 

@@ -105,9 +105,9 @@ private:
     QString writeFailureReason() const;
 
     mutable QRecursiveMutex m_mutex;
-    bool m_changed = false;      // changes made since the last good write
+    bool m_changed = false; // changes made since the last good write
     bool m_writeFailing = false; // in a run of failed writes
-    QString m_lastReason;        // why the run began
+    QString m_lastReason; // why the run began
 };
 
 // The process-wide store on Settings::fullFileName(). The application name

@@ -16,8 +16,8 @@ class SingleStartMan
 {
 public:
     enum class Claim {
-        Claimed,   // this process is now the user's instance
-        Running,   // a living process of the same user holds the instance lock
+        Claimed, // this process is now the user's instance
+        Running, // a living process of the same user holds the instance lock
         Unchecked, // no private directory for the lock: nothing is known
     };
 

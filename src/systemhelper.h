@@ -63,8 +63,7 @@ public:
     virtual bool staticRouteDelete(const QString& ip);
     virtual bool dnsManagementInit();
     virtual bool assignDnsToInterfaces(bool disableDNSOnPhysicalNIC, const QString& v4, const QString& v6,
-                                       Constants::DNSFiltering dnsFiltering)
-        = 0;
+                                       Constants::DNSFiltering dnsFiltering) = 0;
     virtual bool restoreDnsRecords() = 0;
     virtual bool IPv6Block();
     virtual bool IPv6Unblock();

@@ -60,8 +60,8 @@ MTrayIcon::MTrayIcon(QObject* parent, MTrayIcon::Demands* demands, const QString
     m_hideTimer.setInterval(kHideTickMs);
     ASSERT_CONNECT(QObject::connect(&m_hideTimer, &QTimer::timeout, this, &MTrayIcon::tryHide));
     // Queued: the menu is hidden by the time a waiting rebuild runs.
-    ASSERT_CONNECT(QObject::connect(&m_menu, &QMenu::aboutToHide, this, &MTrayIcon::rebuildAfterMenuClosed,
-                                    Qt::QueuedConnection));
+    ASSERT_CONNECT(
+        QObject::connect(&m_menu, &QMenu::aboutToHide, this, &MTrayIcon::rebuildAfterMenuClosed, Qt::QueuedConnection));
     if (!m_manualShowMenu)
         setContextMenu(&m_menu);
 
@@ -115,8 +115,8 @@ QMenu* MTrayIcon::createConnectionsMenu()
 {
     QWidget* parentWidget = m_demands->sysIconDemands_widget();
     m_connections = new QMenu(tr("&Connections"), parentWidget ? parentWidget : &m_menu);
-    ASSERT_CONNECT(QObject::connect(m_connections.data(), &QMenu::aboutToHide, this,
-                                    &MTrayIcon::rebuildAfterMenuClosed, Qt::QueuedConnection));
+    ASSERT_CONNECT(QObject::connect(m_connections.data(), &QMenu::aboutToHide, this, &MTrayIcon::rebuildAfterMenuClosed,
+                                    Qt::QueuedConnection));
     return m_connections;
 }
 

@@ -23,8 +23,8 @@ bool WaitLoop::wait()
 }
 
 namespace {
-constexpr QFileDevice::Permissions kPrivateDirectoryMode =
-    QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
+constexpr QFileDevice::Permissions kPrivateDirectoryMode = QFileDevice::ReadOwner | QFileDevice::WriteOwner
+    | QFileDevice::ExeOwner;
 }
 
 QFileDevice::Permissions privateFileMode()

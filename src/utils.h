@@ -13,7 +13,7 @@ void processMessages(int ms);
 struct WaitLoop
 {
     int m_totalTime = 0; // ms left
-    int m_interval = 0;  // ms per step
+    int m_interval = 0; // ms per step
 
     // Pumps events for one interval; true while time is left.
     bool wait();
@@ -43,10 +43,10 @@ void makeTreePrivate(const QString& dir);
 
 // Every signal connection made in code is checked: a failed connect is logged
 // with its statement (and stops a debug build).
-#define ASSERT_CONNECT(connectExpression)                                                   \
-    do {                                                                                    \
-        const bool connected_ = static_cast<bool>(connectExpression);                       \
-        if (!connected_)                                                                    \
-            qCritical().noquote() << Q_FUNC_INFO << "connect failed:" << #connectExpression; \
-        Q_ASSERT_X(connected_, Q_FUNC_INFO, #connectExpression);                            \
+#define ASSERT_CONNECT(connectExpression)                                                                              \
+    do {                                                                                                               \
+        const bool connected_ = static_cast<bool>(connectExpression);                                                  \
+        if (!connected_)                                                                                               \
+            qCritical().noquote() << Q_FUNC_INFO << "connect failed:" << #connectExpression;                           \
+        Q_ASSERT_X(connected_, Q_FUNC_INFO, #connectExpression);                                                       \
     } while (false)

@@ -29,7 +29,7 @@ V2RayProcess::~V2RayProcess()
 bool V2RayProcess::startV2RayProcess(QString configPath)
 {
     try {
-        const QStringList args{QStringLiteral("-c"), Constants::v2RayConfigFileName()};
+        const QStringList args { QStringLiteral("-c"), Constants::v2RayConfigFileName() };
         const QString program = SystemHelper::instance().v2RayBinaryFullFilePath();
         m_v2RayProcess.setWorkingDirectory(configPath);
         m_v2RayProcess.setProcessChannelMode(QProcess::MergedChannels);

@@ -39,14 +39,16 @@ double engineRound(const OpenVpnConnectParams& params)
     if (!worker.begin())
         return -1;
     worker.call([](Connection& c) { c.initialize(); }, 60000);
-    std::atomic<qint64> connectedAfter{-1};
+    std::atomic<qint64> connectedAfter { -1 };
     QElapsedTimer timer;
-    worker.call([&](Connection& c) {
-        timer.start();
-        if (c.openManager()->connect(params))
-            connectedAfter = timer.nsecsElapsed();
-        c.disconnect(true);
-    }, 120000);
+    worker.call(
+        [&](Connection& c) {
+            timer.start();
+            if (c.openManager()->connect(params))
+                connectedAfter = timer.nsecsElapsed();
+            c.disconnect(true);
+        },
+        120000);
     return connectedAfter < 0 ? -1 : connectedAfter / 1e6;
 }
 
@@ -62,7 +64,7 @@ double bareRound(const QString& dir)
     openvpn.setProcessChannelMode(QProcess::MergedChannels);
     QElapsedTimer timer;
     timer.start();
-    openvpn.start("openvpn", {"--config", "config.ovpn", "--auth-user-pass", fifo});
+    openvpn.start("openvpn", { "--config", "config.ovpn", "--auth-user-pass", fifo });
     if (!openvpn.waitForStarted(10000))
         return -1;
     {

@@ -128,8 +128,8 @@ int main(int argc, char* argv[])
     QCoreApplication app(argc, argv);
     QTextStream out(stdout);
     out << "LocationModel::merge of a reordered list (1% changed, 1% gone, 1% new), best of 3\n";
-    out << qSetFieldWidth(8) << "rows" << qSetFieldWidth(16) << "hashed ms" << "row-scan ms" << qSetFieldWidth(0)
-        << "  same result\n";
+    out << qSetFieldWidth(8) << "rows" << qSetFieldWidth(16) << "hashed ms"
+        << "row-scan ms" << qSetFieldWidth(0) << "  same result\n";
     for (const int n : { 1000, 5000, 20000 }) {
         LocationModel hashed;
         ScanningLocationModel scanning;

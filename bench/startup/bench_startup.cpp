@@ -107,8 +107,8 @@ Sample measure(const QString& program, const QProcessEnvironment& env, int settl
             errors += process.readAllStandardError();
         }
         sample.residentMb = residentMb(process.processId());
-        const QRegularExpressionMatch gl = QRegularExpression(QStringLiteral("GL_RENDERER:\\s*([^\\n]+)"))
-                                               .match(QString::fromLatin1(errors));
+        const QRegularExpressionMatch gl =
+            QRegularExpression(QStringLiteral("GL_RENDERER:\\s*([^\\n]+)")).match(QString::fromLatin1(errors));
         if (gl.hasMatch())
             sample.detail = gl.captured(1).trimmed();
     }
@@ -170,8 +170,8 @@ int main(int argc, char* argv[])
         << " s after the first frame\n";
     QFile cpu(QStringLiteral("/proc/cpuinfo"));
     if (cpu.open(QIODevice::ReadOnly)) {
-        const QRegularExpressionMatch m =
-            QRegularExpression(QStringLiteral("model name\\s*:\\s*([^\\n]+)")).match(QString::fromLatin1(cpu.readAll()));
+        const QRegularExpressionMatch m = QRegularExpression(QStringLiteral("model name\\s*:\\s*([^\\n]+)"))
+                                              .match(QString::fromLatin1(cpu.readAll()));
         out << "machine: " << m.captured(1) << ", " << QThread::idealThreadCount() << " threads\n";
     }
     out.flush();

@@ -29,7 +29,8 @@ QByteArray regularList(int count)
     for (int i = 0; i < count; ++i) {
         if (i > 0)
             json += ',';
-        json += QStringLiteral("{\"l\":\"City %1\",\"h\":\"10.%2.%3.1\",\"c\":\"Country %4\",\"n\":\"c%5\",\"z\":\"Region %6\"}")
+        json += QStringLiteral(
+                    "{\"l\":\"City %1\",\"h\":\"10.%2.%3.1\",\"c\":\"Country %4\",\"n\":\"c%5\",\"z\":\"Region %6\"}")
                     .arg(i)
                     .arg((i / 256) % 256)
                     .arg(i % 256)
@@ -47,8 +48,9 @@ QByteArray ikeList(int count)
     for (int i = 0; i < count; ++i) {
         if (i > 0)
             json += ',';
-        json += QStringLiteral("{\"name\":\"City %1\",\"address\":\"10.200.%2.%3\",\"country\":\"Country %4\",\"n\":\"ike%5\","
-                               "\"remoteIdentifier\":\"ike%5.example\",\"z\":\"Region %6\"}")
+        json += QStringLiteral(
+                    "{\"name\":\"City %1\",\"address\":\"10.200.%2.%3\",\"country\":\"Country %4\",\"n\":\"ike%5\","
+                    "\"remoteIdentifier\":\"ike%5.example\",\"z\":\"Region %6\"}")
                     .arg(i)
                     .arg(i / 256)
                     .arg(i % 256)
@@ -113,7 +115,8 @@ int main(int argc, char* argv[])
     for (int i = 0; i < rounds; ++i) {
         QElapsedTimer t;
         t.start();
-        const GetLocationsResult r = QtConcurrent::run(getLocations, urls, ikeurls, static_cast<GetLocationsContext*>(nullptr)).result();
+        const GetLocationsResult r =
+            QtConcurrent::run(getLocations, urls, ikeurls, static_cast<GetLocationsContext*>(nullptr)).result();
         fetch.add(t.nsecsElapsed());
         count = r.locations.size();
         if (!r.errors.isEmpty()) {

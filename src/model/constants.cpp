@@ -3,17 +3,11 @@
 namespace {
 // Index = ProtocolType value; ProtocolType_CISCOIPSEC has no text of its own.
 const char* const kProtocolTypeTexts[] = {
-    "UNKNOWN",
-    "OpenVPN ECC",
-    "IKEv2/IPsec",
-    "L2TP/IPSec",
-    "OpenVPN 256-bit",
-    "OpenVPN XOR",
-    "OpenVPN 128-bit",
-    "PPTP (insecure)",
+    "UNKNOWN",         "OpenVPN ECC", "IKEv2/IPsec",     "L2TP/IPSec",
+    "OpenVPN 256-bit", "OpenVPN XOR", "OpenVPN 128-bit", "PPTP (insecure)",
 };
 constexpr int kProtocolTypeTextCount = int(sizeof(kProtocolTypeTexts) / sizeof(kProtocolTypeTexts[0]));
-}
+} // namespace
 
 QString Constants::protocolTypeToStr(ProtocolType type)
 {
@@ -36,10 +30,14 @@ Constants::ProtocolType Constants::protocolTypeFromStr(const QString& text)
 QString Constants::requestedActionToStr(RequestedAction action)
 {
     switch (action) {
-    case RequestedAction_None: return QStringLiteral("None");
-    case RequestedAction_Connect: return QStringLiteral("Connect");
-    case RequestedAction_Disconnect: return QStringLiteral("Disconnect");
-    case RequestedAction_Attach: return QStringLiteral("Attach");
+    case RequestedAction_None:
+        return QStringLiteral("None");
+    case RequestedAction_Connect:
+        return QStringLiteral("Connect");
+    case RequestedAction_Disconnect:
+        return QStringLiteral("Disconnect");
+    case RequestedAction_Attach:
+        return QStringLiteral("Attach");
     }
     return QStringLiteral("Unknown RequestedAction");
 }
@@ -47,19 +45,24 @@ QString Constants::requestedActionToStr(RequestedAction action)
 QString Constants::stateToStr(ConnectState state)
 {
     switch (state) {
-    case ConnectState_Disconnected: return QStringLiteral("Disconnected");
-    case ConnectState_Connected: return QStringLiteral("Connected");
-    case ConnectState_Connecting: return QStringLiteral("Connecting");
-    case ConnectState_Disconnecting: return QStringLiteral("Disconnecting");
-    case ConnectState_NoValue: break;
+    case ConnectState_Disconnected:
+        return QStringLiteral("Disconnected");
+    case ConnectState_Connected:
+        return QStringLiteral("Connected");
+    case ConnectState_Connecting:
+        return QStringLiteral("Connecting");
+    case ConnectState_Disconnecting:
+        return QStringLiteral("Disconnecting");
+    case ConnectState_NoValue:
+        break;
     }
     return QStringLiteral("Unknown ConnectState");
 }
 
 bool Constants::isOpenVpnProtocol(ProtocolType type)
 {
-    return type == ProtocolType_OPENVPN_ECC || type == ProtocolType_OPENVPN256
-        || type == ProtocolType_OPENVPN_XOR || type == ProtocolType_OPENVPN128;
+    return type == ProtocolType_OPENVPN_ECC || type == ProtocolType_OPENVPN256 || type == ProtocolType_OPENVPN_XOR
+        || type == ProtocolType_OPENVPN128;
 }
 
 QString Constants::openVpnConfigFileName()
@@ -75,10 +78,14 @@ QString Constants::v2RayConfigFileName()
 QString sskName(SERVICE_SETUP_KIND kind)
 {
     switch (kind) {
-    case sskUnknown: return QStringLiteral("Unknown");
-    case sskManual: return QStringLiteral("Manual");
-    case sskDHCP: return QStringLiteral("DHCP");
-    case sskDHCPWithManualIP: return QStringLiteral("DHCPWithManualIP");
+    case sskUnknown:
+        return QStringLiteral("Unknown");
+    case sskManual:
+        return QStringLiteral("Manual");
+    case sskDHCP:
+        return QStringLiteral("DHCP");
+    case sskDHCPWithManualIP:
+        return QStringLiteral("DHCPWithManualIP");
     }
     return QStringLiteral("???");
 }

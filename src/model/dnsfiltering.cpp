@@ -41,5 +41,5 @@ DNSFilteringModel::DNSFilteringModel(QObject* parent)
 
 // Signals and string-based connections name the pointer by its typedef.
 [[maybe_unused]] static const int kPtrMetaTypeId = qRegisterMetaType<DNSFiltering::Ptr>("DNSFiltering::Ptr");
-[[maybe_unused]] static const int kDnsFilteringMetaTypeId =
-    qRegisterMetaType<Constants::DNSFiltering>("Constants::DNSFiltering");
+[[maybe_unused]] static const int kDnsFilteringMetaTypeId = qRegisterMetaType<Constants::DNSFiltering>(
+    "Constants::DNSFiltering");

@@ -16,7 +16,7 @@ QString letterPair(const QString& code, int from)
         return QString();
     return code.mid(from, 2);
 }
-}
+} // namespace
 
 Location::Location(QString id, QObject* parent)
     : QObject(parent)
@@ -274,7 +274,7 @@ void Location::updateFavoriteProtocolAndPortString()
 
 // Signals and string-based connections name the pointer by its typedef.
 [[maybe_unused]] static const int kPtrMetaTypeId = qRegisterMetaType<Location::Ptr>("Location::Ptr");
-[[maybe_unused]] static const int kLocationTypeMetaTypeId =
-    qRegisterMetaType<Constants::LocationType>("Constants::LocationType");
-[[maybe_unused]] static const int kProtocolTypeMetaTypeId =
-    qRegisterMetaType<Constants::ProtocolType>("Constants::ProtocolType");
+[[maybe_unused]] static const int kLocationTypeMetaTypeId = qRegisterMetaType<Constants::LocationType>(
+    "Constants::LocationType");
+[[maybe_unused]] static const int kProtocolTypeMetaTypeId = qRegisterMetaType<Constants::ProtocolType>(
+    "Constants::ProtocolType");

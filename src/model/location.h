@@ -38,9 +38,11 @@ class Location : public QObject
     Q_PROPERTY(QImage image2 READ image2 NOTIFY image2Changed)
     Q_PROPERTY(int pingMs READ pingMs WRITE setPingMs NOTIFY pingMsChanged)
     Q_PROPERTY(bool favorite READ favorite WRITE setFavorite NOTIFY favoriteChanged)
-    Q_PROPERTY(Constants::ProtocolType favoriteProtocolType READ favoriteProtocolType WRITE setFavoriteProtocolType NOTIFY favoriteProtocolTypeChanged)
+    Q_PROPERTY(Constants::ProtocolType favoriteProtocolType READ favoriteProtocolType WRITE setFavoriteProtocolType
+                   NOTIFY favoriteProtocolTypeChanged)
     Q_PROPERTY(QString favoritePortId READ favoritePortId WRITE setFavoritePortId NOTIFY favoritePortIdChanged)
-    Q_PROPERTY(QString favoriteProtocolAndPortString READ favoriteProtocolAndPortString WRITE setFavoriteProtocolAndPortString NOTIFY favoriteProtocolAndPortStringChanged)
+    Q_PROPERTY(QString favoriteProtocolAndPortString READ favoriteProtocolAndPortString WRITE
+                   setFavoriteProtocolAndPortString NOTIFY favoriteProtocolAndPortStringChanged)
 
 public:
     typedef QSharedPointer<Location> Ptr;
@@ -91,7 +93,8 @@ public:
     QString saveToString() const;
     // Reads a favourite entry; outputs whose part is missing keep their value.
     // True when the entry has a non-empty code.
-    static bool parseFromString(const QString& str, QString& code, Constants::ProtocolType& protocolType, QString& portId);
+    static bool parseFromString(const QString& str, QString& code, Constants::ProtocolType& protocolType,
+                                QString& portId);
 
 signals:
     void idChanged(QString id);

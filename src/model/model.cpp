@@ -145,10 +145,9 @@ Model::Model(QQmlApplicationEngine* applicationEngine)
     ASSERT_CONNECT(connect(m_optionLaunchOnSystemStart.data(), &SettingOption::beforValueChanged, this,
                            &Model::optionBeforValueChanged, Qt::DirectConnection));
     const QList<SettingOption::Ptr> reacting = {
-        m_optionDoNotChangeDNS, m_optionDisableLANTraffic, m_optionGatewayRemoval, m_optionSavePassword,
-        m_optionCensoredCountry,
-        m_optionDisableDNS, m_optionMacUseColorIcons, m_optionDetailedDebug, m_optionUseSoftwareOpenGL,
-        m_optionDisableLatencyTest, m_optionLightSkin, m_optionLibreSSL,
+        m_optionDoNotChangeDNS,    m_optionDisableLANTraffic,  m_optionGatewayRemoval,   m_optionSavePassword,
+        m_optionCensoredCountry,   m_optionDisableDNS,         m_optionMacUseColorIcons, m_optionDetailedDebug,
+        m_optionUseSoftwareOpenGL, m_optionDisableLatencyTest, m_optionLightSkin,        m_optionLibreSSL,
     };
     for (const SettingOption::Ptr& option : reacting)
         ASSERT_CONNECT(connect(option.data(), &SettingOption::valueChanged, this, &Model::optionValueChanged));
@@ -156,13 +155,14 @@ Model::Model(QQmlApplicationEngine* applicationEngine)
     ASSERT_CONNECT(connect(&SystemHelper::instance(), &SystemHelper::receiveSleep, this, &Model::receiveSleep));
     ASSERT_CONNECT(connect(&SystemHelper::instance(), &SystemHelper::receiveWake, this, &Model::receiveWake));
     // Choices that cannot be written live in memory only: the user is told.
-    ASSERT_CONNECT(connect(&settings(), &Settings::writeFailed, this, [this](const QString& file, const QString& reason) {
-        showToast(tr("Settings could not be saved"), file + QStringLiteral(": ") + reason);
-    }));
+    ASSERT_CONNECT(
+        connect(&settings(), &Settings::writeFailed, this, [this](const QString& file, const QString& reason) {
+            showToast(tr("Settings could not be saved"), file + QStringLiteral(": ") + reason);
+        }));
     qInfo().noquote() << "P2";
 
     setSkinType(Settings::skin() == QLatin1String("1") ? Constants::SkinType_standart
-                                                         : Constants::SkinType_standart_light);
+                                                       : Constants::SkinType_standart_light);
 
     if (m_optionSavePassword->value()) {
         m_username = Settings::username().trimmed();
@@ -225,7 +225,8 @@ bool Model::waitForWorkerConnection(int maxWaitMs)
 void Model::createOptions()
 {
     auto option = [](bool defaultValue, const char* key, bool saveAsString) {
-        return SettingOption::Ptr(new SettingOption(defaultValue, QString::fromLatin1(key), saveAsString, true, true, QString()));
+        return SettingOption::Ptr(
+            new SettingOption(defaultValue, QString::fromLatin1(key), saveAsString, true, true, QString()));
     };
     m_optionSavePassword = option(true, "savePass", true);
     m_optionMinimizeOnClose = option(true, "minimizeOnClose2", true);
@@ -406,11 +407,12 @@ void Model::buildHelpSections()
     const QString more = QStringLiteral("More >>");
     QList<HelpSection::Ptr> list;
     for (const Section& section : sections) {
-        HelpSection::Ptr helpSection(new HelpSection(QString::fromUtf8(section.name), QString::fromUtf8(section.comment)));
+        HelpSection::Ptr helpSection(
+            new HelpSection(QString::fromUtf8(section.name), QString::fromUtf8(section.comment)));
         QList<HelpItem::Ptr> items;
         for (const Item& item : section.items)
-            items.append(HelpItem::Ptr(new HelpItem(QString::fromUtf8(item.id),
-                                                    serviceRedirectUrl(QString::fromUtf8(item.path)), more)));
+            items.append(HelpItem::Ptr(
+                new HelpItem(QString::fromUtf8(item.id), serviceRedirectUrl(QString::fromUtf8(item.path)), more)));
         helpSection->items()->setList(items);
         list.append(helpSection);
     }
@@ -432,7 +434,8 @@ void Model::fillOptionTexts()
            "\"Disable killswitch\" button below the Connection button or in the System Tray menu. Connectivity is "
            "also restored on system reboot."));
     m_optionCensoredCountry->setCaption(tr("I am in China or other censored country"));
-    m_optionCensoredCountry->setDescription(tr("Get the alternative server list in 'China Optimized' locations category"));
+    m_optionCensoredCountry->setDescription(
+        tr("Get the alternative server list in 'China Optimized' locations category"));
     m_optionBlockIPV6->setCaption(tr("Block IPv6 (Windows Firewall needs to be enabled)"));
     m_optionDisableDNS->setCaption(tr("Disable DNS on physical NIC on-connect"));
     m_optionDisableDNS->setDescription(tr("Remove DNS resolver(s) on physical network adapters. Normally not needed. "
@@ -584,8 +587,7 @@ void Model::queryRestoreGwAvailableInBackground()
         // user lifting the kill switch) knows better than this answer.
         if (m_restoreGwAvailableSets != setsBefore)
             return;
-        setIsRestoreGwAvailable(watcher->result()
-                                && connectionState() == Constants::ConnectState_Disconnected);
+        setIsRestoreGwAvailable(watcher->result() && connectionState() == Constants::ConnectState_Disconnected);
     }));
     m_killSwitchStatusWatcher->setFuture(
         QtConcurrent::run([]() { return SystemHelper::instance().isDefaultRouteRemoved(false); }));
@@ -628,8 +630,8 @@ void Model::dnsFilteringUpdate()
     const QList<DNSFiltering::Ptr> list = {
         DNSFiltering::Ptr(new DNSFiltering(tr("Disabled"), Constants::DNSFiltering_disabled)),
         DNSFiltering::Ptr(new DNSFiltering(tr("SecureDNS"), Constants::DNSFiltering_secureDNS)),
-        DNSFiltering::Ptr(new DNSFiltering(tr("SecureDNS + local streaming"),
-                                           Constants::DNSFiltering_secureDNS_localStreaming)),
+        DNSFiltering::Ptr(
+            new DNSFiltering(tr("SecureDNS + local streaming"), Constants::DNSFiltering_secureDNS_localStreaming)),
     };
     if (!m_selectedDNSFiltering)
         setSelectedDNSFiltering(list.first());
@@ -698,7 +700,8 @@ bool Model::start()
 
     UpdateManager& updateManager = getUpdateManager();
     ASSERT_CONNECT(connect(&updateManager, SIGNAL(newVersionAvailable()), this, SLOT(onNewVersion())));
-    ASSERT_CONNECT(connect(&updateManager, SIGNAL(newVersionDownloaded(QString)), this, SLOT(onNewVersionDownloaded(QString))));
+    ASSERT_CONNECT(
+        connect(&updateManager, SIGNAL(newVersionDownloaded(QString)), this, SLOT(onNewVersionDownloaded(QString))));
 
     getLocations().setOptionDisableLatencyTest(m_optionDisableLatencyTest);
     // The DNS-filtering choices are fixed: in the list before any fetch can

@@ -66,7 +66,8 @@ QString serviceRedirectUrl(const QString& path);
 
 #define URL_NEED_VPN serviceRedirectUrl(QStringLiteral("/vpn-accounts"))
 #define URL_CLIENT_AREA serviceRedirectUrl(QStringLiteral("/clientarea.php"))
-#define URL_PROTOCOL serviceRedirectUrl(QStringLiteral("/knowledgebase/36/PPTP-vs-L2TP-vs-OpenVPN-which-one-to-use.html"))
+#define URL_PROTOCOL                                                                                                   \
+    serviceRedirectUrl(QStringLiteral("/knowledgebase/36/PPTP-vs-L2TP-vs-OpenVPN-which-one-to-use.html"))
 #define URL_STATUS serviceRedirectUrl(QStringLiteral("/status"))
 #define URL_SUPPORT serviceRedirectUrl(QStringLiteral("/support"))
 #define URL_LEGAL serviceRedirectUrl(QStringLiteral("/legal"))
@@ -125,11 +126,15 @@ class Model : public QObject, public MTrayIcon::Demands, public QAbstractNativeE
     Q_OBJECT
 
     // Read-write values.
-    Q_PROPERTY(Constants::ConnectState visualConnectionState READ visualConnectionState WRITE setVisualConnectionState NOTIFY visualConnectionStateChanged)
-    Q_PROPERTY(Protocol::Ptr selectedProtocol READ selectedProtocol WRITE setSelectedProtocol NOTIFY selectedProtocolChanged)
+    Q_PROPERTY(Constants::ConnectState visualConnectionState READ visualConnectionState WRITE setVisualConnectionState
+                   NOTIFY visualConnectionStateChanged)
+    Q_PROPERTY(
+        Protocol::Ptr selectedProtocol READ selectedProtocol WRITE setSelectedProtocol NOTIFY selectedProtocolChanged)
     Q_PROPERTY(Port::Ptr selectedPort READ selectedPort WRITE setSelectedPort NOTIFY selectedPortChanged)
-    Q_PROPERTY(Location::Ptr selectedLocation READ selectedLocation WRITE setSelectedLocation NOTIFY selectedLocationChanged)
-    Q_PROPERTY(ProxyLocation::Ptr selectedProxyLocation READ selectedProxyLocation WRITE setSelectedProxyLocation NOTIFY selectedProxyLocationChanged)
+    Q_PROPERTY(
+        Location::Ptr selectedLocation READ selectedLocation WRITE setSelectedLocation NOTIFY selectedLocationChanged)
+    Q_PROPERTY(ProxyLocation::Ptr selectedProxyLocation READ selectedProxyLocation WRITE setSelectedProxyLocation NOTIFY
+                   selectedProxyLocationChanged)
     Q_PROPERTY(Region::Ptr selectedRegion READ selectedRegion WRITE setSelectedRegion NOTIFY selectedRegionChanged)
     Q_PROPERTY(QString username READ username WRITE setUsername NOTIFY usernameChanged)
     Q_PROPERTY(QString userpassword READ userpassword WRITE setUserpassword NOTIFY userpasswordChanged)
@@ -141,18 +146,28 @@ class Model : public QObject, public MTrayIcon::Demands, public QAbstractNativeE
     Q_PROPERTY(QString appVersion READ appVersion WRITE setAppVersion NOTIFY appVersionChanged)
     Q_PROPERTY(QString appNewVersion READ appNewVersion WRITE setAppNewVersion NOTIFY appNewVersionChanged)
     Q_PROPERTY(double kDpi READ kDpi WRITE setKDpi NOTIFY kDpiChanged)
-    Q_PROPERTY(int newsAttentionCounter READ newsAttentionCounter WRITE setNewsAttentionCounter NOTIFY newsAttentionCounterChanged)
-    Q_PROPERTY(bool changingLocationFlag READ changingLocationFlag WRITE setChangingLocationFlag NOTIFY changingLocationFlagChanged)
-    Q_PROPERTY(Location::Ptr connectLocation READ connectLocation WRITE setConnectLocation NOTIFY connectLocationChanged)
-    Q_PROPERTY(DNSFiltering::Ptr selectedDNSFiltering READ selectedDNSFiltering WRITE setSelectedDNSFiltering NOTIFY selectedDNSFilteringChanged)
-    Q_PROPERTY(bool isRestoreGwAvailable READ isRestoreGwAvailable WRITE setIsRestoreGwAvailable NOTIFY isRestoreGwAvailableChanged)
-    Q_PROPERTY(bool isRestoreGwFormConfigAvailable READ isRestoreGwFormConfigAvailable WRITE setIsRestoreGwFormConfigAvailable NOTIFY isRestoreGwFormConfigAvailableChanged)
-    Q_PROPERTY(bool isRestoreDNSAvailable READ isRestoreDNSAvailable WRITE setIsRestoreDNSAvailable NOTIFY isRestoreDNSAvailableChanged)
-    Q_PROPERTY(bool isDebugBtnAvailable READ isDebugBtnAvailable WRITE setIsDebugBtnAvailable NOTIFY isDebugBtnAvailableChanged)
+    Q_PROPERTY(int newsAttentionCounter READ newsAttentionCounter WRITE setNewsAttentionCounter NOTIFY
+                   newsAttentionCounterChanged)
+    Q_PROPERTY(bool changingLocationFlag READ changingLocationFlag WRITE setChangingLocationFlag NOTIFY
+                   changingLocationFlagChanged)
+    Q_PROPERTY(
+        Location::Ptr connectLocation READ connectLocation WRITE setConnectLocation NOTIFY connectLocationChanged)
+    Q_PROPERTY(DNSFiltering::Ptr selectedDNSFiltering READ selectedDNSFiltering WRITE setSelectedDNSFiltering NOTIFY
+                   selectedDNSFilteringChanged)
+    Q_PROPERTY(bool isRestoreGwAvailable READ isRestoreGwAvailable WRITE setIsRestoreGwAvailable NOTIFY
+                   isRestoreGwAvailableChanged)
+    Q_PROPERTY(bool isRestoreGwFormConfigAvailable READ isRestoreGwFormConfigAvailable WRITE
+                   setIsRestoreGwFormConfigAvailable NOTIFY isRestoreGwFormConfigAvailableChanged)
+    Q_PROPERTY(bool isRestoreDNSAvailable READ isRestoreDNSAvailable WRITE setIsRestoreDNSAvailable NOTIFY
+                   isRestoreDNSAvailableChanged)
+    Q_PROPERTY(bool isDebugBtnAvailable READ isDebugBtnAvailable WRITE setIsDebugBtnAvailable NOTIFY
+                   isDebugBtnAvailableChanged)
     Q_PROPERTY(bool isDebugLoadTest READ isDebugLoadTest WRITE setIsDebugLoadTest NOTIFY isDebugLoadTestChanged)
-    Q_PROPERTY(QString getLocationsState READ getLocationsState WRITE setGetLocationsState NOTIFY getLocationsStateChanged)
+    Q_PROPERTY(
+        QString getLocationsState READ getLocationsState WRITE setGetLocationsState NOTIFY getLocationsStateChanged)
     Q_PROPERTY(QDateTime connectedTime READ connectedTime WRITE setConnectedTime NOTIFY connectedTimeChanged)
-    Q_PROPERTY(QQmlApplicationEngine* qmlApplicationEngine READ qmlApplicationEngine WRITE setQmlApplicationEngine NOTIFY applicationEngineChanged)
+    Q_PROPERTY(QQmlApplicationEngine* qmlApplicationEngine READ qmlApplicationEngine WRITE setQmlApplicationEngine
+                   NOTIFY applicationEngineChanged)
     Q_PROPERTY(bool v2RayAvailable READ v2RayAvailable WRITE setV2RayAvailable NOTIFY v2RayAvailableChanged)
     Q_PROPERTY(bool v2RayProxyEnabled READ v2RayProxyEnabled WRITE setV2RayProxyEnabled NOTIFY v2RayProxyEnabledChanged)
 
@@ -160,7 +175,8 @@ class Model : public QObject, public MTrayIcon::Demands, public QAbstractNativeE
     Q_PROPERTY(Protocol* selectedProtocolRaw READ selectedProtocolRaw NOTIFY selectedProtocolRawChanged)
     Q_PROPERTY(Port* selectedPortRaw READ selectedPortRaw NOTIFY selectedPortRawChanged)
     Q_PROPERTY(Location* selectedLocationRaw READ selectedLocationRaw NOTIFY selectedLocationRawChanged)
-    Q_PROPERTY(ProxyLocation* selectedProxyLocationRaw READ selectedProxyLocationRaw NOTIFY selectedProxyLocationRawChanged)
+    Q_PROPERTY(
+        ProxyLocation* selectedProxyLocationRaw READ selectedProxyLocationRaw NOTIFY selectedProxyLocationRawChanged)
     Q_PROPERTY(Region* selectedRegionRaw READ selectedRegionRaw NOTIFY selectedRegionRawChanged)
     Q_PROPERTY(DNSFiltering* selectedDNSFilteringRaw READ selectedDNSFilteringRaw NOTIFY selectedDNSFilteringRawChanged)
 
@@ -286,7 +302,10 @@ public:
     DNSFilteringModel* dnsFilterings() { return &m_dnsFilterings; }
     LocationFavoriteModel* favoriteModel() { return &m_favoriteModel; }
     // The worker's engine object.
-    Connection* connection() const { return m_connectDisconnectThread ? m_connectDisconnectThread->connection() : nullptr; }
+    Connection* connection() const
+    {
+        return m_connectDisconnectThread ? m_connectDisconnectThread->connection() : nullptr;
+    }
 
     SettingOption* optionSavePassword() const { return m_optionSavePassword.data(); }
     SettingOption* optionMinimizeOnClose() const { return m_optionMinimizeOnClose.data(); }
@@ -302,7 +321,10 @@ public:
     SettingOption* optionLibreSSL() const { return m_optionLibreSSL.data(); }
     SettingOption* optionDisableLANTraffic() const { return m_optionDisableLANTraffic.data(); }
     SettingOption* optionProtocolPortOnConnectPage() const { return m_optionProtocolPortOnConnectPage.data(); }
-    SettingOption* optionConnectWhenChoosingNewLocation() const { return m_optionConnectWhenChoosingNewLocation.data(); }
+    SettingOption* optionConnectWhenChoosingNewLocation() const
+    {
+        return m_optionConnectWhenChoosingNewLocation.data();
+    }
     SettingOption* optionMacUseColorIcons() const { return m_optionMacUseColorIcons.data(); }
     SettingOption* optionDetailedDebug() const { return m_optionDetailedDebug.data(); }
     SettingOption* optionUseSoftwareOpenGL() const { return m_optionUseSoftwareOpenGL.data(); }
@@ -330,9 +352,8 @@ public:
     // Writes "config.ovpn"; false, with the reason in `whyNot`, when it was
     // not written (an earlier file then stays as it was).
     bool makeOVPNFile(int bits, QString protocol, QString port, QString server, bool bWithPersistRemoteIp,
-                      const QString& route, bool withLowerMTU, const QString& sockProxyIp,
-                      const QString& sockProxyPort, const QList<QString>& dnsFiltering, const QString& proxyRouteHost,
-                      QString* whyNot = nullptr);
+                      const QString& route, bool withLowerMTU, const QString& sockProxyIp, const QString& sockProxyPort,
+                      const QList<QString>& dnsFiltering, const QString& proxyRouteHost, QString* whyNot = nullptr);
     bool configureV2ProxyConfFile(ProxyLocation::Ptr proxyLocation);
     int forceReconnectOnSleepResumeDelaySec();
     int forceReconnectOnSleepResumeConnectDelaySec();
@@ -395,7 +416,8 @@ public:
     // Helpers.
     Q_INVOKABLE QString newsDateString(const QDate& date);
     Q_INVOKABLE void linkAktivated(const QString& url);
-    Q_INVOKABLE QString makeTextLink(const QString& url, const QString& text, const QString& color = QStringLiteral("#269DE2"));
+    Q_INVOKABLE QString makeTextLink(const QString& url, const QString& text,
+                                     const QString& color = QStringLiteral("#269DE2"));
     Q_INVOKABLE QString checkUserName(QString value);
     Q_INVOKABLE QString checkUserPassword(QString value);
     Q_INVOKABLE bool isOSX() const { return false; }
@@ -537,7 +559,8 @@ public slots:
     void updateV2RayProxyEnabled();
     void updateV2RayLocations();
     void dnsFilteringUpdate();
-    void configureConnectionSettings(ConnectionSettingsAction action, Protocol::Ptr prevSelectedProtocol = Protocol::Ptr());
+    void configureConnectionSettings(ConnectionSettingsAction action,
+                                     Protocol::Ptr prevSelectedProtocol = Protocol::Ptr());
     // Before the user leaves `previous` for `next`: remembers the port of
     // `previous` and, when the group changes, the choices of the group left.
     void rememberChoicesBeforeProtocolChange(const Protocol::Ptr& previous, const Protocol::Ptr& next);

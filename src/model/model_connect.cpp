@@ -284,8 +284,7 @@ void Model::vpnConnectDisconnect()
         }
         // The host comes from a download and goes into "config.ovpn".
         if (!isConfigWord(m_selectedLocation->connectionHost())) {
-            qCritical().noquote() << Q_FUNC_INFO << "unusable server address for"
-                                  << m_selectedLocation->code();
+            qCritical().noquote() << Q_FUNC_INFO << "unusable server address for" << m_selectedLocation->code();
             activateMainWindow();
             showToast(tr("The server address of this location is not valid"));
             return;
@@ -327,8 +326,8 @@ void Model::vpnConnectDisconnect()
 
         // The file of an earlier connect never serves this one: it goes
         // first, and a connect whose file is not written does not start.
-        const QString ovpnPath =
-            SystemHelper::instance().configsFilesDirPath() + QLatin1Char('/') + Constants::openVpnConfigFileName();
+        const QString ovpnPath = SystemHelper::instance().configsFilesDirPath() + QLatin1Char('/')
+            + Constants::openVpnConfigFileName();
         if (QFileInfo::exists(ovpnPath) && !QFile::remove(ovpnPath)) {
             qCritical().noquote() << Q_FUNC_INFO << "Can't delete file" << ovpnPath;
             showToast(tr("Can't write the OpenVPN configuration: %1 cannot be replaced").arg(ovpnPath));
@@ -336,8 +335,8 @@ void Model::vpnConnectDisconnect()
         }
         const Constants::ProtocolType protocolType = m_selectedProtocol->id();
         if (writesOpenVpnFile(protocolType)) {
-            const QString route =
-                m_optionGatewayRemoval->value() ? SystemHelper::instance().getDefaultRoute() : QString();
+            const QString route = m_optionGatewayRemoval->value() ? SystemHelper::instance().getDefaultRoute()
+                                                                  : QString();
             QString whyNot;
             if (!makeOVPNFile(ovpnBits(protocolType), c->port()->getProtocolStr(), c->port()->getPortNum(),
                               c->connectionHost(), true, route, false, socksAddress, socksPort, dnsLines,
@@ -429,8 +428,7 @@ void Model::selectLocationWithConnect(Location::Ptr location)
     ALOG_CATCHALL("Model::selectLocationWithConnect")
 }
 
-void Model::onConnectionStateChanged(Constants::ConnectState oldState, Constants::ConnectState newState,
-                                     bool withError)
+void Model::onConnectionStateChanged(Constants::ConnectState oldState, Constants::ConnectState newState, bool withError)
 {
     emit connectionStateChanged(newState);
     Timer timer(QStringLiteral("Model::onConnectionStateChanged ") + Constants::stateToStr(oldState)
@@ -629,7 +627,8 @@ bool Model::makeOVPNFile(int bits, QString protocol, QString port, QString serve
                 refused << QStringLiteral("DNS line");
         }
         if (!refused.isEmpty()) {
-            qCritical().noquote() << Q_FUNC_INFO << "not written, unusable values:" << refused.join(QStringLiteral(", "));
+            qCritical().noquote() << Q_FUNC_INFO
+                                  << "not written, unusable values:" << refused.join(QStringLiteral(", "));
             return refuse(tr("unusable %1").arg(refused.join(QStringLiteral(", "))));
         }
 
@@ -658,7 +657,8 @@ bool Model::makeOVPNFile(int bits, QString protocol, QString port, QString serve
 
         // Replaced whole or not at all.
         QSaveFile file(target);
-        if (!file.open(QIODevice::WriteOnly) || !makePrivate(file) || file.write(content) != content.size() || !file.commit()) {
+        if (!file.open(QIODevice::WriteOnly) || !makePrivate(file) || file.write(content) != content.size()
+            || !file.commit()) {
             qCritical().noquote() << Q_FUNC_INFO << "Can't write file" << target << file.errorString();
             return refuse(tr("%1 cannot be written").arg(target));
         }
@@ -677,7 +677,8 @@ void Model::updateV2RayLocations()
         const auto handle = [this](const GetProxyLocationsResult& result) {
             QList<ProxyLocation::Ptr> fetched;
             if (!result.errors.isEmpty() && result.locations.isEmpty()) {
-                qCritical().noquote() << "Get v2Ray Locations  error:" << logSafe(result.errors).join(QLatin1Char('\n'));
+                qCritical().noquote() << "Get v2Ray Locations  error:"
+                                      << logSafe(result.errors).join(QLatin1Char('\n'));
                 getStoredProxyLocations(fetched);
             } else {
                 fetched = result.locations;
@@ -690,17 +691,16 @@ void Model::updateV2RayLocations()
             list << ProxyLocation::Ptr(new ProxyLocation(QString::fromLatin1(PROXY_LOCATION_DISABLED),
                                                          QStringLiteral("None (disabled)"), QString(), QString(),
                                                          QString(), QString(), QString()));
-            list << ProxyLocation::Ptr(new ProxyLocation(QString::fromLatin1(PROXY_LOCATION_LOCAL),
-                                                         QStringLiteral("Your own local SOCKS5 proxy"),
-                                                         QStringLiteral("127.0.0.1 1080"), QString(), QString(),
-                                                         QString(), QString()));
+            list << ProxyLocation::Ptr(new ProxyLocation(
+                QString::fromLatin1(PROXY_LOCATION_LOCAL), QStringLiteral("Your own local SOCKS5 proxy"),
+                QStringLiteral("127.0.0.1 1080"), QString(), QString(), QString(), QString()));
             list << fetched;
             m_proxyLocations.setList(list);
             configureConnectionSettings(v2RayProxyConnectionsListUpdated);
             updateV2RayProxyEnabled();
         };
-        if (!m_v2RayLocationsFetch.request(this, job, handle, [this] { updateV2RayLocations(); },
-                                           "Model::updateV2RayLocations::finished"))
+        if (!m_v2RayLocationsFetch.request(
+                this, job, handle, [this] { updateV2RayLocations(); }, "Model::updateV2RayLocations::finished"))
             qWarning().noquote() << "!v2RayLocationsWatcher->isFinished";
     }
     ALOG_CATCHALL("Model::updateV2RayLocations")
@@ -730,12 +730,14 @@ void Model::v2RayDownload()
             return;
         }
         // Released from inside its own finished signal: deleted later.
-        m_v2RayDownloader = QSharedPointer<Downloader>(downloadWithController(QUrl(urls.first())), &QObject::deleteLater);
+        m_v2RayDownloader = QSharedPointer<Downloader>(downloadWithController(QUrl(urls.first())),
+                                                       &QObject::deleteLater);
         emit v2RayDownloaderChanged(m_v2RayDownloader.data());
         ASSERT_CONNECT(connect(m_v2RayDownloader.data(), &Downloader::finished, this, [this](QString error) {
             try {
                 qDebug().noquote() << "Downloader::completed / size:" << logSafe(error);
-                const QByteArray data = error.isEmpty() && m_v2RayDownloader ? m_v2RayDownloader->result().data : QByteArray();
+                const QByteArray data = error.isEmpty() && m_v2RayDownloader ? m_v2RayDownloader->result().data
+                                                                             : QByteArray();
                 m_v2RayDownloader.reset();
                 emit v2RayDownloaderChanged(nullptr);
                 if (!error.isEmpty()) {
@@ -756,7 +758,8 @@ void Model::v2RayDownload()
                 const QString binary = SystemHelper::instance().v2RayBinaryFullFilePath();
                 if (QFileInfo(binary).isFile())
                     QFile::setPermissions(binary, QFile::permissions(binary) | QFile::ExeOwner | QFile::ReadOwner);
-                qDebug().noquote() << Q_FUNC_INFO << "END status()" << "extracted into" << targetDir;
+                qDebug().noquote() << Q_FUNC_INFO << "END status()"
+                                   << "extracted into" << targetDir;
                 updateV2RayProxyEnabled();
             }
             ALOG_CATCHALL("Model::v2RayDownload::finished")
@@ -792,19 +795,22 @@ bool Model::configureV2ProxyConfFile(ProxyLocation::Ptr proxyLocation)
         // in the file, the other values inside strings (escaped all the same).
         QString unusable;
         if (!proxyLocation->isUsable(&unusable)) {
-            qCritical().noquote() << Q_FUNC_INFO << "unusable" << unusable << "of proxy" << logSafe(proxyLocation->id());
+            qCritical().noquote() << Q_FUNC_INFO << "unusable" << unusable << "of proxy"
+                                  << logSafe(proxyLocation->id());
             return false;
         }
-        text = fillPlaceholders(text, {
-                                          { QStringLiteral("%address%"), jsonStringContent(proxyLocation->address()) },
-                                          { QStringLiteral("%port%"), proxyLocation->port() },
-                                          { QStringLiteral("%userid%"), jsonStringContent(proxyLocation->userid()) },
-                                          { QStringLiteral("%alterid%"), proxyLocation->alterid() },
-                                          { QStringLiteral("%path%"), jsonStringContent(proxyLocation->path()) },
-                                      });
+        text = fillPlaceholders(text,
+                                {
+                                    { QStringLiteral("%address%"), jsonStringContent(proxyLocation->address()) },
+                                    { QStringLiteral("%port%"), proxyLocation->port() },
+                                    { QStringLiteral("%userid%"), jsonStringContent(proxyLocation->userid()) },
+                                    { QStringLiteral("%alterid%"), proxyLocation->alterid() },
+                                    { QStringLiteral("%path%"), jsonStringContent(proxyLocation->path()) },
+                                });
 
         QSaveFile file(target);
-        if (!file.open(QIODevice::WriteOnly) || !makePrivate(file) || file.write(text.toLatin1()) < 0 || !file.commit()) {
+        if (!file.open(QIODevice::WriteOnly) || !makePrivate(file) || file.write(text.toLatin1()) < 0
+            || !file.commit()) {
             qCritical().noquote() << Q_FUNC_INFO << "Can't write file" << target;
             return false;
         }
@@ -832,9 +838,9 @@ void Model::checkVpnInstalled()
     qDebug().noquote() << "S15";
     if (!m_connectDisconnectThread->connectionTapInstalledResult()) {
         qDebug().noquote() << "S16";
-        const QMessageBox::StandardButton answer =
-            QMessageBox::question(messageParent(), title, tr("TAP drivers not installed. Install it now?"),
-                                  QMessageBox::Yes | QMessageBox::Cancel);
+        const QMessageBox::StandardButton answer = QMessageBox::question(
+            messageParent(), title, tr("TAP drivers not installed. Install it now?"),
+            QMessageBox::Yes | QMessageBox::Cancel);
         if (answer == QMessageBox::Yes) {
             const QString installCommand = QString::fromLatin1(kTapInstallCommand);
             if (!installCommand.isEmpty()) {
@@ -864,8 +870,8 @@ void Model::receiveSleep()
 void Model::receiveWake()
 {
     qDebug().noquote() << Q_FUNC_INFO;
-    const QString stateText =
-        connectionState() == Constants::ConnectState_Connected ? tr("Connected") : tr("Disconnected");
+    const QString stateText = connectionState() == Constants::ConnectState_Connected ? tr("Connected")
+                                                                                     : tr("Disconnected");
     if (m_trayIcon && QSystemTrayIcon::supportsMessages() && QSystemTrayIcon::isSystemTrayAvailable()) {
         m_trayIcon->showMessage(tr("OSTREL"), tr("OSTREL Client Software") + QLatin1Char(' ') + stateText,
                                 QSystemTrayIcon::Information, 10000);
@@ -910,7 +916,8 @@ void Model::forceReconnect()
             processMessages(delay * 1000);
         selectLocationWithConnect(m_selectedLocation);
     } else {
-        qWarning().noquote() << Q_FUNC_INFO << "P4" << "connectState() != Constants::ConnectState_Disconnected";
+        qWarning().noquote() << Q_FUNC_INFO << "P4"
+                             << "connectState() != Constants::ConnectState_Disconnected";
     }
 }
 

@@ -60,7 +60,8 @@ void Model::setSelectedPort(Port::Ptr selectedPort)
 void Model::setSelectedLocation(Location::Ptr selectedLocation)
 {
     qInfo().noquote() << Q_FUNC_INFO << selectedLocation.data()
-                      << captionOrNull(selectedLocation ? selectedLocation->caption() : QString(), !selectedLocation.isNull());
+                      << captionOrNull(selectedLocation ? selectedLocation->caption() : QString(),
+                                       !selectedLocation.isNull());
     if (m_selectedLocation == selectedLocation)
         return;
     m_selectedLocation = selectedLocation;
@@ -93,7 +94,8 @@ void Model::setSelectedDNSFiltering(DNSFiltering::Ptr selectedDNSFiltering)
 void Model::setSelectedRegion(Region::Ptr selectedRegion)
 {
     qInfo().noquote() << Q_FUNC_INFO << selectedRegion.data()
-                      << captionOrNull(selectedRegion ? selectedRegion->caption() : QString(), !selectedRegion.isNull());
+                      << captionOrNull(selectedRegion ? selectedRegion->caption() : QString(),
+                                       !selectedRegion.isNull());
     if (m_selectedRegion == selectedRegion)
         return;
     m_selectedRegion = selectedRegion;
@@ -206,8 +208,8 @@ void Model::userSelectProxyLocationById(QString id, bool deferred)
 {
     try {
         if (deferred) {
-            QMetaObject::invokeMethod(this, "userSelectProxyLocationById", Qt::QueuedConnection,
-                                      Q_ARG(QString, id), Q_ARG(bool, false));
+            QMetaObject::invokeMethod(this, "userSelectProxyLocationById", Qt::QueuedConnection, Q_ARG(QString, id),
+                                      Q_ARG(bool, false));
             return;
         }
         if (selectProxyLocationById(id))
@@ -220,8 +222,8 @@ void Model::userSelectDNSFilteringById(QString id, bool deferred)
 {
     try {
         if (deferred) {
-            QMetaObject::invokeMethod(this, "userSelectDNSFilteringById", Qt::QueuedConnection,
-                                      Q_ARG(QString, id), Q_ARG(bool, false));
+            QMetaObject::invokeMethod(this, "userSelectDNSFilteringById", Qt::QueuedConnection, Q_ARG(QString, id),
+                                      Q_ARG(bool, false));
             return;
         }
         selectDNSFilteringById(id);
@@ -349,8 +351,8 @@ void Model::configureConnectionSettings(ConnectionSettingsAction action, Protoco
     // 6. Protocol: the one used last, else the catalogue's first.
     if (!m_selectedProtocol) {
         const QString storedName = Settings::protocol();
-        const Protocol::Ptr stored =
-            m_protocols.some([&storedName](const Protocol::Ptr& protocol) { return protocol->name() == storedName; });
+        const Protocol::Ptr stored = m_protocols.some(
+            [&storedName](const Protocol::Ptr& protocol) { return protocol->name() == storedName; });
         if (stored) {
             newProtocolGroup = true;
             qDebug().noquote() << Q_FUNC_INFO << "protocol selected from conf file";
@@ -426,7 +428,8 @@ void Model::configureConnectionSettings(ConnectionSettingsAction action, Protoco
             const ProtocolSettingGroup::Ptr g = group();
             // The protocol's own port of this run first: the group holds one
             // port for all its protocols.
-            Port::Ptr port = m_selectedProtocol->ports()->find(m_lastPortIdOfProtocol.value(int(m_selectedProtocol->id())));
+            Port::Ptr port = m_selectedProtocol->ports()->find(
+                m_lastPortIdOfProtocol.value(int(m_selectedProtocol->id())));
             if (!port || !portListHasId(validPortsList, port->id()))
                 port = g ? m_selectedProtocol->ports()->find(g->port()) : Port::Ptr();
             if (!port || !portListHasId(validPortsList, port->id()))
@@ -569,7 +572,8 @@ void Model::saveConnectionParams()
         if (!c)
             return;
         const Protocol::Ptr protocol = c->protocol();
-        const ProtocolSettingGroup::Ptr group = protocol ? protocol->protocolSettingGroup() : ProtocolSettingGroup::Ptr();
+        const ProtocolSettingGroup::Ptr group = protocol ? protocol->protocolSettingGroup()
+                                                         : ProtocolSettingGroup::Ptr();
         if (group) {
             const Location::Ptr location = c->location();
             const DNSFiltering::Ptr dnsFiltering = c->dnsFiltering();
@@ -577,8 +581,7 @@ void Model::saveConnectionParams()
             const Port::Ptr port = c->port();
             group->setNewValues(location ? location->code() : QString(), c->optionGatewayRemoval(),
                                 dnsFiltering ? dnsFiltering->id() : QString(),
-                                proxyLocationDisabled(proxy) ? QString() : proxy->id(),
-                                port ? port->id() : QString());
+                                proxyLocationDisabled(proxy) ? QString() : proxy->id(), port ? port->id() : QString());
         }
         if (protocol)
             Settings::set_protocol(protocol->name());
@@ -594,7 +597,8 @@ void Model::updateNews()
         const auto job = [this] { return QtConcurrent::run(getNews, getNewsUrls() << NEWS_EX_URL, m_fetchStop); };
         const auto handle = [this](const GetNewsResult& result) {
             if (!result.errors.isEmpty()) {
-                qCritical().noquote() << "Model::updateNews" << "Get news error:" << logSafe(result.errors);
+                qCritical().noquote() << "Model::updateNews"
+                                      << "Get news error:" << logSafe(result.errors);
                 return;
             }
             m_news.setList(result.news);
@@ -604,7 +608,8 @@ void Model::updateNews()
             if (lastNotified < maxId)
                 setNewsAttentionCounter(maxId - lastNotified);
         };
-        if (!m_newsFetch.request(this, job, handle, [this] { updateNews(); }, "Model::updateNews"))
+        if (!m_newsFetch.request(
+                this, job, handle, [this] { updateNews(); }, "Model::updateNews"))
             qWarning().noquote() << Q_FUNC_INFO << "!newsWatcher->isFinished";
     }
     ALOG_CATCHALL("Model::updateNews")
@@ -633,7 +638,8 @@ void Model::updateExternalIp(bool completeOnly)
         const auto job = [this] { return QtConcurrent::run(getExternalIP, apiGeoUrlGet(), m_fetchStop); };
         const auto handle = [this](const GetExternalIpResult& result) {
             if (!result.errors.isEmpty()) {
-                qCritical().noquote() << "Model::updateExternalIp" << "Get external Ip error:" << logSafe(result.errors);
+                qCritical().noquote() << "Model::updateExternalIp"
+                                      << "Get external Ip error:" << logSafe(result.errors);
                 return;
             }
             if (connectionState() == Constants::ConnectState_Connected && m_trayIcon) {
@@ -643,7 +649,8 @@ void Model::updateExternalIp(bool completeOnly)
             setExternalCountry(result.country.isEmpty() ? QStringLiteral("-") : result.country);
             setExternalIP(result.ip.isEmpty() ? QStringLiteral("-") : result.ip);
         };
-        if (!m_externalIpFetch.request(this, job, handle, [this] { updateExternalIp(false); }, "Model::updateExternalIp"))
+        if (!m_externalIpFetch.request(
+                this, job, handle, [this] { updateExternalIp(false); }, "Model::updateExternalIp"))
             qWarning().noquote() << Q_FUNC_INFO << "!getExternalIpWatcher->isFinished";
     }
     ALOG_CATCHALL("Model::updateExternalIp")
@@ -665,24 +672,24 @@ void Model::setupGetLocationsHandlers()
         ALOG_CATCHALL("Model::onLocationsReceived")
     }));
 
-    ASSERT_CONNECT(connect(&service, &GetLocations::locatoinsGetError, this,
-                           [this](const QList<QString>& errors, bool silent) {
-        try {
-            qInfo().noquote() << "M9";
-            qDebug().noquote() << "Model::onLocationsGetError" << logSafe(QStringList(errors));
-            if (!locationsReceived()) {
-                QList<Location::Ptr> locations;
-                QList<Region::Ptr> regions;
-                if (getLocations().getStoredLocations(locations, regions) && !locations.isEmpty())
-                    onLocationsReceivedApply(locations, regions);
-                else
-                    setGetLocationsState(QStringLiteral("Can't update locations."));
+    ASSERT_CONNECT(
+        connect(&service, &GetLocations::locatoinsGetError, this, [this](const QList<QString>& errors, bool silent) {
+            try {
+                qInfo().noquote() << "M9";
+                qDebug().noquote() << "Model::onLocationsGetError" << logSafe(QStringList(errors));
+                if (!locationsReceived()) {
+                    QList<Location::Ptr> locations;
+                    QList<Region::Ptr> regions;
+                    if (getLocations().getStoredLocations(locations, regions) && !locations.isEmpty())
+                        onLocationsReceivedApply(locations, regions);
+                    else
+                        setGetLocationsState(QStringLiteral("Can't update locations."));
+                }
+                if (!silent)
+                    showToast(tr("Get locations errors"), QStringList(errors).join(QLatin1Char('\n')));
             }
-            if (!silent)
-                showToast(tr("Get locations errors"), QStringList(errors).join(QLatin1Char('\n')));
-        }
-        ALOG_CATCHALL("Model::onLocationsGetError")
-    }));
+            ALOG_CATCHALL("Model::onLocationsGetError")
+        }));
 
     // Emitted on a latency thread; handled here on the GUI thread.
     ASSERT_CONNECT(connect(&service, &GetLocations::pingMeasured, this, [this](const QString& locationId, int ms) {
@@ -690,7 +697,8 @@ void Model::setupGetLocationsHandlers()
         if (location)
             location->setPingMs(ms);
         else
-            qWarning().noquote() << "Model::pingMeasured" << "object not found" << logSafe(locationId);
+            qWarning().noquote() << "Model::pingMeasured"
+                                 << "object not found" << logSafe(locationId);
     }));
 }
 

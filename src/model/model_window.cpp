@@ -686,7 +686,8 @@ bool Model::startIpcServer()
             m_ipcServer.listen(name);
         }
         if (!m_ipcServer.isListening()) {
-            qCritical().noquote() << name << "not started" << (taken ? QStringLiteral("(in use)") : m_ipcServer.errorString());
+            qCritical().noquote() << name << "not started"
+                                  << (taken ? QStringLiteral("(in use)") : m_ipcServer.errorString());
             return false;
         }
         if (!connect(&m_ipcServer, &QLocalServer::newConnection, this, &Model::ipcServerNewConnection))
@@ -824,7 +825,8 @@ void Model::saveLog()
         // Proposed in the user's home directory: the working directory may be
         // anywhere (a source tree, "/").
         const QString proposed = QDir(QDir::homePath()).filePath(QStringLiteral("connection_log.txt"));
-        const QString target = QFileDialog::getSaveFileName(nullptr, tr("Save Log"), proposed, tr("Text files (*.txt)"));
+        const QString target = QFileDialog::getSaveFileName(nullptr, tr("Save Log"), proposed,
+                                                            tr("Text files (*.txt)"));
         QFile log(ALog::filePath());
         if (!log.open(QIODevice::ReadOnly))
             return;
@@ -857,13 +859,13 @@ void Model::showLog()
         const QString storedPassword = Settings::password().trimmed();
         qDebug().noquote() << "config u/p length: "
                            << QString::number(storedName.length()) + QStringLiteral(" / ")
-                                  + QString::number(storedPassword.length());
+                + QString::number(storedPassword.length());
         const QString currentName = m_username.trimmed();
         const QString currentPassword = m_userpassword.trimmed();
         if (storedName != m_username || storedPassword != m_userpassword) {
             qDebug().noquote() << "current u/p length: "
                                << QString::number(currentName.length()) + QStringLiteral(" / ")
-                                      + QString::number(currentPassword.length());
+                    + QString::number(currentPassword.length());
         }
         emit qmlShowLog();
     }

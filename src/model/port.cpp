@@ -7,7 +7,7 @@ QStringList portParts(const QString& text)
 {
     return text.split(QLatin1Char('-'), Qt::KeepEmptyParts);
 }
-}
+} // namespace
 
 Port::Port(QString id, QObject* parent)
     : QObject(parent)

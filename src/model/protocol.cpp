@@ -90,7 +90,7 @@ void clearOldRecords()
     for (const QString& key : { kOldLocation, kOldKillSwitch, kOldDnsFiltering, kOldProxy })
         settings().remove(key);
 }
-}
+} // namespace
 
 void protocolSettingGroupsConfigSettingsMigration(QList<Protocol::Ptr>& protocols)
 {
@@ -105,9 +105,8 @@ void protocolSettingGroupsConfigSettingsMigration(QList<Protocol::Ptr>& protocol
         return;
 
     const QString wanted = protocolText.toLower().trimmed();
-    const Protocol::Ptr protocol = some(protocols, [&wanted](const Protocol::Ptr& p) {
-        return p && p->name().toLower().trimmed() == wanted;
-    });
+    const Protocol::Ptr protocol = some(
+        protocols, [&wanted](const Protocol::Ptr& p) { return p && p->name().toLower().trimmed() == wanted; });
     if (!protocol) {
         qWarning().noquote() << Q_FUNC_INFO << "Can't find protocol" << protocolText;
         return;

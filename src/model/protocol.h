@@ -20,7 +20,8 @@ class Protocol : public QObject
     Q_PROPERTY(PortModel* ports READ ports CONSTANT)
     Q_PROPERTY(Constants::LocationType locationType READ locationType WRITE setLocationType NOTIFY locationTypeChanged)
     Q_PROPERTY(bool haveLocations READ haveLocations WRITE setHaveLocations NOTIFY haveLocationsChanged)
-    Q_PROPERTY(ProtocolSettingGroup::Ptr protocolSettingGroup READ protocolSettingGroup WRITE setProtocolSettingGroup NOTIFY protocolSettingGroupChanged)
+    Q_PROPERTY(ProtocolSettingGroup::Ptr protocolSettingGroup READ protocolSettingGroup WRITE setProtocolSettingGroup
+                   NOTIFY protocolSettingGroupChanged)
 
 public:
     typedef QSharedPointer<Protocol> Ptr;

@@ -14,7 +14,7 @@ void storeText(const QString& key, const QString& value, const QString& defaultV
     else
         settings().remove(key);
 }
-}
+} // namespace
 
 ProtocolSettingGroup::ProtocolSettingGroup(const QString& name, const QString& defaultLocationDefault,
                                            bool killSwitchOptionValueDefault, const QString& dnsFilteringDefault,
@@ -74,8 +74,7 @@ void ProtocolSettingGroup::save() const
         settings().setValue(killSwitchKey, m_killSwitchOptionValue);
 
     storeText(pathToProp(QStringLiteral(SETTING_DNSFILTERING_FIELD), false), m_dnsFiltering, m_dnsFilteringDefault);
-    storeText(pathToProp(QStringLiteral(SETTING_PROXYLOCATION_FIELD), false), m_proxyLocation,
-              m_proxyLocationDefault);
+    storeText(pathToProp(QStringLiteral(SETTING_PROXYLOCATION_FIELD), false), m_proxyLocation, m_proxyLocationDefault);
     // Only the port key of the current proxy state; the other one stays.
     storeText(pathToProp(QStringLiteral(SETTING_PORT_FIELD), true), m_port, portDefault());
 }
@@ -173,4 +172,5 @@ void ProtocolSettingGroup::setPort(QString port)
 }
 
 // Signals and string-based connections name the pointer by its typedef.
-[[maybe_unused]] static const int kPtrMetaTypeId = qRegisterMetaType<ProtocolSettingGroup::Ptr>("ProtocolSettingGroup::Ptr");
+[[maybe_unused]] static const int kPtrMetaTypeId = qRegisterMetaType<ProtocolSettingGroup::Ptr>(
+    "ProtocolSettingGroup::Ptr");

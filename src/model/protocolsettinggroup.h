@@ -26,7 +26,8 @@ class ProtocolSettingGroup : public QObject
     Q_PROPERTY(QString proxyLocation READ proxyLocation NOTIFY proxyLocationChanged)
     Q_PROPERTY(QString proxyLocationDefault READ proxyLocationDefault NOTIFY proxyLocationDefaultChanged)
     Q_PROPERTY(bool killSwitchOptionValue READ killSwitchOptionValue NOTIFY killSwitchOptionValueChanged)
-    Q_PROPERTY(bool killSwitchOptionValueDefault READ killSwitchOptionValueDefault NOTIFY killSwitchOptionValueDefaultChanged)
+    Q_PROPERTY(
+        bool killSwitchOptionValueDefault READ killSwitchOptionValueDefault NOTIFY killSwitchOptionValueDefaultChanged)
     Q_PROPERTY(QString port READ port WRITE setPort NOTIFY portChanged)
 
 public:

@@ -46,7 +46,8 @@ bool isHostName(const QString& host)
     bool onlyDigitsAndDots = true;
     for (const QChar c : host) {
         const bool digit = c >= QLatin1Char('0') && c <= QLatin1Char('9');
-        const bool letter = (c >= QLatin1Char('a') && c <= QLatin1Char('z')) || (c >= QLatin1Char('A') && c <= QLatin1Char('Z'));
+        const bool letter = (c >= QLatin1Char('a') && c <= QLatin1Char('z'))
+            || (c >= QLatin1Char('A') && c <= QLatin1Char('Z'));
         if (!(digit || letter || c == QLatin1Char('-') || c == QLatin1Char('.')))
             return false;
         if (!digit && c != QLatin1Char('.'))
@@ -56,7 +57,7 @@ bool isHostName(const QString& host)
     // different programs.
     return !onlyDigitsAndDots;
 }
-}
+} // namespace
 
 bool ProxyLocation::isUsableAddress(const QString& address)
 {
@@ -67,8 +68,8 @@ bool ProxyLocation::isUsableAddress(const QString& address)
             if (!(isxdigit(c.toLatin1()) && c.unicode() < 0x80) && c != QLatin1Char(':') && c != QLatin1Char('.'))
                 return false;
         }
-        return parsed.setAddress(address)
-            && parsed.protocol() == QAbstractSocket::IPv6Protocol && parsed.scopeId().isEmpty();
+        return parsed.setAddress(address) && parsed.protocol() == QAbstractSocket::IPv6Protocol
+            && parsed.scopeId().isEmpty();
     }
     if (parsed.setAddress(address) && parsed.protocol() == QAbstractSocket::IPv4Protocol
         && parsed.toString() == address)

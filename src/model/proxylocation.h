@@ -51,8 +51,8 @@ public:
     // backslashes. The proxy list keeps only such entries and the writers
     // refuse anything else, so every entry shown can be used. `whyNot` gets
     // the first unusable field's name.
-    static bool usableValues(const QString& address, const QString& port, const QString& userid,
-                             const QString& alterid, const QString& path, QString* whyNot = nullptr);
+    static bool usableValues(const QString& address, const QString& port, const QString& userid, const QString& alterid,
+                             const QString& path, QString* whyNot = nullptr);
     bool isUsable(QString* whyNot = nullptr) const;
     // A host name, a plain dotted IPv4 address or an IPv6 address without scope.
     static bool isUsableAddress(const QString& address);

@@ -1,9 +1,9 @@
 #pragma once
 
 #include <QAbstractListModel>
-#include <QMetaType>
 #include <QHash>
 #include <QList>
+#include <QMetaType>
 #include <QRandomGenerator>
 #include <QSet>
 #include <QString>

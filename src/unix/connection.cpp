@@ -7,7 +7,8 @@ Connection::Connection(QObject* parent)
     : PlatformConnectionCustom(parent)
     , openManager_(this)
 {
-    ASSERT_CONNECT(QObject::connect(&openManager_, &QOpenVPN2::stateChanged, this, &Connection::openManagerStateChanged));
+    ASSERT_CONNECT(
+        QObject::connect(&openManager_, &QOpenVPN2::stateChanged, this, &Connection::openManagerStateChanged));
     ASSERT_CONNECT(QObject::connect(&openManager_, &QOpenVPN2::error, this, &Connection::error));
     ASSERT_CONNECT(QObject::connect(&openManager_, &QOpenVPN2::log, this, &Connection::doLog));
 }

@@ -178,7 +178,7 @@ bool QOpenVPN2::checkVersion()
 {
     try {
         QProcess process;
-        process.start(openVPNExePath_, {QStringLiteral("--version")}, QIODevice::ReadOnly);
+        process.start(openVPNExePath_, { QStringLiteral("--version") }, QIODevice::ReadOnly);
         if (!process.waitForFinished(kProcessWaitMs)) {
             process.kill();
             process.waitForFinished(5000);
@@ -201,7 +201,7 @@ bool QOpenVPN2::tapInstalled()
 {
     try {
         QProcess process;
-        process.start(openVPNExePath_, {QStringLiteral("--show-adapters")}, QIODevice::ReadOnly);
+        process.start(openVPNExePath_, { QStringLiteral("--show-adapters") }, QIODevice::ReadOnly);
         // Bounded: a process that never starts or never ends must not hold
         // the worker thread.
         QElapsedTimer elapsed;
@@ -456,7 +456,8 @@ bool QOpenVPN2::startOpenVpnProcess()
         // A socket file left by an earlier OpenVPN of ours.
         ::unlink(QFile::encodeName(ExternalToolsCustom::managementSocketPath()).constData());
         if (!writeManagementPasswordFile()) {
-            m_disconnectReason = QStringLiteral("The password file of OpenVPN's management interface could not be written.");
+            m_disconnectReason = QStringLiteral(
+                "The password file of OpenVPN's management interface could not be written.");
             return false;
         }
 
@@ -479,7 +480,8 @@ bool QOpenVPN2::startOpenVpnProcess()
         m_managementListening = false;
         m_openVpnStarted.clear();
 
-        qDebug().noquote() << Q_FUNC_INFO << "m_process.start: " << openVPNExePath_ << m_commandParams.join(QLatin1Char(' '));
+        qDebug().noquote() << Q_FUNC_INFO << "m_process.start: " << openVPNExePath_
+                           << m_commandParams.join(QLatin1Char(' '));
         m_openVpnProcess.start(QIODevice::ReadWrite);
         m_openVpnProcess.waitForStarted(kProcessWaitMs);
         m_openVpnProcessPid = m_openVpnProcess.processId();
@@ -497,7 +499,8 @@ bool QOpenVPN2::startOpenVpnProcess()
                                      .arg(pidFilePath().toHtmlEscaped());
             terminateProcessAndWait();
         } else {
-            m_disconnectReason = QStringLiteral("OpenVPN could not be started: ") + m_openVpnProcess.errorString().toHtmlEscaped();
+            m_disconnectReason = QStringLiteral("OpenVPN could not be started: ")
+                + m_openVpnProcess.errorString().toHtmlEscaped();
         }
         qCritical().noquote() << Q_FUNC_INFO << "OpenVPN Process Error:" << m_disconnectReason;
         // Still under the lock: these files are the ones just written, and
@@ -530,8 +533,10 @@ bool QOpenVPN2::waitForV2RaySocksPort()
     quint16 port = kV2RayDefaultSocksPort;
     QFile config(m_connectParams.configPath + QLatin1Char('/') + Constants::v2RayConfigFileName());
     if (config.open(QIODevice::ReadOnly)) {
-        const QJsonArray inbounds = QJsonDocument::fromJson(config.readAll()).object().value(QLatin1String("inbounds")).toArray();
-        const int configured = inbounds.isEmpty() ? 0 : inbounds.first().toObject().value(QLatin1String("port")).toInt();
+        const QJsonArray inbounds =
+            QJsonDocument::fromJson(config.readAll()).object().value(QLatin1String("inbounds")).toArray();
+        const int configured = inbounds.isEmpty() ? 0
+                                                  : inbounds.first().toObject().value(QLatin1String("port")).toInt();
         if (configured > 0 && configured < 65536)
             port = quint16(configured);
     }
@@ -540,12 +545,16 @@ bool QOpenVPN2::waitForV2RaySocksPort()
     while (elapsed.elapsed() < kV2RayListenWaitMs && !m_resetCurrentConnecting && m_v2Ray.isRunning()) {
         QTcpSocket probe;
         probe.connectToHost(QStringLiteral("127.0.0.1"), port);
-        waitFor([&probe] { return probe.state() == QAbstractSocket::ConnectedState
-                               || probe.state() == QAbstractSocket::UnconnectedState; },
-                kV2RayListenWaitMs - elapsed.elapsed(), true);
+        waitFor(
+            [&probe] {
+                return probe.state() == QAbstractSocket::ConnectedState
+                    || probe.state() == QAbstractSocket::UnconnectedState;
+            },
+            kV2RayListenWaitMs - elapsed.elapsed(), true);
         if (probe.state() == QAbstractSocket::ConnectedState) {
             probe.abort();
-            qDebug().noquote() << Q_FUNC_INFO << "proxy listens on port" << port << "after" << elapsed.elapsed() << "ms";
+            qDebug().noquote() << Q_FUNC_INFO << "proxy listens on port" << port << "after" << elapsed.elapsed()
+                               << "ms";
             return true;
         }
         probe.abort();
@@ -572,7 +581,11 @@ bool QOpenVPN2::connect(const OpenVpnConnectParams& params)
         struct ConnectScope
         {
             QOpenVPN2* self;
-            explicit ConnectScope(QOpenVPN2* s) : self(s) { self->m_connectInProgress = true; }
+            explicit ConnectScope(QOpenVPN2* s)
+                : self(s)
+            {
+                self->m_connectInProgress = true;
+            }
             ~ConnectScope()
             {
                 self->m_connectInProgress = false;
@@ -611,7 +624,8 @@ bool QOpenVPN2::connect(const OpenVpnConnectParams& params)
                 stopOrphanedOpenVpn(&refusal);
             else if (!m_resetCurrentConnecting)
                 refusal = QStringLiteral("No connection was started: another copy of the client held the session "
-                                         "lock %1 too long.").arg(SessionLock::path());
+                                         "lock %1 too long.")
+                              .arg(SessionLock::path());
         }
         if (m_resetCurrentConnecting) {
             qInfo().noquote() << Q_FUNC_INFO << "cancelled before it began";
@@ -721,7 +735,8 @@ QString QOpenVPN2::exitCause() const
     }
     for (int i = m_outputTail.size() - 1; i >= 0; --i) {
         const QString& line = m_outputTail.at(i);
-        if (line.contains(QLatin1String("error"), Qt::CaseInsensitive) || line.contains(QLatin1String("fatal"), Qt::CaseInsensitive))
+        if (line.contains(QLatin1String("error"), Qt::CaseInsensitive)
+            || line.contains(QLatin1String("fatal"), Qt::CaseInsensitive))
             return QStringLiteral("OpenVPN stopped: ") + friendlyStr(line).trimmed().toHtmlEscaped();
     }
     if (m_openVpnProcess.exitStatus() == QProcess::CrashExit)

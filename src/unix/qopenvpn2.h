@@ -134,7 +134,7 @@ private:
     qint64 m_openVpnProcessPid = 0;
     // Start time of that process, as its record holds it.
     QByteArray m_openVpnStarted;
-    std::atomic<bool> m_resetCurrentConnecting{false};
+    std::atomic<bool> m_resetCurrentConnecting { false };
     QString openVPNExePath_;
     V2RayProcess m_v2Ray;
     bool m_managementListening = false;

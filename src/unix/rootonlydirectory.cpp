@@ -10,7 +10,8 @@
 namespace {
 QString refused(const QString& reason)
 {
-    return QStringLiteral("OpenVPN cannot be started safely: %1 must be a directory owned by root with mode 0700, but %2.")
+    return QStringLiteral(
+               "OpenVPN cannot be started safely: %1 must be a directory owned by root with mode 0700, but %2.")
         .arg(RootOnlyDirectory::path(), reason);
 }
 } // namespace
@@ -54,7 +55,8 @@ bool RootOnlyDirectory::ensure(QString* why)
     if (::lstat(name.constData(), &info) != 0 && errno == ENOENT) {
         if (::mkdir(name.constData(), 0700) != 0 && errno != EEXIST) {
             if (why)
-                *why = refused(QStringLiteral("it cannot be created (%1)").arg(QString::fromLocal8Bit(std::strerror(errno))));
+                *why = refused(
+                    QStringLiteral("it cannot be created (%1)").arg(QString::fromLocal8Bit(std::strerror(errno))));
             return false;
         }
     }

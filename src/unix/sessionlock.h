@@ -32,8 +32,12 @@ public:
     class Hold
     {
     public:
-        explicit Hold(SessionLock& lock) : m_lock(lock) {}
-        Hold(SessionLock& lock, int timeoutMs, const std::function<bool()>& giveUp = {}) : m_lock(lock)
+        explicit Hold(SessionLock& lock)
+            : m_lock(lock)
+        {
+        }
+        Hold(SessionLock& lock, int timeoutMs, const std::function<bool()>& giveUp = {})
+            : m_lock(lock)
         {
             take(timeoutMs, giveUp);
         }

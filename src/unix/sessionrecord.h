@@ -46,7 +46,10 @@ class RecordedProcess : public QProcess
 {
     Q_OBJECT
 public:
-    explicit RecordedProcess(QObject* parent = nullptr) : QProcess(parent) {}
+    explicit RecordedProcess(QObject* parent = nullptr)
+        : QProcess(parent)
+    {
+    }
     // The next start writes the record, with this client's identity.
     void recordNextStart();
 

@@ -83,8 +83,7 @@ UnixSystemHelper::FirewallState UnixSystemHelper::firewallState(int timeout)
     // A run that timed out has said nothing yet and reads as off.
     if (!output.contains(QLatin1String("ENABLED"), Qt::CaseInsensitive))
         return FirewallState::Off;
-    return output.contains(QLatin1String(" only"), Qt::CaseInsensitive) ? FirewallState::Partly
-                                                                        : FirewallState::On;
+    return output.contains(QLatin1String(" only"), Qt::CaseInsensitive) ? FirewallState::Partly : FirewallState::On;
 }
 
 bool UnixSystemHelper::firewallEnabled(int timeout)

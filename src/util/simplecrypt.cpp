@@ -36,7 +36,7 @@ quint32 declaredUncompressedSize(const QByteArray& compressed)
     return (quint32(quint8(compressed.at(0))) << 24) | (quint32(quint8(compressed.at(1))) << 16)
         | (quint32(quint8(compressed.at(2))) << 8) | quint32(quint8(compressed.at(3)));
 }
-}
+} // namespace
 
 SimpleCrypt::SimpleCrypt()
     : m_key(0)

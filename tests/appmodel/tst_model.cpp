@@ -127,7 +127,8 @@ private slots:
             option->setValue(!option->value());
             const QVariant stored = settings().valueReadOnly(QString::fromLatin1(row.key), QVariant());
             if (row.storedAsText)
-                QVERIFY2(stored.type() == QVariant::String && stored.toString() == (option->value() ? "true" : "false"), row.key);
+                QVERIFY2(stored.type() == QVariant::String && stored.toString() == (option->value() ? "true" : "false"),
+                         row.key);
             else
                 QVERIFY2(stored.type() == QVariant::Bool && stored.toBool() == option->value(), row.key);
         }
@@ -137,10 +138,10 @@ private slots:
     {
         ModelHolder model = makeModel();
         const QStringList preferences = captionsOf(model->optionModelPreferences());
-        QCOMPARE(preferences, QStringList({ "Minimize on close", "Start minimized", "Light Theme",
-                                            "Auto-connect on Software launch", "Launch on system start",
-                                            "Auto-connect when choosing new location",
-                                            "Use blue/red icons in status menu bar" }));
+        QCOMPARE(preferences,
+                 QStringList({ "Minimize on close", "Start minimized", "Light Theme", "Auto-connect on Software launch",
+                               "Launch on system start", "Auto-connect when choosing new location",
+                               "Use blue/red icons in status menu bar" }));
         const QStringList advanced = captionsOf(model->optionModelAdvanced());
         QCOMPARE(advanced.size(), 14);
         // The platform step runs after the texts were filled: the user sees its caption.
@@ -158,9 +159,9 @@ private slots:
             }
         }
         hidden.sort();
-        QCOMPARE(hidden, QStringList({ "LaunchAtStartup", "blockIPv6", "disableDNSOnPhysicalNIC",
-                                       "forceReconnectOnSleepResume", "startMinimized",
-                                       "useOpenVPNInsteadOpenSSL", "wintun" }));
+        QCOMPARE(hidden,
+                 QStringList({ "LaunchAtStartup", "blockIPv6", "disableDNSOnPhysicalNIC", "forceReconnectOnSleepResume",
+                               "startMinimized", "useOpenVPNInsteadOpenSSL", "wintun" }));
         QVERIFY(model->optionSavePassword()->visible());
         QVERIFY(model->optionModelPreferences()->findIndex("savePass") == QModelIndex());
     }
@@ -196,8 +197,12 @@ private slots:
         QTest::addColumn<QString>("savePass");
         QTest::addColumn<QString>("expectedUser");
         QTest::addColumn<QString>("expectedPassword");
-        QTest::newRow("saved") << "true" << "someone" << "pa ss";
-        QTest::newRow("not saved") << "false" << "" << "";
+        QTest::newRow("saved") << "true"
+                               << "someone"
+                               << "pa ss";
+        QTest::newRow("not saved") << "false"
+                                   << ""
+                                   << "";
     }
 
     void credentialsAtConstruction()
@@ -260,7 +265,8 @@ private slots:
         QSignalSpy toasts(model.get(), &Model::qmlShowToast);
         model->optionUseSoftwareOpenGL()->setValue(true);
         QCOMPARE(toasts.count(), 1);
-        QCOMPARE(toasts.first().at(0).toString(), QStringLiteral("The change will take effect after you restart the program."));
+        QCOMPARE(toasts.first().at(0).toString(),
+                 QStringLiteral("The change will take effect after you restart the program."));
         QVERIFY(toasts.first().at(1).toString().isEmpty());
     }
 
@@ -286,9 +292,11 @@ private slots:
     void listPropertiesAreTheModelsOwnObjects()
     {
         ModelHolder model = makeModel();
-        const char* names[] = { "locations", "protocols", "news", "helpSections", "regions", "validLocations",
-                                "proxyLocations", "dnsFilterings", "favoriteModel", "optionModelPreferences",
-                                "optionModelAdvanced" };
+        const char* names[] = {
+            "locations",          "protocols",      "news",          "helpSections",  "regions",
+            "validLocations",     "proxyLocations", "dnsFilterings", "favoriteModel", "optionModelPreferences",
+            "optionModelAdvanced"
+        };
         QHash<QByteArray, QObject*> first;
         for (const char* name : names) {
             QObject* object = model->property(name).value<QObject*>();
@@ -327,10 +335,10 @@ private slots:
                 QVERIFY2(!(seenTcp && port->protocol() == Constants::Protocol_UDP), qPrintable(port->id()));
             }
         }
-        QCOMPARE(types, QList<Constants::ProtocolType>({ Constants::ProtocolType_OPENVPN_ECC,
-                                                         Constants::ProtocolType_OPENVPN256,
-                                                         Constants::ProtocolType_OPENVPN128,
-                                                         Constants::ProtocolType_OPENVPN_XOR }));
+        QCOMPARE(types,
+                 QList<Constants::ProtocolType>(
+                     { Constants::ProtocolType_OPENVPN_ECC, Constants::ProtocolType_OPENVPN256,
+                       Constants::ProtocolType_OPENVPN128, Constants::ProtocolType_OPENVPN_XOR }));
         QCOMPARE(portCounts, QList<int>({ 8, 7, 8, 9 }));
 
         const Protocol::Ptr p128 = model->protocols()->find(Constants::ProtocolType_OPENVPN128);
@@ -365,7 +373,8 @@ private slots:
             for (const HelpItem::Ptr& item : section->items()->list())
                 QCOMPARE(item->moreText(), QStringLiteral("More >>"));
         }
-        QCOMPARE(sections, QStringList({ "Essential", "Tutorials, Troubleshooting", "Stay up to date", "Get in touch" }));
+        QCOMPARE(sections,
+                 QStringList({ "Essential", "Tutorials, Troubleshooting", "Stay up to date", "Get in touch" }));
         QCOMPARE(itemCounts, QList<int>({ 6, 3, 2, 2 }));
         QVERIFY(model->helpSections()->find("Get in touch")->comment().startsWith("Important: "));
         const HelpItem::Ptr ticketing = model->helpSections()->find("Get in touch")->items()->find("Ticketing");
@@ -430,8 +439,9 @@ private slots:
             child.setProcessEnvironment(env);
             child.setProcessChannelMode(QProcess::MergedChannels);
             child.setWorkingDirectory(dir.path());
-            child.start("setpriv", { "--reuid=nobody", "--regid=nogroup", "--clear-groups",
-                                     QCoreApplication::applicationFilePath(), "autostartVetoKeepsTheOptionOn" });
+            child.start("setpriv",
+                        { "--reuid=nobody", "--regid=nogroup", "--clear-groups",
+                          QCoreApplication::applicationFilePath(), "autostartVetoKeepsTheOptionOn" });
             QVERIFY2(child.waitForFinished(60000), "the unprivileged run did not end");
             const QString output = QString::fromLocal8Bit(child.readAll());
             QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0, qPrintable(output));
@@ -479,9 +489,10 @@ private slots:
         closer.start(10);
         model->updateAvailableClicked();
         QCOMPARE(title, QStringLiteral("VPN app update"));
-        QCOMPARE(text, "A new version is available. <a href=\"" + Deployment::value("web/redirect") + "?to="
-                           + Deployment::value("web/site")
-                           + "/software-changelog\">See changelog</a><br> Download and install it from our website.");
+        QCOMPARE(text,
+                 "A new version is available. <a href=\"" + Deployment::value("web/redirect")
+                     + "?to=" + Deployment::value("web/site")
+                     + "/software-changelog\">See changelog</a><br> Download and install it from our website.");
 
         QSignalSpy versions(model.get(), &Model::appNewVersionChanged);
         model->setAppNewVersion("2.2.0");

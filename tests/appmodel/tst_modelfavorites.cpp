@@ -63,7 +63,8 @@ private slots:
     void storedRecordsAreReadAfterEveryList()
     {
         // Another version wrote this; empty parts and broken records occur.
-        settings().setValue("favorite", "gb|OpenVPN ECC|UDP-1993/jp//de|bogus|x/|OpenVPN XOR|TCP-443/zz/us|IKEv2/IPsec|UDP-500/|||/ ");
+        settings().setValue(
+            "favorite", "gb|OpenVPN ECC|UDP-1993/jp//de|bogus|x/|OpenVPN XOR|TCP-443/zz/us|IKEv2/IPsec|UDP-500/|||/ ");
         LogCapture log;
         ModelHolder model = makeModel();
         apply(*model);

@@ -35,10 +35,7 @@ class TestModelFeeds : public QObject
 
     HttpFixture::Server m_server;
 
-    static void invoke(Model& model, const char* slot)
-    {
-        QVERIFY(QMetaObject::invokeMethod(&model, slot));
-    }
+    static void invoke(Model& model, const char* slot) { QVERIFY(QMetaObject::invokeMethod(&model, slot)); }
 
     static void updateExternalIp(Model& model, bool completeOnly)
     {
@@ -61,8 +58,10 @@ private slots:
         }
         m_server.setRoute("/api/locations-desktop.json", HttpFixture::Route::ok(regular()));
         m_server.setRoute("/api/ike-winmac.json", HttpFixture::Route::ok(ike()));
-        m_server.setRoute("/api/v2rayconf.json",
-                          HttpFixture::Route::ok(R"j([{"n": "nlproxy", "c": "Netherlands", "address": "127.0.0.1", "port": "10086", "userid": "u", "alterid": "0", "path": "/ray"}])j"));
+        m_server.setRoute(
+            "/api/v2rayconf.json",
+            HttpFixture::Route::ok(
+                R"j([{"n": "nlproxy", "c": "Netherlands", "address": "127.0.0.1", "port": "10086", "userid": "u", "alterid": "0", "path": "/ray"}])j"));
     }
 
     void init()
@@ -149,8 +148,9 @@ private slots:
         const QString proxies = QStringLiteral("/api/v2rayconf.json");
         QSignalSpy proxyLists(model->proxyLocations(), &QAbstractItemModel::modelReset);
         thrower = connect(model->proxyLocations(), &QAbstractItemModel::modelReset, throwOnce);
-        requestTwice("updateV2RayLocations", proxies,
-                     R"j([{"n": "nlproxy", "c": "Netherlands", "address": "127.0.0.1", "port": "10086", "userid": "u", "alterid": "0", "path": "/ray"}])j");
+        requestTwice(
+            "updateV2RayLocations", proxies,
+            R"j([{"n": "nlproxy", "c": "Netherlands", "address": "127.0.0.1", "port": "10086", "userid": "u", "alterid": "0", "path": "/ray"}])j");
         QTRY_COMPARE_WITH_TIMEOUT(proxyLists.count(), 2, 30000);
         QVERIFY(thrown);
         QCOMPARE(model->proxyLocations()->count(), 3);
@@ -182,7 +182,8 @@ private slots:
         QCOMPARE(model->externalCountry(), QStringLiteral("-"));
 
         // The closing sequence waits for a running lookup without a new one.
-        m_server.setRoute("/geo/", HttpFixture::Route::slow(R"j({"ip": "203.0.113.9", "countryName": "Testland"})j", 500));
+        m_server.setRoute("/geo/",
+                          HttpFixture::Route::slow(R"j({"ip": "203.0.113.9", "countryName": "Testland"})j", 500));
         updateExternalIp(*model, false);
         updateExternalIp(*model, true);
         QCoreApplication::processEvents();
@@ -205,7 +206,8 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(log.contains("Get external Ip error:"), 20000);
         const QStringList lines = log.matching(QStringLiteral("forged geo line"));
         QCOMPARE(lines.size(), 1);
-        QVERIFY2(lines.first().contains(QLatin1String("Oops\\r[C] forged geo line\\x1b[2K")), qPrintable(lines.first()));
+        QVERIFY2(lines.first().contains(QLatin1String("Oops\\r[C] forged geo line\\x1b[2K")),
+                 qPrintable(lines.first()));
         for (const QChar c : lines.first())
             QVERIFY2(c.category() != QChar::Other_Control, qPrintable(lines.first()));
     }

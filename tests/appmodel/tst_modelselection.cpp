@@ -128,8 +128,8 @@ private slots:
         ikev2->setProtocolSettingGroup(model->protocolSettingGroups().at(1));
         ikev2->ports()->setList({ Port::Ptr(new Port("UDP-4500")) });
         model->protocols()->addList({ ikev2 });
-        model->proxyLocations()->addList({ ProxyLocation::Ptr(new ProxyLocation("nlproxy", "NL", "v2.example.net", "443",
-                                                                                 "u", "0", "/p")) });
+        model->proxyLocations()->addList(
+            { ProxyLocation::Ptr(new ProxyLocation("nlproxy", "NL", "v2.example.net", "443", "u", "0", "/p")) });
         apply(*model);
         model->userSelectProtocolById(Constants::ProtocolType_OPENVPN256);
 
@@ -140,8 +140,10 @@ private slots:
         model->userSelectProxyLocationById("nlproxy");
         model->selectPortById("TCP-18333");
         auto choices = [&model] {
-            return QStringList { model->selectedProtocol()->name(), model->selectedLocation()->code(),
-                                 model->selectedDNSFiltering()->id(), model->selectedProxyLocation()->id(),
+            return QStringList { model->selectedProtocol()->name(),
+                                 model->selectedLocation()->code(),
+                                 model->selectedDNSFiltering()->id(),
+                                 model->selectedProxyLocation()->id(),
                                  model->selectedPort()->id(),
                                  model->optionGatewayRemoval()->value() ? "kill switch" : "no kill switch" };
         };
@@ -149,7 +151,8 @@ private slots:
         QCOMPARE(chosen, QStringList({ "OpenVPN 256-bit", "jp", "1", "nlproxy", "TCP-18333", "kill switch" }));
 
         // Within the group (XOR) and through the other group (IKEv2) and back.
-        for (const Constants::ProtocolType other : { Constants::ProtocolType_OPENVPN_XOR, Constants::ProtocolType_IKEv2 }) {
+        for (const Constants::ProtocolType other :
+             { Constants::ProtocolType_OPENVPN_XOR, Constants::ProtocolType_IKEv2 }) {
             model->userSelectProtocolById(other);
             QCOMPARE(model->selectedProtocol()->id(), other);
             model->userSelectProtocolById(Constants::ProtocolType_OPENVPN256);

@@ -129,7 +129,7 @@ private slots:
         QSignalSpy skins(&model, &Model::skinTypeChanged);
         QList<QSignalSpy*> pages = {
             new QSignalSpy(&model, &Model::goPreferencesPage), new QSignalSpy(&model, &Model::goConnectPage),
-            new QSignalSpy(&model, &Model::goSelectLocation), new QSignalSpy(&model, &Model::goSelectProtocol),
+            new QSignalSpy(&model, &Model::goSelectLocation),  new QSignalSpy(&model, &Model::goSelectProtocol),
             new QSignalSpy(&model, &Model::goSelectPort),
         };
         auto deletePages = qScopeGuard([&] { qDeleteAll(pages); });

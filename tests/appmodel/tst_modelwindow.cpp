@@ -33,7 +33,8 @@ namespace {
 class ModalAnswerer : public QObject
 {
 public:
-    explicit ModalAnswerer(std::function<void(QWidget*)> answer) : m_answer(std::move(answer))
+    explicit ModalAnswerer(std::function<void(QWidget*)> answer)
+        : m_answer(std::move(answer))
     {
         m_timer.setInterval(10);
         QObject::connect(&m_timer, &QTimer::timeout, this, [this]() {
@@ -249,8 +250,9 @@ private slots:
         // to the desktop's opener: here a stand-in that writes it down.
         const QString bin = m_dir.filePath("bin");
         QVERIFY(QDir().mkpath(bin));
-        QVERIFY(TestSupport::writeExecutable(
-            bin + "/xdg-open", "#!/bin/sh\nprintf '%s\\n' \"$1\" >> \"" + m_dir.filePath("opened").toLocal8Bit() + "\"\n"));
+        QVERIFY(TestSupport::writeExecutable(bin + "/xdg-open",
+                                             "#!/bin/sh\nprintf '%s\\n' \"$1\" >> \""
+                                                 + m_dir.filePath("opened").toLocal8Bit() + "\"\n"));
         const QByteArray path = qgetenv("PATH");
         qputenv("PATH", bin.toLocal8Bit() + ":" + path);
         const auto restorePath = qScopeGuard([&]() { qputenv("PATH", path); });
@@ -368,7 +370,9 @@ private slots:
         QByteArray frame;
         QTRY_VERIFY_WITH_TIMEOUT((frame += client.readAll()).size() >= 22, 5000);
         QCOMPARE(frame.size(), 22);
-        QCOMPARE(frame.left(6), QByteArray::fromHex("00140000" "0010"));
+        QCOMPARE(frame.left(6),
+                 QByteArray::fromHex("00140000"
+                                     "0010"));
         QCOMPARE(frame.mid(6), QByteArray("\0I\0'\0m\0 \0h\0e\0a\0r", 16));
         QTRY_VERIFY(m_window->isVisible());
 

@@ -187,10 +187,10 @@ private slots:
         QCOMPARE(process.exitCode(), 0);
 
         const QString text = readText(out);
-        for (const char* line : { "ostrel started ...", "getpid: ", "productType: ", "forkInfo:  no isatty(...)",
-                                  "ostrel version:  2.1.1", "config file path:  " , "haveDArg:  false",
-                                  "Warning: LOCK_APP_UNIQUE_CONTROL ON", "seconds: ", "app finished",
-                                  "app.exec result:  0" })
+        for (const char* line :
+             { "ostrel started ...", "getpid: ", "productType: ", "forkInfo:  no isatty(...)", "ostrel version:  2.1.1",
+               "config file path:  ", "haveDArg:  false", "Warning: LOCK_APP_UNIQUE_CONTROL ON",
+               "seconds: ", "app finished", "app.exec result:  0" })
             QVERIFY2(text.contains(line), line);
         QVERIFY(text.indexOf("virtual Model::~Model()") < text.indexOf("app finished"));
         // The log file holds the same, and neither the password.
@@ -233,8 +233,7 @@ private slots:
         QVERIFY(starter.waitForFinished(kStartWaitMs));
         QCOMPARE(starter.exitCode(), 0);
         QVERIFY(waitForText(out, "after setsid"));
-        const QRegularExpressionMatch ids =
-            QRegularExpression("after setsid (\\d+)/(\\d+)").match(readText(out));
+        const QRegularExpressionMatch ids = QRegularExpression("after setsid (\\d+)/(\\d+)").match(readText(out));
         QVERIFY(ids.hasMatch());
         const pid_t child = ids.captured(2).toInt();
         QVERIFY(child > 0);

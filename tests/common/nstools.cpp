@@ -15,56 +15,56 @@ namespace NsTools {
 
 namespace {
 
-const char* const kInsideVariable = "OSTREL_TEST_IN_PRIVATE_NAMESPACES";
+    const char* const kInsideVariable = "OSTREL_TEST_IN_PRIVATE_NAMESPACES";
 
-QString overlayScript()
-{
-    // $1: a scratch directory of the test's own, hidden by a tmpfs inside.
-    return QStringLiteral(
-        "set -e\n"
-        "mount -t tmpfs ostrel-test \"$1\"\n"
-        "mkdir \"$1/upper\" \"$1/work\"\n"
-        "mount -t overlay ostrel-test-etc -o \"lowerdir=/etc,upperdir=$1/upper,workdir=$1/work\" /etc\n");
-}
+    QString overlayScript()
+    {
+        // $1: a scratch directory of the test's own, hidden by a tmpfs inside.
+        return QStringLiteral(
+            "set -e\n"
+            "mount -t tmpfs ostrel-test \"$1\"\n"
+            "mkdir \"$1/upper\" \"$1/work\"\n"
+            "mount -t overlay ostrel-test-etc -o \"lowerdir=/etc,upperdir=$1/upper,workdir=$1/work\" /etc\n");
+    }
 
-// A fresh, empty /run: the client keeps its root-only state under /run, and a
-// test must neither see the host's nor leave anything there.
-const char kPrivateRunScript[] = "mount -t tmpfs -o mode=0755 ostrel-test-run /run";
+    // A fresh, empty /run: the client keeps its root-only state under /run, and a
+    // test must neither see the host's nor leave anything there.
+    const char kPrivateRunScript[] = "mount -t tmpfs -o mode=0755 ostrel-test-run /run";
 
-// A copy of the resolver file bound over it, so that the resolver script may
-// change it; no file is left behind in /etc.
-const char kPrivateResolverScript[]
-    = "if [ -e /etc/resolv.conf ]; then copy=\"$(mktemp)\" && cat /etc/resolv.conf > \"$copy\""
-      " && mount --bind \"$copy\" /etc/resolv.conf && rm -f \"$copy\"; fi";
+    // A copy of the resolver file bound over it, so that the resolver script may
+    // change it; no file is left behind in /etc.
+    const char kPrivateResolverScript[] =
+        "if [ -e /etc/resolv.conf ]; then copy=\"$(mktemp)\" && cat /etc/resolv.conf > \"$copy\""
+        " && mount --bind \"$copy\" /etc/resolv.conf && rm -f \"$copy\"; fi";
 
-// The ids of this process's network and mount namespaces; empty when they
-// cannot be read.
-QByteArray namespaceId(const QByteArray& process, const char* kind)
-{
-    char target[256] = {};
-    const ssize_t length
-        = readlink((QByteArray("/proc/") + process + "/ns/" + kind).constData(), target, sizeof(target) - 1);
-    return length > 0 ? QByteArray(target, int(length)) : QByteArray();
-}
+    // The ids of this process's network and mount namespaces; empty when they
+    // cannot be read.
+    QByteArray namespaceId(const QByteArray& process, const char* kind)
+    {
+        char target[256] = {};
+        const ssize_t length = readlink((QByteArray("/proc/") + process + "/ns/" + kind).constData(), target,
+                                        sizeof(target) - 1);
+        return length > 0 ? QByteArray(target, int(length)) : QByteArray();
+    }
 
-QByteArray namespaceIds()
-{
-    const QByteArray net = namespaceId("self", "net");
-    const QByteArray mnt = namespaceId("self", "mnt");
-    if (net.isEmpty() || mnt.isEmpty())
-        return QByteArray();
-    return net + ' ' + mnt;
-}
+    QByteArray namespaceIds()
+    {
+        const QByteArray net = namespaceId("self", "net");
+        const QByteArray mnt = namespaceId("self", "mnt");
+        if (net.isEmpty() || mnt.isEmpty())
+            return QByteArray();
+        return net + ' ' + mnt;
+    }
 
-// A network namespace just made holds the loopback device and nothing else;
-// a host's own never looks like that.
-bool onlyLoopback(const RunResult& links)
-{
-    if (links.code != 0)
-        return false;
-    const QStringList lines = links.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    return lines.size() == 1 && lines.first().contains(QLatin1String(": lo:"));
-}
+    // A network namespace just made holds the loopback device and nothing else;
+    // a host's own never looks like that.
+    bool onlyLoopback(const RunResult& links)
+    {
+        if (links.code != 0)
+            return false;
+        const QStringList lines = links.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        return lines.size() == 1 && lines.first().contains(QLatin1String(": lo:"));
+    }
 
 } // namespace
 
@@ -95,8 +95,9 @@ QString whyNoNamespaces()
 {
     if (geteuid() != 0)
         return QStringLiteral("needs root to create network and mount namespaces (CI runs as root)");
-    const RunResult probe = run(QStringLiteral("unshare"), { QStringLiteral("--net"), QStringLiteral("--mount"),
-                                                             QStringLiteral("--"), QStringLiteral("true") });
+    const RunResult probe = run(
+        QStringLiteral("unshare"),
+        { QStringLiteral("--net"), QStringLiteral("--mount"), QStringLiteral("--"), QStringLiteral("true") });
     if (probe.code != 0)
         return QStringLiteral("cannot create namespaces here: ") + probe.err.trimmed();
     return QString();
@@ -142,7 +143,7 @@ Namespace::Namespace(Kind kind)
         if (!onlyLoopback(enter({ QStringLiteral("ip"), QStringLiteral("-o"), QStringLiteral("link") })))
             return;
         enter({ QStringLiteral("ip"), QStringLiteral("link"), QStringLiteral("set"), QStringLiteral("lo"),
-               QStringLiteral("up") });
+                QStringLiteral("up") });
     }
     m_valid = true;
 }
@@ -206,7 +207,8 @@ bool Namespace::privateRun()
 
 QStringList chainRules(const QString& chain)
 {
-    QStringList rules = run(QStringLiteral("iptables"), { QStringLiteral("-S"), chain }).out.split('\n', Qt::SkipEmptyParts);
+    QStringList rules =
+        run(QStringLiteral("iptables"), { QStringLiteral("-S"), chain }).out.split('\n', Qt::SkipEmptyParts);
     rules.removeAll(QStringLiteral("-N ") + chain);
     return rules;
 }
@@ -235,7 +237,7 @@ void reexecInPrivateNamespaces(int argc, char* argv[], int extras)
     if (length <= 0)
         return;
     self[length] = '\0';
-    std::vector<const char*> args { "unshare", "--net", "--mount", "--propagation=private", "--", "sh", "-c",
+    std::vector<const char*> args { "unshare",          "--net", "--mount", "--propagation=private", "--", "sh", "-c",
                                     script.constData(), self };
     for (int i = 1; i < argc; ++i)
         args.push_back(argv[i]);

@@ -16,8 +16,8 @@ namespace NsTools {
 struct RunResult
 {
     int code = -100; // exit code; -1 time-out, -2 not started
-    QString out;     // standard output
-    QString err;     // standard error
+    QString out; // standard output
+    QString err; // standard error
 };
 
 // Runs a program directly (no shell) with a bounded wait.
@@ -72,7 +72,7 @@ private:
 // network and an empty /run.
 enum Extra {
     NoExtras = 0,
-    LoopbackUp = 1,          // the loopback device up
+    LoopbackUp = 1, // the loopback device up
     PrivateResolverFile = 2, // a copy of /etc/resolv.conf bound over it
 };
 

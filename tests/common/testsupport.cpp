@@ -95,7 +95,7 @@ int TestMain::exec(int argc, char* argv[], int (*runTests)(int argc, char* argv[
         NsTools::inPrivateNamespaces();
     }
     std::unique_ptr<QCoreApplication> app(m_options & Core ? new QCoreApplication(argc, argv)
-                                                          : new QApplication(argc, argv));
+                                                           : new QApplication(argc, argv));
     if (m_prepare)
         m_prepare();
     initApplication();
@@ -111,7 +111,7 @@ namespace {
 QMutex g_captureMutex;
 QStringList g_captured;
 QtMessageHandler g_previousHandler = nullptr;
-}
+} // namespace
 
 LogCapture::LogCapture()
 {

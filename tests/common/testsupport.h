@@ -62,7 +62,7 @@ public:
         // where they cannot be had it runs as it is and the cases that need
         // them skip.
         PrivateNamespaces = 2,
-        LoopbackUp = 4,          // ... with the loopback device up
+        LoopbackUp = 4, // ... with the loopback device up
         PrivateResolverFile = 8, // ... and a private copy of /etc/resolv.conf
     };
 
@@ -147,10 +147,10 @@ private:
 //   OSTREL_TEST_MAIN(TestItems)
 //   OSTREL_TEST_MAIN(TestLog, TestMain::Core)
 //   OSTREL_TEST_MAIN(TestTrayIcon, TestMain(TestMain::PrivateNamespaces).finish(releaseSystemHelper))
-#define OSTREL_TEST_MAIN(TestObject, ...)                                                          \
-    int main(int argc, char* argv[])                                                               \
-    {                                                                                              \
-        using TestSupport::TestMain;                                                               \
-        QTEST_SET_MAIN_SOURCE_PATH                                                                 \
-        return TestMain(__VA_ARGS__).run<TestObject>(argc, argv);                                  \
+#define OSTREL_TEST_MAIN(TestObject, ...)                                                                              \
+    int main(int argc, char* argv[])                                                                                   \
+    {                                                                                                                  \
+        using TestSupport::TestMain;                                                                                   \
+        QTEST_SET_MAIN_SOURCE_PATH                                                                                     \
+        return TestMain(__VA_ARGS__).run<TestObject>(argc, argv);                                                      \
     }

@@ -15,9 +15,9 @@
 
 #include <QAbstractButton>
 #include <QElapsedTimer>
-#include <QTcpSocket>
 #include <QMessageBox>
 #include <QScopeGuard>
+#include <QTcpSocket>
 #include <QTextDocument>
 
 #include <functional>
@@ -36,9 +36,9 @@ const QByteArray kUsersResolver = "nameserver 192.0.2.53\n";
 // OpenVPN's state line while it waits for the server's answer.
 const QString kWaiting = QStringLiteral("^openvpn process \\d+ : >STATE:\\d+,WAIT,");
 
+using NsTools::chainRules;
 using TestSupport::readBytes;
 using TestSupport::writeBytes;
-using NsTools::chainRules;
 
 // Answers the model's modal boxes with the given button and keeps their texts.
 // With `ready`, a box is answered once that holds (or after 10 s), and
@@ -171,14 +171,16 @@ private slots:
         // network allowed, the service's resolver in the resolver file.
         QVERIFY(chainRules("ostrelallowedip").contains("-A ostrelallowedip -d 127.0.0.1/32 -j ACCEPT"));
         QVERIFY(!chainRules("lan").isEmpty());
-        QVERIFY(readBytes("/etc/resolv.conf").contains("nameserver " + Deployment::value("dns/secureResolver").toLatin1()));
+        QVERIFY(
+            readBytes("/etc/resolv.conf").contains("nameserver " + Deployment::value("dns/secureResolver").toLatin1()));
         QVERIFY(!m_model->isRestoreGwAvailable());
 
         // The password went over the management interface only.
         const qint64 pid = clientPid();
         QVERIFY(TestSupport::processAlive(pid));
         QVERIFY(!readBytes(QString("/proc/%1/cmdline").arg(pid)).contains(kPassword.toUtf8()));
-        QVERIFY(!readBytes(SystemHelper::instance().configsFilesDirPath() + "/config.ovpn").contains(kPassword.toUtf8()));
+        QVERIFY(
+            !readBytes(SystemHelper::instance().configsFilesDirPath() + "/config.ovpn").contains(kPassword.toUtf8()));
 
         // Served and cleared without a second connect; a management command
         // typed on the debug page reaches OpenVPN.
@@ -347,8 +349,7 @@ private slots:
             QVERIFY(!worker()->waitWorkCompleted(60));
             // The quit asked for ends the event loop, which then emits
             // aboutToQuit, connected as the model's start() connects it.
-            const QMetaObject::Connection atEnd =
-                connect(qApp, SIGNAL(aboutToQuit()), m_model, SLOT(aboutToQuit()));
+            const QMetaObject::Connection atEnd = connect(qApp, SIGNAL(aboutToQuit()), m_model, SLOT(aboutToQuit()));
             QTimer::singleShot(0, qApp, &QCoreApplication::quit);
             QCoreApplication::exec();
             QObject::disconnect(atEnd);
@@ -373,7 +374,8 @@ private slots:
         const QList<QPair<QString, Constants::ProtocolType>> cases = {
             { "wrong", Constants::ProtocolType_OPENVPN256 }, { kPassword, Constants::ProtocolType_OPENVPN_XOR }
         };
-        BoxAnswerer ok(QMessageBox::Ok, [this] { return m_model->visualConnectionState() == m_model->connectionState(); });
+        BoxAnswerer ok(QMessageBox::Ok,
+                       [this] { return m_model->visualConnectionState() == m_model->connectionState(); });
         for (const auto& c : cases) {
             m_model->setUserpassword(c.first);
             m_model->setSelectedProtocol(Protocol::Ptr(new Protocol(c.second)));

@@ -16,11 +16,11 @@
 #include "systemhelper.h"
 #include "ziphelpers.h"
 
+#include <QAbstractButton>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QMessageBox>
-#include <QAbstractButton>
 #include <QLocalSocket>
+#include <QMessageBox>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QScopeGuard>
@@ -89,21 +89,30 @@ private slots:
         QCOMPARE(written(256, "UDP", "", "", {}, "", false), withTemplate(plain, "udp-256.ovpn"));
         QCOMPARE(written(257, "tcp", "", "", {}, "", false), withTemplate(plain, "ecc-udp-128.ovpn"));
         QCOMPARE(written(258, "UDP", "", "", {}, "", false), withTemplate(plain, "xor-udp-128.ovpn"));
-        QCOMPARE(written(128, "TCP", "192.168.1.1", "127.0.0.1", { "pull-filter ignore \"dhcp-option DNS\"", "dhcp-option DNS 10.255.0.1" },
-                         "203.0.113.5", true),
-                 withTemplate("pull-filter ignore \"dhcp-option DNS\"\r\ndhcp-option DNS 10.255.0.1\r\nproto tcp-client\r\n"
-                              "remote 10.0.0.1\r\nrport 1194\r\npersist-remote-ip\r\n"
-                              "route 10.0.0.1 255.255.255.255 192.168.1.1\r\nmssfix 1245\r\nsocks-proxy 127.0.0.1 10801\r\n"
-                              "route 203.0.113.5 255.255.255.255 net_gateway default\r\n",
-                              "tcp-128.ovpn"));
+        QCOMPARE(
+            written(128, "TCP", "192.168.1.1", "127.0.0.1",
+                    { "pull-filter ignore \"dhcp-option DNS\"", "dhcp-option DNS 10.255.0.1" }, "203.0.113.5", true),
+            withTemplate("pull-filter ignore \"dhcp-option DNS\"\r\ndhcp-option DNS 10.255.0.1\r\nproto tcp-client\r\n"
+                         "remote 10.0.0.1\r\nrport 1194\r\npersist-remote-ip\r\n"
+                         "route 10.0.0.1 255.255.255.255 192.168.1.1\r\nmssfix 1245\r\nsocks-proxy 127.0.0.1 10801\r\n"
+                         "route 203.0.113.5 255.255.255.255 net_gateway default\r\n",
+                         "tcp-128.ovpn"));
 
         // No template for the family, or a value that would end its line: the
         // earlier file stays.
         const QList<std::function<void()>> refused = {
             [this] { m_model->makeOVPNFile(512, "UDP", "1194", "10.0.0.1", true, "", false, "", "", {}, ""); },
-            [this] { m_model->makeOVPNFile(256, "UDP", "1194", "10.0.0.1\nup /bin/sh", true, "", false, "", "", {}, ""); },
-            [this] { m_model->makeOVPNFile(256, "UDP", "1194\r\nscript-security 3", "10.0.0.1", true, "", false, "", "", {}, ""); },
-            [this] { m_model->makeOVPNFile(256, "UDP", "1194", "10.0.0.1", true, "", false, "", "", { "dhcp-option DNS 10.0.0.9\nup /x" }, ""); },
+            [this] {
+                m_model->makeOVPNFile(256, "UDP", "1194", "10.0.0.1\nup /bin/sh", true, "", false, "", "", {}, "");
+            },
+            [this] {
+                m_model->makeOVPNFile(256, "UDP", "1194\r\nscript-security 3", "10.0.0.1", true, "", false, "", "", {},
+                                      "");
+            },
+            [this] {
+                m_model->makeOVPNFile(256, "UDP", "1194", "10.0.0.1", true, "", false, "", "",
+                                      { "dhcp-option DNS 10.0.0.9\nup /x" }, "");
+            },
         };
         for (const auto& write : refused) {
             QVERIFY(writeBytes(configPath("config.ovpn"), "earlier file\n"));
@@ -130,7 +139,6 @@ private slots:
         QCOMPARE(server["users"][0]["id"].toString(), userid);
         QCOMPARE(server["users"][0]["alterId"].toVariant(), QVariant(64));
         QCOMPARE(root["outbounds"][0]["streamSettings"]["wsSettings"]["path"].toString(), path);
-
 
         // The real client reads what is written for an ordinary location.
         const QString v2ray = QStandardPaths::findExecutable("v2ray");
@@ -177,9 +185,9 @@ private slots:
         const QVariantList entries = QJsonDocument::fromJson(list).toVariant().toList();
         for (const QVariant& entry : entries.mid(3)) {
             const QVariantMap m = entry.toMap();
-            const ProxyLocation::Ptr location(new ProxyLocation(
-                m["n"].toString(), m["c"].toString(), m["address"].toString(), m["port"].toString(),
-                m["userid"].toString(), m["alterid"].toString(), m["path"].toString()));
+            const ProxyLocation::Ptr location(
+                new ProxyLocation(m["n"].toString(), m["c"].toString(), m["address"].toString(), m["port"].toString(),
+                                  m["userid"].toString(), m["alterid"].toString(), m["path"].toString()));
             QVERIFY(writeBytes(configPath("proxy.json"), "earlier file"));
             m_model->connection()->setProxyLocation(location);
             QVERIFY2(!m_model->configureV2ProxyConfFile(location), qPrintable(location->id()));
@@ -210,8 +218,8 @@ private slots:
         // A proxy whose address the OpenVPN file cannot carry (made by hand:
         // the list would not take it): the earlier file is gone, nothing posted.
         QVERIFY(writeBytes(configPath("config.ovpn"), "remote 198.51.100.1\nrport 1194\n"));
-        m_model->setSelectedProxyLocation(ProxyLocation::Ptr(
-            new ProxyLocation("scoped", "S", "fe80::1%eth0", "443", "u1", "0", "/p")));
+        m_model->setSelectedProxyLocation(
+            ProxyLocation::Ptr(new ProxyLocation("scoped", "S", "fe80::1%eth0", "443", "u1", "0", "/p")));
         // As if the V2Ray client were there (choosing a proxy looks for it).
         m_model->setV2RayAvailable(true);
         connectRefused("Can't write the OpenVPN configuration: unusable proxy route host");
@@ -255,8 +263,9 @@ private slots:
         QStringList texts;
         for (const QList<QVariant>& toast : toasts)
             texts << toast.first().toString();
-        QCOMPARE(texts, QStringList({ "User name not specified", "Password name not specified", "Location not selected",
-                                      "The server address of this location is not valid" }));
+        QCOMPARE(texts,
+                 QStringList({ "User name not specified", "Password name not specified", "Location not selected",
+                               "The server address of this location is not valid" }));
         QCOMPARE(preferences.count(), 2);
         QCOMPARE(m_model->connectionThread()->askedState(), Constants::RequestedAction_None);
         QVERIFY(!QFile::exists(configPath("config.ovpn")));
@@ -271,7 +280,8 @@ private slots:
         m_model->setSelectedLocation(location);
         m_model->setSelectedProtocol(Protocol::Ptr(new Protocol(Constants::ProtocolType_OPENVPN_ECC)));
         m_model->setSelectedPort(Port::Ptr(new Port("TCP-8089")));
-        m_model->setSelectedDNSFiltering(DNSFiltering::Ptr(new DNSFiltering("s", Constants::DNSFiltering_secureDNS_localStreaming)));
+        m_model->setSelectedDNSFiltering(
+            DNSFiltering::Ptr(new DNSFiltering("s", Constants::DNSFiltering_secureDNS_localStreaming)));
         // Without the V2Ray client no proxy is used, whatever is selected.
         m_model->setSelectedProxyLocation(proxy("nlproxy"));
         QVERIFY(writeBytes(configPath("proxy.json"), "{}"));
@@ -302,8 +312,10 @@ private slots:
         HttpFixture::Server server;
         if (!server.start(HttpFixture::Server::Http, QUrl(Deployment::value("api/primary")).port()))
             QSKIP("the deployment's loopback port is taken (run as root for a namespace of the test's own)");
-        server.setRoute("/api/v2rayconf.json",
-                        HttpFixture::Route::ok(R"([{"n":"cfproxy","c":"A","address":"127.0.0.1","port":"443","userid":"u","alterid":"0","path":"/p"},
+        server.setRoute(
+            "/api/v2rayconf.json",
+            HttpFixture::Route::ok(
+                R"([{"n":"cfproxy","c":"A","address":"127.0.0.1","port":"443","userid":"u","alterid":"0","path":"/p"},
                                                   {"n":"xcfproxy","c":"B","address":"127.0.0.1","port":"443","userid":"u","alterid":"0","path":"/p"}])"));
         m_model->updateV2RayLocations();
         QTRY_COMPARE_WITH_TIMEOUT(m_model->proxyLocations()->count(), 4, 20000);
@@ -374,7 +386,8 @@ private slots:
 
         // The error box shows the engine's messages as rich text, with their
         // help links (the engine escapes what it quotes), and returns at once.
-        QVERIFY(QMetaObject::invokeMethod(m_model.get(), "onConnectionError", Q_ARG(QString, userErrorMessageAuthFailed())));
+        QVERIFY(QMetaObject::invokeMethod(m_model.get(), "onConnectionError",
+                                          Q_ARG(QString, userErrorMessageAuthFailed())));
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
         QVERIFY(box);
         QCOMPARE(box->textFormat(), Qt::RichText);
@@ -393,15 +406,20 @@ private slots:
             m_model->updateV2RayLocations();
             QVERIFY(reset.wait(20000));
         };
-        const QByteArray other = R"({"n":"deproxy","c":"DE","address":"192.0.2.8","port":"443","userid":"u1","alterid":"0","path":"/p"})";
-        serve(other + R"(,{"n":"nlproxy","c":"NL","address":"192.0.2.7","port":"443","userid":"u1","alterid":"0","path":"/p"})");
+        const QByteArray other =
+            R"({"n":"deproxy","c":"DE","address":"192.0.2.8","port":"443","userid":"u1","alterid":"0","path":"/p"})";
+        serve(
+            other
+            + R"(,{"n":"nlproxy","c":"NL","address":"192.0.2.7","port":"443","userid":"u1","alterid":"0","path":"/p"})");
         m_model->userSelectProxyLocationById("nlproxy");
         QCOMPARE(m_model->selectedProxyLocation()->port(), QString("443"));
 
         // The periodic refresh brings new objects with a new port: the choice
         // is the new list's entry of the same id, in QML as well.
         QSignalSpy raw(m_model.get(), &Model::selectedProxyLocationRawChanged);
-        serve(other + R"(,{"n":"nlproxy","c":"NL","address":"192.0.2.9","port":"8443","userid":"u1","alterid":"0","path":"/p"})");
+        serve(
+            other
+            + R"(,{"n":"nlproxy","c":"NL","address":"192.0.2.9","port":"8443","userid":"u1","alterid":"0","path":"/p"})");
         const ProxyLocation::Ptr chosen = m_model->selectedProxyLocation();
         QVERIFY(m_model->proxyLocations()->list().contains(chosen));
         QCOMPARE(chosen->id() + " " + chosen->address() + " " + chosen->port(), QString("nlproxy 192.0.2.9 8443"));
@@ -475,8 +493,9 @@ private slots:
         answer.start(50);
         const auto restoreCloser = qScopeGuard([&] { m_boxCloser.start(50); });
         m_model->checkVpnInstalled();
-        QCOMPARE(texts, QStringList({ "OpenVPN initialize error", "TAP drivers not installed. Install it now?",
-                                      "TAP drivers not installed. Terminated" }));
+        QCOMPARE(texts,
+                 QStringList({ "OpenVPN initialize error", "TAP drivers not installed. Install it now?",
+                               "TAP drivers not installed. Terminated" }));
         QVERIFY(quitAsked());
         QVERIFY(!serverListens());
 

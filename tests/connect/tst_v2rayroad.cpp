@@ -34,9 +34,9 @@ const QString kPassword = QStringLiteral("pr0xy-road-pass");
 // The OpenVPN server's own address inside the tunnel (fixture subnet).
 const char kServerTunnelAddress[] = "10.98.0.1";
 
+using NsTools::chainRules;
 using TestSupport::readBytes;
 using TestSupport::writeBytes;
-using NsTools::chainRules;
 
 // The model's V2Ray client: started with "-c proxy.json". Only this test's
 // network namespace counts: /proc shows every process of the machine, and a
@@ -141,12 +141,12 @@ private slots:
         m_far.reset(new NsTools::Namespace(NsTools::Namespace::Net));
         QVERIFY(m_far->isValid());
         const QString farPid = QString::number(m_far->pid());
-        for (const QStringList& command : QList<QStringList> {
-                 { "link", "add", "vroad0", "type", "veth", "peer", "name", "vroad1" },
-                 { "link", "set", "vroad1", "netns", farPid },
-                 { "addr", "add", "203.0.113.1/30", "dev", "vroad0" },
-                 { "link", "set", "vroad0", "up" },
-                 { "route", "add", "default", "via", "203.0.113.2" } })
+        for (const QStringList& command :
+             QList<QStringList> { { "link", "add", "vroad0", "type", "veth", "peer", "name", "vroad1" },
+                                  { "link", "set", "vroad1", "netns", farPid },
+                                  { "addr", "add", "203.0.113.1/30", "dev", "vroad0" },
+                                  { "link", "set", "vroad0", "up" },
+                                  { "route", "add", "default", "via", "203.0.113.2" } })
             QCOMPARE(NsTools::run("ip", command).code, 0);
         const NsTools::RunResult far = m_far->bash("set -e\n"
                                                    "ip link set lo up\n"
@@ -161,21 +161,26 @@ private slots:
         const QString wrappers = m_rig.workPath("far-scripts");
         QVERIFY(QDir().mkpath(wrappers));
         const QString wrapper = wrappers + "/ovpn-server.sh";
-        QVERIFY(TestSupport::writeExecutable(wrapper, "#!/bin/sh\nexec nsenter --net=/proc/" + farPid.toLatin1() + "/ns/net "
-                                                           + (OpenVpnFixture::scriptsDir() + "/ovpn-server.sh").toLocal8Bit()
-                                                           + " \"$@\"\n"));
+        QVERIFY(TestSupport::writeExecutable(wrapper,
+                                             "#!/bin/sh\nexec nsenter --net=/proc/" + farPid.toLatin1() + "/ns/net "
+                                                 + (OpenVpnFixture::scriptsDir() + "/ovpn-server.sh").toLocal8Bit()
+                                                 + " \"$@\"\n"));
         OSTREL_RIG_STEP(m_rig.startServer("tcp", kServerPort, kUser, kPassword, {}, wrappers));
 
         // The proxy server: VMess over WebSocket and TLS in, freedom out.
         const QString certs = TestSupport::fixturesDir() + "/http/certs/";
         const QString serverConfig = m_rig.workPath("proxy-server.json");
-        QVERIFY(writeBytes(serverConfig, R"({"log": {"loglevel": "warning"},
-            "inbounds": [{"listen": ")" + QByteArray(kProxyAddress) + R"(", "port": )" + QByteArray::number(kProxyPort)
-                                             + R"(, "protocol": "vmess",
-                "settings": {"clients": [{"id": ")" + QByteArray(kUserId) + R"(", "alterId": 0}]},
-                )" + vmessStream() + R"( "tlsSettings": {"certificates": [{"certificateFile": ")"
-                                             + (certs + "server.crt").toLocal8Bit() + R"(", "keyFile": ")"
-                                             + (certs + "server.key").toLocal8Bit() + R"("}]}}}],
+        QVERIFY(writeBytes(serverConfig,
+                           R"({"log": {"loglevel": "warning"},
+            "inbounds": [{"listen": ")"
+                               + QByteArray(kProxyAddress) + R"(", "port": )" + QByteArray::number(kProxyPort)
+                               + R"(, "protocol": "vmess",
+                "settings": {"clients": [{"id": ")"
+                               + QByteArray(kUserId) + R"(", "alterId": 0}]},
+                )" + vmessStream()
+                               + R"( "tlsSettings": {"certificates": [{"certificateFile": ")"
+                               + (certs + "server.crt").toLocal8Bit() + R"(", "keyFile": ")"
+                               + (certs + "server.key").toLocal8Bit() + R"("}]}}}],
             "outbounds": [{"protocol": "freedom"}]})"));
         m_proxyServer = startFar({ v2ray, "-config", serverConfig });
         QVERIFY(m_proxyServer->waitForStarted(10000));
@@ -235,7 +240,8 @@ private slots:
         // reach the proxy (never the server, which it does not talk to).
         m_model->optionGatewayRemoval()->setValue(true);
         connectThroughTheProxy();
-        QVERIFY(chainRules("ostrelallowedip").contains(QString("-A ostrelallowedip -d %1/32 -j ACCEPT").arg(kProxyAddress)));
+        QVERIFY(chainRules("ostrelallowedip")
+                    .contains(QString("-A ostrelallowedip -d %1/32 -j ACCEPT").arg(kProxyAddress)));
         disconnect();
         QVERIFY(!chainRules("ostrelallowedip").isEmpty());
 
@@ -249,7 +255,8 @@ private slots:
         m_model->optionGatewayRemoval()->setValue(false);
         connectThroughTheProxy();
         m_model->optionGatewayRemoval()->setValue(true);
-        QVERIFY(chainRules("ostrelallowedip").contains(QString("-A ostrelallowedip -d %1/32 -j ACCEPT").arg(kProxyAddress)));
+        QVERIFY(chainRules("ostrelallowedip")
+                    .contains(QString("-A ostrelallowedip -d %1/32 -j ACCEPT").arg(kProxyAddress)));
         QCOMPARE(NsTools::run("ping", { "-c", "1", "-W", "10", kServerTunnelAddress }, 20000).code, 0);
         disconnect();
         m_model->restoreGw();
@@ -262,12 +269,15 @@ private slots:
         // The user's own SOCKS5 proxy on port 1080: here a v2ray of the
         // user's with a SOCKS inbound, leading to the same far proxy.
         const QString userConfig = m_rig.workPath("own-socks.json");
-        QVERIFY(writeBytes(userConfig, R"({"log": {"loglevel": "warning"},
+        QVERIFY(writeBytes(userConfig,
+                           R"({"log": {"loglevel": "warning"},
             "inbounds": [{"listen": "127.0.0.1", "port": 1080, "protocol": "socks", "settings": {"udp": false}}],
-            "outbounds": [{"protocol": "vmess", "settings": {"vnext": [{"address": ")" + QByteArray(kProxyAddress)
-                                           + R"(", "port": )" + QByteArray::number(kProxyPort) + R"(,
-                "users": [{"id": ")" + QByteArray(kUserId) + R"(", "alterId": 0}]}]},
-                )" + vmessStream() + R"( "tlsSettings": {"allowInsecure": true}}}]})"));
+            "outbounds": [{"protocol": "vmess", "settings": {"vnext": [{"address": ")"
+                               + QByteArray(kProxyAddress) + R"(", "port": )" + QByteArray::number(kProxyPort) + R"(,
+                "users": [{"id": ")"
+                               + QByteArray(kUserId) + R"(", "alterId": 0}]}]},
+                )" + vmessStream()
+                               + R"( "tlsSettings": {"allowInsecure": true}}}]})"));
         QProcess own;
         own.setProcessChannelMode(QProcess::MergedChannels);
         own.start(QStandardPaths::findExecutable("v2ray"), { "-config", userConfig });

@@ -122,12 +122,14 @@ struct HostState
             const bool otherNamespace = !itsNamespace.isEmpty() && itsNamespace != ownNamespace;
             if (commandLine.contains(build + "/demo-run") || commandLine.contains(OSTREL_SOURCE_DIR "/tools/demo.sh")
                 || (otherNamespace
-                    && (commandLine.contains(build + "/bin/tst_demo") || commandLine.contains(build + "/bin/ostrel-demo-service"))))
+                    && (commandLine.contains(build + "/bin/tst_demo")
+                        || commandLine.contains(build + "/bin/ostrel-demo-service"))))
                 s.processes << entry + " " + QString::fromUtf8(commandLine);
         }
         s.processes.sort();
         s.links = run("ip", { "-o", "link", "show" }).remove(QRegularExpression("\\s+(qlen|link/\\S+)\\s.*"));
-        s.rules = run("iptables-save", {}).remove(QRegularExpression("^#.*\n", QRegularExpression::MultilineOption))
+        s.rules = run("iptables-save", {})
+                      .remove(QRegularExpression("^#.*\n", QRegularExpression::MultilineOption))
                       .remove(QRegularExpression("\\[\\d+:\\d+\\]"));
         s.resolver = readBytes("/etc/resolv.conf");
         for (const QByteArray& line : readBytes("/proc/self/mountinfo").split('\n'))
@@ -238,7 +240,8 @@ private slots:
                 continue;
             for (const Port::Ptr& port : protocol->ports()->list()) {
                 const quint16 number = quint16(port->id().section('-', 1).toUInt());
-                const bool listening = port->protocol() == Constants::Protocol_TCP ? tcp.contains(number) : udp.contains(number);
+                const bool listening = port->protocol() == Constants::Protocol_TCP ? tcp.contains(number)
+                                                                                   : udp.contains(number);
                 QVERIFY2(listening, qPrintable(port->id()));
                 ++ports;
             }
@@ -328,7 +331,8 @@ private slots:
             env.remove("QT_QPA_PLATFORM");
         demo.setProcessEnvironment(env);
         demo.setProcessChannelMode(QProcess::MergedChannels);
-        demo.start("bash", { QStringLiteral(OSTREL_SOURCE_DIR "/tools/run-client.sh"), QStringLiteral(OSTREL_BUILD_DIR) });
+        demo.start("bash",
+                   { QStringLiteral(OSTREL_SOURCE_DIR "/tools/run-client.sh"), QStringLiteral(OSTREL_BUILD_DIR) });
         QVERIFY(demo.waitForStarted(10000));
         const bool ended = demo.waitForFinished(600000);
         if (!ended) {
@@ -338,7 +342,8 @@ private slots:
         const QByteArray output = demo.readAll();
         QVERIFY2(ended, output.right(6000).constData());
         QVERIFY2(demo.exitStatus() == QProcess::NormalExit && demo.exitCode() == 0, output.right(6000).constData());
-        QVERIFY2(output.contains("Demo account:  user name \"demo\", password \"demo\""), output.left(3000).constData());
+        QVERIFY2(output.contains("Demo account:  user name \"demo\", password \"demo\""),
+                 output.left(3000).constData());
         QVERIFY2(output.contains("Totals: 5 passed, 0 failed"), output.right(6000).constData());
 
         // The kernel ends what is left of the demo's process namespace as

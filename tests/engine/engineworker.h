@@ -119,10 +119,10 @@ private:
             dispatcher->wakeUp();
     }
 
-    std::atomic<Connection*> m_connection{nullptr};
-    std::atomic<QAbstractEventDispatcher*> m_waiter{nullptr};
-    std::atomic<bool> m_stop{false};
-    std::atomic<int> m_pending{0};
+    std::atomic<Connection*> m_connection { nullptr };
+    std::atomic<QAbstractEventDispatcher*> m_waiter { nullptr };
+    std::atomic<bool> m_stop { false };
+    std::atomic<int> m_pending { 0 };
     QMutex m_mutex;
     std::queue<Task> m_tasks;
 };

@@ -107,7 +107,8 @@ while True:
 // child it forks): that one writes whatever it receives to `received`.
 QString writeImpostorOpenVpn(const QString& dir, const QString& received)
 {
-    return writeStandIn(dir, QByteArray(R"(#!/usr/bin/python3
+    return writeStandIn(dir,
+                        QByteArray(R"(#!/usr/bin/python3
 import os, socket, sys, time
 if sys.argv[1:2] == ["--version"]:
     print("OpenVPN 2.6.0 stand-in"); sys.exit(0)
@@ -119,7 +120,8 @@ if os.fork() == 0:
     client, _ = server.accept()
     client.sendall(b"ENTER PASSWORD:>PASSWORD:Need 'Auth' username/password\r\n")
     client.settimeout(5)
-    with open(")") + QFile::encodeName(received) + R"(", "ab") as out:
+    with open(")") + QFile::encodeName(received)
+                            + R"(", "ab") as out:
         try:
             while True:
                 chunk = client.recv(4096)
@@ -227,14 +229,20 @@ class TestConnection : public QObject
     void attach(EngineWorker& worker, Recorder& recorder)
     {
         Connection* c = worker.connection();
-        QObject::connect(c, &ConnectStateObject::stateChanged, c, [&recorder](State o, State n) {
-            QMutexLocker l(&recorder.mutex);
-            recorder.road << qMakePair(o, n);
-        }, Qt::DirectConnection);
-        QObject::connect(c, &Connection::error, c, [&recorder](QString text) {
-            QMutexLocker l(&recorder.mutex);
-            recorder.errors << text;
-        }, Qt::DirectConnection);
+        QObject::connect(
+            c, &ConnectStateObject::stateChanged, c,
+            [&recorder](State o, State n) {
+                QMutexLocker l(&recorder.mutex);
+                recorder.road << qMakePair(o, n);
+            },
+            Qt::DirectConnection);
+        QObject::connect(
+            c, &Connection::error, c,
+            [&recorder](QString text) {
+                QMutexLocker l(&recorder.mutex);
+                recorder.errors << text;
+            },
+            Qt::DirectConnection);
     }
 
     OpenVpnConnectParams params(const QString& proto, quint16 port, const QString& password,
@@ -315,9 +323,13 @@ private slots:
         // The exact command line, and no credential on it.
         const qint64 pid = worker.connection()->openManager()->openVpnProcessPid();
         QVERIFY(pid > 0 && !processCmdline(pid).isEmpty());
-        QStringList expected{"--management", "/run/ostrel/openvpn-management.sock", "unix",
-                             "/run/ostrel/openvpn-management.pass", "--management-query-passwords", "--config",
-                             "config.ovpn"};
+        QStringList expected { "--management",
+                               "/run/ostrel/openvpn-management.sock",
+                               "unix",
+                               "/run/ostrel/openvpn-management.pass",
+                               "--management-query-passwords",
+                               "--config",
+                               "config.ovpn" };
         if (reconnect)
             expected << "--persist-remote-ip";
         // (OpenVPN rewrites its own /proc command line, so compare what it
@@ -329,11 +341,12 @@ private slots:
 
         QVERIFY(worker.call([](Connection& c) { c.disconnect(true); }, 60000));
         QCOMPARE(recorder.last(), Constants::ConnectState_Disconnected);
-        const Road road{{Constants::ConnectState_Disconnected, Constants::ConnectState_Connecting},
-                        {Constants::ConnectState_Connecting, Constants::ConnectState_Connected},
-                        {Constants::ConnectState_Connected, Constants::ConnectState_Disconnecting},
-                        {Constants::ConnectState_Disconnecting, Constants::ConnectState_Disconnected}};
-        QVERIFY2(recorder.snapshot() == road, qPrintable(roadText(recorder.snapshot()) + "\n" + LogCapture::lines().join('\n')));
+        const Road road { { Constants::ConnectState_Disconnected, Constants::ConnectState_Connecting },
+                          { Constants::ConnectState_Connecting, Constants::ConnectState_Connected },
+                          { Constants::ConnectState_Connected, Constants::ConnectState_Disconnecting },
+                          { Constants::ConnectState_Disconnecting, Constants::ConnectState_Disconnected } };
+        QVERIFY2(recorder.snapshot() == road,
+                 qPrintable(roadText(recorder.snapshot()) + "\n" + LogCapture::lines().join('\n')));
         QVERIFY(recorder.errorsSnapshot().isEmpty());
         QVERIFY(!clientOpenVpnRunning());
         QVERIFY(worker.finish());
@@ -342,7 +355,8 @@ private slots:
         QVERIFY(LogCapture::contains("the password is passed"));
         for (const QString& line : LogCapture::lines())
             QVERIFY2(!line.contains(kPassword) && !line.contains("s3cr"), qPrintable("logged: " + line));
-        QDirIterator files(QFileInfo(m_configDir).absolutePath(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+        QDirIterator files(QFileInfo(m_configDir).absolutePath(), QDir::Files | QDir::Hidden,
+                           QDirIterator::Subdirectories);
         while (files.hasNext()) {
             QFile f(files.next());
             QVERIFY(f.open(QIODevice::ReadOnly));
@@ -367,8 +381,10 @@ private slots:
         QCOMPARE(recorder.last(), Constants::ConnectState_Disconnected);
         QVERIFY(!recorder.errorsSnapshot().isEmpty());
         QCOMPARE(recorder.errorsSnapshot().first(), QString(USER_ERROR_MESSAGE_ALL_AUTH_FILED));
-        QVERIFY(recorder.snapshot().contains(qMakePair(Constants::ConnectState_Disconnected, Constants::ConnectState_Connecting)));
-        QVERIFY(!recorder.snapshot().contains(qMakePair(Constants::ConnectState_Connecting, Constants::ConnectState_Connected)));
+        QVERIFY(recorder.snapshot().contains(
+            qMakePair(Constants::ConnectState_Disconnected, Constants::ConnectState_Connecting)));
+        QVERIFY(!recorder.snapshot().contains(
+            qMakePair(Constants::ConnectState_Connecting, Constants::ConnectState_Connected)));
         QVERIFY(!clientOpenVpnRunning());
     }
 
@@ -384,7 +400,7 @@ private slots:
 
         // OpenVPN itself would restart after a lost link; for this check it
         // must end on its own, which is what the engine then has to follow.
-        const OpenVpnConnectParams p = params("tcp", kTcpPort, kPassword, {"remap-usr1 SIGTERM"});
+        const OpenVpnConnectParams p = params("tcp", kTcpPort, kPassword, { "remap-usr1 SIGTERM" });
         bool result = false;
         QVERIFY(worker.call([&result, p](Connection& c) { result = c.openManager()->connect(p); }, 90000));
         QVERIFY(result);
@@ -399,7 +415,8 @@ private slots:
         QTest::qWait(1500);
         QCOMPARE(recorder.last(), Constants::ConnectState_Disconnected);
         for (const auto& step : recorder.snapshot().mid(before))
-            QVERIFY(step.second != Constants::ConnectState_Connecting && step.second != Constants::ConnectState_Connected);
+            QVERIFY(step.second != Constants::ConnectState_Connecting
+                    && step.second != Constants::ConnectState_Connected);
         QVERIFY(!clientOpenVpnRunning());
         // A later disconnect is harmless.
         QVERIFY(worker.call([](Connection& c) { c.disconnect(true); }, 60000));
@@ -416,7 +433,7 @@ private slots:
         QVERIFY(initialize(worker));
         LogCapture log;
 
-        std::atomic<bool> done{false};
+        std::atomic<bool> done { false };
         bool result = true;
         const OpenVpnConnectParams p = params("udp", kUdpPort, kPassword);
         worker.post([&result, &done, p](Connection& c) {
@@ -452,12 +469,12 @@ private slots:
         QTest::addColumn<QStringList>("extra");
         QTest::addColumn<QString>("ovpnFile");
         QTest::addColumn<QStringList>("cause");
-        QTest::newRow("unknown directive")
-            << QStringList{"frob<b>nicate</b> yes"} << "config.ovpn"
-            << QStringList{"OpenVPN refused its configuration: Unrecognized option", ": frob&lt;b&gt;nicate&lt;/b&gt; ("};
-        QTest::newRow("XOR template on stock OpenVPN") << QStringList{"scramble obfuscate"} << "config.ovpn"
-                                                       << QStringList{"does not support the scramble option"};
-        QTest::newRow("missing file") << QStringList() << "missing.ovpn" << QStringList{"missing.ovpn"};
+        QTest::newRow("unknown directive") << QStringList { "frob<b>nicate</b> yes" } << "config.ovpn"
+                                           << QStringList { "OpenVPN refused its configuration: Unrecognized option",
+                                                            ": frob&lt;b&gt;nicate&lt;/b&gt; (" };
+        QTest::newRow("XOR template on stock OpenVPN") << QStringList { "scramble obfuscate" } << "config.ovpn"
+                                                       << QStringList { "does not support the scramble option" };
+        QTest::newRow("missing file") << QStringList() << "missing.ovpn" << QStringList { "missing.ovpn" };
     }
     void openVpnEndingDuringTheConnectNamesTheCause()
     {
@@ -518,7 +535,7 @@ private slots:
         QVERIFY2(m_server->start("udp", kUdpPort, {}, &error), qPrintable(error));
         QProcess intruder;
         intruder.setProcessChannelMode(QProcess::MergedChannels);
-        intruder.start("setpriv", {"--reuid=nobody", "--regid=nogroup", "--clear-groups", "/usr/bin/python3", "-c", R"(
+        intruder.start("setpriv", { "--reuid=nobody", "--regid=nogroup", "--clear-groups", "/usr/bin/python3", "-c", R"(
 import socket, sys, time
 held = []
 for port in (7506, 7507):
@@ -543,7 +560,7 @@ while time.time() < end:
         pass
     u.close()
     time.sleep(0.001)
-)"});
+)" });
         QVERIFY(intruder.waitForStarted(10000));
         QByteArray seen;
         QTRY_VERIFY_WITH_TIMEOUT((seen += intruder.readAll()).contains("HOLDING"), 10000);
@@ -563,7 +580,8 @@ while time.time() < end:
         QCOMPARE(dir.st_mode & 07777, 0700u);
         const QFileInfo passwordFile(QOpenVPN2::managementPasswordFilePath());
         QVERIFY(passwordFile.exists());
-        QCOMPARE(passwordFile.permissions(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser | QFileDevice::WriteUser);
+        QCOMPARE(passwordFile.permissions(),
+                 QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser | QFileDevice::WriteUser);
         QCOMPARE(passwordFile.ownerId(), 0u);
         QTest::qWait(300); // the intruder keeps trying on a live tunnel
         QCOMPARE(recorder.last(), Constants::ConnectState_Connected);
@@ -587,14 +605,17 @@ while time.time() < end:
         EngineWorker worker;
         QVERIFY(worker.begin());
         attach(worker, recorder);
-        QVERIFY(worker.call([&](Connection& c) { c.openManager()->initializeWith(writeImpostorOpenVpn(fakeDir.path(), received)); }, 60000));
+        QVERIFY(worker.call(
+            [&](Connection& c) { c.openManager()->initializeWith(writeImpostorOpenVpn(fakeDir.path(), received)); },
+            60000));
         const OpenVpnConnectParams p = params("udp", kUdpPort, kPassword);
         bool result = true;
         QVERIFY(worker.call([&result, p](Connection& c) { result = c.openManager()->connect(p); }, 90000));
         QVERIFY(!result);
         QCOMPARE(recorder.last(), Constants::ConnectState_Disconnected);
         const QStringList errors = recorder.errorsSnapshot();
-        QVERIFY2(errors.size() == 1 && errors.first().contains("not by the OpenVPN process"), qPrintable(errors.join('\n')));
+        QVERIFY2(errors.size() == 1 && errors.first().contains("not by the OpenVPN process"),
+                 qPrintable(errors.join('\n')));
         QTest::qWait(300);
         QFile got(received);
         QVERIFY(!got.exists() || (got.open(QIODevice::ReadOnly) && got.readAll().isEmpty()));
@@ -611,13 +632,14 @@ while time.time() < end:
         QVERIFY(QFile::copy("/bin/sleep", victimExe));
         QFile::setPermissions(victimExe, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
         QProcess victim, client, ended;
-        victim.start(victimExe, {"300"});
-        client.start("sleep", {"300"});
+        victim.start(victimExe, { "300" });
+        client.start("sleep", { "300" });
         ended.start("true", QStringList());
         QVERIFY(ended.waitForStarted(10000));
         const qint64 endedPid = ended.processId();
         QVERIFY(victim.waitForStarted(10000) && client.waitForStarted(10000) && ended.waitForFinished(10000));
-        QTRY_VERIFY_WITH_TIMEOUT(!startTime(victim.processId()).isEmpty() && !startTime(client.processId()).isEmpty(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!startTime(victim.processId()).isEmpty() && !startTime(client.processId()).isEmpty(),
+                                 5000);
         const QByteArray openVpn = QByteArray::number(victim.processId()) + ' ' + startTime(victim.processId());
         const QByteArray liveClient = QByteArray::number(client.processId()) + ' ' + startTime(client.processId());
         const QByteArray goneClient = QByteArray::number(endedPid) + " 1";
@@ -633,7 +655,8 @@ while time.time() < end:
             QOpenVPN2 engine;
             QSignalSpy errors(&engine, &ConnectStateObject::error);
             engine.connect(p);
-            return errors.size() == 1 && errors.first().first().toString().contains(expected) && !engine.isOpenVpnProcessRunning();
+            return errors.size() == 1 && errors.first().first().toString().contains(expected)
+                && !engine.isOpenVpnProcessRunning();
         };
         QOpenVPN2 engine;
 
@@ -664,7 +687,8 @@ while time.time() < end:
         QVERIFY(!engine.stopOrphanedOpenVpn());
         QVERIFY(refusal("belongs to user id 65534"));
         QVERIFY(::chown(runDir.constData(), 0, 0) == 0);
-        QVERIFY(::rename(runDir.constData(), "/run/ostrel-moved") == 0 && ::symlink("ostrel-moved", runDir.constData()) == 0);
+        QVERIFY(::rename(runDir.constData(), "/run/ostrel-moved") == 0
+                && ::symlink("ostrel-moved", runDir.constData()) == 0);
         QVERIFY(!engine.stopOrphanedOpenVpn());
         QVERIFY(refusal("symbolic link"));
         QVERIFY(::unlink(runDir.constData()) == 0 && ::rename("/run/ostrel-moved", runDir.constData()) == 0);
@@ -701,7 +725,11 @@ while time.time() < end:
         QVERIFY(worker.begin());
         attach(worker, recorder);
         if (how == "peer")
-            QVERIFY(worker.call([&fakeDir](Connection& c) { c.openManager()->initializeWith(writeLinkDroppingOpenVpn(fakeDir.path())); }, 60000));
+            QVERIFY(worker.call(
+                [&fakeDir](Connection& c) {
+                    c.openManager()->initializeWith(writeLinkDroppingOpenVpn(fakeDir.path()));
+                },
+                60000));
         else
             QVERIFY(initialize(worker));
         const OpenVpnConnectParams p = params("udp", kUdpPort, kPassword);
@@ -736,11 +764,13 @@ while time.time() < end:
         QProcess foreign;
         foreign.setWorkingDirectory(foreignDir.path());
         foreign.setProcessChannelMode(QProcess::MergedChannels);
-        foreign.start("openvpn", {"--config", "foreign.ovpn", "--management", "127.0.0.1", "7507",
-                                  "--management-query-passwords"});
+        foreign.start(
+            "openvpn",
+            { "--config", "foreign.ovpn", "--management", "127.0.0.1", "7507", "--management-query-passwords" });
         QVERIFY(foreign.waitForStarted(10000));
         QByteArray foreignOutput;
-        QTRY_VERIFY_WITH_TIMEOUT((foreignOutput += foreign.readAll()).contains("MANAGEMENT: TCP Socket listening"), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT((foreignOutput += foreign.readAll()).contains("MANAGEMENT: TCP Socket listening"),
+                                 30000);
 
         // A client that connects and is then killed.
         QProcess client;
@@ -798,10 +828,12 @@ int runKilledClient(int argc, char* argv[])
     p.ovpnFile = Constants::openVpnConfigFileName();
     p.configPath = SystemHelper::instance().configsFilesDirPath();
     bool connected = false;
-    worker.call([&connected, p](Connection& c) {
-        c.initialize();
-        connected = c.openManager()->connect(p);
-    }, 90000);
+    worker.call(
+        [&connected, p](Connection& c) {
+            c.initialize();
+            connected = c.openManager()->connect(p);
+        },
+        90000);
     QTextStream out(stdout);
     out << (connected ? "CONNECTED " : "FAILED ") << worker.connection()->openManager()->openVpnProcessPid() << "\n";
     out.flush();
@@ -809,9 +841,8 @@ int runKilledClient(int argc, char* argv[])
     return 0;
 }
 
-OSTREL_TEST_MAIN(TestConnection,
-                 TestMain(TestMain::Core | TestMain::PrivateNamespaces | TestMain::LoopbackUp
-                          | TestMain::PrivateResolverFile)
-                     .helperRole([] { return qEnvironmentVariableIsSet("OSTREL_TEST_KILLED_CLIENT"); },
-                                 runKilledClient))
+OSTREL_TEST_MAIN(
+    TestConnection,
+    TestMain(TestMain::Core | TestMain::PrivateNamespaces | TestMain::LoopbackUp | TestMain::PrivateResolverFile)
+        .helperRole([] { return qEnvironmentVariableIsSet("OSTREL_TEST_KILLED_CLIENT"); }, runKilledClient))
 #include "tst_connection.moc"

@@ -1,7 +1,6 @@
 // The connection's state and choices, the connect request record and the
 // scope guard that sets a state on every way out.
 #include "testsupport.h"
-#include "testsupport.h"
 
 #include "connect_state_object.h"
 
@@ -53,7 +52,8 @@ private slots:
         QVERIFY(obj.isDisconnectedState());
         QVERIFY(!obj.dnsFiltering().isNull());
         QCOMPARE(obj.dnsFiltering()->dnsFiltering(), Constants::DNSFiltering_disabled);
-        QVERIFY(obj.protocol().isNull() && obj.port().isNull() && obj.location().isNull() && obj.proxyLocation().isNull());
+        QVERIFY(obj.protocol().isNull() && obj.port().isNull() && obj.location().isNull()
+                && obj.proxyLocation().isNull());
         QVERIFY(!obj.protocolRaw() && !obj.portRaw() && !obj.locationRaw());
     }
 

@@ -36,7 +36,7 @@ using TestSupport::readBytes;
 // Tunnel devices in this network namespace.
 QStringList tunDevices()
 {
-    return QDir("/sys/class/net").entryList({"tun*"}, QDir::Dirs | QDir::System | QDir::NoDotAndDotDot);
+    return QDir("/sys/class/net").entryList({ "tun*" }, QDir::Dirs | QDir::System | QDir::NoDotAndDotDot);
 }
 
 // A client OpenVPN (one with a management interface) in this namespace.
@@ -133,8 +133,9 @@ int runOtherClient(int argc, char* argv[])
     if (!worker.begin())
         return 1;
     QStringList errors; // written on the worker thread while a call runs
-    QObject::connect(worker.connection(), &Connection::error, worker.connection(),
-                     [&errors](const QString& text) { errors << text; }, Qt::DirectConnection);
+    QObject::connect(
+        worker.connection(), &Connection::error, worker.connection(),
+        [&errors](const QString& text) { errors << text; }, Qt::DirectConnection);
     bool ready = false;
     worker.call([&ready](Connection& c) { ready = c.initialize(); }, 120000);
     QTextStream out(stdout);
@@ -235,7 +236,7 @@ private slots:
     {
         QTest::addColumn<int>("delayMs");
         QTest::addColumn<QString>("phase");
-        for (int ms : {0, 5, 10, 20, 50, 100, 200, 300})
+        for (int ms : { 0, 5, 10, 20, 50, 100, 200, 300 })
             QTest::newRow(qPrintable(QString("%1 ms").arg(ms))) << ms << QString();
         QTest::newRow("OpenVPN starting") << 0 << "m_process.start";
         QTest::newRow("attaching") << 0 << "start attaching...";
@@ -333,7 +334,8 @@ private slots:
         QVERIFY(engine->isDisconnectedState());
         QTRY_VERIFY_WITH_TIMEOUT(!states.isEmpty() && statesOf(states).last() == Constants::ConnectState_Disconnected,
                                  30000);
-        QVERIFY2(statesOf(states).contains(Constants::ConnectState_Connected), qPrintable(statesText(statesOf(states))));
+        QVERIFY2(statesOf(states).contains(Constants::ConnectState_Connected),
+                 qPrintable(statesText(statesOf(states))));
         QVERIFY(!worker()->waitWorkCompleted(60));
         QCOMPARE(m_model->visualConnectionState(), Constants::ConnectState_Disconnected);
         QTRY_COMPARE_WITH_TIMEOUT(readBytes("/etc/resolv.conf"), kUsersResolver, 10000);
@@ -385,7 +387,7 @@ private slots:
             const QString refusal("Another running copy of the client (process %1) has an OpenVPN connection open");
             QVERIFY2(lost.contains(refusal.arg(winner).toUtf8()), lost.constData());
             const qint64 openVpn = won.mid(10).toLongLong();
-            QCOMPARE(RoadRig::processesHere("--management-query-passwords"), QList<qint64>{openVpn});
+            QCOMPARE(RoadRig::processesHere("--management-query-passwords"), QList<qint64> { openVpn });
             // "<OpenVPN pid> <start> <client pid> <start>"
             const QList<QByteArray> record = readBytes(QOpenVPN2::pidFilePath()).trimmed().split(' ');
             QCOMPARE(record.value(0).toLongLong(), openVpn);
@@ -459,7 +461,8 @@ private slots:
     void openVpnKilledDuringTheQuitStillLeavesTheUsersResolverFile()
     {
         connectAndWait();
-        QVERIFY(readBytes("/etc/resolv.conf").contains("nameserver " + Deployment::value("dns/secureResolver").toLatin1()));
+        QVERIFY(
+            readBytes("/etc/resolv.conf").contains("nameserver " + Deployment::value("dns/secureResolver").toLatin1()));
         const qint64 pid = clientPid();
         // Frozen, it ignores the terminate of the quit; the kill that ends it
         // skips its down script.

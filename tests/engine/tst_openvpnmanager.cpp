@@ -118,19 +118,23 @@ private slots:
     {
         QTest::addColumn<QByteArray>("line");
         QTest::addColumn<int>("expected");
-        QTest::newRow("reconnecting is not connecting") << QByteArray(">STATE:1700000000,RECONNECTING,ping-restart,,,,,\r\n") << int(RECONNECTING);
+        QTest::newRow("reconnecting is not connecting")
+            << QByteArray(">STATE:1700000000,RECONNECTING,ping-restart,,,,,\r\n") << int(RECONNECTING);
         QTest::newRow("connecting") << QByteArray(">STATE:1700000000,CONNECTING,,,,,,\r\n") << int(CONNECTING);
         QTest::newRow("reply to state") << QByteArray("1700000000,WAIT,,,,,,\r\n") << int(WAIT);
         QTest::newRow("auth") << QByteArray(">STATE:1700000000,AUTH,,,,,,\r\n") << int(AUTH);
         QTest::newRow("get_config") << QByteArray(">STATE:1700000000,GET_CONFIG,,,,,,\r\n") << int(GET_CONFIG);
         QTest::newRow("assign_ip") << QByteArray(">STATE:1700000000,ASSIGN_IP,,10.8.0.2,,,,\r\n") << int(ASSIGN_IP);
         QTest::newRow("add_routes") << QByteArray(">STATE:1700000000,ADD_ROUTES,,,,,,\r\n") << int(ADD_ROUTES);
-        QTest::newRow("connected") << QByteArray(">STATE:1700000000,CONNECTED,SUCCESS,10.8.0.2,127.0.0.1,1194,,\r\n") << int(CONNECTED);
+        QTest::newRow("connected") << QByteArray(">STATE:1700000000,CONNECTED,SUCCESS,10.8.0.2,127.0.0.1,1194,,\r\n")
+                                   << int(CONNECTED);
         QTest::newRow("exiting") << QByteArray(">STATE:1700000000,EXITING,SIGTERM,,,,,\r\n") << int(EXITING);
         QTest::newRow("tcp connect") << QByteArray(">STATE:1700000000,TCP_CONNECT,,,,,,\r\n") << int(CONNECTING);
-        QTest::newRow("lower case in a log line") << QByteArray(">LOG:1700000000,,peer connected, all good\r\n") << int(CONNECTED);
+        QTest::newRow("lower case in a log line")
+            << QByteArray(">LOG:1700000000,,peer connected, all good\r\n") << int(CONNECTED);
         QTest::newRow("unknown word") << QByteArray(">STATE:1700000000,RESOLVE,,,,,,\r\n") << int(UNKNOWN_STATE);
-        QTest::newRow("no state word") << QByteArray(">LOG:1700000000,I,Initialization Sequence Completed\r\n") << int(none);
+        QTest::newRow("no state word") << QByteArray(">LOG:1700000000,I,Initialization Sequence Completed\r\n")
+                                       << int(none);
     }
     void stateWords()
     {
@@ -159,14 +163,19 @@ private slots:
         QTest::addColumn<QString>("password");
         QTest::addColumn<QByteArray>("usernameCommand");
         QTest::addColumn<QByteArray>("passwordCommand");
-        QTest::newRow("plain") << "alice" << "secret" << QByteArray("username \"Auth\" \"alice\"\n")
+        QTest::newRow("plain") << "alice"
+                               << "secret" << QByteArray("username \"Auth\" \"alice\"\n")
                                << QByteArray("password \"Auth\" \"secret\"\n");
-        QTest::newRow("backslash doubled") << "dom\\alice" << "a\\b" << QByteArray("username \"Auth\" \"dom\\\\alice\"\n")
+        QTest::newRow("backslash doubled") << "dom\\alice"
+                                           << "a\\b" << QByteArray("username \"Auth\" \"dom\\\\alice\"\n")
                                            << QByteArray("password \"Auth\" \"a\\\\b\"\n");
-        QTest::newRow("double quote escaped") << "al\"ice" << "p\"w\" x" << QByteArray("username \"Auth\" \"al\\\"ice\"\n")
+        QTest::newRow("double quote escaped") << "al\"ice"
+                                              << "p\"w\" x" << QByteArray("username \"Auth\" \"al\\\"ice\"\n")
                                               << QByteArray("password \"Auth\" \"p\\\"w\\\" x\"\n");
-        QTest::newRow("blanks, quote and comment signs kept") << "a b" << "#it's; \t" << QByteArray("username \"Auth\" \"a b\"\n")
-                                                 << QByteArray("password \"Auth\" \"#it's; \t\"\n");
+        QTest::newRow("blanks, quote and comment signs kept")
+            << "a b"
+            << "#it's; \t" << QByteArray("username \"Auth\" \"a b\"\n")
+            << QByteArray("password \"Auth\" \"#it's; \t\"\n");
     }
     void credentialsAreQuotedForTheManagementParser()
     {
@@ -202,10 +211,13 @@ private slots:
         QTest::addColumn<QString>("username");
         QTest::addColumn<QString>("password");
         QTest::addColumn<bool>("failsAtUsername");
-        QTest::newRow("LF in password") << "alice" << "x\nsignal SIGTERM" << false;
-        QTest::newRow("CR in password") << "alice" << "x\rhold release" << false;
+        QTest::newRow("LF in password") << "alice"
+                                        << "x\nsignal SIGTERM" << false;
+        QTest::newRow("CR in password") << "alice"
+                                        << "x\rhold release" << false;
         QTest::newRow("NUL in password") << "alice" << QString("ab") + QChar(0) + "c" << false;
-        QTest::newRow("LF in user name") << "alice\nsignal SIGTERM" << "secret" << true;
+        QTest::newRow("LF in user name") << "alice\nsignal SIGTERM"
+                                         << "secret" << true;
     }
     void credentialsWithLineBreaksOrNulAreRefused()
     {
@@ -236,10 +248,12 @@ private slots:
         QTest::addColumn<QByteArray>("line");
         QTest::addColumn<int>("authFailures");
         QTest::addColumn<QString>("adapterText");
-        QTest::newRow("verification failed") << QByteArray(">PASSWORD:Verification Failed: 'Auth'\r\n") << 1 << QString();
-        QTest::newRow("no adapters")
-            << QByteArray(">LOG:1700000000,F,FATAL:There are no TAP-Windows adapters on this system.\r\n") << 0
-            << QString("Connect error: There are no TAP-Windows adapters on this system.");
+        QTest::newRow("verification failed")
+            << QByteArray(">PASSWORD:Verification Failed: 'Auth'\r\n") << 1 << QString();
+        QTest::newRow("no adapters") << QByteArray(
+            ">LOG:1700000000,F,FATAL:There are no TAP-Windows adapters on this system.\r\n")
+                                     << 0
+                                     << QString("Connect error: There are no TAP-Windows adapters on this system.");
         QTest::newRow("adapters in use")
             << QByteArray("Fatal: All TAP-Windows adapters on this system are currently in use.\r\n") << 0
             << QString("Connect error:  All TAP-Windows adapters on this system are currently in use.");
@@ -388,12 +402,15 @@ private slots:
         QTest::addColumn<int>("expected");
         QTest::newRow("link up, no state word yet") << QByteArray() << int(Constants::ConnectState_Connecting);
         QTest::newRow("wait") << QByteArray(">STATE:1,WAIT,,,,,,\r\n") << int(Constants::ConnectState_Connecting);
-        QTest::newRow("reconnecting") << QByteArray(">STATE:1,CONNECTED,SUCCESS,,,,,\r\n>STATE:2,RECONNECTING,x,,,,,\r\n")
+        QTest::newRow("reconnecting") << QByteArray(
+            ">STATE:1,CONNECTED,SUCCESS,,,,,\r\n>STATE:2,RECONNECTING,x,,,,,\r\n")
                                       << int(Constants::ConnectState_Connecting);
-        QTest::newRow("connected") << QByteArray(">STATE:1,CONNECTED,SUCCESS,,,,,\r\n") << int(Constants::ConnectState_Connected);
+        QTest::newRow("connected") << QByteArray(">STATE:1,CONNECTED,SUCCESS,,,,,\r\n")
+                                   << int(Constants::ConnectState_Connected);
         // Nobody asked for this exit: Connected until the link or the
         // process ends, then Disconnected with the error flag.
-        QTest::newRow("exiting unasked") << QByteArray(">STATE:1,CONNECTED,SUCCESS,,,,,\r\n>STATE:2,EXITING,SIGTERM,,,,,\r\n")
+        QTest::newRow("exiting unasked") << QByteArray(
+            ">STATE:1,CONNECTED,SUCCESS,,,,,\r\n>STATE:2,EXITING,SIGTERM,,,,,\r\n")
                                          << int(Constants::ConnectState_Connected);
         QTest::newRow("unknown word") << QByteArray(">STATE:1,CONNECTED,SUCCESS,,,,,\r\n>STATE:2,RESOLVE,,,,,,\r\n")
                                       << int(Constants::ConnectState_Disconnected);
@@ -446,16 +463,17 @@ private slots:
         QCOMPARE(socketStateToString(QAbstractSocket::ClosingState), QString("Closing"));
         QCOMPARE(socketStateToString(QAbstractSocket::SocketState(7)), QString("[unknown socket state]"));
         QVERIFY(openVpnManagerIsOpenVpnRequestAuth("x NEED PASSWORD(S) FROM MANAGEMENT INTERFACE, WAITING... y"));
-        QStringList args{"--config", "c"};
+        QStringList args { "--config", "c" };
         openVpnManagerAddManagmentParams(args, ExternalToolsCustom::managementSocket());
-        QCOMPARE(args, QStringList({"--config", "c", "--management", "/run/ostrel/openvpn-management.sock", "unix",
-                                    "--management-query-passwords"}));
+        QCOMPARE(args,
+                 QStringList({ "--config", "c", "--management", "/run/ostrel/openvpn-management.sock", "unix",
+                               "--management-query-passwords" }));
         QVERIFY(!credentialNeedsQuoting("alice.b-1@x"));
         QVERIFY(credentialNeedsQuoting("#alice"));
         QVERIFY(credentialNeedsQuoting("it's"));
     }
 };
 
-OSTREL_TEST_MAIN(
-    TestOpenVpnManager, TestMain::Core | TestMain::PrivateNamespaces | TestMain::LoopbackUp | TestMain::PrivateResolverFile)
+OSTREL_TEST_MAIN(TestOpenVpnManager,
+                 TestMain::Core | TestMain::PrivateNamespaces | TestMain::LoopbackUp | TestMain::PrivateResolverFile)
 #include "tst_openvpnmanager.moc"

@@ -16,8 +16,8 @@ namespace {
 QString fakeOpenVpn(const QString& dir, const QByteArray& versionLine, const QByteArray& otherwise)
 {
     const QString path = dir + "/openvpn.ostrel";
-    const QByteArray script
-        = "#!/bin/sh\nif [ \"$1\" = --version ]; then printf '%s\\n' '" + versionLine + "'; exit 1; fi\n" + otherwise;
+    const QByteArray script = "#!/bin/sh\nif [ \"$1\" = --version ]; then printf '%s\\n' '" + versionLine
+        + "'; exit 1; fi\n" + otherwise;
     return TestSupport::writeExecutable(path, script) ? path : QString();
 }
 } // namespace
@@ -82,7 +82,8 @@ private slots:
         QFETCH(bool, createFile);
         QFETCH(QString, logLine);
         QTemporaryDir dir;
-        const QString path = createFile ? fakeOpenVpn(dir.path(), versionLine, "exit 0\n") : dir.path() + "/openvpn.ostrel";
+        const QString path = createFile ? fakeOpenVpn(dir.path(), versionLine, "exit 0\n")
+                                        : dir.path() + "/openvpn.ostrel";
         LogCapture log;
         QOpenVPN2 engine;
         QVERIFY(!engine.initializeWith(path));
@@ -150,13 +151,15 @@ private slots:
         p.password = "secret";
         p.ovpnFile = "config.ovpn";
         p.configPath = dir.path();
-        QVERIFY(worker.call([&](Connection& c) {
-            c.openManager()->initializeWith(fake);
-            result = c.openManager()->connect(p);
-            finalState = c.connectState();
-            managerState = c.openManager()->openVpnManager()->state();
-            runningAfter = c.openManager()->isOpenVpnProcessRunning();
-        }, 120000));
+        QVERIFY(worker.call(
+            [&](Connection& c) {
+                c.openManager()->initializeWith(fake);
+                result = c.openManager()->connect(p);
+                finalState = c.connectState();
+                managerState = c.openManager()->openVpnManager()->state();
+                runningAfter = c.openManager()->isOpenVpnProcessRunning();
+            },
+            120000));
         QVERIFY(!result);
         QCOMPARE(managerState, stopped_cant_connect);
         QCOMPARE(finalState, Constants::ConnectState_Disconnected);
@@ -169,14 +172,17 @@ private slots:
         QTest::addColumn<QString>("username");
         QTest::addColumn<QString>("password");
         QTest::addColumn<QString>("message");
-        QTest::newRow("LF in password") << "alice" << "pw\nsignal SIGTERM" << QString(USER_ERROR_MESSAGE_BAD_CREDENTIAL);
-        QTest::newRow("CR in user name") << "alice\r" << "pw" << QString(USER_ERROR_MESSAGE_BAD_CREDENTIAL);
-        QTest::newRow("NUL in password") << "alice" << QString("pw") + QChar(0) << QString(USER_ERROR_MESSAGE_BAD_CREDENTIAL);
+        QTest::newRow("LF in password") << "alice"
+                                        << "pw\nsignal SIGTERM" << QString(USER_ERROR_MESSAGE_BAD_CREDENTIAL);
+        QTest::newRow("CR in user name") << "alice\r"
+                                         << "pw" << QString(USER_ERROR_MESSAGE_BAD_CREDENTIAL);
+        QTest::newRow("NUL in password") << "alice" << QString("pw") + QChar(0)
+                                         << QString(USER_ERROR_MESSAGE_BAD_CREDENTIAL);
         // OpenVPN takes 256 bytes and echoes the rest into its answer.
         QTest::newRow("1000 characters") << QString(1000, 'u') << "secret-" + QString(993, 'p')
                                          << QString(USER_ERROR_MESSAGE_CREDENTIAL_TOO_LONG);
-        QTest::newRow("257 bytes of UTF-8") << "alice" << QString("p") + QString(128, QChar(0x00e4))
-                                            << QString(USER_ERROR_MESSAGE_CREDENTIAL_TOO_LONG);
+        QTest::newRow("257 bytes of UTF-8")
+            << "alice" << QString("p") + QString(128, QChar(0x00e4)) << QString(USER_ERROR_MESSAGE_CREDENTIAL_TOO_LONG);
     }
     void credentialsWithLineBreaksAreRefusedBeforeAnythingStarts()
     {
@@ -208,13 +214,15 @@ private slots:
 
     void userErrorTexts()
     {
-        QVERIFY(QString(USER_ERROR_MESSAGE_ALL_AUTH_FILED).startsWith("Wrong VPN credentials. Error 'AUTH_FAILED'.<br />Solution at <a href='"));
+        QVERIFY(QString(USER_ERROR_MESSAGE_ALL_AUTH_FILED)
+                    .startsWith("Wrong VPN credentials. Error 'AUTH_FAILED'.<br />Solution at <a href='"));
         QVERIFY(QString(USER_ERROR_MESSAGE_ALL_AUTH_FILED).contains("/auth-failed'>"));
-        QVERIFY(QString(USER_ERROR_MESSAGE_ALL_ADAPTERS_IN_USE).startsWith("Error: all adapters in use.<br />Solution at <a href='"));
+        QVERIFY(QString(USER_ERROR_MESSAGE_ALL_ADAPTERS_IN_USE)
+                    .startsWith("Error: all adapters in use.<br />Solution at <a href='"));
         QVERIFY(QString(USER_ERROR_MESSAGE_ALL_ADAPTERS_IN_USE).contains("/all-adapters-in-use'>"));
     }
 };
 
-OSTREL_TEST_MAIN(
-    TestOpenVpnProcess, TestMain::Core | TestMain::PrivateNamespaces | TestMain::LoopbackUp | TestMain::PrivateResolverFile)
+OSTREL_TEST_MAIN(TestOpenVpnProcess,
+                 TestMain::Core | TestMain::PrivateNamespaces | TestMain::LoopbackUp | TestMain::PrivateResolverFile)
 #include "tst_openvpnprocess.moc"

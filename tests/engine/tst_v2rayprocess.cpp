@@ -76,7 +76,9 @@ private slots:
         QVERIFY(config.open(QIODevice::WriteOnly | QIODevice::Truncate));
         config.write(QString(R"({"log": {"loglevel": "info"},
  "inbounds": [{"listen": "127.0.0.1", "port": %1, "protocol": "socks", "settings": {"udp": false}}],
- "outbounds": [{"protocol": "blackhole"}]})").arg(kSocksPort).toUtf8());
+ "outbounds": [{"protocol": "blackhole"}]})")
+                         .arg(kSocksPort)
+                         .toUtf8());
         config.close();
 
         LogCapture log;
@@ -105,7 +107,8 @@ private slots:
 
     void clientIgnoringTerminateEndsAtTheCloseStep()
     {
-        QVERIFY(placeProgram(writeScript(m_dir.path(), "trap '' TERM\necho '   '\necho ready\nwhile :; do sleep 1; done\n")));
+        QVERIFY(placeProgram(
+            writeScript(m_dir.path(), "trap '' TERM\necho '   '\necho ready\nwhile :; do sleep 1; done\n")));
         LogCapture log;
         V2RayProcess proxy;
         QVERIFY(proxy.startV2RayProcess(m_dir.path()));
@@ -139,19 +142,29 @@ private slots:
         QTemporaryDir dir;
         QFile config(dir.path() + "/" + Constants::v2RayConfigFileName());
         QVERIFY(config.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        config.write(QString(R"({"inbounds": [{"listen": "127.0.0.1", "port": %1, "protocol": "socks", "settings": {"udp": false}}],
- "outbounds": [{"protocol": "blackhole"}]})").arg(kSocksPort).toUtf8());
+        config.write(
+            QString(
+                R"({"inbounds": [{"listen": "127.0.0.1", "port": %1, "protocol": "socks", "settings": {"udp": false}}],
+ "outbounds": [{"protocol": "blackhole"}]})")
+                .arg(kSocksPort)
+                .toUtf8());
         config.close();
         // The real client, late; or a client that never opens its port.
-        QVERIFY(placeProgram(writeScript(dir.path(), listens ? "sleep 0.7\nexec '" + v2ray.toUtf8() + "' \"$@\"\n"
-                                                             : QByteArray("exec sleep 600\n"))));
+        QVERIFY(placeProgram(writeScript(dir.path(),
+                                         listens ? "sleep 0.7\nexec '" + v2ray.toUtf8() + "' \"$@\"\n"
+                                                 : QByteArray("exec sleep 600\n"))));
         // OpenVPN's stand-in notes whether the port answered when it started.
         const QString marker = dir.path() + "/port-at-start";
         const QString openvpn = dir.path() + "/openvpn.ostrel";
         QVERIFY(TestSupport::writeExecutable(
-            openvpn, QString("#!/bin/bash\n[ \"$1\" = --version ] && { echo 'OpenVPN 1.9'; exit 0; }\n"
-                             "if (exec 3<>/dev/tcp/127.0.0.1/%1) 2>/dev/null; then echo open > '%2'; else echo closed > '%2'; fi\n"
-                             "echo 'Options error: stand-in'; exit 1\n").arg(kSocksPort).arg(marker).toUtf8()));
+            openvpn,
+            QString(
+                "#!/bin/bash\n[ \"$1\" = --version ] && { echo 'OpenVPN 1.9'; exit 0; }\n"
+                "if (exec 3<>/dev/tcp/127.0.0.1/%1) 2>/dev/null; then echo open > '%2'; else echo closed > '%2'; fi\n"
+                "echo 'Options error: stand-in'; exit 1\n")
+                .arg(kSocksPort)
+                .arg(marker)
+                .toUtf8()));
 
         QOpenVPN2 engine;
         QVERIFY(!engine.initializeWith(openvpn)); // refused version: path set, no scripts run
@@ -187,6 +200,6 @@ private slots:
     }
 };
 
-OSTREL_TEST_MAIN(
-    TestV2RayProcess, TestMain::Core | TestMain::PrivateNamespaces | TestMain::LoopbackUp | TestMain::PrivateResolverFile)
+OSTREL_TEST_MAIN(TestV2RayProcess,
+                 TestMain::Core | TestMain::PrivateNamespaces | TestMain::LoopbackUp | TestMain::PrivateResolverFile)
 #include "tst_v2rayprocess.moc"

@@ -22,8 +22,9 @@ private slots:
         QStringList names;
         for (int i = mo.enumeratorOffset(); i < mo.enumeratorCount(); ++i)
             names << QString::fromLatin1(mo.enumerator(i).name());
-        QCOMPARE(names, QStringList({ "SkinType", "DNSFiltering", "Protocol", "ProtocolType", "LocationType",
-                                      "ConnectState" }));
+        QCOMPARE(
+            names,
+            QStringList({ "SkinType", "DNSFiltering", "Protocol", "ProtocolType", "LocationType", "ConnectState" }));
         const QMetaEnum state = QMetaEnum::fromType<Constants::ConnectState>();
         QCOMPARE(state.keyToValue("ConnectState_Disconnecting"), 4);
         const QMetaEnum type = QMetaEnum::fromType<Constants::ProtocolType>();
@@ -88,7 +89,8 @@ private slots:
     void processMessagesDeliversQueuedSignals()
     {
         int received = 0;
-        connect(this, &TestConstants::ping, this, [&] { ++received; }, Qt::QueuedConnection);
+        connect(
+            this, &TestConstants::ping, this, [&] { ++received; }, Qt::QueuedConnection);
         emit ping();
         QCOMPARE(received, 0);
         processMessages(0);

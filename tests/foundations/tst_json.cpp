@@ -75,7 +75,8 @@ private slots:
         QTest::addColumn<QVariant>("value");
         QTest::newRow("-5 int") << "-5" << int(QMetaType::Int) << QVariant(-5);
         QTest::newRow("5 uint") << "5" << int(QMetaType::UInt) << QVariant(5u);
-        QTest::newRow("2^32 qulonglong") << "4294967296" << int(QMetaType::ULongLong) << QVariant(Q_UINT64_C(4294967296));
+        QTest::newRow("2^32 qulonglong") << "4294967296" << int(QMetaType::ULongLong)
+                                         << QVariant(Q_UINT64_C(4294967296));
         QTest::newRow("-2^40 qlonglong") << "-1099511627776" << int(QMetaType::LongLong)
                                          << QVariant(Q_INT64_C(-1099511627776));
         QTest::newRow("-1.5 double") << "-1.5" << int(QMetaType::Double) << QVariant(-1.5);
@@ -109,7 +110,8 @@ private slots:
         QTest::newRow("surrogate pair") << "\"\\ud83d\\ude00\"" << true << QString::fromUtf8("😀");
         QTest::newRow("non-hex unicode") << "\"x\\uzzzzy\"" << true << QString(QLatin1Char('x')) + QChar(0) + "y";
         QTest::newRow("unknown escape dropped") << "\"a\\qb\"" << true << "ab";
-        QTest::newRow("raw utf-8") << QString::fromUtf8("\"Zürich – 東京\"") << true << QString::fromUtf8("Zürich – 東京");
+        QTest::newRow("raw utf-8") << QString::fromUtf8("\"Zürich – 東京\"") << true
+                                   << QString::fromUtf8("Zürich – 東京");
         QTest::newRow("no closing quote") << "\"abc" << false << "";
         QTest::newRow("ends inside escape") << "\"abc\\" << false << "";
         QTest::newRow("short unicode") << "\"\\u12" << false << "";

@@ -16,7 +16,8 @@ namespace {
 class StdoutCapture
 {
 public:
-    explicit StdoutCapture(const QString& path) : m_path(path)
+    explicit StdoutCapture(const QString& path)
+        : m_path(path)
     {
         fflush(stdout);
         m_saved = dup(STDOUT_FILENO);
@@ -82,22 +83,26 @@ private slots:
     {
         ALog::startLogging();
         StdoutCapture capture(m_dir.filePath(QStringLiteral("stdout.txt")));
-        qDebug().noquote() << "hello" << "world";
+        qDebug().noquote() << "hello"
+                           << "world";
         qWarning().noquote() << "careful";
         qCritical().noquote() << "broken";
         const QString terminal = capture.finish();
 
         const QStringList lines = fileLines(m_logFile);
         QCOMPARE(lines.size(), 3);
-        QVERIFY2(QRegularExpression("^" + kTime + " \\[D\\] hello world$").match(lines[0]).hasMatch(), qPrintable(lines[0]));
-        QVERIFY2(QRegularExpression("^" + kTime + " \\[W\\] careful$").match(lines[1]).hasMatch(), qPrintable(lines[1]));
+        QVERIFY2(QRegularExpression("^" + kTime + " \\[D\\] hello world$").match(lines[0]).hasMatch(),
+                 qPrintable(lines[0]));
+        QVERIFY2(QRegularExpression("^" + kTime + " \\[W\\] careful$").match(lines[1]).hasMatch(),
+                 qPrintable(lines[1]));
         QVERIFY2(QRegularExpression("^" + kTime + " \\[C\\] broken$").match(lines[2]).hasMatch(), qPrintable(lines[2]));
 
         // On the terminal the parts are joined by blanks: two after the time,
         // two between tag and message when there is no indentation.
         const QStringList out = terminal.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
         QCOMPARE(out.size(), 3);
-        QVERIFY2(QRegularExpression("^" + kTime + "  \\[D\\]  hello world$").match(out[0]).hasMatch(), qPrintable(out[0]));
+        QVERIFY2(QRegularExpression("^" + kTime + "  \\[D\\]  hello world$").match(out[0]).hasMatch(),
+                 qPrintable(out[0]));
     }
 
     void percentSignsArePrintedLiterally()
@@ -236,8 +241,8 @@ private slots:
         for (const QDateTime& t : { now, now.addSecs(1) })
             QFile::remove(ALog::savedCopyFileName(t));
         ALog::saveCurrentLogFile();
-        const QStringList copies = QDir(QFileInfo(m_logFile).absolutePath())
-                                       .entryList({ QStringLiteral("ostrel.log*.txt") }, QDir::Files);
+        const QStringList copies =
+            QDir(QFileInfo(m_logFile).absolutePath()).entryList({ QStringLiteral("ostrel.log*.txt") }, QDir::Files);
         QCOMPARE(copies.size(), 1);
         QFile copy(QFileInfo(m_logFile).absolutePath() + QLatin1Char('/') + copies.first());
         QVERIFY(copy.open(QIODevice::ReadOnly));
@@ -253,9 +258,11 @@ private slots:
         ALOG_CATCHALL("TestLog::catchAllLogsAndSavesACopy")
         const QStringList lines = fileLines(m_logFile);
         QVERIFY(!lines.isEmpty());
-        QVERIFY2(lines.last().contains(QStringLiteral(" EXCEPTION in CATCHALL block TestLog::catchAllLogsAndSavesACopy")),
-                 qPrintable(lines.last()));
-        QCOMPARE(QDir(QFileInfo(m_logFile).absolutePath()).entryList({ QStringLiteral("*.txt") }, QDir::Files).size(), 1);
+        QVERIFY2(
+            lines.last().contains(QStringLiteral(" EXCEPTION in CATCHALL block TestLog::catchAllLogsAndSavesACopy")),
+            qPrintable(lines.last()));
+        QCOMPARE(QDir(QFileInfo(m_logFile).absolutePath()).entryList({ QStringLiteral("*.txt") }, QDir::Files).size(),
+                 1);
     }
 };
 

@@ -82,8 +82,13 @@ void TestPrivateFiles::filesLeftByEarlierVersionsBecomePrivateAtStart()
 {
     const QString dir = QStandardPaths::writableLocation(QStandardPaths::DataLocation);
     const QStringList files = {
-        Settings::logFullFileName(), Settings::logFullFileName() + "20260101-1205.txt", Settings::locationsFullFileName(),
-        Settings::proxyLocationsFullFileName(), dir + "/config.ovpn", dir + "/proxy.json", dir + "/sub/kept.txt",
+        Settings::logFullFileName(),
+        Settings::logFullFileName() + "20260101-1205.txt",
+        Settings::locationsFullFileName(),
+        Settings::proxyLocationsFullFileName(),
+        dir + "/config.ovpn",
+        dir + "/proxy.json",
+        dir + "/sub/kept.txt",
     };
     for (const QString& file : files)
         QVERIFY(writeWithMode(file, 0644));
@@ -127,12 +132,14 @@ void TestPrivateFiles::filesWrittenNowArePrivate()
         auto stop = qScopeGuard([&model]() { model.stop(); });
         QCOMPARE(SystemHelper::instance().configsFilesDirPath(), dir);
         QVERIFY(::chmod(QFile::encodeName(dir).constData(), 0755) == 0);
-        QVERIFY(model.makeOVPNFile(256, "UDP", "1194", "127.0.0.1", false, QString(), false, QString(), QString(), {}, QString()));
+        QVERIFY(model.makeOVPNFile(256, "UDP", "1194", "127.0.0.1", false, QString(), false, QString(), QString(), {},
+                                   QString()));
         QCOMPARE(mode(dir), 0700);
     }
 
-    verifyPrivate(dir, { Settings::fullFileName(), Settings::logFullFileName(), dir + "/" + copies.first(),
-                         Settings::locationsFullFileName(), Settings::proxyLocationsFullFileName(), dir + "/config.ovpn" });
+    verifyPrivate(dir,
+                  { Settings::fullFileName(), Settings::logFullFileName(), dir + "/" + copies.first(),
+                    Settings::locationsFullFileName(), Settings::proxyLocationsFullFileName(), dir + "/config.ovpn" });
 }
 
 OSTREL_TEST_MAIN(TestPrivateFiles)

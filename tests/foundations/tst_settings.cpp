@@ -14,7 +14,7 @@ QString fileText(const QString& path)
     f.open(QIODevice::ReadOnly);
     return QString::fromUtf8(f.readAll());
 }
-}
+} // namespace
 
 class TestSettings : public QObject
 {
@@ -54,8 +54,8 @@ private slots:
         QVERIFY(Settings::fullLog());
         QVERIFY(!Settings::debugPing());
         QCOMPARE(Settings::protocol(), QString());
-        for (const char* key : { "skin", "lastNotifiedNewsId", "blockIPv6", "ReconnectOnSleepResumeDelaySec",
-                                 "FullLog", "debugping", "Protocol" })
+        for (const char* key : { "skin", "lastNotifiedNewsId", "blockIPv6", "ReconnectOnSleepResumeDelaySec", "FullLog",
+                                 "debugping", "Protocol" })
             QVERIFY2(settings().valueInited(QLatin1String(key)), key);
 
         Settings::set_skin(QStringLiteral("2"));
@@ -116,8 +116,8 @@ private slots:
         const QString path = m_dir.filePath(QStringLiteral("garbage.conf"));
         QFile f(path);
         QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write("\x01\x02\xff\xfe binary\n=novalue\n[General]\nskin=3\nno equals sign\n"
-                + QByteArray(5000, '\x7f') + "\n[unterminated\nFullLog=false\n");
+        f.write("\x01\x02\xff\xfe binary\n=novalue\n[General]\nskin=3\nno equals sign\n" + QByteArray(5000, '\x7f')
+                + "\n[unterminated\nFullLog=false\n");
         f.close();
         Settings store(path);
         QCOMPARE(store.value(QStringLiteral("skin"), QStringLiteral("1")).toString(), QStringLiteral("3"));
@@ -202,8 +202,10 @@ private slots:
         QCOMPARE(alternative.size(), 3);
         QVERIFY(alternative.first().startsWith(QStringLiteral("http://")));
         QVERIFY(!alternative.contains(primary));
-        QVERIFY(updateServiceUrl(false).startsWith(Deployment::value(QStringLiteral("servers/alternative")) + "/mirror/"));
-        QVERIFY(Deployment::value(QStringLiteral("servers/alternative")) != Deployment::value(QStringLiteral("servers/primary")));
+        QVERIFY(
+            updateServiceUrl(false).startsWith(Deployment::value(QStringLiteral("servers/alternative")) + "/mirror/"));
+        QVERIFY(Deployment::value(QStringLiteral("servers/alternative"))
+                != Deployment::value(QStringLiteral("servers/primary")));
         for (const QString& url : alternative)
             QVERIFY2(QUrl(url).isValid() && !QUrl(url).host().isEmpty(), qPrintable(url));
     }

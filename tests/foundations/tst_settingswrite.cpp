@@ -34,13 +34,11 @@ bool fill(const QString& dir)
     if (!filler.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return false;
     const QByteArray block(4096, 'f');
-    while (filler.write(block) == block.size() && filler.flush()) {
-    }
+    while (filler.write(block) == block.size() && filler.flush()) { }
     filler.close();
     QFile small(dir + "/filler2");
     if (small.open(QIODevice::WriteOnly)) {
-        while (small.write("x", 1) == 1 && small.flush()) {
-        }
+        while (small.write("x", 1) == 1 && small.flush()) { }
     }
     return filler.size() > 0;
 }
@@ -163,7 +161,8 @@ void TestSettingsWrite::userIsToldWhenChoicesCannotBeSaved()
     model->optionMinimizeOnClose()->setValue(false);
     QTRY_COMPARE_WITH_TIMEOUT(toasts.count(), 1, 5000);
     QCOMPARE(toasts.first().at(0).toString(), QStringLiteral("Settings could not be saved"));
-    QVERIFY2(toasts.first().at(1).toString().contains(path) && toasts.first().at(1).toString().contains("Read-only file system"),
+    QVERIFY2(toasts.first().at(1).toString().contains(path)
+                 && toasts.first().at(1).toString().contains("Read-only file system"),
              qPrintable(toasts.first().at(1).toString()));
     QCOMPARE(fileContent(path), good);
 

@@ -34,7 +34,8 @@ private slots:
     {
         // Body 00 'A' 'B', no flags:
         //   00 ^ 88 ^ 00 = 88;  41 ^ 77 ^ 88 = BE;  42 ^ 66 ^ BE = 9A
-        const QByteArray cypher = QByteArray::fromHex("0300" "88BE9A");
+        const QByteArray cypher = QByteArray::fromHex("0300"
+                                                      "88BE9A");
         SimpleCrypt crypt(kKey);
         QCOMPARE(crypt.decryptToByteArray(cypher), QByteArray("AB"));
         QCOMPARE(crypt.lastError(), SimpleCrypt::ErrorNoError);
@@ -112,8 +113,8 @@ private slots:
         SimpleCrypt crypt(kKey);
         crypt.setCompressionMode(SimpleCrypt::CompressionMode(compression));
         crypt.setIntegrityProtectionMode(SimpleCrypt::IntegrityProtectionMode(protection));
-        for (const QString& text : { QString(), QStringLiteral("x"), QStringLiteral("pässwörd \"'\\ \n"),
-                                     QString(2000, QLatin1Char('z')) }) {
+        for (const QString& text :
+             { QString(), QStringLiteral("x"), QStringLiteral("pässwörd \"'\\ \n"), QString(2000, QLatin1Char('z')) }) {
             const QString cypher = crypt.encryptToString(text);
             QCOMPARE(crypt.decryptToString(cypher), text);
             QCOMPARE(crypt.lastError(), SimpleCrypt::ErrorNoError);
@@ -147,7 +148,8 @@ private slots:
     void shortAndForeignInput()
     {
         SimpleCrypt crypt(kKey);
-        crypt.decryptToByteArray(QByteArray::fromHex("0300" "88BE9A"));
+        crypt.decryptToByteArray(QByteArray::fromHex("0300"
+                                                     "88BE9A"));
         QCOMPARE(crypt.lastError(), SimpleCrypt::ErrorNoError);
 
         // Two bytes: empty, last error untouched.
@@ -194,10 +196,15 @@ private slots:
         QVERIFY(crypt.encryptToByteArray(QByteArray("x")).isEmpty());
         QCOMPARE(crypt.lastError(), SimpleCrypt::ErrorNoKeySet);
         QTest::ignoreMessage(QtWarningMsg, "No key set.");
-        QVERIFY(crypt.decryptToByteArray(QByteArray::fromHex("0300" "88BE9A")).isEmpty());
+        QVERIFY(crypt
+                    .decryptToByteArray(QByteArray::fromHex("0300"
+                                                            "88BE9A"))
+                    .isEmpty());
 
         crypt.setKey(kKey);
-        QCOMPARE(crypt.decryptToByteArray(QByteArray::fromHex("0300" "88BE9A")), QByteArray("AB"));
+        QCOMPARE(crypt.decryptToByteArray(QByteArray::fromHex("0300"
+                                                              "88BE9A")),
+                 QByteArray("AB"));
 
         SimpleCrypt zero(0);
         QVERIFY(zero.hasKey());

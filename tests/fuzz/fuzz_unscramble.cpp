@@ -5,7 +5,9 @@
 #include <cstddef>
 #include <cstdint>
 
-static void silence(QtMsgType, const QMessageLogContext&, const QString&) {}
+static void silence(QtMsgType, const QMessageLogContext&, const QString&)
+{
+}
 
 // Unscrambles arbitrary bytes and Base64 text with the settings store's key.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)

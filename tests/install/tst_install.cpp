@@ -17,7 +17,8 @@
 
 namespace {
 
-const QString kSucceeded = QStringLiteral("Update successful. Older version archived (you can remove the backup archive manually).");
+const QString kSucceeded = QStringLiteral(
+    "Update successful. Older version archived (you can remove the backup archive manually).");
 
 struct Outcome
 {
@@ -47,7 +48,8 @@ using TestSupport::readBytes;
 
 bool install(const QString& prefix, QByteArray* output)
 {
-    const Outcome o = runProcess(QStringLiteral("cmake"), { "--install", QStringLiteral(OSTREL_BUILD_DIR), "--prefix", prefix }, 120000);
+    const Outcome o = runProcess(QStringLiteral("cmake"),
+                                 { "--install", QStringLiteral(OSTREL_BUILD_DIR), "--prefix", prefix }, 120000);
     *output = o.output;
     return o.code == 0;
 }
@@ -127,11 +129,13 @@ private slots:
         QVERIFY2(valid.code == 0 && valid.output.trimmed().isEmpty(), valid.output.constData());
 
         const QString policy = readBytes(m_old.filePath("share/polkit-1/actions/org.ostrel.client.policy"));
-        QVERIFY(policy.contains(QString("<annotate key=\"org.freedesktop.policykit.exec.path\">%1</annotate>").arg(exe)));
+        QVERIFY(
+            policy.contains(QString("<annotate key=\"org.freedesktop.policykit.exec.path\">%1</annotate>").arg(exe)));
         QVERIFY(policy.contains("<annotate key=\"org.freedesktop.policykit.exec.allow_gui\">true</annotate>"));
         const QString xmllint = QStandardPaths::findExecutable("xmllint");
         if (!xmllint.isEmpty()) {
-            const Outcome wellFormed = runProcess(xmllint, { "--noout", m_old.filePath("share/polkit-1/actions/org.ostrel.client.policy") }, 20000);
+            const Outcome wellFormed = runProcess(
+                xmllint, { "--noout", m_old.filePath("share/polkit-1/actions/org.ostrel.client.policy") }, 20000);
             QVERIFY2(wellFormed.code == 0, wellFormed.output.constData());
         }
     }
@@ -180,8 +184,8 @@ private slots:
         QStringList notices;
         UpdateNotice::setPresenter([&notices](const QString& text) { notices << text; });
         const QString launcher = QFileInfo(m_oldDir + "/ostrel").canonicalFilePath();
-        const UpdateManager::ExecuteResult result
-            = UpdateManager::executeOnStart({ "ostrel", "--update=" + m_oldDir }, m_newDir);
+        const UpdateManager::ExecuteResult result = UpdateManager::executeOnStart({ "ostrel", "--update=" + m_oldDir },
+                                                                                  m_newDir);
         QCOMPARE(result, UpdateManager::erClose);
         QCOMPARE(notices, QStringList { kSucceeded });
         QCOMPARE(readBytes(m_oldDir + "/new-release.txt"), QByteArray("2.1.1 new\n"));

@@ -26,7 +26,8 @@ QList<SettingOption::Ptr> makeOptions(const QString& prefix, int n)
 {
     QList<SettingOption::Ptr> options;
     for (int i = 0; i < n; ++i)
-        options << SettingOption::Ptr(new SettingOption(false, prefix + QString::number(i), false, true, true, "caption"));
+        options << SettingOption::Ptr(
+            new SettingOption(false, prefix + QString::number(i), false, true, true, "caption"));
     return options;
 }
 
@@ -43,13 +44,34 @@ private slots:
         QTest::addColumn<QString>("explicitCode");
         QTest::addColumn<QString>("first");
         QTest::addColumn<QString>("second");
-        QTest::newRow("two letters") << "nl" << "" << "nl" << "";
-        QTest::newRow("four letters") << "nlde" << "" << "nl" << "de";
-        QTest::newRow("hyphen as second code") << "nl-x5" << "" << "nl" << "-x";
-        QTest::newRow("digit in third place") << "nl1de" << "" << "nl" << "";
-        QTest::newRow("digit id") << "12" << "" << "" << "";
-        QTest::newRow("explicit code wins") << "cfproxy" << "us" << "us" << "pr";
-        QTest::newRow("explicit code, digit id") << "1" << "de" << "de" << "";
+        QTest::newRow("two letters") << "nl"
+                                     << ""
+                                     << "nl"
+                                     << "";
+        QTest::newRow("four letters") << "nlde"
+                                      << ""
+                                      << "nl"
+                                      << "de";
+        QTest::newRow("hyphen as second code") << "nl-x5"
+                                               << ""
+                                               << "nl"
+                                               << "-x";
+        QTest::newRow("digit in third place") << "nl1de"
+                                              << ""
+                                              << "nl"
+                                              << "";
+        QTest::newRow("digit id") << "12"
+                                  << ""
+                                  << ""
+                                  << "";
+        QTest::newRow("explicit code wins") << "cfproxy"
+                                            << "us"
+                                            << "us"
+                                            << "pr";
+        QTest::newRow("explicit code, digit id") << "1"
+                                                 << "de"
+                                                 << "de"
+                                                 << "";
     }
 
     void proxyCountryCodes()

@@ -70,7 +70,8 @@ private slots:
     void init()
     {
         m_model.reset(new LocationModel(nullptr));
-        m_tester.reset(new QAbstractItemModelTester(m_model.data(), QAbstractItemModelTester::FailureReportingMode::QtTest));
+        m_tester.reset(
+            new QAbstractItemModelTester(m_model.data(), QAbstractItemModelTester::FailureReportingMode::QtTest));
         m_recorder.reset(new Recorder(m_model.data()));
     }
 

@@ -43,13 +43,27 @@ private slots:
         QTest::addColumn<QString>("code");
         QTest::addColumn<QString>("first");
         QTest::addColumn<QString>("second");
-        QTest::newRow("letters and digit") << "de1" << "de" << "";
-        QTest::newRow("four letters") << "deat" << "de" << "at";
-        QTest::newRow("digit first") << "1de" << "" << "";
-        QTest::newRow("one character") << "d" << "" << "";
-        QTest::newRow("digit in fourth place") << "deat2" << "de" << "at";
-        QTest::newRow("digit in third place") << "de2t" << "de" << "";
-        QTest::newRow("hyphen counts as letter") << "de-a" << "de" << "-a";
+        QTest::newRow("letters and digit") << "de1"
+                                           << "de"
+                                           << "";
+        QTest::newRow("four letters") << "deat"
+                                      << "de"
+                                      << "at";
+        QTest::newRow("digit first") << "1de"
+                                     << ""
+                                     << "";
+        QTest::newRow("one character") << "d"
+                                       << ""
+                                       << "";
+        QTest::newRow("digit in fourth place") << "deat2"
+                                               << "de"
+                                               << "at";
+        QTest::newRow("digit in third place") << "de2t"
+                                              << "de"
+                                              << "";
+        QTest::newRow("hyphen counts as letter") << "de-a"
+                                                 << "de"
+                                                 << "-a";
     }
 
     void countryCodes()
@@ -92,9 +106,12 @@ private slots:
         QTest::addColumn<int>("type");
         QTest::addColumn<QString>("regionCaption");
         QTest::addColumn<QString>("id");
-        QTest::newRow("ike") << int(Constants::LocationType_Ike) << "Europe" << "[IKE]Germany - Frankfurt";
-        QTest::newRow("with region") << int(Constants::LocationType_Common) << "Europe" << "Germany - Frankfurt - Europe";
-        QTest::newRow("no region") << int(Constants::LocationType_Common) << "" << "Germany - Frankfurt";
+        QTest::newRow("ike") << int(Constants::LocationType_Ike) << "Europe"
+                             << "[IKE]Germany - Frankfurt";
+        QTest::newRow("with region") << int(Constants::LocationType_Common) << "Europe"
+                                     << "Germany - Frankfurt - Europe";
+        QTest::newRow("no region") << int(Constants::LocationType_Common) << ""
+                                   << "Germany - Frankfurt";
     }
 
     void makeId()
@@ -118,10 +135,18 @@ private slots:
         QTest::addColumn<QString>("portId");
         QTest::addColumn<QString>("display");
         QTest::addColumn<QString>("saved");
-        QTest::newRow("port only") << 0 << "TCP-443" << "TCP-443" << "de|UNKNOWN|TCP-443";
-        QTest::newRow("protocol only") << 1 << "" << "OpenVPN ECC" << "de|OpenVPN ECC|";
-        QTest::newRow("both") << 4 << "UDP-1993" << "OpenVPN 256-bit - UDP-1993" << "de|OpenVPN 256-bit|UDP-1993";
-        QTest::newRow("neither") << 0 << "" << "" << "de";
+        QTest::newRow("port only") << 0 << "TCP-443"
+                                   << "TCP-443"
+                                   << "de|UNKNOWN|TCP-443";
+        QTest::newRow("protocol only") << 1 << ""
+                                       << "OpenVPN ECC"
+                                       << "de|OpenVPN ECC|";
+        QTest::newRow("both") << 4 << "UDP-1993"
+                              << "OpenVPN 256-bit - UDP-1993"
+                              << "de|OpenVPN 256-bit|UDP-1993";
+        QTest::newRow("neither") << 0 << ""
+                                 << ""
+                                 << "de";
     }
 
     void favoriteTexts()
@@ -207,10 +232,13 @@ private slots:
         Location location("x");
         QList<QThread*> emittingThreads;
         QList<int> emitted;
-        connect(&location, &Location::pingMsChanged, this, [&](int ms) {
-            emittingThreads << QThread::currentThread();
-            emitted << ms;
-        }, Qt::DirectConnection);
+        connect(
+            &location, &Location::pingMsChanged, this,
+            [&](int ms) {
+                emittingThreads << QThread::currentThread();
+                emitted << ms;
+            },
+            Qt::DirectConnection);
 
         std::vector<std::thread> threads;
         for (int t = 0; t < 4; ++t) {

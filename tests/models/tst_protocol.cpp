@@ -39,8 +39,8 @@ QMap<QString, QString> storedValues()
 QList<Protocol::Ptr> catalogue(const ProtocolSettingGroup::Ptr& openvpn, const ProtocolSettingGroup::Ptr& other)
 {
     QList<Protocol::Ptr> protocols;
-    for (auto type : { Constants::ProtocolType_IKEv2, Constants::ProtocolType_OPENVPN_ECC,
-                       Constants::ProtocolType_OPENVPN256 }) {
+    for (auto type :
+         { Constants::ProtocolType_IKEv2, Constants::ProtocolType_OPENVPN_ECC, Constants::ProtocolType_OPENVPN256 }) {
         Protocol::Ptr protocol(new Protocol(type));
         protocol->setProtocolSettingGroup(protocol->isOpenVpn() ? openvpn : other);
         protocols << protocol;
@@ -68,12 +68,18 @@ private slots:
         QTest::addColumn<QString>("transport");
         QTest::addColumn<int>("protocol");
         QTest::addColumn<QString>("number");
-        QTest::newRow("udp") << "UDP-1993" << "UDP" << int(Constants::Protocol_UDP) << "1993";
-        QTest::newRow("lower-case tcp") << "tcp-443" << "tcp" << int(Constants::Protocol_TCP) << "443";
-        QTest::newRow("auto") << "Auto" << "Auto" << int(Constants::Protocol_AUTO) << "";
-        QTest::newRow("three parts") << "UDP-1-2" << "" << int(Constants::Protocol_UNKNOWN) << "";
-        QTest::newRow("unknown transport") << "SCTP-80" << "SCTP" << int(Constants::Protocol_UNKNOWN) << "80";
-        QTest::newRow("empty") << "" << "" << int(Constants::Protocol_UNKNOWN) << "";
+        QTest::newRow("udp") << "UDP-1993"
+                             << "UDP" << int(Constants::Protocol_UDP) << "1993";
+        QTest::newRow("lower-case tcp") << "tcp-443"
+                                        << "tcp" << int(Constants::Protocol_TCP) << "443";
+        QTest::newRow("auto") << "Auto"
+                              << "Auto" << int(Constants::Protocol_AUTO) << "";
+        QTest::newRow("three parts") << "UDP-1-2"
+                                     << "" << int(Constants::Protocol_UNKNOWN) << "";
+        QTest::newRow("unknown transport") << "SCTP-80"
+                                           << "SCTP" << int(Constants::Protocol_UNKNOWN) << "80";
+        QTest::newRow("empty") << ""
+                               << "" << int(Constants::Protocol_UNKNOWN) << "";
     }
 
     void portText()
@@ -152,10 +158,11 @@ private slots:
         QVERIFY(group.killSwitchOptionValue());
 
         group.setNewValues("de", false, "1", "", "UDP-1993");
-        QCOMPARE(storedValues(), (QMap<QString, QString>({ { "group_settings_openvpn/location", "de" },
-                                                           { "group_settings_openvpn/killswitch", "false" },
-                                                           { "group_settings_openvpn/dnsFiltering", "1" },
-                                                           { "group_settings_openvpn/port", "UDP-1993" } })));
+        QCOMPARE(storedValues(),
+                 (QMap<QString, QString>({ { "group_settings_openvpn/location", "de" },
+                                           { "group_settings_openvpn/killswitch", "false" },
+                                           { "group_settings_openvpn/dnsFiltering", "1" },
+                                           { "group_settings_openvpn/port", "UDP-1993" } })));
 
         group.setNewValues("us", true, "0", "", "");
         QVERIFY(storedValues().isEmpty());
@@ -206,8 +213,9 @@ private slots:
         settings().setValue("dnsFiltering", "1");
         settings().setValue("v2RayProxy", "nl1");
         settings().setValue("unrelated", "kept");
-        QList<Protocol::Ptr> protocols = catalogue(ProtocolSettingGroup::Ptr(new ProtocolSettingGroup("openvpn", "", false, "", "")),
-                                                   ProtocolSettingGroup::Ptr(new ProtocolSettingGroup("not_openvpn", "", false, "", "")));
+        QList<Protocol::Ptr> protocols = catalogue(
+            ProtocolSettingGroup::Ptr(new ProtocolSettingGroup("openvpn", "", false, "", "")),
+            ProtocolSettingGroup::Ptr(new ProtocolSettingGroup("not_openvpn", "", false, "", "")));
         protocolSettingGroupsConfigSettingsMigration(protocols);
         QCOMPARE(storedValues(), (QMap<QString, QString>({ { "unrelated", "kept" } })));
     }
@@ -220,18 +228,19 @@ private slots:
         settings().setValue("v2RayProxy", "nl1");
         settings().setValue("Protocol", "  openvpn ECC ");
         const ProtocolSettingGroup::Ptr openvpn(new ProtocolSettingGroup("openvpn", "", false, "", ""));
-        QList<Protocol::Ptr> protocols =
-            catalogue(openvpn, ProtocolSettingGroup::Ptr(new ProtocolSettingGroup("not_openvpn", "", false, "", "")));
+        QList<Protocol::Ptr> protocols = catalogue(
+            openvpn, ProtocolSettingGroup::Ptr(new ProtocolSettingGroup("not_openvpn", "", false, "", "")));
         protocolSettingGroupsConfigSettingsMigration(protocols);
 
         QCOMPARE(openvpn->defaultLocation(), QStringLiteral("de"));
         QVERIFY(openvpn->killSwitchOptionValue());
         QCOMPARE(openvpn->proxyLocation(), QStringLiteral("nl1"));
-        QCOMPARE(storedValues(), (QMap<QString, QString>({ { "Protocol", "  openvpn ECC " },
-                                                           { "group_settings_openvpn/location", "de" },
-                                                           { "group_settings_openvpn/killswitch", "true" },
-                                                           { "group_settings_openvpn/dnsFiltering", "2" },
-                                                           { "group_settings_openvpn/proxyLocation", "nl1" } })));
+        QCOMPARE(storedValues(),
+                 (QMap<QString, QString>({ { "Protocol", "  openvpn ECC " },
+                                           { "group_settings_openvpn/location", "de" },
+                                           { "group_settings_openvpn/killswitch", "true" },
+                                           { "group_settings_openvpn/dnsFiltering", "2" },
+                                           { "group_settings_openvpn/proxyLocation", "nl1" } })));
     }
 
     void migrationKeepsOldKeysWhenItCannotPlaceThem()

@@ -142,8 +142,9 @@ bool TestKillSwitchScript::reachable(const QString& address) const
 
 QByteArray TestKillSwitchScript::savedRules(bool v6) const
 {
-    const RunResult read = m_ns->exec({ QStringLiteral("cat"), v6 ? QStringLiteral("/run/ostrel/ip6tables.original")
-                                                                   : QStringLiteral("/run/ostrel/iptables.original") });
+    const RunResult read = m_ns->exec(
+        { QStringLiteral("cat"),
+          v6 ? QStringLiteral("/run/ostrel/ip6tables.original") : QStringLiteral("/run/ostrel/iptables.original") });
     return read.code == 0 ? read.out.toUtf8() : QByteArray();
 }
 
@@ -341,7 +342,8 @@ void TestKillSwitchScript::disableWhileOffLeavesSavedRulesAlone()
 
     // The user changes the rules; a later "disable" while the kill switch is
     // off must not bring back what was saved before.
-    QCOMPARE(m_ns->bash(QStringLiteral("iptables -F userchain && iptables -A userchain -s 192.0.2.9/32 -j DROP")).code, 0);
+    QCOMPARE(m_ns->bash(QStringLiteral("iptables -F userchain && iptables -A userchain -s 192.0.2.9/32 -j DROP")).code,
+             0);
     QCOMPARE(script({ QStringLiteral("disable") }).out, QStringLiteral("DISABLED\n"));
     QVERIFY(!rules(false).contains(QStringLiteral("-A userchain -s 203.0.113.0/24 -j DROP")));
     // IPv6 rules are not the kill switch's while it is off: they stay.
@@ -411,23 +413,25 @@ void TestKillSwitchScript::outsideFlushOfOneFamily()
 {
     QFETCH(bool, flushV6);
     // The user's rules live in the family that is not flushed.
-    const RunResult added = m_ns->bash(flushV6 ? QStringLiteral("set -e\n"
-                                                                "iptables -N userchain\n"
-                                                                "iptables -A userchain -s 203.0.113.0/24 -j DROP\n"
-                                                                "iptables -A INPUT -j userchain\n"
-                                                                "iptables -t nat -A POSTROUTING -s 10.9.0.0/16 -j MASQUERADE\n")
-                                               : QStringLiteral("set -e\n"
-                                                                "ip6tables -A INPUT -s 2001:db8:bad::/48 -j DROP\n"
-                                                                "ip6tables -P FORWARD DROP\n"
-                                                                "ip6tables -t mangle -A OUTPUT -d 2001:db8:1::/48 -j MARK --set-mark 7\n"));
+    const RunResult added = m_ns->bash(
+        flushV6 ? QStringLiteral("set -e\n"
+                                 "iptables -N userchain\n"
+                                 "iptables -A userchain -s 203.0.113.0/24 -j DROP\n"
+                                 "iptables -A INPUT -j userchain\n"
+                                 "iptables -t nat -A POSTROUTING -s 10.9.0.0/16 -j MASQUERADE\n")
+                : QStringLiteral("set -e\n"
+                                 "ip6tables -A INPUT -s 2001:db8:bad::/48 -j DROP\n"
+                                 "ip6tables -P FORWARD DROP\n"
+                                 "ip6tables -t mangle -A OUTPUT -d 2001:db8:1::/48 -j MARK --set-mark 7\n"));
     QVERIFY2(added.code == 0, qPrintable(added.err));
     const QStringList before4 = rulesInForce(false);
     const QStringList before6 = rulesInForce(true);
     QVERIFY(!(flushV6 ? before4 : before6).isEmpty());
 
     QCOMPARE(script({ QStringLiteral("enable"), QStringLiteral("198.51.100.7") }).out, QStringLiteral("ENABLED\n"));
-    const RunResult flushed = m_ns->bash(QStringLiteral("for t in filter nat mangle; do $1 -t $t -F && $1 -t $t -X || exit 1; done"),
-                                         { flushV6 ? QStringLiteral("ip6tables") : QStringLiteral("iptables") });
+    const RunResult flushed = m_ns->bash(
+        QStringLiteral("for t in filter nat mangle; do $1 -t $t -F && $1 -t $t -X || exit 1; done"),
+        { flushV6 ? QStringLiteral("ip6tables") : QStringLiteral("iptables") });
     QVERIFY2(flushed.code == 0, qPrintable(flushed.err));
     QCOMPARE(script({ QStringLiteral("status") }).out,
              flushV6 ? QStringLiteral("ENABLED status (IPv4 only)\n") : QStringLiteral("ENABLED status (IPv6 only)\n"));
@@ -564,61 +568,64 @@ void TestKillSwitchScript::policiesOfBuiltInChainsKept()
     QProcessEnvironment peerEnv = QProcessEnvironment::systemEnvironment();
     peerEnv.insert(QStringLiteral("PEER"), QString::number(peer.pid()));
     const RunResult wired = m_ns->bash(
-        QStringLiteral("set -e\n"
-                       "ip link add veth0 type veth peer name veth1 netns \"$PEER\"\n"
-                       "ip link set veth0 up\n"
-                       "ip addr add 10.77.0.1/24 dev veth0\n"
-                       "ip addr add fd00:77::1/64 dev veth0 nodad\n"
-                       "nsenter --target \"$PEER\" --net sh -c "
-                       "'ip link set veth1 up && ip addr add 10.77.0.2/24 dev veth1 && ip addr add fd00:77::2/64 dev veth1 nodad'\n"),
+        QStringLiteral(
+            "set -e\n"
+            "ip link add veth0 type veth peer name veth1 netns \"$PEER\"\n"
+            "ip link set veth0 up\n"
+            "ip addr add 10.77.0.1/24 dev veth0\n"
+            "ip addr add fd00:77::1/64 dev veth0 nodad\n"
+            "nsenter --target \"$PEER\" --net sh -c "
+            "'ip link set veth1 up && ip addr add 10.77.0.2/24 dev veth1 && ip addr add fd00:77::2/64 dev veth1 nodad'\n"),
         {}, 15000, peerEnv);
     QVERIFY2(wired.code == 0, qPrintable(wired.err));
 
     // Policies DROP, one service (port 8022) opened by the user's own rules
     // (and neighbour discovery for IPv6), a table of address translation and
     // one of marks with their own policies.
-    const RunResult closed = m_ns->bash(QStringLiteral("set -e\n"
-                                                       "for ipt in iptables ip6tables; do\n"
-                                                       "  $ipt -P INPUT DROP\n"
-                                                       "  $ipt -P OUTPUT DROP\n"
-                                                       "  $ipt -P FORWARD DROP\n"
-                                                       "  $ipt -A INPUT -p tcp --dport 8022 -j ACCEPT\n"
-                                                       "  $ipt -A OUTPUT -p tcp --sport 8022 -j ACCEPT\n"
-                                                       "  $ipt -A INPUT -i lo -j ACCEPT\n"
-                                                       "  $ipt -A OUTPUT -o lo -j ACCEPT\n"
-                                                       "  if [ $ipt = ip6tables ]; then\n"
-                                                       "    $ipt -A INPUT -p ipv6-icmp -j ACCEPT\n"
-                                                       "    $ipt -A OUTPUT -p ipv6-icmp -j ACCEPT\n"
-                                                       "  fi\n"
-                                                       "  $ipt -t mangle -P FORWARD DROP\n"
-                                                       "  $ipt -t mangle -A OUTPUT -d 192.0.2.0/24 -j MARK --set-mark 7 2>/dev/null "
-                                                       "|| $ipt -t mangle -A OUTPUT -j MARK --set-mark 7\n"
-                                                       "  $ipt -t nat -A POSTROUTING -o veth0 -j RETURN\n"
-                                                       "done\n"));
+    const RunResult closed = m_ns->bash(
+        QStringLiteral("set -e\n"
+                       "for ipt in iptables ip6tables; do\n"
+                       "  $ipt -P INPUT DROP\n"
+                       "  $ipt -P OUTPUT DROP\n"
+                       "  $ipt -P FORWARD DROP\n"
+                       "  $ipt -A INPUT -p tcp --dport 8022 -j ACCEPT\n"
+                       "  $ipt -A OUTPUT -p tcp --sport 8022 -j ACCEPT\n"
+                       "  $ipt -A INPUT -i lo -j ACCEPT\n"
+                       "  $ipt -A OUTPUT -o lo -j ACCEPT\n"
+                       "  if [ $ipt = ip6tables ]; then\n"
+                       "    $ipt -A INPUT -p ipv6-icmp -j ACCEPT\n"
+                       "    $ipt -A OUTPUT -p ipv6-icmp -j ACCEPT\n"
+                       "  fi\n"
+                       "  $ipt -t mangle -P FORWARD DROP\n"
+                       "  $ipt -t mangle -A OUTPUT -d 192.0.2.0/24 -j MARK --set-mark 7 2>/dev/null "
+                       "|| $ipt -t mangle -A OUTPUT -j MARK --set-mark 7\n"
+                       "  $ipt -t nat -A POSTROUTING -o veth0 -j RETURN\n"
+                       "done\n"));
     QVERIFY2(closed.code == 0, qPrintable(closed.err));
 
     // Listeners on both families: 8080 not opened by the user, 8022 opened.
     QProcess listener;
-    listener.start(QStringLiteral("nsenter"),
-                   { QStringLiteral("--target"), QString::number(m_ns->pid()), QStringLiteral("--net"),
-                     QStringLiteral("--"), QStringLiteral("perl"), QStringLiteral("-e"),
-                     QStringLiteral("use Socket qw(:all);\n"
-                                    "my @s;\n"
-                                    "for my $port (@ARGV) {\n"
-                                    "  socket(my $fh, AF_INET6, SOCK_STREAM, 0) or die \"socket: $!\";\n"
-                                    "  setsockopt($fh, SOL_SOCKET, SO_REUSEADDR, 1);\n"
-                                    "  setsockopt($fh, IPPROTO_IPV6, IPV6_V6ONLY, 0) or die \"v6only: $!\";\n"
-                                    "  bind($fh, pack_sockaddr_in6($port, IN6ADDR_ANY)) or die \"bind: $!\";\n"
-                                    "  listen($fh, 64) or die \"listen: $!\";\n"
-                                    "  push @s, $fh;\n"
-                                    "}\n"
-                                    "$| = 1; print \"ready\\n\";\n"
-                                    "my $rin = ''; vec($rin, fileno($_), 1) = 1 for @s;\n"
-                                    "while (1) {\n"
-                                    "  select(my $rout = $rin, undef, undef, undef);\n"
-                                    "  for my $fh (@s) { if (vec($rout, fileno($fh), 1)) { accept(my $c, $fh); close $c; } }\n"
-                                    "}\n"),
-                     QStringLiteral("8080"), QStringLiteral("8022") });
+    listener.start(
+        QStringLiteral("nsenter"),
+        { QStringLiteral("--target"), QString::number(m_ns->pid()), QStringLiteral("--net"), QStringLiteral("--"),
+          QStringLiteral("perl"), QStringLiteral("-e"),
+          QStringLiteral("use Socket qw(:all);\n"
+                         "my @s;\n"
+                         "for my $port (@ARGV) {\n"
+                         "  socket(my $fh, AF_INET6, SOCK_STREAM, 0) or die \"socket: $!\";\n"
+                         "  setsockopt($fh, SOL_SOCKET, SO_REUSEADDR, 1);\n"
+                         "  setsockopt($fh, IPPROTO_IPV6, IPV6_V6ONLY, 0) or die \"v6only: $!\";\n"
+                         "  bind($fh, pack_sockaddr_in6($port, IN6ADDR_ANY)) or die \"bind: $!\";\n"
+                         "  listen($fh, 64) or die \"listen: $!\";\n"
+                         "  push @s, $fh;\n"
+                         "}\n"
+                         "$| = 1; print \"ready\\n\";\n"
+                         "my $rin = ''; vec($rin, fileno($_), 1) = 1 for @s;\n"
+                         "while (1) {\n"
+                         "  select(my $rout = $rin, undef, undef, undef);\n"
+                         "  for my $fh (@s) { if (vec($rout, fileno($fh), 1)) { accept(my $c, $fh); close $c; } }\n"
+                         "}\n"),
+          QStringLiteral("8080"), QStringLiteral("8022") });
     QVERIFY(listener.waitForStarted(10000));
     const auto stopListener = qScopeGuard([&] {
         listener.kill();
@@ -630,7 +637,10 @@ void TestKillSwitchScript::policiesOfBuiltInChainsKept()
     // A connection from the peer that is not answered within two seconds
     // counts as blocked.
     const auto connects = [&peer](const QString& address, const QString& port) {
-        return peer.bash(QStringLiteral("timeout 2 bash -c 'exec 3<>\"/dev/tcp/$0/$1\"' \"$1\" \"$2\""), { address, port }).code == 0;
+        return peer.bash(QStringLiteral("timeout 2 bash -c 'exec 3<>\"/dev/tcp/$0/$1\"' \"$1\" \"$2\""),
+                         { address, port })
+                   .code
+            == 0;
     };
     const QStringList addresses { QStringLiteral("10.77.0.1"), QStringLiteral("fd00:77::1") };
     const auto checkReach = [&](const char* when, bool openedReachable) {
@@ -746,18 +756,19 @@ void TestKillSwitchScript::savedRulesKeptUntilPutBack()
              0);
     QCOMPARE(script({ QStringLiteral("disable") }).out, QStringLiteral("DISABLED\n"));
     QCOMPARE(script({ QStringLiteral("status") }).out, QStringLiteral("DISABLED status\n"));
-    QCOMPARE(rules(false), QStringList({ "-N userchain", "-A INPUT -s 203.0.113.9/32 -j DROP",
-                                         "-A OUTPUT -d 192.0.2.1/32 -j userchain",
-                                         "-A userchain -d 192.0.2.9/32 -j DROP" }));
+    QCOMPARE(rules(false),
+             QStringList({ "-N userchain", "-A INPUT -s 203.0.113.9/32 -j DROP",
+                           "-A OUTPUT -d 192.0.2.1/32 -j userchain", "-A userchain -d 192.0.2.9/32 -j DROP" }));
     QCOMPARE(rules(true), QStringList({ "-A INPUT -s 2001:db8:bad::/48 -j DROP" }));
 
     // A saved file not written by the script (no mark): the same.
     QCOMPARE(script({ QStringLiteral("enable"), QStringLiteral("198.51.100.7") }).out, QStringLiteral("ENABLED\n"));
-    QCOMPARE(m_ns->bash(QStringLiteral("set -e\n"
-                                       "printf '*filter\\n:INPUT ACCEPT [0:0]\\nCOMMIT\\n' > /run/ostrel/iptables.original\n"
-                                       "iptables -A INPUT -s 203.0.113.10 -j DROP\n"))
-                 .code,
-             0);
+    QCOMPARE(
+        m_ns->bash(QStringLiteral("set -e\n"
+                                  "printf '*filter\\n:INPUT ACCEPT [0:0]\\nCOMMIT\\n' > /run/ostrel/iptables.original\n"
+                                  "iptables -A INPUT -s 203.0.113.10 -j DROP\n"))
+            .code,
+        0);
     QCOMPARE(script({ QStringLiteral("disable") }).out, QStringLiteral("DISABLED\n"));
     QCOMPARE(rules(false), QStringList({ "-A INPUT -s 203.0.113.10/32 -j DROP" }));
 
@@ -774,18 +785,21 @@ void TestKillSwitchScript::savedRulesKeptUntilPutBack()
         Namespace ns(Namespace::NetAndMount);
         QVERIFY(ns.isValid());
         QVERIFY(ns.privateRun());
-        QCOMPARE(ns.bash(QStringLiteral("set -e; rm -rf /run/ostrel /run/elsewhere; mkdir -m 0700 /run/ostrel; ") + setUp
-                         + QStringLiteral("; iptables -A INPUT -s 203.0.113.11 -j DROP"))
+        QCOMPARE(ns.bash(QStringLiteral("set -e; rm -rf /run/ostrel /run/elsewhere; mkdir -m 0700 /run/ostrel; ")
+                         + setUp + QStringLiteral("; iptables -A INPUT -s 203.0.113.11 -j DROP"))
                      .code,
                  0);
         const auto state = [&ns] {
-            return ns.bash(QStringLiteral("iptables-save | grep -v '^#'; ip6tables-save | grep -v '^#'; "
-                                          "stat -c '%F %u %a' /run/ostrel /run/ostrel/* 2>&1; ls -la /run"))
+            return ns
+                .bash(QStringLiteral("iptables-save | grep -v '^#'; ip6tables-save | grep -v '^#'; "
+                                     "stat -c '%F %u %a' /run/ostrel /run/ostrel/* 2>&1; ls -la /run"))
                 .out;
         };
         const QString before = state();
-        const RunResult refused = ns.exec({ m_script, QStringLiteral("enable"), QStringLiteral("198.51.100.7") }, 15000, m_env);
-        QVERIFY2(refused.out.startsWith(QLatin1String("ERROR:")), qPrintable(setUp + QStringLiteral(": ") + refused.out));
+        const RunResult refused = ns.exec({ m_script, QStringLiteral("enable"), QStringLiteral("198.51.100.7") }, 15000,
+                                          m_env);
+        QVERIFY2(refused.out.startsWith(QLatin1String("ERROR:")),
+                 qPrintable(setUp + QStringLiteral(": ") + refused.out));
         QCOMPARE(refused.out.count(QLatin1Char('\n')), 1);
         QCOMPARE(refused.code, 2);
         QCOMPARE(state(), before);
@@ -814,7 +828,8 @@ void TestKillSwitchScript::writersAtOnceNeverOpen_data()
     QTest::newRow("addresses") << QStringList { "198.51.100.7", "2001:db8::7", "198.51.100.9" }
                                << QStringList { "198.51.100.7/32", "2001:db8::7/128", "198.51.100.9/32" };
     QTest::newRow("host names") << QStringList { "v2-proxy.example", "other-proxy.example", "198.51.100.9" }
-                                << QStringList { "198.51.100.7/32 2001:db8::7/128", "198.51.100.9/32", "198.51.100.9/32" };
+                                << QStringList { "198.51.100.7/32 2001:db8::7/128", "198.51.100.9/32",
+                                                 "198.51.100.9/32" };
 }
 
 void TestKillSwitchScript::writersAtOnceNeverOpen()
@@ -825,29 +840,30 @@ void TestKillSwitchScript::writersAtOnceNeverOpen()
     QCOMPARE(script({ QStringLiteral("enable"), servers.at(0) }).out, QStringLiteral("ENABLED\n"));
 
     const RunResult rounds = m_ns->bash(
-        QStringLiteral("S=$1 A=$2 B=$3 C=$4; shift 4\n"
-                       "sample() { # until /run/stop: samples, and those without a final drop\n"
-                       "  local n=0 open=0 ipt rules\n"
-                       "  while [ ! -e /run/stop ] && [ $n -lt 100000 ]; do\n"
-                       "    for ipt in iptables ip6tables; do\n"
-                       "      n=$((n + 1)); rules=$($ipt -S OUTPUT)\n"
-                       "      [[ \"${rules##*$'\\n'}\" == *' -j DROP' ]] || open=$((open + 1))\n"
-                       "    done\n"
-                       "  done\n"
-                       "  echo \"$n $open\" > /run/samples\n"
-                       "}\n"
-                       "rm -f /run/stop; sample & sampler=$!\n"
-                       "for round in 1 2 3 4 5 6 7 8; do\n"
-                       "  writers=()\n"
-                       "  for args in \"enable $A\" \"replace $B\" \"enable $C\" \"replace $A\" 'localnetwork allow' 'localnetwork deny'; do\n"
-                       "    \"$S\" $args >/dev/null & writers+=($!)\n"
-                       "  done\n"
-                       "  wait \"${writers[@]}\"\n"
-                       "  now=$( { iptables -S ostrelallowedip; ip6tables -S ostrelallowedip; } | awk '$3 == \"-d\" { printf \"%s%s\", s, $4; s = \" \" }')\n"
-                       "  match=no; for one in \"$@\"; do [ \"$now\" = \"$one\" ] && match=yes; done\n"
-                       "  [ $match = yes ] || echo \"round $round: allowed: $now\"\n"
-                       "done\n"
-                       "touch /run/stop; wait $sampler; cat /run/samples\n"),
+        QStringLiteral(
+            "S=$1 A=$2 B=$3 C=$4; shift 4\n"
+            "sample() { # until /run/stop: samples, and those without a final drop\n"
+            "  local n=0 open=0 ipt rules\n"
+            "  while [ ! -e /run/stop ] && [ $n -lt 100000 ]; do\n"
+            "    for ipt in iptables ip6tables; do\n"
+            "      n=$((n + 1)); rules=$($ipt -S OUTPUT)\n"
+            "      [[ \"${rules##*$'\\n'}\" == *' -j DROP' ]] || open=$((open + 1))\n"
+            "    done\n"
+            "  done\n"
+            "  echo \"$n $open\" > /run/samples\n"
+            "}\n"
+            "rm -f /run/stop; sample & sampler=$!\n"
+            "for round in 1 2 3 4 5 6 7 8; do\n"
+            "  writers=()\n"
+            "  for args in \"enable $A\" \"replace $B\" \"enable $C\" \"replace $A\" 'localnetwork allow' 'localnetwork deny'; do\n"
+            "    \"$S\" $args >/dev/null & writers+=($!)\n"
+            "  done\n"
+            "  wait \"${writers[@]}\"\n"
+            "  now=$( { iptables -S ostrelallowedip; ip6tables -S ostrelallowedip; } | awk '$3 == \"-d\" { printf \"%s%s\", s, $4; s = \" \" }')\n"
+            "  match=no; for one in \"$@\"; do [ \"$now\" = \"$one\" ] && match=yes; done\n"
+            "  [ $match = yes ] || echo \"round $round: allowed: $now\"\n"
+            "done\n"
+            "touch /run/stop; wait $sampler; cat /run/samples\n"),
         QStringList { m_script } + servers + allowed, 120000, m_env);
     QCOMPARE(rounds.code, 0);
     const QStringList lines = rounds.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
@@ -855,19 +871,20 @@ void TestKillSwitchScript::writersAtOnceNeverOpen()
     const QStringList counts = lines.first().split(QLatin1Char(' '));
     QCOMPARE(counts.size(), 2);
     QVERIFY2(counts.at(0).toInt() >= 20, qPrintable(rounds.out));
-    QVERIFY2(counts.at(1) == QLatin1String("0"), qPrintable(QStringLiteral("OUTPUT open in %1 of %2 samples")
-                                                                .arg(counts.at(1), counts.at(0))));
+    QVERIFY2(counts.at(1) == QLatin1String("0"),
+             qPrintable(QStringLiteral("OUTPUT open in %1 of %2 samples").arg(counts.at(1), counts.at(0))));
     QCOMPARE(script({ QStringLiteral("status") }).out, QStringLiteral("ENABLED status\n"));
 
     // The lock held elsewhere past the wait: refused, nothing changed.
     const RunResult busy = m_ns->bash(
-        QStringLiteral("set -m; flock /run/ostrel/firewall.lock sh -c 'touch /run/held; exec sleep 30' >/dev/null & holder=$!\n"
-                       "for i in $(seq 100); do [ -e /run/held ] && break; sleep 0.1; done\n"
-                       "listing() { iptables-save; ip6tables-save; } 2>&1 | grep -v '^#'\n"
-                       "before=$(listing)\n"
-                       "\"$1\" enable 198.51.100.1; echo \"exit $?\"\n"
-                       "[ \"$before\" = \"$(listing)\" ] && echo unchanged\n"
-                       "kill -- -$holder\n"),
+        QStringLiteral(
+            "set -m; flock /run/ostrel/firewall.lock sh -c 'touch /run/held; exec sleep 30' >/dev/null & holder=$!\n"
+            "for i in $(seq 100); do [ -e /run/held ] && break; sleep 0.1; done\n"
+            "listing() { iptables-save; ip6tables-save; } 2>&1 | grep -v '^#'\n"
+            "before=$(listing)\n"
+            "\"$1\" enable 198.51.100.1; echo \"exit $?\"\n"
+            "[ \"$before\" = \"$(listing)\" ] && echo unchanged\n"
+            "kill -- -$holder\n"),
         { m_script }, 60000, m_env);
     QVERIFY2(busy.out.startsWith(QLatin1String("ERROR: ")) && busy.out.endsWith(QLatin1String("\nexit 2\nunchanged\n")),
              qPrintable(busy.out));
@@ -886,12 +903,13 @@ void TestKillSwitchScript::serverTextsResolvedOrBlocked()
              QStringList { "-A ostrelallowedip -d 2001:db8::7/128 -j ACCEPT" });
     QCOMPARE(script({ QStringLiteral("replace"), QStringLiteral("other-proxy.example") }).out, QStringLiteral("OK\n"));
     QCOMPARE(rules(false, QStringLiteral("filter"), QStringLiteral("ostrelallowedip")).mid(1),
-             QStringList({ "-A ostrelallowedip -d 198.51.100.9/32 -j ACCEPT", "-A ostrelallowedip -s 198.51.100.9/32 -j ACCEPT" }));
+             QStringList({ "-A ostrelallowedip -d 198.51.100.9/32 -j ACCEPT",
+                           "-A ostrelallowedip -s 198.51.100.9/32 -j ACCEPT" }));
     QCOMPARE(rules(true, QStringLiteral("filter"), QStringLiteral("ostrelallowedip")).mid(1), QStringList());
 
-    for (const QString& text : { QStringLiteral("no-such-host.invalid"), QStringLiteral("bad_name"),
-                                 QStringLiteral("198.51.100.0/24"), QStringLiteral("-j ACCEPT"),
-                                 QStringLiteral("198.51.100.256"), QStringLiteral("2001:db8::7::1") }) {
+    for (const QString& text :
+         { QStringLiteral("no-such-host.invalid"), QStringLiteral("bad_name"), QStringLiteral("198.51.100.0/24"),
+           QStringLiteral("-j ACCEPT"), QStringLiteral("198.51.100.256"), QStringLiteral("2001:db8::7::1") }) {
         for (const QString& command : { QStringLiteral("enable"), QStringLiteral("replace") }) {
             const RunResult run = script({ command, text });
             QVERIFY2(run.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts).last().startsWith(QLatin1String("ERROR: ")),
@@ -911,19 +929,27 @@ void TestKillSwitchScript::serverTextsResolvedOrBlocked()
 void TestKillSwitchScript::disableCutShortLosesNothing()
 {
     addUsersRules();
-    QCOMPARE(m_ns->bash(QStringLiteral("ip6tables -P FORWARD DROP && ip6tables -t nat -A POSTROUTING -s fd00:9::/64 -j MASQUERADE")).code, 0);
+    QCOMPARE(
+        m_ns->bash(QStringLiteral(
+                       "ip6tables -P FORWARD DROP && ip6tables -t nat -A POSTROUTING -s fd00:9::/64 -j MASQUERADE"))
+            .code,
+        0);
     const QStringList before4 = saveListing(false);
     const QStringList before6 = saveListing(true);
     for (int delayMs = 0; delayMs <= 150; delayMs += 10) {
         QCOMPARE(script({ QStringLiteral("enable"), QStringLiteral("198.51.100.7") }).out, QStringLiteral("ENABLED\n"));
-        QCOMPARE(m_ns->bash(QStringLiteral("set -m; \"$1\" disable >/dev/null & sleep \"$2\"; kill -KILL -- -$! 2>/dev/null; wait; true"),
-                            { m_script, QString::number(delayMs / 1000.0, 'f', 3) }, 15000, m_env)
-                     .code,
-                 0);
+        QCOMPARE(
+            m_ns->bash(
+                    QStringLiteral(
+                        "set -m; \"$1\" disable >/dev/null & sleep \"$2\"; kill -KILL -- -$! 2>/dev/null; wait; true"),
+                    { m_script, QString::number(delayMs / 1000.0, 'f', 3) }, 15000, m_env)
+                .code,
+            0);
         QCOMPARE(script({ QStringLiteral("disable") }).out, QStringLiteral("DISABLED\n"));
         QVERIFY2(saveListing(false) == before4, qPrintable(QStringLiteral("IPv4 after a stop at %1 ms").arg(delayMs)));
         QVERIFY2(saveListing(true) == before6, qPrintable(QStringLiteral("IPv6 after a stop at %1 ms").arg(delayMs)));
-        QCOMPARE(m_ns->exec({ QStringLiteral("ls"), QStringLiteral("/run/ostrel") }).out, QStringLiteral("firewall.lock\n"));
+        QCOMPARE(m_ns->exec({ QStringLiteral("ls"), QStringLiteral("/run/ostrel") }).out,
+                 QStringLiteral("firewall.lock\n"));
     }
 }
 
@@ -954,10 +980,11 @@ void TestKillSwitchScript::familyThatCannotBeHeldFailsEnable()
     QVERIFY(rules(false).contains(kDrop));
     QCOMPARE(script({ QStringLiteral("status") }).out, QStringLiteral("ENABLED status (IPv4 only)\n"));
 
-    QCOMPARE(m_ns->bash(QStringLiteral("sysctl -qw net.ipv6.conf.all.disable_ipv6=1 net.ipv6.conf.default.disable_ipv6=1"
-                                       " && [ ! -s /proc/net/if_inet6 ]"))
-                 .code,
-             0);
+    QCOMPARE(
+        m_ns->bash(QStringLiteral("sysctl -qw net.ipv6.conf.all.disable_ipv6=1 net.ipv6.conf.default.disable_ipv6=1"
+                                  " && [ ! -s /proc/net/if_inet6 ]"))
+            .code,
+        0);
     const RunResult withoutIpv6 = script({ QStringLiteral("enable"), QStringLiteral("198.51.100.7") });
     QCOMPARE(withoutIpv6.out, QStringLiteral("iptables rules overwritten\nENABLED\n"));
     QCOMPARE(withoutIpv6.code, 0);
@@ -971,7 +998,10 @@ void TestKillSwitchScript::ownRulesKnownByTheirMark()
 {
     const QString usersRule = QStringLiteral("-A INPUT -m state --state RELATED,ESTABLISHED -j ACCEPT");
     QCOMPARE(script({ QStringLiteral("enable"), QStringLiteral("198.51.100.7") }).out, QStringLiteral("ENABLED\n"));
-    QCOMPARE(m_ns->bash(QStringLiteral("set -e; rm /run/ostrel/*.original; iptables -P INPUT DROP; iptables ") + usersRule).code, 0);
+    QCOMPARE(
+        m_ns->bash(QStringLiteral("set -e; rm /run/ostrel/*.original; iptables -P INPUT DROP; iptables ") + usersRule)
+            .code,
+        0);
     QCOMPARE(script({ QStringLiteral("disable") }).out, QStringLiteral("DISABLED\n"));
     QCOMPARE(rules(false), QStringList { usersRule });
     QVERIFY(policies(false).contains(QStringLiteral(":INPUT DROP")));

@@ -39,7 +39,7 @@ QStringList asNobody(const QString& program, const QStringList& args = {})
 {
     return QStringList { QStringLiteral("--reuid=nobody"), QStringLiteral("--regid=nogroup"),
                          QStringLiteral("--clear-groups"), QStringLiteral("--"), program }
-        + args;
+    + args;
 }
 
 bool chownToNobody(const QString& path)
@@ -153,7 +153,8 @@ public:
     bool start(const QString& socketPath)
     {
         m_process.setProcessChannelMode(QProcess::MergedChannels);
-        m_process.start(QStringLiteral("setpriv"), asNobody(binary(QStringLiteral("fake_instance_server")), { socketPath }));
+        m_process.start(QStringLiteral("setpriv"),
+                        asNobody(binary(QStringLiteral("fake_instance_server")), { socketPath }));
         return m_process.waitForStarted(10000) && m_process.waitForReadyRead(10000)
             && m_process.readLine() == "listening\n";
     }
@@ -283,9 +284,10 @@ private slots:
         Client client(false, tmp);
         QProcess holder;
         // One process that takes the lock and then only sleeps.
-        holder.start(QStringLiteral("bash"), { QStringLiteral("-c"),
-                                               QStringLiteral("exec 9>\"$0\" && flock 9 && echo locked && exec sleep 600"),
-                                               client.lockPath() });
+        holder.start(QStringLiteral("bash"),
+                     { QStringLiteral("-c"),
+                       QStringLiteral("exec 9>\"$0\" && flock 9 && echo locked && exec sleep 600"),
+                       client.lockPath() });
         QVERIFY(holder.waitForStarted(10000));
         const auto endHolder = qScopeGuard([&]() {
             holder.kill();
@@ -341,7 +343,9 @@ private slots:
         });
 
         auto secondStartedModel = [&]() { return readText(secondOut).contains(QLatin1String("S20")); };
-        auto secondGaveWay = [&]() { return readText(secondOut).contains(QLatin1String("another instance is running")); };
+        auto secondGaveWay = [&]() {
+            return readText(secondOut).contains(QLatin1String("another instance is running"));
+        };
         QVERIFY2(waitUntil([&]() {
                      return (first.startedModel() || secondStartedModel()) && (first.gaveWay() || secondGaveWay());
                  }),

@@ -9,8 +9,8 @@
 #include <QFile>
 #include <QMutex>
 #include <QRegularExpression>
-#include <QTemporaryDir>
 #include <QScopeGuard>
+#include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
 
@@ -25,7 +25,8 @@ const QString kSh = QStringLiteral("/bin/sh");
 qint64 processGroup(const QString& pid)
 {
     const QString stat = QString::fromLatin1(TestSupport::readBytes(QStringLiteral("/proc/%1/stat").arg(pid)));
-    const QStringList fields = stat.mid(stat.lastIndexOf(QLatin1Char(')')) + 1).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    const QStringList fields =
+        stat.mid(stat.lastIndexOf(QLatin1Char(')')) + 1).split(QLatin1Char(' '), Qt::SkipEmptyParts);
     return fields.size() < 3 ? 0 : fields.at(2).toLongLong();
 }
 
@@ -36,7 +37,8 @@ QStringList threadNames()
 {
     QStringList names;
     for (const QString& task : QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
-        names << QString::fromLatin1(TestSupport::readBytes(QStringLiteral("/proc/self/task/%1/comm").arg(task))).trimmed();
+        names << QString::fromLatin1(TestSupport::readBytes(QStringLiteral("/proc/self/task/%1/comm").arg(task)))
+                     .trimmed();
     return names;
 }
 
@@ -91,7 +93,8 @@ void TestSystemHelper::exitCodeAndOutput_data()
     QTest::newRow("success") << "printf 'one\\ntwo\\n'" << 0 << "one\ntwo\n";
     QTest::newRow("failure code") << "echo failed; exit 3" << 3 << "failed\n";
     QTest::newRow("highest code") << "exit 255" << 255 << "";
-    QTest::newRow("utf-8 output") << "printf '\\303\\244\\342\\202\\254 ok'" << 0 << QString::fromUtf8("\xc3\xa4\xe2\x82\xac ok");
+    QTest::newRow("utf-8 output") << "printf '\\303\\244\\342\\202\\254 ok'" << 0
+                                  << QString::fromUtf8("\xc3\xa4\xe2\x82\xac ok");
     QTest::newRow("standard error kept apart") << "echo out; echo err >&2" << 0 << "out\n";
 }
 
@@ -122,8 +125,9 @@ void TestSystemHelper::timeoutKeepsPartialOutputAndEndsProcessGroup()
             const QString row = QStringLiteral("killOverdue %1, ignores SIGTERM %2").arg(killOverdue).arg(ignoresTerm);
             QString result;
             const int code = SystemHelper::executeWithWait(
-                kSh, { QStringLiteral("-c"), (ignoresTerm ? QStringLiteral("trap '' TERM; ") : QString()) + script,
-                       QStringLiteral("sh"), pidFile },
+                kSh,
+                { QStringLiteral("-c"), (ignoresTerm ? QStringLiteral("trap '' TERM; ") : QString()) + script,
+                  QStringLiteral("sh"), pidFile },
                 result, 500, true, killOverdue);
             QCOMPARE(code, int(SystemHelper::ExecuteTimedOut));
             QCOMPARE(result, QStringLiteral("partial\n"));
@@ -131,7 +135,8 @@ void TestSystemHelper::timeoutKeepsPartialOutputAndEndsProcessGroup()
             const QStringList pids = SystemHelper::readAllStrings(pidFile);
             QVERIFY2(pids.size() == 3, qPrintable(row));
             for (const QString& pid : pids)
-                QVERIFY2(!processAlive(pid.toLongLong()), qPrintable(row + QStringLiteral(": process %1 still runs").arg(pid)));
+                QVERIFY2(!processAlive(pid.toLongLong()),
+                         qPrintable(row + QStringLiteral(": process %1 still runs").arg(pid)));
             // The script led a group of its own, and none of it is left.
             QVERIFY2(livingMembersOfGroup(pids.first().toLongLong()).isEmpty(), qPrintable(row));
             QFile::remove(pidFile);
@@ -205,14 +210,15 @@ void TestSystemHelper::logLines()
 {
     LogCapture capture;
     QString result;
-    QCOMPARE(SystemHelper::executeWithWait(kSh, { QStringLiteral("-c"), QStringLiteral("printf 'a\\n\\n  \\nb\\n'; exit 4") },
-                                           result, 5000, false, false),
+    QCOMPARE(SystemHelper::executeWithWait(
+                 kSh, { QStringLiteral("-c"), QStringLiteral("printf 'a\\n\\n  \\nb\\n'; exit 4") }, result, 5000,
+                 false, false),
              4);
     // Blank lines stay in the result and are left out of the log.
     QCOMPARE(result, QStringLiteral("a\n\n  \nb\n"));
 
-    const QStringList starts
-        = LogCapture::matching(QStringLiteral("^======== (\\d+)\\) command: /bin/sh -c printf .* \\| timeout 5000 ms$"));
+    const QStringList starts = LogCapture::matching(
+        QStringLiteral("^======== (\\d+)\\) command: /bin/sh -c printf .* \\| timeout 5000 ms$"));
     QCOMPARE(starts.size(), 1);
     const QString number = QRegularExpression(QStringLiteral("(\\d+)\\)")).match(starts.first()).captured(1);
     const QStringList results = LogCapture::matching(
@@ -222,7 +228,8 @@ void TestSystemHelper::logLines()
     QCOMPARE(SystemHelper::executeWithWait(kSh, { QStringLiteral("-c"), QStringLiteral("echo out; echo oops >&2") },
                                            result, 5000, false, false),
              0);
-    QCOMPARE(LogCapture::matching(QStringLiteral("^  \\d+\\) \\[\\d+ ms\\] command result <0> \\| errors: <oops\\\\n> \\| <out> $"))
+    QCOMPARE(LogCapture::matching(
+                 QStringLiteral("^  \\d+\\) \\[\\d+ ms\\] command result <0> \\| errors: <oops\\\\n> \\| <out> $"))
                  .size(),
              1);
 
@@ -247,25 +254,33 @@ void TestSystemHelper::outsideTextStaysOneLogLine()
     const QString escaped = QRegularExpression::escape(QStringLiteral("x\\n[12:00:00] [W] FORGED\\x1b[2J"));
     LogCapture capture;
     QString result;
-    QCOMPARE(SystemHelper::executeWithWait(kSh,
-                                           { QStringLiteral("-c"), QStringLiteral("printf %s \"$1\"; printf %s \"$1\" >&2"),
-                                             QStringLiteral("sh"), hostile },
-                                           result, 5000, false, false),
-             0);
+    QCOMPARE(
+        SystemHelper::executeWithWait(kSh,
+                                      { QStringLiteral("-c"), QStringLiteral("printf %s \"$1\"; printf %s \"$1\" >&2"),
+                                        QStringLiteral("sh"), hostile },
+                                      result, 5000, false, false),
+        0);
     QCOMPARE(result, hostile);
     QCOMPARE(SystemHelper::executeWithWait(hostile, {}, result, 5000, false, false),
              int(SystemHelper::ExecuteFailedToStart));
-    QCOMPARE(SystemHelper::executeWithWait(kSh, { QStringLiteral("-c"), QStringLiteral("sleep 5"), hostile }, result, 100,
-                                           false, true),
+    QCOMPARE(SystemHelper::executeWithWait(kSh, { QStringLiteral("-c"), QStringLiteral("sleep 5"), hostile }, result,
+                                           100, false, true),
              int(SystemHelper::ExecuteTimedOut));
 
     const QStringList lines = LogCapture::lines();
     for (const QString& line : lines)
         QVERIFY2(!line.contains(QLatin1Char('\n')) && !line.contains(QChar(0x1b)), qPrintable(logSafe(line)));
-    QCOMPARE(LogCapture::count(QStringLiteral("^======== \\d+\\) command: /bin/sh -c .* sh %1 \\| timeout 5000 ms$").arg(escaped)), 1);
-    QCOMPARE(LogCapture::count(QStringLiteral("^  \\d+\\) \\[\\d+ ms\\] command result <0> \\| errors: <%1> \\| <%1> $").arg(escaped)), 1);
+    QCOMPARE(LogCapture::count(
+                 QStringLiteral("^======== \\d+\\) command: /bin/sh -c .* sh %1 \\| timeout 5000 ms$").arg(escaped)),
+             1);
+    QCOMPARE(
+        LogCapture::count(
+            QStringLiteral("^  \\d+\\) \\[\\d+ ms\\] command result <0> \\| errors: <%1> \\| <%1> $").arg(escaped)),
+        1);
     QCOMPARE(LogCapture::count(QStringLiteral("^  \\d+\\) %1 failed to start:").arg(escaped)), 1);
-    QCOMPARE(LogCapture::count(QStringLiteral("^======== \\d+\\) command: /bin/sh -c sleep 5 %1 \\| timeout 100 ms$").arg(escaped)), 1);
+    QCOMPARE(LogCapture::count(
+                 QStringLiteral("^======== \\d+\\) command: /bin/sh -c sleep 5 %1 \\| timeout 100 ms$").arg(escaped)),
+             1);
 }
 
 void TestSystemHelper::noLogWhenFullLogOffOrSilent()
@@ -331,8 +346,8 @@ void TestSystemHelper::runsFromThreadsWithoutEventLoop()
     int qthreadCode = -100;
     QString qthreadOutput;
     QThread* qthread = QThread::create([&qthreadCode, &qthreadOutput] {
-        qthreadCode = SystemHelper::executeWithWait(kSh, { QStringLiteral("-c"), QStringLiteral("echo qthread; exit 9") },
-                                                    qthreadOutput, 20000, true, false);
+        qthreadCode = SystemHelper::executeWithWait(
+            kSh, { QStringLiteral("-c"), QStringLiteral("echo qthread; exit 9") }, qthreadOutput, 20000, true, false);
     });
     qthread->start();
     for (auto& thread : threads)
@@ -353,8 +368,8 @@ void TestSystemHelper::waitsKeepEventsFlowing()
     int fired = 0;
     QTimer::singleShot(0, this, [&fired] { ++fired; });
     QString result;
-    QCOMPARE(SystemHelper::executeWithWait(kSh, { QStringLiteral("-c"), QStringLiteral("sleep 0.2") }, result, 5000, true,
-                                           false),
+    QCOMPARE(SystemHelper::executeWithWait(kSh, { QStringLiteral("-c"), QStringLiteral("sleep 0.2") }, result, 5000,
+                                           true, false),
              0);
     QCOMPARE(fired, 1);
 
@@ -362,7 +377,8 @@ void TestSystemHelper::waitsKeepEventsFlowing()
     SystemHelper::sleep(50);
     QCOMPARE(fired, 2);
 
-    QMetaObject::invokeMethod(this, [&fired] { ++fired; }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [&fired] { ++fired; }, Qt::QueuedConnection);
     waitWithProcessEvents(QStringLiteral("test"), 1);
     QCOMPARE(fired, 3);
 }
@@ -393,7 +409,8 @@ void TestSystemHelper::readFiles()
 
     QCOMPARE(SystemHelper::readAll(path), QString::fromUtf8("first line\n\nzweite Zeile \xc3\xa4"));
     QCOMPARE(SystemHelper::readAllStrings(path),
-             QStringList({ QStringLiteral("  "), QStringLiteral("first line"), QString::fromUtf8("zweite Zeile \xc3\xa4") }));
+             QStringList(
+                 { QStringLiteral("  "), QStringLiteral("first line"), QString::fromUtf8("zweite Zeile \xc3\xa4") }));
 
     const QString missing = dir.filePath(QStringLiteral("missing"));
     QVERIFY(SystemHelper::readAll(missing).isEmpty());
@@ -404,10 +421,14 @@ void TestSystemHelper::emasculatedPath_data()
 {
     QTest::addColumn<QString>("path");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("unix") << "/usr/Bin/OpenVPN" << "usrbinopenvpn";
-    QTest::newRow("windows") << "C:\\Program Files\\App\\" << "c:program filesapp";
-    QTest::newRow("mixed, padded") << "  /A\\b/C  " << "abc";
-    QTest::newRow("empty") << "" << "";
+    QTest::newRow("unix") << "/usr/Bin/OpenVPN"
+                          << "usrbinopenvpn";
+    QTest::newRow("windows") << "C:\\Program Files\\App\\"
+                             << "c:program filesapp";
+    QTest::newRow("mixed, padded") << "  /A\\b/C  "
+                                   << "abc";
+    QTest::newRow("empty") << ""
+                           << "";
 }
 
 void TestSystemHelper::emasculatedPath()

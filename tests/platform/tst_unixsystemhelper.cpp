@@ -96,11 +96,11 @@ bool nestInside(int runsBefore, const std::function<void()>& first, const std::f
 
 // Stops the test function unless this process runs in its own namespaces:
 // outside them the scripts would change the host's firewall and resolver.
-#define REQUIRE_PRIVATE_NAMESPACES()                         \
-    do {                                                     \
-        if (!m_whyNoNamespaces.isEmpty())                    \
-            QSKIP(qPrintable(m_whyNoNamespaces));            \
-        QVERIFY(NsTools::inPrivateNamespaces());             \
+#define REQUIRE_PRIVATE_NAMESPACES()                                                                                   \
+    do {                                                                                                               \
+        if (!m_whyNoNamespaces.isEmpty())                                                                              \
+            QSKIP(qPrintable(m_whyNoNamespaces));                                                                      \
+        QVERIFY(NsTools::inPrivateNamespaces());                                                                       \
     } while (false)
 
 class TestUnixSystemHelper : public QObject
@@ -249,7 +249,8 @@ void TestUnixSystemHelper::killSwitchHeldInOneFamily()
                  QStringList { "-A ostrelallowedip -d 198.51.100.7/32 -j ACCEPT" });
     }
 
-    QCOMPARE(NsTools::run(QStringLiteral("bash"), { QStringLiteral("-c"), flush, QStringLiteral("ip6tables") }).code, 0);
+    QCOMPARE(NsTools::run(QStringLiteral("bash"), { QStringLiteral("-c"), flush, QStringLiteral("ip6tables") }).code,
+             0);
     QVERIFY(helper.isDefaultRouteRemoved(false));
     QVERIFY(helper.restoreDefaultRoute(false));
     QVERIFY(!helper.isDefaultRouteRemoved(false));
@@ -265,24 +266,31 @@ void TestUnixSystemHelper::killSwitchRefusalIsAFailure()
     REQUIRE_PRIVATE_NAMESPACES();
     // The private /run of this process, never the host's.
     QVERIFY(NsTools::inPrivateNamespaces());
-    QCOMPARE(NsTools::run(QStringLiteral("bash"), { QStringLiteral("-c"), QStringLiteral("rm -rf /run/ostrel && mkdir -m 0755 /run/ostrel") }).code, 0);
+    QCOMPARE(NsTools::run(QStringLiteral("bash"),
+                          { QStringLiteral("-c"), QStringLiteral("rm -rf /run/ostrel && mkdir -m 0755 /run/ostrel") })
+                 .code,
+             0);
     const auto tidy = qScopeGuard([] {
         NsTools::run(QStringLiteral("bash"), { QStringLiteral("-c"), QStringLiteral("rmdir /run/ostrel") });
     });
     QCOMPARE(NsTools::run(QStringLiteral("iptables"), { "-A", "INPUT", "-s", "203.0.113.12", "-j", "DROP" }).code, 0);
-    const QString before = NsTools::run(QStringLiteral("iptables-save"), {}).out.remove(QRegularExpression(QStringLiteral("(?m)^#.*\n")));
+    const QString before =
+        NsTools::run(QStringLiteral("iptables-save"), {}).out.remove(QRegularExpression(QStringLiteral("(?m)^#.*\n")));
 
     UnixSystemHelper helper;
     QCOMPARE(helper.killSwitchFailure(), QString());
     {
         LogCapture capture;
         QVERIFY(!helper.removeDefaultRoute(QStringLiteral("198.51.100.7")));
-        QVERIFY2(helper.killSwitchFailure().startsWith(QLatin1String("/run/ostrel cannot hold the saved firewall rules safely")),
+        QVERIFY2(helper.killSwitchFailure().startsWith(
+                     QLatin1String("/run/ostrel cannot hold the saved firewall rules safely")),
                  qPrintable(helper.killSwitchFailure()));
         QCOMPARE(LogCapture::count(QStringLiteral("^Kill switch not enabled: /run/ostrel cannot hold")), 1);
     }
     QVERIFY(!helper.isDefaultRouteRemoved(false));
-    QCOMPARE(NsTools::run(QStringLiteral("iptables-save"), {}).out.remove(QRegularExpression(QStringLiteral("(?m)^#.*\n"))), before);
+    QCOMPARE(
+        NsTools::run(QStringLiteral("iptables-save"), {}).out.remove(QRegularExpression(QStringLiteral("(?m)^#.*\n"))),
+        before);
     QCOMPARE(NsTools::run(QStringLiteral("stat"), { "-c", "%a", "/run/ostrel" }).out, QStringLiteral("755\n"));
 
     // With a safe directory the same call succeeds and the failure is gone.
@@ -290,7 +298,9 @@ void TestUnixSystemHelper::killSwitchRefusalIsAFailure()
     QVERIFY(helper.removeDefaultRoute(QStringLiteral("198.51.100.7")));
     QCOMPARE(helper.killSwitchFailure(), QString());
     QVERIFY(helper.restoreDefaultRoute(false));
-    QCOMPARE(NsTools::run(QStringLiteral("iptables-save"), {}).out.remove(QRegularExpression(QStringLiteral("(?m)^#.*\n"))), before);
+    QCOMPARE(
+        NsTools::run(QStringLiteral("iptables-save"), {}).out.remove(QRegularExpression(QStringLiteral("(?m)^#.*\n"))),
+        before);
     QCOMPARE(NsTools::run(QStringLiteral("iptables"), { "-D", "INPUT", "-s", "203.0.113.12", "-j", "DROP" }).code, 0);
 }
 
@@ -324,8 +334,9 @@ void TestUnixSystemHelper::killSwitchCallsWaitTheirTurn()
         // Off during on.
         bool removed = false;
         bool restored = false;
-        QVERIFY2(nestInside(runsBefore, [&] { removed = helper.removeDefaultRoute(server); },
-                            [&] { restored = helper.restoreDefaultRoute(false); }),
+        QVERIFY2(nestInside(
+                     runsBefore, [&] { removed = helper.removeDefaultRoute(server); },
+                     [&] { restored = helper.restoreDefaultRoute(false); }),
                  qPrintable(moment));
         QVERIFY2(removed, qPrintable(moment));
         QVERIFY2(restored, qPrintable(moment));
@@ -337,13 +348,15 @@ void TestUnixSystemHelper::killSwitchCallsWaitTheirTurn()
         QVERIFY(helper.removeDefaultRoute(server));
         bool firstSet = false;
         bool secondSet = false;
-        QVERIFY2(nestInside(LogCapture::count(kKillSwitchStart) + runsBefore,
-                            [&] { firstSet = helper.defaultRouteSetConnectionServer(server); },
-                            [&] { secondSet = helper.defaultRouteSetConnectionServer(other); }),
+        QVERIFY2(nestInside(
+                     LogCapture::count(kKillSwitchStart) + runsBefore,
+                     [&] { firstSet = helper.defaultRouteSetConnectionServer(server); },
+                     [&] { secondSet = helper.defaultRouteSetConnectionServer(other); }),
                  qPrintable(moment));
         QVERIFY2(firstSet && secondSet, qPrintable(moment));
         const QString allowed = chainRules(QStringLiteral("iptables"), QStringLiteral("ostrelallowedip")).join('\n');
-        QVERIFY2(allowed.contains(QLatin1String("-d 198.51.100.8/32")) && !allowed.contains(QLatin1String("198.51.100.7")),
+        QVERIFY2(allowed.contains(QLatin1String("-d 198.51.100.8/32"))
+                     && !allowed.contains(QLatin1String("198.51.100.7")),
                  qPrintable(moment + QStringLiteral(": ") + allowed));
         QVERIFY2(killSwitchRunsInTurn(why), qPrintable(moment + QStringLiteral(": ") + why));
         QVERIFY(helper.restoreDefaultRoute(false));
@@ -356,7 +369,8 @@ void TestUnixSystemHelper::dnsByFilteringMode_data()
     QTest::addColumn<int>("mode");
     QTest::addColumn<QString>("nameserver");
     QTest::newRow("disabled") << int(Constants::DNSFiltering_disabled) << "1.1.1.1";
-    QTest::newRow("secure DNS") << int(Constants::DNSFiltering_secureDNS) << Deployment::value(QStringLiteral("dns/secureResolver"));
+    QTest::newRow("secure DNS") << int(Constants::DNSFiltering_secureDNS)
+                                << Deployment::value(QStringLiteral("dns/secureResolver"));
     QTest::newRow("secure DNS, local streaming") << int(Constants::DNSFiltering_secureDNS_localStreaming)
                                                  << Deployment::value(QStringLiteral("dns/secureStreamingResolver"));
     QTest::newRow("unknown mode") << 7 << "";
@@ -379,7 +393,8 @@ void TestUnixSystemHelper::dnsByFilteringMode()
     const QString resolver = SystemHelper::readAll(QStringLiteral("/etc/resolv.conf"));
     if (nameserver.isEmpty()) {
         QCOMPARE(resolver + QLatin1Char('\n'), kUsersResolver);
-        QVERIFY2(LogCapture::count(QStringLiteral("Unknown DNS type: ")) == 1, qPrintable(LogCapture::lines().join(QLatin1Char(10))));
+        QVERIFY2(LogCapture::count(QStringLiteral("Unknown DNS type: ")) == 1,
+                 qPrintable(LogCapture::lines().join(QLatin1Char(10))));
     } else {
         QVERIFY2(resolver.endsWith(QStringLiteral("\nnameserver ") + nameserver), qPrintable(resolver));
         QVERIFY(resolver.contains(QLatin1String("ostrel")));
@@ -396,7 +411,8 @@ void TestUnixSystemHelper::dnsScriptFailureIsReported()
     REQUIRE_PRIVATE_NAMESPACES();
     const QString script = QCoreApplication::applicationDirPath() + QStringLiteral("/ostrel-dns");
     const QString standIn = m_stubs.filePath(QStringLiteral("failing-dns"));
-    QVERIFY(TestSupport::writeExecutable(standIn, "#!/bin/sh\necho \"ERROR: cannot write /etc/resolv.conf ($1)\"\nexit 3\n"));
+    QVERIFY(TestSupport::writeExecutable(standIn,
+                                         "#!/bin/sh\necho \"ERROR: cannot write /etc/resolv.conf ($1)\"\nexit 3\n"));
     QCOMPARE(NsTools::run(QStringLiteral("mount"), { QStringLiteral("--bind"), standIn, script }).code, 0);
     const auto unmount = qScopeGuard([&script] { NsTools::run(QStringLiteral("umount"), { script }); });
 
@@ -423,8 +439,7 @@ void TestUnixSystemHelper::openLinkHandsOverAddressUnchanged_data()
     const QString url = QStringLiteral("https://127.0.0.1:18080/redirect?to=https://127.0.0.1/a&b=$(id);c|d");
     QTest::newRow("plain") << url << QString() << QStringList { "xdg-open", url };
     QTest::newRow("started through sudo")
-        << url << QStringLiteral("nobody")
-        << QStringList { "sudo", "-H", "-E", "-u", "nobody", "--", "xdg-open", url };
+        << url << QStringLiteral("nobody") << QStringList { "sudo", "-H", "-E", "-u", "nobody", "--", "xdg-open", url };
 }
 
 void TestUnixSystemHelper::openLinkHandsOverAddressUnchanged()
@@ -475,7 +490,8 @@ void TestUnixSystemHelper::openLinkRefusesOtherThanWebAddresses()
     LogCapture capture;
     // The caller is told, and the log shows why.
     QVERIFY(!helper.openLink(url));
-    QVERIFY2(LogCapture::count(QStringLiteral("(?s)not a web address.*retCode: 2$")) == 1, qPrintable(LogCapture::lines().join(QLatin1Char(10))));
+    QVERIFY2(LogCapture::count(QStringLiteral("(?s)not a web address.*retCode: 2$")) == 1,
+             qPrintable(LogCapture::lines().join(QLatin1Char(10))));
     // The refusal comes before anything is started.
     QVERIFY(!QFileInfo::exists(record));
 }
@@ -572,7 +588,8 @@ void TestUnixSystemHelper::openLinkWaitsForTheOpener()
         QCOMPARE(helper.openLink(url), qstrcmp(opener, "fail") != 0);
         QVERIFY2(clock.elapsed() < 5000, opener);
         if (qstrcmp(opener, "fail") == 0)
-            QVERIFY2(LogCapture::count(QStringLiteral("exited with 3.*retCode: 5$")) == 1, qPrintable(LogCapture::lines().join(QLatin1Char(10))));
+            QVERIFY2(LogCapture::count(QStringLiteral("exited with 3.*retCode: 5$")) == 1,
+                     qPrintable(LogCapture::lines().join(QLatin1Char(10))));
     }
     QCOMPARE(SystemHelper::readAllStrings(pids).size(), 3);
     // The browser outlives the script, whose output ends with the script.
@@ -580,7 +597,8 @@ void TestUnixSystemHelper::openLinkWaitsForTheOpener()
     QVERIFY(::kill(pid_t(browser.toInt()), 0) == 0);
     QElapsedTimer clock;
     clock.start();
-    const NsTools::RunResult piped = NsTools::run(QStringLiteral("bash"), { "-c", "\"$0\" \"$1\" 2>&1 | cat", script, url });
+    const NsTools::RunResult piped = NsTools::run(QStringLiteral("bash"),
+                                                  { "-c", "\"$0\" \"$1\" 2>&1 | cat", script, url });
     QCOMPARE(piped.code, 0);
     QCOMPARE(piped.out, QStringLiteral("opening '%1'\n").arg(url));
     QVERIFY(clock.elapsed() < 5000);

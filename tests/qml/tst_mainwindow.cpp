@@ -8,12 +8,12 @@
 #include "testsupport.h"
 
 #include <QDir>
-#include <functional>
 #include <QPointer>
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
 #include <QQuickItem>
 #include <QQuickWindow>
+#include <functional>
 
 namespace {
 
@@ -25,8 +25,8 @@ void collectQmlWarnings(QtMsgType type, const QMessageLogContext& context, const
 {
     const QString category = QString::fromLatin1(context.category ? context.category : "");
     const bool fromQml = category == QLatin1String("qml") || category == QLatin1String("js")
-                         || category.startsWith(QLatin1String("qt.qml")) || category.startsWith(QLatin1String("qt.quick"))
-                         || message.contains(QLatin1String(".qml:"));
+        || category.startsWith(QLatin1String("qt.qml")) || category.startsWith(QLatin1String("qt.quick"))
+        || message.contains(QLatin1String(".qml:"));
     if (type != QtDebugMsg && type != QtInfoMsg && fromQml)
         g_qmlWarnings << message;
     if (g_previousHandler && (type != QtDebugMsg || qEnvironmentVariableIsSet("OSTREL_TEST_VERBOSE")))
@@ -260,9 +260,9 @@ private slots:
         QQuickItem* selector = item(QStringLiteral("ProtocolSelector"));
         QTRY_VERIFY_WITH_TIMEOUT(selector->isVisible(), 5000);
         QList<QQuickItem*> captions;
-        QTRY_COMPARE_WITH_TIMEOUT((captions.clear(), findItems(selector, QStringLiteral("SelectorItemCaption"), captions),
-                                   captions.size()),
-                                  m_model->protocols()->count(), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            (captions.clear(), findItems(selector, QStringLiteral("SelectorItemCaption"), captions), captions.size()),
+            m_model->protocols()->count(), 5000);
         QStringList selected;
         for (QQuickItem* caption : captions) {
             if (caption->property("demiBold").toBool())
@@ -284,8 +284,10 @@ private slots:
         const Region::Ptr america(new Region(QStringLiteral("am")));
         america->setCaption(QStringLiteral("America"));
         QList<Location::Ptr> locations;
-        const QList<QStringList> rows = { { "de", "Frankfurt", "Germany" }, { "nl", "Amsterdam", "Netherlands" },
-                                          { "deat", "Vienna via Frankfurt", "Austria" }, { "us", "New York", "USA" } };
+        const QList<QStringList> rows = { { "de", "Frankfurt", "Germany" },
+                                          { "nl", "Amsterdam", "Netherlands" },
+                                          { "deat", "Vienna via Frankfurt", "Austria" },
+                                          { "us", "New York", "USA" } };
         for (const QStringList& row : rows) {
             Location::Ptr location(new Location(row[0]));
             location->setCode(row[0]);
@@ -303,9 +305,9 @@ private slots:
         QQuickItem* selector = item(QStringLiteral("LocationSelector"));
         QTRY_VERIFY_WITH_TIMEOUT(selector->isVisible(), 5000);
         QList<QQuickItem*> captions;
-        QTRY_COMPARE_WITH_TIMEOUT((captions.clear(), findItems(selector, QStringLiteral("SelectorItemCaption"), captions),
-                                   captions.size()),
-                                  locations.size(), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            (captions.clear(), findItems(selector, QStringLiteral("SelectorItemCaption"), captions), captions.size()),
+            locations.size(), 5000);
         QStringList selected;
         for (QQuickItem* caption : captions) {
             if (caption->property("demiBold").toBool())
@@ -331,7 +333,8 @@ private slots:
         QQuickItem* selector = item(QStringLiteral("LocationSelector"));
         QTRY_VERIFY_WITH_TIMEOUT(selector->isVisible(), 5000);
         // The tabs are the visual tree's items with a chip index.
-        std::function<void(QQuickItem*, QStringList&)> collectMarked = [&collectMarked](QQuickItem* at, QStringList& marked) {
+        std::function<void(QQuickItem*, QStringList&)> collectMarked = [&collectMarked](QQuickItem* at,
+                                                                                        QStringList& marked) {
             if (at->property("chipIndex").isValid() && at->property("selected").toBool())
                 marked << at->property("caption").toString();
             for (QQuickItem* child : at->childItems())
@@ -463,7 +466,7 @@ private slots:
     void everySkinAndPaletteWithoutWarnings()
     {
         const QList<Constants::SkinType> order = { Constants::SkinType_standart_light, Constants::SkinType_light,
-                                                   Constants::SkinType_standart, Constants::SkinType_light,
+                                                   Constants::SkinType_standart,       Constants::SkinType_light,
                                                    Constants::SkinType_standart_light, Constants::SkinType_standart };
         for (const Constants::SkinType skin : order) {
             m_model->setSkinType(skin);
@@ -484,9 +487,11 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(item(QStringLiteral("lightSkin")), 5000);
         QQuickItem* skin = item(QStringLiteral("lightSkin"));
         const QList<QPair<int, QString>> pages = {
-            { 5, "LightSkinPageAccount" }, { 1, "LightSkinPagePreferences" }, { 2, "LightSkinPageAdvanced" },
-            { 3, "LightSkinPageNews" }, { 4, "LightSkinPageHelp" }, { 7, "LightSkinPageSelectLocation" },
-            { 8, "LightSkinPageSelectProtocol" }, { 9, "LightSkinPageSelectPort" }, { 0, "LightSkinPageConnect" },
+            { 5, "LightSkinPageAccount" },        { 1, "LightSkinPagePreferences" },
+            { 2, "LightSkinPageAdvanced" },       { 3, "LightSkinPageNews" },
+            { 4, "LightSkinPageHelp" },           { 7, "LightSkinPageSelectLocation" },
+            { 8, "LightSkinPageSelectProtocol" }, { 9, "LightSkinPageSelectPort" },
+            { 0, "LightSkinPageConnect" },
         };
         QCOMPARE(text(QStringLiteral("LightSkinVersion")), QStringLiteral("Version: 3.7"));
         for (const auto& page : pages) {

@@ -98,10 +98,26 @@ private slots:
     void domainTypesAreUncreatable_data()
     {
         QTest::addColumn<QString>("name");
-        for (const char* name : { "Constants", "Model", "Protocol", "ProtocolModel", "Port", "PortModel", "Location",
-                                  "LocationModel", "LocationFavoriteModel", "News", "NewsModel", "HelpSection",
-                                  "HelpSectionModel", "HelpItem", "HelpItemModel", "Region", "RegionModel",
-                                  "SettingOption", "SettingOptionModel", "Downloader" })
+        for (const char* name : { "Constants",
+                                  "Model",
+                                  "Protocol",
+                                  "ProtocolModel",
+                                  "Port",
+                                  "PortModel",
+                                  "Location",
+                                  "LocationModel",
+                                  "LocationFavoriteModel",
+                                  "News",
+                                  "NewsModel",
+                                  "HelpSection",
+                                  "HelpSectionModel",
+                                  "HelpItem",
+                                  "HelpItemModel",
+                                  "Region",
+                                  "RegionModel",
+                                  "SettingOption",
+                                  "SettingOptionModel",
+                                  "Downloader" })
             QTest::newRow(name) << QString::fromLatin1(name);
     }
 
@@ -128,9 +144,10 @@ private slots:
 
     void lineItemsAreCreatable()
     {
-        QScopedPointer<QObject> object(create("import QtQuick 2.11\nimport CustomComponents 1.0\n"
-                                              "Item { Line { objectName: 'line'; x1: 10; y1: 20; x2: 4; y2: 30; penWidth: 3 }\n"
-                                              "LineWithArrow { objectName: 'arrow'; arrowX: 5.5 } }"));
+        QScopedPointer<QObject> object(
+            create("import QtQuick 2.11\nimport CustomComponents 1.0\n"
+                   "Item { Line { objectName: 'line'; x1: 10; y1: 20; x2: 4; y2: 30; penWidth: 3 }\n"
+                   "LineWithArrow { objectName: 'arrow'; arrowX: 5.5 } }"));
         QVERIFY(object);
         QObject* line = object->findChild<QObject*>(QStringLiteral("line"));
         QVERIFY(line);
@@ -145,7 +162,8 @@ private slots:
     void everyQmlFileCompiles()
     {
         int files = 0;
-        QDirIterator it(QStringLiteral(":/qml"), { QStringLiteral("*.qml") }, QDir::Files, QDirIterator::Subdirectories);
+        QDirIterator it(QStringLiteral(":/qml"), { QStringLiteral("*.qml") }, QDir::Files,
+                        QDirIterator::Subdirectories);
         while (it.hasNext()) {
             const QString path = it.next();
             QQmlComponent component(m_engine, QUrl(QStringLiteral("qrc") + path));
@@ -169,7 +187,8 @@ private slots:
                                        << "qrc:///qml/skins/standart/X.qml";
         QTest::newRow("light skin") << int(Constants::SkinType_light) << "qrc:///light_skin/refresh.png"
                                     << "qrc:///qml/skins/light/X.qml";
-        QTest::newRow("unknown") << int(Constants::SkinType_UNKNOWN) << "???" << "???";
+        QTest::newRow("unknown") << int(Constants::SkinType_UNKNOWN) << "???"
+                                 << "???";
     }
 
     void imageAddressesFollowTheSkin()
@@ -210,13 +229,14 @@ private slots:
     // Snippets run one after the other, in the order given.
     void promisesRunInOrder()
     {
-        QScopedPointer<QObject> object(create("import QtQuick 2.11\nimport \"components\"\n"
-                                              "Item { id: root; property string trace: ''\n"
-                                              "PromiseTimer { id: timer; objectName: 'timer'; debug: false; item: root }\n"
-                                              "function go() {\n"
-                                              "  timer.executePromise(\"item.trace += 'a' + executing\")\n"
-                                              "  timer.executePromise(\"item.trace += 'b'\")\n"
-                                              "  root.trace += '0' } }"));
+        QScopedPointer<QObject> object(
+            create("import QtQuick 2.11\nimport \"components\"\n"
+                   "Item { id: root; property string trace: ''\n"
+                   "PromiseTimer { id: timer; objectName: 'timer'; debug: false; item: root }\n"
+                   "function go() {\n"
+                   "  timer.executePromise(\"item.trace += 'a' + executing\")\n"
+                   "  timer.executePromise(\"item.trace += 'b'\")\n"
+                   "  root.trace += '0' } }"));
         QVERIFY(object);
         QMetaObject::invokeMethod(object.data(), "go");
         QTRY_COMPARE_WITH_TIMEOUT(object->property("trace").toString(), QStringLiteral("0atrueb"), 5000);
@@ -267,8 +287,12 @@ private slots:
                               target->mapToScene(QPointF(target->width() / 2, target->height() / 2)).toPoint());
         };
         const auto image = [&](const char* name) {
-            return object->findChild<QObject*>(QString::fromLatin1(name))->property("imageItem").value<QObject*>()
-                ->property("source").toUrl().toString();
+            return object->findChild<QObject*>(QString::fromLatin1(name))
+                ->property("imageItem")
+                .value<QObject*>()
+                ->property("source")
+                .toUrl()
+                .toString();
         };
 
         QCOMPARE(image("onoff"), QStringLiteral("qrc:///standart_skin/btn_off.png"));
@@ -305,15 +329,15 @@ private slots:
     // A row the callbacks call unavailable says so and cannot be chosen.
     void selectorUnavailableItems()
     {
-        QScopedPointer<QObject> object(create(
-            "import QtQuick 2.11\nimport \"components\"\n"
-            "ItemsSelector { width: 400; height: 600; property var chosen: []\n"
-            "  itemModel: ListModel { ListElement { name: 'UDP-53' } ListElement { name: 'TCP-80' } }\n"
-            "  delegate: Component { Item {\n"
-            "    function getCaptionString() { return row.name }\n"
-            "    function getId() { return row.name }\n"
-            "    function getAvailable() { return row.name.indexOf('UDP') !== 0 } } }\n"
-            "  onSelected: chosen = chosen.concat([selectedItemId]) }"));
+        QScopedPointer<QObject> object(
+            create("import QtQuick 2.11\nimport \"components\"\n"
+                   "ItemsSelector { width: 400; height: 600; property var chosen: []\n"
+                   "  itemModel: ListModel { ListElement { name: 'UDP-53' } ListElement { name: 'TCP-80' } }\n"
+                   "  delegate: Component { Item {\n"
+                   "    function getCaptionString() { return row.name }\n"
+                   "    function getId() { return row.name }\n"
+                   "    function getAvailable() { return row.name.indexOf('UDP') !== 0 } } }\n"
+                   "  onSelected: chosen = chosen.concat([selectedItemId]) }"));
         QVERIFY(object);
         // A list view fills in only inside a window.
         QQuickWindow window;

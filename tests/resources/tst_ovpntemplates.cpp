@@ -18,10 +18,10 @@
 
 namespace {
 
-const QStringList kTemplates = {
-    "tcp-128.ovpn", "udp-128.ovpn", "tcp-256.ovpn", "udp-256.ovpn",
-    "ecc-tcp-128.ovpn", "ecc-udp-128.ovpn", "ecc-tcp-128-libre.ovpn", "ecc-udp-128-libre.ovpn",
-    "xor-tcp-128.ovpn", "xor-udp-128.ovpn"};
+const QStringList kTemplates = { "tcp-128.ovpn",           "udp-128.ovpn",           "tcp-256.ovpn",
+                                 "udp-256.ovpn",           "ecc-tcp-128.ovpn",       "ecc-udp-128.ovpn",
+                                 "ecc-tcp-128-libre.ovpn", "ecc-udp-128-libre.ovpn", "xor-tcp-128.ovpn",
+                                 "xor-udp-128.ovpn" };
 
 QByteArray templateBytes(const QString& name)
 {
@@ -31,10 +31,11 @@ QByteArray templateBytes(const QString& name)
     return f.readAll();
 }
 
-struct ParsedTemplate {
-    QStringList directives;                 // lines outside inline blocks, in order
-    QMap<QString, QStringList> blocks;      // tag -> body lines
-    QStringList commentsBeforeKey;          // "#" lines right before the key block
+struct ParsedTemplate
+{
+    QStringList directives; // lines outside inline blocks, in order
+    QMap<QString, QStringList> blocks; // tag -> body lines
+    QStringList commentsBeforeKey; // "#" lines right before the key block
     bool unclosedBlock = false;
 };
 
@@ -44,7 +45,7 @@ ParsedTemplate parse(const QByteArray& bytes)
     QString openTag;
     QStringList pendingComments;
     const QStringList lines = QString::fromLatin1(bytes).split('\n');
-    for (int i = 0; i + 1 < lines.size(); ++i) {   // the part after the final LF is empty
+    for (int i = 0; i + 1 < lines.size(); ++i) { // the part after the final LF is empty
         const QString& line = lines.at(i);
         if (!openTag.isEmpty()) {
             if (line == "</" + openTag + ">")
@@ -132,37 +133,46 @@ void TestOvpnTemplates::exactlyTheDirectivesOfEachTemplate_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QStringList>("extra");
-    QTest::addColumn<QString>("ca");         // "RSA" or "EC"
-    QTest::addColumn<QString>("keyTag");     // "tls-auth", "tls-crypt" or empty
+    QTest::addColumn<QString>("ca"); // "RSA" or "EC"
+    QTest::addColumn<QString>("keyTag"); // "tls-auth", "tls-crypt" or empty
 
-    const QStringList tcp{"proto tcp-client"};
-    const QStringList udp{"explicit-exit-notify 2"};
-    const QStringList c128{"cipher AES-128-CBC", "auth SHA256", "key-direction 1", "comp-lzo", "route-delay 1",
-                           "tls-version-min 1.2"};
-    const QStringList c256{"cipher AES-256-CBC", "auth SHA512", "key-direction 1", "tls-version-min 1.2"};
-    const QStringList ecc{"cipher AES-128-CBC", "auth SHA512", "key-direction 1"};
+    const QStringList tcp { "proto tcp-client" };
+    const QStringList udp { "explicit-exit-notify 2" };
+    const QStringList c128 { "cipher AES-128-CBC", "auth SHA256",   "key-direction 1",
+                             "comp-lzo",           "route-delay 1", "tls-version-min 1.2" };
+    const QStringList c256 { "cipher AES-256-CBC", "auth SHA512", "key-direction 1", "tls-version-min 1.2" };
+    const QStringList ecc { "cipher AES-128-CBC", "auth SHA512", "key-direction 1" };
     // secp256k1 is a TLS group up to TLS 1.2 only: a client offering TLS 1.3
     // with no other group cannot start its handshake, so the strict ECC
     // templates stay at TLS 1.2.
-    const QStringList eccStrict{"route-delay 1", "tls-groups secp256k1", "tls-version-min 1.2", "tls-version-max 1.2"};
-    const QStringList xorc{"cipher AES-128-CBC", "auth SHA512", "route-delay 1", "tls-version-min 1.2"};
+    const QStringList eccStrict { "route-delay 1", "tls-groups secp256k1", "tls-version-min 1.2",
+                                  "tls-version-max 1.2" };
+    const QStringList xorc { "cipher AES-128-CBC", "auth SHA512", "route-delay 1", "tls-version-min 1.2" };
 
-    QTest::newRow("tcp-128") << "tcp-128.ovpn" << tcp + c128 << "RSA" << "tls-auth";
-    QTest::newRow("udp-128") << "udp-128.ovpn" << QStringList{"proto udp"} + udp + c128 << "RSA" << "tls-auth";
-    QTest::newRow("tcp-256") << "tcp-256.ovpn" << tcp + c256 + QStringList{"route-delay 3", "tls-client"}
-                             << "RSA" << "tls-crypt";
-    QTest::newRow("udp-256") << "udp-256.ovpn" << udp + c256 + QStringList{"route-delay 1"} << "RSA" << "tls-crypt";
-    QTest::newRow("ecc-tcp-128") << "ecc-tcp-128.ovpn" << tcp + ecc + eccStrict << "EC" << "tls-crypt";
-    QTest::newRow("ecc-udp-128") << "ecc-udp-128.ovpn" << udp + ecc + eccStrict + QStringList{"mssfix 1300"}
-                                 << "EC" << "tls-crypt";
+    QTest::newRow("tcp-128") << "tcp-128.ovpn" << tcp + c128 << "RSA"
+                             << "tls-auth";
+    QTest::newRow("udp-128") << "udp-128.ovpn" << QStringList { "proto udp" } + udp + c128 << "RSA"
+                             << "tls-auth";
+    QTest::newRow("tcp-256") << "tcp-256.ovpn" << tcp + c256 + QStringList { "route-delay 3", "tls-client" } << "RSA"
+                             << "tls-crypt";
+    QTest::newRow("udp-256") << "udp-256.ovpn" << udp + c256 + QStringList { "route-delay 1" } << "RSA"
+                             << "tls-crypt";
+    QTest::newRow("ecc-tcp-128") << "ecc-tcp-128.ovpn" << tcp + ecc + eccStrict << "EC"
+                                 << "tls-crypt";
+    QTest::newRow("ecc-udp-128") << "ecc-udp-128.ovpn" << udp + ecc + eccStrict + QStringList { "mssfix 1300" } << "EC"
+                                 << "tls-crypt";
     QTest::newRow("ecc-tcp-128-libre") << "ecc-tcp-128-libre.ovpn"
-                                       << tcp + ecc + QStringList{"route-delay 3", "tls-version-min 1.1"} << "EC"
+                                       << tcp + ecc + QStringList { "route-delay 3", "tls-version-min 1.1" } << "EC"
                                        << "tls-crypt";
     QTest::newRow("ecc-udp-128-libre") << "ecc-udp-128-libre.ovpn"
-                                       << udp + ecc + QStringList{"mssfix 1300", "route-delay 2", "tls-version-min 1.1"}
-                                       << "EC" << "tls-crypt";
-    QTest::newRow("xor-tcp-128") << "xor-tcp-128.ovpn" << tcp + xorc << "RSA" << "";
-    QTest::newRow("xor-udp-128") << "xor-udp-128.ovpn" << udp + xorc + QStringList{"mssfix 1300"} << "RSA" << "";
+                                       << udp + ecc
+            + QStringList { "mssfix 1300", "route-delay 2", "tls-version-min 1.1" }
+                                       << "EC"
+                                       << "tls-crypt";
+    QTest::newRow("xor-tcp-128") << "xor-tcp-128.ovpn" << tcp + xorc << "RSA"
+                                 << "";
+    QTest::newRow("xor-udp-128") << "xor-udp-128.ovpn" << udp + xorc + QStringList { "mssfix 1300" } << "RSA"
+                                 << "";
 }
 
 void TestOvpnTemplates::exactlyTheDirectivesOfEachTemplate()
@@ -174,9 +184,18 @@ void TestOvpnTemplates::exactlyTheDirectivesOfEachTemplate()
 
     const ParsedTemplate t = parse(templateBytes(name));
     QVERIFY(!t.unclosedBlock);
-    QStringList expected{"dev tun", "tls-client", "persist-key", "nobind", "pull", ";redirect-gateway def1",
-                         "verb 3", "remote-cert-tls server", "auth-user-pass", "mute-replay-warnings",
-                         "route 0.0.0.0 128.0.0.0", "setenv opt block-outside-dns"};
+    QStringList expected { "dev tun",
+                           "tls-client",
+                           "persist-key",
+                           "nobind",
+                           "pull",
+                           ";redirect-gateway def1",
+                           "verb 3",
+                           "remote-cert-tls server",
+                           "auth-user-pass",
+                           "mute-replay-warnings",
+                           "route 0.0.0.0 128.0.0.0",
+                           "setenv opt block-outside-dns" };
     expected += extra;
     QStringList found = t.directives;
     const bool isXor = name.startsWith(QLatin1String("xor-"));
@@ -193,7 +212,7 @@ void TestOvpnTemplates::exactlyTheDirectivesOfEachTemplate()
 
     // Inline blocks: the CA, and the key of its kind.
     QStringList tags = t.blocks.keys();
-    QStringList expectedTags{"ca"};
+    QStringList expectedTags { "ca" };
     if (!keyTag.isEmpty())
         expectedTags << keyTag;
     tags.sort();
@@ -207,7 +226,7 @@ void TestOvpnTemplates::exactlyTheDirectivesOfEachTemplate()
     // The 256 templates introduce their key with the three comment lines
     // openvpn writes; no other template has comments.
     if (name.contains(QLatin1String("-256")))
-        QCOMPARE(t.commentsBeforeKey, (QStringList{"#", "# 2048 bit OpenVPN static key", "#"}));
+        QCOMPARE(t.commentsBeforeKey, (QStringList { "#", "# 2048 bit OpenVPN static key", "#" }));
     else
         QVERIFY(t.commentsBeforeKey.isEmpty());
     QVERIFY(!templateBytes(name).contains("\n#") || name.contains(QLatin1String("-256")));
@@ -240,15 +259,18 @@ void TestOvpnTemplates::staticKeys()
     const QString a = deploymentKey("static-key-a.key");
     const QString b = deploymentKey("static-key-b.key");
     const QString c = deploymentKey("static-key-c.key");
-    for (const QString& key : {a, b, c})
+    for (const QString& key : { a, b, c })
         QVERIFY2(form.match(key).hasMatch(), qPrintable(key));
     QVERIFY(a != b && b != c && a != c);
 
-    const QMap<QString, QPair<QString, QString>> expected{
-        {"tcp-128.ovpn", {"tls-auth", a}},          {"udp-128.ovpn", {"tls-auth", a}},
-        {"tcp-256.ovpn", {"tls-crypt", b}},         {"udp-256.ovpn", {"tls-crypt", b}},
-        {"ecc-tcp-128.ovpn", {"tls-crypt", c}},     {"ecc-udp-128.ovpn", {"tls-crypt", c}},
-        {"ecc-tcp-128-libre.ovpn", {"tls-crypt", c}}, {"ecc-udp-128-libre.ovpn", {"tls-crypt", c}}};
+    const QMap<QString, QPair<QString, QString>> expected { { "tcp-128.ovpn", { "tls-auth", a } },
+                                                            { "udp-128.ovpn", { "tls-auth", a } },
+                                                            { "tcp-256.ovpn", { "tls-crypt", b } },
+                                                            { "udp-256.ovpn", { "tls-crypt", b } },
+                                                            { "ecc-tcp-128.ovpn", { "tls-crypt", c } },
+                                                            { "ecc-udp-128.ovpn", { "tls-crypt", c } },
+                                                            { "ecc-tcp-128-libre.ovpn", { "tls-crypt", c } },
+                                                            { "ecc-udp-128-libre.ovpn", { "tls-crypt", c } } };
     for (auto it = expected.cbegin(); it != expected.cend(); ++it) {
         const ParsedTemplate t = parse(templateBytes(it.key()));
         QVERIFY2(t.blocks.contains(it.value().first), qPrintable(it.key()));
@@ -260,7 +282,7 @@ void TestOvpnTemplates::scramblePassword()
 {
     const QString password = QString::fromLatin1(Deployment::file("scramble-password.txt")).trimmed();
     QVERIFY(QRegularExpression(QStringLiteral("^[0-9a-f]{40}$")).match(password).hasMatch());
-    for (const QString& name : {QStringLiteral("xor-tcp-128.ovpn"), QStringLiteral("xor-udp-128.ovpn")}) {
+    for (const QString& name : { QStringLiteral("xor-tcp-128.ovpn"), QStringLiteral("xor-udp-128.ovpn") }) {
         const QByteArray bytes = templateBytes(name);
         QVERIFY2(bytes.endsWith("\nscramble obfuscate " + password.toLatin1() + "\n"), qPrintable(name));
         QCOMPARE(bytes.count("scramble"), 1);
@@ -284,7 +306,7 @@ static QByteArray filledProxyTemplate()
 void TestOvpnTemplates::proxyTemplate()
 {
     const QByteArray raw = templateBytes(QStringLiteral("proxy_template.json"));
-    for (const char* placeholder : {"%address%", "%port%", "%userid%", "%alterid%", "%path%"})
+    for (const char* placeholder : { "%address%", "%port%", "%userid%", "%alterid%", "%path%" })
         QVERIFY2(raw.contains(placeholder), placeholder);
     // Numbers stand unquoted, texts inside strings.
     QVERIFY(raw.contains("\"port\": %port%"));
@@ -295,7 +317,7 @@ void TestOvpnTemplates::proxyTemplate()
     const QJsonDocument doc = QJsonDocument::fromJson(filledProxyTemplate(), &error);
     QVERIFY2(error.error == QJsonParseError::NoError, qPrintable(error.errorString()));
     const QJsonObject root = doc.object();
-    QCOMPARE(root.keys(), (QStringList{"inbounds", "outbounds"}));
+    QCOMPARE(root.keys(), (QStringList { "inbounds", "outbounds" }));
 
     const QJsonArray inbounds = root.value("inbounds").toArray();
     QCOMPARE(inbounds.size(), 1);
@@ -344,7 +366,7 @@ void TestOvpnTemplates::proxyTemplateAcceptedByV2Ray()
 
     QProcess p;
     p.setProcessChannelMode(QProcess::MergedChannels);
-    p.start(v2ray, {QStringLiteral("-test"), QStringLiteral("-config"), config});
+    p.start(v2ray, { QStringLiteral("-test"), QStringLiteral("-config"), config });
     QVERIFY(p.waitForStarted(5000));
     if (!p.waitForFinished(20000)) {
         p.kill();

@@ -26,18 +26,51 @@ const char* const kCountryCodes =
     "pr ps pt pw py qa re ro rs ru rw sa sb sc sd se sg sh si sj sk sl sm sn so sr st sv sy sz tc td tf tg th "
     "tj tk tl tm tn to tr tt tv tw tz ua ug uk um us uy uz va vc ve vg vi vn vu wf ws ye yt za zm zw";
 
-const QStringList kSkinRasters = {
-    "back_arrow", "btn_off", "btn_on", "btn_on_process", "category_down", "category_up",
-    "combobox_dropdown", "earth", "flag", "footer_advanced_blue", "footer_advanced_orange",
-    "footer_connect_blue", "footer_connect_orange", "footer_help_blue", "footer_help_orange",
-    "footer_news_blue", "footer_news_orange", "footer_preferences_blue", "footer_preferences_orange",
-    "header_close", "header_logo", "header_maximize", "header_minimize", "refresh", "ostrel-logo"};
-const QStringList kDarkOnlyRasters = {"back_circle", "on_of_dots"};
+const QStringList kSkinRasters = { "back_arrow",
+                                   "btn_off",
+                                   "btn_on",
+                                   "btn_on_process",
+                                   "category_down",
+                                   "category_up",
+                                   "combobox_dropdown",
+                                   "earth",
+                                   "flag",
+                                   "footer_advanced_blue",
+                                   "footer_advanced_orange",
+                                   "footer_connect_blue",
+                                   "footer_connect_orange",
+                                   "footer_help_blue",
+                                   "footer_help_orange",
+                                   "footer_news_blue",
+                                   "footer_news_orange",
+                                   "footer_preferences_blue",
+                                   "footer_preferences_orange",
+                                   "header_close",
+                                   "header_logo",
+                                   "header_maximize",
+                                   "header_minimize",
+                                   "refresh",
+                                   "ostrel-logo" };
+const QStringList kDarkOnlyRasters = { "back_circle", "on_of_dots" };
 
-const QStringList kSkinVectors = {
-    "gear", "gear_selected", "keyboard-right-arrow-button", "logo", "logokelvaran", "news",
-    "news_selected", "path", "pin_left", "power", "power2", "power_selected", "question",
-    "question_selected", "star_2", "star_2_selected", "user", "user_selected"};
+const QStringList kSkinVectors = { "gear",
+                                   "gear_selected",
+                                   "keyboard-right-arrow-button",
+                                   "logo",
+                                   "logokelvaran",
+                                   "news",
+                                   "news_selected",
+                                   "path",
+                                   "pin_left",
+                                   "power",
+                                   "power2",
+                                   "power_selected",
+                                   "question",
+                                   "question_selected",
+                                   "star_2",
+                                   "star_2_selected",
+                                   "user",
+                                   "user_selected" };
 
 QStringList filesUnder(const QString& dir)
 {
@@ -70,8 +103,8 @@ class TestResourceTrees : public QObject
     Q_OBJECT
 
 private:
-    QList<QPair<QString, QImage>> m_sheet;   // every image seen, for the contact sheet
-    void remember(const QString& path, const QImage& image) { m_sheet.append({path, image}); }
+    QList<QPair<QString, QImage>> m_sheet; // every image seen, for the contact sheet
+    void remember(const QString& path, const QImage& image) { m_sheet.append({ path, image }); }
 
 private slots:
     void initTestCase();
@@ -175,7 +208,13 @@ void TestResourceTrees::flags()
 {
     QStringList names = QString::fromLatin1(kCountryCodes).split(' ');
     QCOMPARE(names.size(), 242);
-    names << "catalonia" << "cloudflare" << "england" << "europeanunion" << "fam" << "scotland" << "wales";
+    names << "catalonia"
+          << "cloudflare"
+          << "england"
+          << "europeanunion"
+          << "fam"
+          << "scotland"
+          << "wales";
     for (const QString& name : qAsConst(names)) {
         const QString path = QStringLiteral(":/Images/flags/") + name + QStringLiteral(".png");
         const QImage image(path);
@@ -251,28 +290,36 @@ void TestResourceTrees::fonts_data()
 {
     QTest::addColumn<QString>("path");
     QTest::addColumn<QString>("family");
-    QTest::addColumn<int>("weight");   // OpenType weight class
+    QTest::addColumn<int>("weight"); // OpenType weight class
     QTest::addColumn<bool>("italic");
-    const struct {
+    const struct
+    {
         const char* style;
         int weight;
-    } weights[] = {   // both families mark Thin 250, as usual for desktop use
-                   {"Thin", 250}, {"Light", 300}, {"Regular", 400}, {"Medium", 500}, {"Bold", 700}, {"Black", 900}};
+    } weights[] = { // both families mark Thin 250, as usual for desktop use
+                    { "Thin", 250 },   { "Light", 300 }, { "Regular", 400 },
+                    { "Medium", 500 }, { "Bold", 700 },  { "Black", 900 }
+    };
     for (const auto& w : weights) {
-        for (bool italic : {false, true}) {
+        for (bool italic : { false, true }) {
             QString style = QString::fromLatin1(w.style);
             if (italic)
                 style = style == QLatin1String("Regular") ? QStringLiteral("Italic") : style + "Italic";
-            QTest::newRow(qPrintable("Roboto " + style))
-                << ":/fonts/roboto/Roboto-" + style + ".ttf" << "Roboto" << w.weight << italic;
+            QTest::newRow(qPrintable("Roboto " + style)) << ":/fonts/roboto/Roboto-" + style + ".ttf"
+                                                         << "Roboto" << w.weight << italic;
         }
     }
     // The skin loads Montserrat by these names.
-    QTest::newRow("Montserrat Thin") << ":/fonts/montserrat/Montserrat-Thin.otf" << "Montserrat" << 250 << false;
-    QTest::newRow("Montserrat Light") << ":/fonts/montserrat/Montserrat-Light.otf" << "Montserrat" << 300 << false;
-    QTest::newRow("Montserrat Regular") << ":/fonts/montserrat/Montserrat-Regular.otf" << "Montserrat" << 400 << false;
-    QTest::newRow("Montserrat SemiBold") << ":/fonts/montserrat/Montserrat-SemiBold.otf" << "Montserrat" << 600 << false;
-    QTest::newRow("Montserrat Bold") << ":/fonts/montserrat/Montserrat-Bold.otf" << "Montserrat" << 700 << false;
+    QTest::newRow("Montserrat Thin") << ":/fonts/montserrat/Montserrat-Thin.otf"
+                                     << "Montserrat" << 250 << false;
+    QTest::newRow("Montserrat Light") << ":/fonts/montserrat/Montserrat-Light.otf"
+                                      << "Montserrat" << 300 << false;
+    QTest::newRow("Montserrat Regular") << ":/fonts/montserrat/Montserrat-Regular.otf"
+                                        << "Montserrat" << 400 << false;
+    QTest::newRow("Montserrat SemiBold") << ":/fonts/montserrat/Montserrat-SemiBold.otf"
+                                         << "Montserrat" << 600 << false;
+    QTest::newRow("Montserrat Bold") << ":/fonts/montserrat/Montserrat-Bold.otf"
+                                     << "Montserrat" << 700 << false;
 }
 
 void TestResourceTrees::fonts()
@@ -296,13 +343,13 @@ void TestResourceTrees::fonts()
     const auto u16 = [&os2](int at) { return (uchar(os2.at(at)) << 8) | uchar(os2.at(at + 1)); };
     QCOMPARE(u16(4), weight);
     QCOMPARE(bool(u16(62) & 1), italic);
-    QVERIFY(raw.supportsCharacter(QChar(0x00E9)));   // é
+    QVERIFY(raw.supportsCharacter(QChar(0x00E9))); // é
 }
 
 void TestResourceTrees::onlyTheIconAndTheDnsScriptAreCompressed()
 {
     QStringList ours;
-    for (const char* root : {":/MainWindow", ":/Images", ":/ovpnconfs", ":/standart_skin", ":/fonts", ":/linux"})
+    for (const char* root : { ":/MainWindow", ":/Images", ":/ovpnconfs", ":/standart_skin", ":/fonts", ":/linux" })
         ours += filesUnder(QString::fromLatin1(root));
     QVERIFY(ours.size() > 300);
     QStringList compressed;
@@ -313,8 +360,8 @@ void TestResourceTrees::onlyTheIconAndTheDnsScriptAreCompressed()
             compressed << path;
         }
     }
-    const QStringList expected{QStringLiteral(":/MainWindow/Images/ostrel.ico"),
-                               QStringLiteral(":/linux/bin/ostrel-dns")};
+    const QStringList expected { QStringLiteral(":/MainWindow/Images/ostrel.ico"),
+                                 QStringLiteral(":/linux/bin/ostrel-dns") };
     QCOMPARE(compressed.join(QLatin1Char(' ')), expected.join(QLatin1Char(' ')));
 
     // Reading a compressed entry yields the file as it was.
@@ -370,7 +417,7 @@ void TestResourceTrees::qmlFindsEveryKindByQrcUrl()
     // Local images load synchronously; the font loaders too.
     QTRY_VERIFY_WITH_TIMEOUT(root->property("statuses").toList().size() == 7, 5000);
     const QVariantList statuses = root->property("statuses").toList();
-    const int ready = 1, error = 3;   // Image.Ready / FontLoader.Ready, Image.Error
+    const int ready = 1, error = 3; // Image.Ready / FontLoader.Ready, Image.Error
     for (int i = 0; i < 6; ++i)
         QCOMPARE(statuses.at(i).toInt(), ready);
     QCOMPARE(statuses.at(6).toInt(), error);
@@ -396,7 +443,7 @@ void TestResourceTrees::cleanupTestCase()
         QImage image = m_sheet.at(i).second;
         const QRect box((i % columns) * cell, (i / columns) * (cell + label), cell, cell + label);
         const bool dark = !path.contains(QLatin1String("/light/")) && !path.contains(QLatin1String("flags"))
-                          && !path.contains(QLatin1String("Logo.png")) && !path.contains(QLatin1String("wait"));
+            && !path.contains(QLatin1String("Logo.png")) && !path.contains(QLatin1String("wait"));
         p.fillRect(QRect(box.x() + 2, box.y() + 2, cell - 4, cell - 4), dark ? QColor("#092741") : QColor("#FFFFFF"));
         if (image.width() > cell - 8 || image.height() > cell - 8)
             image = image.scaled(cell - 8, cell - 8, Qt::KeepAspectRatio, Qt::SmoothTransformation);
@@ -404,8 +451,7 @@ void TestResourceTrees::cleanupTestCase()
             image = image.scaled(image.size() * 3, Qt::KeepAspectRatio, Qt::FastTransformation);
         p.drawImage(box.x() + (cell - image.width()) / 2, box.y() + (cell - image.height()) / 2, image);
         p.setPen(Qt::black);
-        p.drawText(QRect(box.x(), box.y() + cell, cell, label), Qt::AlignCenter,
-                   path.mid(path.lastIndexOf('/') + 1));
+        p.drawText(QRect(box.x(), box.y() + cell, cell, label), Qt::AlignCenter, path.mid(path.lastIndexOf('/') + 1));
     }
     p.end();
     QVERIFY(sheet.save(out));

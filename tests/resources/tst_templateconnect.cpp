@@ -128,7 +128,7 @@ void TestTemplateConnect::initTestCase()
         QSKIP("needs root: client and server run in a private network namespace");
     if (!QFile::exists(QStringLiteral("/dev/net/tun")))
         QSKIP("no /dev/net/tun");
-    m_openvpn = QStandardPaths::findExecutable(QStringLiteral("openvpn"), {"/usr/sbin", "/usr/bin", "/sbin"});
+    m_openvpn = QStandardPaths::findExecutable(QStringLiteral("openvpn"), { "/usr/sbin", "/usr/bin", "/sbin" });
     if (m_openvpn.isEmpty())
         QSKIP("openvpn is not installed");
     QVERIFY(m_work.isValid());
@@ -138,29 +138,49 @@ void TestTemplateConnect::connects_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("proto");
-    QTest::addColumn<QString>("serverCert");     // base name in demo-pki/
-    QTest::addColumn<QString>("ca");             // deployment file
+    QTest::addColumn<QString>("serverCert"); // base name in demo-pki/
+    QTest::addColumn<QString>("ca"); // deployment file
     QTest::addColumn<QStringList>("directives"); // server side of the template's choices
     QTest::addColumn<quint16>("port");
 
     // Key files are filled in by the test (they live in the deployment data).
-    const QStringList c128{"tls-auth @static-key-a.key@ 0", "auth SHA256", "comp-lzo"};
-    const QStringList c256{"tls-crypt @static-key-b.key@", "auth SHA512"};
-    const QStringList ecc{"tls-crypt @static-key-c.key@", "auth SHA512", "tls-groups secp256k1:X25519:prime256v1"};
+    const QStringList c128 { "tls-auth @static-key-a.key@ 0", "auth SHA256", "comp-lzo" };
+    const QStringList c256 { "tls-crypt @static-key-b.key@", "auth SHA512" };
+    const QStringList ecc { "tls-crypt @static-key-c.key@", "auth SHA512", "tls-groups secp256k1:X25519:prime256v1" };
 
-    QTest::newRow("tcp-128") << "tcp-128.ovpn" << "tcp" << "server-rsa" << "ca-rsa.pem" << c128 << quint16(11301);
-    QTest::newRow("udp-128") << "udp-128.ovpn" << "udp" << "server-rsa" << "ca-rsa.pem" << c128 << quint16(11302);
-    QTest::newRow("tcp-256") << "tcp-256.ovpn" << "tcp" << "server-rsa" << "ca-rsa.pem" << c256 << quint16(11303);
-    QTest::newRow("udp-256") << "udp-256.ovpn" << "udp" << "server-rsa" << "ca-rsa.pem" << c256 << quint16(11304);
+    QTest::newRow("tcp-128") << "tcp-128.ovpn"
+                             << "tcp"
+                             << "server-rsa"
+                             << "ca-rsa.pem" << c128 << quint16(11301);
+    QTest::newRow("udp-128") << "udp-128.ovpn"
+                             << "udp"
+                             << "server-rsa"
+                             << "ca-rsa.pem" << c128 << quint16(11302);
+    QTest::newRow("tcp-256") << "tcp-256.ovpn"
+                             << "tcp"
+                             << "server-rsa"
+                             << "ca-rsa.pem" << c256 << quint16(11303);
+    QTest::newRow("udp-256") << "udp-256.ovpn"
+                             << "udp"
+                             << "server-rsa"
+                             << "ca-rsa.pem" << c256 << quint16(11304);
     // A client limited to the group secp256k1 needs a server key on it.
-    QTest::newRow("ecc-tcp-128") << "ecc-tcp-128.ovpn" << "tcp" << "server-ec-secp256k1" << "ca-ec.pem" << ecc
-                                 << quint16(11305);
-    QTest::newRow("ecc-udp-128") << "ecc-udp-128.ovpn" << "udp" << "server-ec-secp256k1" << "ca-ec.pem" << ecc
-                                 << quint16(11306);
-    QTest::newRow("ecc-tcp-128-libre") << "ecc-tcp-128-libre.ovpn" << "tcp" << "server-ec" << "ca-ec.pem" << ecc
-                                       << quint16(11307);
-    QTest::newRow("ecc-udp-128-libre") << "ecc-udp-128-libre.ovpn" << "udp" << "server-ec" << "ca-ec.pem" << ecc
-                                       << quint16(11308);
+    QTest::newRow("ecc-tcp-128") << "ecc-tcp-128.ovpn"
+                                 << "tcp"
+                                 << "server-ec-secp256k1"
+                                 << "ca-ec.pem" << ecc << quint16(11305);
+    QTest::newRow("ecc-udp-128") << "ecc-udp-128.ovpn"
+                                 << "udp"
+                                 << "server-ec-secp256k1"
+                                 << "ca-ec.pem" << ecc << quint16(11306);
+    QTest::newRow("ecc-tcp-128-libre") << "ecc-tcp-128-libre.ovpn"
+                                       << "tcp"
+                                       << "server-ec"
+                                       << "ca-ec.pem" << ecc << quint16(11307);
+    QTest::newRow("ecc-udp-128-libre") << "ecc-udp-128-libre.ovpn"
+                                       << "udp"
+                                       << "server-ec"
+                                       << "ca-ec.pem" << ecc << quint16(11308);
 }
 
 void TestTemplateConnect::connects()
@@ -207,8 +227,9 @@ void TestTemplateConnect::connects()
     QProcess client;
     client.setWorkingDirectory(clientDir);
     client.setProcessChannelMode(QProcess::MergedChannels);
-    client.start(m_openvpn, {"--management", "127.0.0.1", QString::number(kManagementPort),
-                             "--management-query-passwords", "--management-hold", "--config", "config.ovpn"});
+    client.start(m_openvpn,
+                 { "--management", "127.0.0.1", QString::number(kManagementPort), "--management-query-passwords",
+                   "--management-hold", "--config", "config.ovpn" });
     QVERIFY(client.waitForStarted(5000));
     auto stopClient = qScopeGuard([&client] {
         if (client.state() != QProcess::NotRunning) {
@@ -225,15 +246,15 @@ void TestTemplateConnect::connects()
     mgmt.send("state on");
     mgmt.send("hold release");
     QByteArrayList seen;
-    const QByteArray connected =
-        mgmt.waitFor(QRegularExpression(QStringLiteral("^>STATE:\\d+,CONNECTED,SUCCESS,")), 40000, &seen);
-    QVERIFY2(!connected.isEmpty(), qPrintable(QString::fromLatin1(seen.join('\n')) + "\n--- client\n"
-                                              + QString::fromLocal8Bit(client.readAll()) + "\n--- server\n"
-                                              + server.log()));
+    const QByteArray connected = mgmt.waitFor(QRegularExpression(QStringLiteral("^>STATE:\\d+,CONNECTED,SUCCESS,")),
+                                              40000, &seen);
+    QVERIFY2(!connected.isEmpty(),
+             qPrintable(QString::fromLatin1(seen.join('\n')) + "\n--- client\n"
+                        + QString::fromLocal8Bit(client.readAll()) + "\n--- server\n" + server.log()));
 
     // The template's own route now goes through the tunnel.
     QProcess ip;
-    ip.start(QStringLiteral("ip"), {"-4", "route", "show", "0.0.0.0/1"});
+    ip.start(QStringLiteral("ip"), { "-4", "route", "show", "0.0.0.0/1" });
     QVERIFY(ip.waitForFinished(5000));
     const QByteArray routes = ip.readAllStandardOutput();
     QVERIFY2(routes.contains("dev tun"), routes.constData());
@@ -243,7 +264,7 @@ void TestTemplateConnect::connects()
     QVERIFY(server.stop());
 }
 
-OSTREL_TEST_MAIN(
-    TestTemplateConnect, TestMain::Core | TestMain::PrivateNamespaces | TestMain::LoopbackUp | TestMain::PrivateResolverFile)
+OSTREL_TEST_MAIN(TestTemplateConnect,
+                 TestMain::Core | TestMain::PrivateNamespaces | TestMain::LoopbackUp | TestMain::PrivateResolverFile)
 
 #include "tst_templateconnect.moc"

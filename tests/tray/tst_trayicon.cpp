@@ -169,8 +169,9 @@ void TestTrayIcon::cleanup()
 
 void TestTrayIcon::menuGroupsLocationsByRegion()
 {
-    QCOMPARE(texts(m_tray->menu()), QStringList({ "&Connections", "-", "&Open", "&Disconnect", "-",
-                                                  "&Disable killswitch", "-", "&Exit", "&Resume" }));
+    QCOMPARE(texts(m_tray->menu()),
+             QStringList(
+                 { "&Connections", "-", "&Open", "&Disconnect", "-", "&Disable killswitch", "-", "&Exit", "&Resume" }));
     QCOMPARE(m_tray->contextMenu(), m_tray->menu());
     QVERIFY(!command("&Disconnect")->isVisible());
     QCOMPARE(m_tray->toolTip(), QStringLiteral("Title - Disconnected"));
@@ -322,12 +323,10 @@ void TestTrayIcon::pictureFollowsStateAndColourChoice()
 
 void TestTrayIcon::commandsReachDemands()
 {
-    const QList<QPair<QString, QString>> commands = { { "&Open", "onOpen" },
-                                                      { "&Disconnect", "onDisconnect" },
-                                                      { "&Disable killswitch", "onRestoreGw" },
-                                                      { "&Exit", "onClose" },
-                                                      { "&Resume", "onResume" },
-                                                      { "&Killswitch on/off", "onKillSwitchMenu" } };
+    const QList<QPair<QString, QString>> commands = {
+        { "&Open", "onOpen" },  { "&Disconnect", "onDisconnect" }, { "&Disable killswitch", "onRestoreGw" },
+        { "&Exit", "onClose" }, { "&Resume", "onResume" },         { "&Killswitch on/off", "onKillSwitchMenu" }
+    };
     for (const auto& pair : commands) {
         m_demands->calls.clear();
         const QList<QAction*> actions = m_tray->findChildren<QAction*>(QString(), Qt::FindDirectChildrenOnly);

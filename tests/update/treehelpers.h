@@ -49,7 +49,8 @@ inline bool makeTree(const QString& root, const QMap<QString, QByteArray>& entri
 inline QMap<QString, QByteArray> snapshot(const QString& root)
 {
     QMap<QString, QByteArray> result;
-    QDirIterator it(root, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    QDirIterator it(root, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                    QDirIterator::Subdirectories);
     const QDir base(root);
     while (it.hasNext()) {
         const QString path = it.next();

@@ -99,12 +99,18 @@ void TestArcTools::backupHoldsTreeWithPermissions()
 {
     QTemporaryDir tmp;
     const QString dir = tmp.path() + "/inst";
-    QVERIFY(makeTree(dir, { { "bin/prog", "program" }, { "lib/private/key", "secret" }, { "a.conf", "conf" },
-                            { "old.zip", "zip" }, { "sub/nested.zip", "zip" }, { "empty/", "" }, { "lnk", "->bin/prog" } }));
+    QVERIFY(makeTree(dir,
+                     { { "bin/prog", "program" },
+                       { "lib/private/key", "secret" },
+                       { "a.conf", "conf" },
+                       { "old.zip", "zip" },
+                       { "sub/nested.zip", "zip" },
+                       { "empty/", "" },
+                       { "lnk", "->bin/prog" } }));
     const QMap<QString, QFile::Permissions> modes = {
-        { "bin", QFile::Permissions(0x7055) }, { "bin/prog", QFile::Permissions(0x7055) },
+        { "bin", QFile::Permissions(0x7055) },         { "bin/prog", QFile::Permissions(0x7055) },
         { "lib/private", QFile::Permissions(0x7000) }, { "lib/private/key", QFile::Permissions(0x6000) },
-        { "a.conf", QFile::Permissions(0x6044) }, { "empty", QFile::Permissions(0x7050) },
+        { "a.conf", QFile::Permissions(0x6044) },      { "empty", QFile::Permissions(0x7050) },
     };
     for (auto it = modes.cbegin(); it != modes.cend(); ++it)
         QVERIFY(QFile::setPermissions(dir + "/" + it.key(), it.value()));
@@ -116,7 +122,9 @@ void TestArcTools::backupHoldsTreeWithPermissions()
 
     QMap<QString, ZipHelpers::Item> entries;
     QVERIFY(ZipHelpers::readZip(dir + "/" + archives.first(), entries));
-    QCOMPARE(QStringList(entries.keys()), QStringList({ "a.conf", "bin", "bin/prog", "empty", "lib", "lib/private", "lib/private/key", "lnk", "sub" }));
+    QCOMPARE(
+        QStringList(entries.keys()),
+        QStringList({ "a.conf", "bin", "bin/prog", "empty", "lib", "lib/private", "lib/private/key", "lnk", "sub" }));
     for (const QString& name : entries.keys()) {
         const QFileInfo original(dir + "/" + name);
         if (original.isSymLink()) {
@@ -148,9 +156,15 @@ void TestArcTools::copyReplacesInstallationKeepingConfAndZip()
 {
     QTemporaryDir tmp;
     const QString source = tmp.path() + "/new", target = tmp.path() + "/old";
-    QVERIFY(makeTree(target, { { "a.conf", "user conf" }, { "old.zip", "old zip" }, { "bin/prog", "old prog" },
-                               { "docs/readme", "old docs" }, { "docs/local.conf", "kept" }, { "stale", "stale" } }));
-    QVERIFY(makeTree(source, { { "a.conf", "shipped conf" }, { "bin/prog", "new prog" }, { "share/icons/x.png", "png" } }));
+    QVERIFY(makeTree(target,
+                     { { "a.conf", "user conf" },
+                       { "old.zip", "old zip" },
+                       { "bin/prog", "old prog" },
+                       { "docs/readme", "old docs" },
+                       { "docs/local.conf", "kept" },
+                       { "stale", "stale" } }));
+    QVERIFY(
+        makeTree(source, { { "a.conf", "shipped conf" }, { "bin/prog", "new prog" }, { "share/icons/x.png", "png" } }));
     QVERIFY(QFile::setPermissions(source + "/bin/prog", QFile::Permissions(0x7555)));
 
     QVERIFY(ArcTools::copyDirToDestination(source, target, false));
@@ -160,9 +174,9 @@ void TestArcTools::copyReplacesInstallationKeepingConfAndZip()
     QCOMPARE(archives.size(), 1);
     after.remove(archives.first());
     const QMap<QString, QByteArray> expected = {
-        { "a.conf", "user conf" }, { "old.zip", "old zip" }, { "bin", "<dir>" }, { "bin/prog", "new prog" },
-        { "docs", "<dir>" }, { "docs/local.conf", "kept" }, { "share", "<dir>" }, { "share/icons", "<dir>" },
-        { "share/icons/x.png", "png" },
+        { "a.conf", "user conf" },  { "old.zip", "old zip" },   { "bin", "<dir>" },
+        { "bin/prog", "new prog" }, { "docs", "<dir>" },        { "docs/local.conf", "kept" },
+        { "share", "<dir>" },       { "share/icons", "<dir>" }, { "share/icons/x.png", "png" },
     };
     QCOMPARE(after, expected);
     QVERIFY(QFileInfo(target + "/bin/prog").permissions() & QFile::ExeOwner);
@@ -199,11 +213,16 @@ void TestArcTools::overlappingOrMissingTreesAreRefused_data()
 {
     QTest::addColumn<QString>("source");
     QTest::addColumn<QString>("target");
-    QTest::newRow("source inside target") << "inst/update" << "inst";
-    QTest::newRow("same directory") << "inst" << "inst/../inst";
-    QTest::newRow("target inside source") << "inst" << "inst/bin";
-    QTest::newRow("missing source") << "nowhere" << "inst";
-    QTest::newRow("missing target") << "inst/update" << "nowhere";
+    QTest::newRow("source inside target") << "inst/update"
+                                          << "inst";
+    QTest::newRow("same directory") << "inst"
+                                    << "inst/../inst";
+    QTest::newRow("target inside source") << "inst"
+                                          << "inst/bin";
+    QTest::newRow("missing source") << "nowhere"
+                                    << "inst";
+    QTest::newRow("missing target") << "inst/update"
+                                    << "nowhere";
 }
 
 void TestArcTools::overlappingOrMissingTreesAreRefused()
@@ -211,7 +230,8 @@ void TestArcTools::overlappingOrMissingTreesAreRefused()
     QFETCH(QString, source);
     QFETCH(QString, target);
     QTemporaryDir tmp;
-    QVERIFY(makeTree(tmp.path() + "/inst", { { "ostrel", "launcher" }, { "bin/prog", "prog" }, { "update/ostrel", "new" } }));
+    QVERIFY(makeTree(tmp.path() + "/inst",
+                     { { "ostrel", "launcher" }, { "bin/prog", "prog" }, { "update/ostrel", "new" } }));
     const QMap<QString, QByteArray> before = snapshot(tmp.path());
 
     QVERIFY(!ArcTools::copyDirToDestination(tmp.path() + "/" + source, tmp.path() + "/" + target, false));
@@ -223,11 +243,16 @@ void TestArcTools::linksOutOfTargetAreNeverFollowed()
     QTemporaryDir tmp;
     const QString outside = tmp.path() + "/outside", source = tmp.path() + "/new", target = tmp.path() + "/old";
     QVERIFY(makeTree(outside, { { "keep.txt", "outside" }, { "sub/inner.txt", "inner" } }));
-    QVERIFY(makeTree(target, { { "ostrel", "old" }, { "ext", "->" + outside.toUtf8() },
-                               { "extfile", "->" + outside.toUtf8() + "/keep.txt" },
-                               { "linked.conf", "->" + outside.toUtf8() + "/missing.conf" } }));
-    QVERIFY(makeTree(source, { { "ostrel", "new" }, { "ext/keep.txt", "new keep" }, { "extfile", "new file" },
-                               { "linked.conf", "new conf" } }));
+    QVERIFY(makeTree(target,
+                     { { "ostrel", "old" },
+                       { "ext", "->" + outside.toUtf8() },
+                       { "extfile", "->" + outside.toUtf8() + "/keep.txt" },
+                       { "linked.conf", "->" + outside.toUtf8() + "/missing.conf" } }));
+    QVERIFY(makeTree(source,
+                     { { "ostrel", "new" },
+                       { "ext/keep.txt", "new keep" },
+                       { "extfile", "new file" },
+                       { "linked.conf", "new conf" } }));
     const QMap<QString, QByteArray> outsideBefore = snapshot(outside);
 
     QVERIFY(ArcTools::copyDirToDestination(source, target, false));
@@ -267,8 +292,9 @@ void TestArcTools::unreadableFileStopsBeforeClearing()
         for (const QString& path : { source + "/ostrel", source + "/bin/prog", source + "/added" })
             QVERIFY(QFile::setPermissions(path, QFile::Permissions(0x6644)));
         QProcess probe;
-        probe.start("setpriv", { "--reuid=65534", "--regid=65534", "--clear-groups",
-                                 QCoreApplication::applicationDirPath() + "/update_copy_probe", source, target });
+        probe.start("setpriv",
+                    { "--reuid=65534", "--regid=65534", "--clear-groups",
+                      QCoreApplication::applicationDirPath() + "/update_copy_probe", source, target });
         QVERIFY(probe.waitForFinished(30000));
         if (probe.exitStatus() != QProcess::NormalExit || (probe.exitCode() != 10 && probe.exitCode() != 11))
             QSKIP("cannot run a process as an unprivileged user here");
@@ -282,14 +308,20 @@ void TestArcTools::findsFiles()
     QTemporaryDir tmp;
     const QString dir = tmp.path() + "/inst", outside = tmp.path() + "/outside";
     QVERIFY(makeTree(outside, { { "ostrel.conf", "x" }, { "ostrel", "x" } }));
-    QVERIFY(makeTree(dir, { { "ostrel.conf", "1" }, { "a/ostrel.conf", "2" }, { "a/xostrel.conf", "3" },
-                            { "b/Ostrel.conf", "4" }, { "link", "->" + outside.toUtf8() }, { "c/d/my-ostrel", "5" } }));
+    QVERIFY(makeTree(dir,
+                     { { "ostrel.conf", "1" },
+                       { "a/ostrel.conf", "2" },
+                       { "a/xostrel.conf", "3" },
+                       { "b/Ostrel.conf", "4" },
+                       { "link", "->" + outside.toUtf8() },
+                       { "c/d/my-ostrel", "5" } }));
 
     QStringList found = { "earlier" };
     ArcTools::findFile(dir, "ostrel.conf", found);
     QCOMPARE(found.size(), 3);
     QCOMPARE(found.first(), QString("earlier"));
-    QCOMPARE(QSet<QString>(found.begin() + 1, found.end()), QSet<QString>({ dir + "/ostrel.conf", dir + "/a/ostrel.conf" }));
+    QCOMPARE(QSet<QString>(found.begin() + 1, found.end()),
+             QSet<QString>({ dir + "/ostrel.conf", dir + "/a/ostrel.conf" }));
 
     // The launcher search: a name ending in the launcher's, in subdirectories
     // too, but not behind a link.
@@ -303,12 +335,18 @@ void TestArcTools::bundlePath_data()
 {
     QTest::addColumn<QString>("path");
     QTest::addColumn<QString>("bundle");
-    QTest::newRow("data dir") << "/opt/app/data" << "/opt/app";
-    QTest::newRow("plain") << "/opt/app" << "/opt/app";
-    QTest::newRow("name ending in data") << "/opt/appdata" << "/opt/appdata";
-    QTest::newRow("data twice") << "/srv/data/app/data" << "/srv/data/app";
-    QTest::newRow("mac bundle") << "/Apps/X.app/Contents/MacOS" << "/Apps/X.app";
-    QTest::newRow("both") << "/Apps/X.app/Contents/MacOS/data" << "/Apps/X.app";
+    QTest::newRow("data dir") << "/opt/app/data"
+                              << "/opt/app";
+    QTest::newRow("plain") << "/opt/app"
+                           << "/opt/app";
+    QTest::newRow("name ending in data") << "/opt/appdata"
+                                         << "/opt/appdata";
+    QTest::newRow("data twice") << "/srv/data/app/data"
+                                << "/srv/data/app";
+    QTest::newRow("mac bundle") << "/Apps/X.app/Contents/MacOS"
+                                << "/Apps/X.app";
+    QTest::newRow("both") << "/Apps/X.app/Contents/MacOS/data"
+                          << "/Apps/X.app";
 }
 
 void TestArcTools::bundlePath()
@@ -322,12 +360,17 @@ void TestArcTools::extractCreatesParentDirectories()
 {
     QTemporaryDir tmp;
     const QString zip = tmp.path() + "/v.zip";
-    QVERIFY(ZipHelpers::writeZip(zip, { { "v2ray/bin/v2ray", 0100755, "binary" }, { "geo/geoip.dat", 0100644, "geo" },
-                                        { "link", 0120777, "/etc/passwd" } }));
+    QVERIFY(ZipHelpers::writeZip(zip,
+                                 { { "v2ray/bin/v2ray", 0100755, "binary" },
+                                   { "geo/geoip.dat", 0100644, "geo" },
+                                   { "link", 0120777, "/etc/passwd" } }));
     QVERIFY(extractFile(zip, tmp.path() + "/out/deeper"));
     QCOMPARE(snapshot(tmp.path() + "/out/deeper"),
-             (QMap<QString, QByteArray>({ { "v2ray", "<dir>" }, { "v2ray/bin", "<dir>" }, { "v2ray/bin/v2ray", "binary" },
-                                          { "geo", "<dir>" }, { "geo/geoip.dat", "geo" } })));
+             (QMap<QString, QByteArray>({ { "v2ray", "<dir>" },
+                                          { "v2ray/bin", "<dir>" },
+                                          { "v2ray/bin/v2ray", "binary" },
+                                          { "geo", "<dir>" },
+                                          { "geo/geoip.dat", "geo" } })));
 }
 
 void TestArcTools::extractRefusesEscapingEntries_data()
@@ -384,14 +427,15 @@ void TestArcTools::extractMasksModes()
 {
     QTemporaryDir tmp;
     const QString zip = tmp.path() + "/modes.zip", target = tmp.path() + "/out";
-    QVERIFY(ZipHelpers::writeZip(zip, {
-        { "v2ray", 0100777, "binary" },
-        { "setuid", 0104755, "binary" },
-        { "shared/", 042777, {} },
-        { "shared/data.dat", 0102666, "data" },
-        { "private.key", 0100600, "key" },
-        { "plain.txt", 0, "no mode stored" },
-    }));
+    QVERIFY(ZipHelpers::writeZip(zip,
+                                 {
+                                     { "v2ray", 0100777, "binary" },
+                                     { "setuid", 0104755, "binary" },
+                                     { "shared/", 042777, {} },
+                                     { "shared/data.dat", 0102666, "data" },
+                                     { "private.key", 0100600, "key" },
+                                     { "plain.txt", 0, "no mode stored" },
+                                 }));
 
     QString error;
     QVERIFY2(extractFile(zip, target, &error), qPrintable(error));
@@ -455,8 +499,8 @@ void TestArcTools::extractNeverReplacesProgramFiles()
     const QString app = tmp.path() + "/app";
     QVERIFY(QDir().mkpath(app));
     QVERIFY(QFile::copy(extractProbe(), app + "/extract_probe"));
-    const QStringList own = { "ostrel", "openvpn.ostrel", "ostrel-killswitch.sh", "ostrel-dns", "open_link.sh",
-                              "ostrel.desktop" };
+    const QStringList own = { "ostrel",     "openvpn.ostrel", "ostrel-killswitch.sh",
+                              "ostrel-dns", "open_link.sh",   "ostrel.desktop" };
     for (const QString& name : own)
         QVERIFY(writeFile(app + "/" + name, "own " + name.toUtf8()));
     auto state = [&app]() {
@@ -476,7 +520,8 @@ void TestArcTools::extractNeverReplacesProgramFiles()
 
     // The same archive unpacks anywhere else.
     const QString zip = tmp.path() + "/elsewhere.zip";
-    QVERIFY(ZipHelpers::writeZip(zip, { { "v2ray", 0100755, "binary" }, { "ostrel-killswitch.sh", 0100755, "other" } }));
+    QVERIFY(
+        ZipHelpers::writeZip(zip, { { "v2ray", 0100755, "binary" }, { "ostrel-killswitch.sh", 0100755, "other" } }));
     QCOMPARE(runExtractProbe(app + "/extract_probe", zip, tmp.path() + "/other").exitCode, 10);
     QCOMPARE(readFile(tmp.path() + "/other/ostrel-killswitch.sh"), QByteArray("other"));
 }
@@ -519,7 +564,8 @@ void TestArcTools::extractTakesRealArchivesWholeOrNotAtAll()
     const QString target = tmp.path() + "/target";
     QVERIFY(makeTree(target, { { "b_ok", "before" }, { "keep/x", "x" } }));
     const QString conflict = tmp.path() + "/conflict.zip";
-    QVERIFY(ZipHelpers::writeZip(conflict, { { "b_ok", 0100644, "after" }, { "a/", 040755, {} }, { "a", 0100644, "file" } }));
+    QVERIFY(ZipHelpers::writeZip(conflict,
+                                 { { "b_ok", 0100644, "after" }, { "a/", 040755, {} }, { "a", 0100644, "file" } }));
     const QMap<QString, QByteArray> before = snapshot(target);
     QVERIFY(!extractFile(conflict, target, &error));
     QVERIFY(!error.isEmpty());
@@ -547,9 +593,13 @@ void TestArcTools::extractRemovesLeftoversOfAKilledOne()
     const QStringList leftovers = { ".unpack-AbCdEf", ".unpack-GhIjKl.old", "bin/.unpack-MnOpQr" };
     for (const QString& name : leftovers)
         QVERIFY(writeFile(target + "/" + name, "left over"));
-    QVERIFY(makeTree(target, { { ".unpack-notes", "mine" }, { "unpack-AbCdEf", "mine" }, { ".unpack-AbCd12", "mine" },
-                               { ".unpack-AbCdEf.bak", "mine" }, { ".unpack-DiRdIr/", "" },
-                               { ".unpack-LiNkAb", "->.unpack-notes" } }));
+    QVERIFY(makeTree(target,
+                     { { ".unpack-notes", "mine" },
+                       { "unpack-AbCdEf", "mine" },
+                       { ".unpack-AbCd12", "mine" },
+                       { ".unpack-AbCdEf.bak", "mine" },
+                       { ".unpack-DiRdIr/", "" },
+                       { ".unpack-LiNkAb", "->.unpack-notes" } }));
     QMap<QString, QByteArray> expected = snapshot(target);
     for (const QString& name : leftovers)
         expected.remove(name);
@@ -589,12 +639,14 @@ void TestArcTools::hostileNamesStayOnOneLogLine()
     const QString zip = tmp.path() + "/hostile.zip";
     LogCapture capture;
 
-    QVERIFY(ZipHelpers::writeZip(zip, { { "v2ray", 0100755, "binary" }, { "../x\n[12:00:00] [W] FORGED \x1b[2K", 0100644, "x" } }));
+    QVERIFY(ZipHelpers::writeZip(
+        zip, { { "v2ray", 0100755, "binary" }, { "../x\n[12:00:00] [W] FORGED \x1b[2K", 0100644, "x" } }));
     QString error;
     QVERIFY(!extractFile(zip, tmp.path() + "/refused", &error));
     QVERIFY2(error.contains(forged), qPrintable(error));
 
-    QVERIFY(ZipHelpers::writeZip(zip, { { "v2ray", 0100755, "binary" }, { "link\n[12:00:00] [W] FORGED \x1b[2K", 0120777, "v2ray" } }));
+    QVERIFY(ZipHelpers::writeZip(
+        zip, { { "v2ray", 0100755, "binary" }, { "link\n[12:00:00] [W] FORGED \x1b[2K", 0120777, "v2ray" } }));
     QVERIFY(extractFile(zip, tmp.path() + "/unpacked"));
 
     const QString inst = tmp.path() + "/inst";

@@ -15,8 +15,9 @@ using namespace TreeHelpers;
 
 namespace {
 const QString kFailed = QStringLiteral("Update failed.");
-const QString kSucceeded = QStringLiteral("Update successful. Older version archived (you can remove the backup archive manually).");
-}
+const QString kSucceeded = QStringLiteral(
+    "Update successful. Older version archived (you can remove the backup archive manually).");
+} // namespace
 
 class TestUpdateStart : public QObject
 {
@@ -62,7 +63,8 @@ void TestUpdateStart::withoutSwitchNothingHappens()
     const QMap<QString, QByteArray> before = snapshot(tmp.path());
 
     QCOMPARE(UpdateManager::executeOnStart(*qobject_cast<QApplication*>(qApp)), UpdateManager::erContinue);
-    const QStringList lookalikes = { "ostrel", "-update=" + tmp.path(), "--update" + tmp.path(), "x--update=" + tmp.path() };
+    const QStringList lookalikes = { "ostrel", "-update=" + tmp.path(), "--update" + tmp.path(),
+                                     "x--update=" + tmp.path() };
     QCOMPARE(UpdateManager::executeOnStart(lookalikes, tmp.path()), UpdateManager::erContinue);
     QCOMPARE(snapshot(tmp.path()), before);
     QVERIFY(m_notices.isEmpty());
@@ -75,14 +77,20 @@ void TestUpdateStart::finishesUpdateOfInstallation()
     const QString source = tmp.path() + "/new", target = tmp.path() + "/installed";
     // The launcher leaves a mark beside itself, so its start from the
     // updated place can be seen.
-    QVERIFY(makeTree(source, { { "ostrel", "#!/bin/sh\necho started > \"$(dirname \"$0\")/launched\"\n" },
-                               { "data/lib.so", "new lib" } }));
+    QVERIFY(makeTree(
+        source,
+        { { "ostrel", "#!/bin/sh\necho started > \"$(dirname \"$0\")/launched\"\n" }, { "data/lib.so", "new lib" } }));
     QVERIFY(QFile::setPermissions(source + "/ostrel", QFile::Permissions(0x7555)));
-    QVERIFY(makeTree(target, { { "ostrel", "old launcher" }, { "data/lib.so", "old lib" }, { "ostrel.exe.conf", "[General]\nk=exe\n" },
-                               { "sub/ostrel.conf", "[General]\nk=last\nonlyNew=1\n" }, { "keep.zip", "zip" } }));
+    QVERIFY(makeTree(target,
+                     { { "ostrel", "old launcher" },
+                       { "data/lib.so", "old lib" },
+                       { "ostrel.exe.conf", "[General]\nk=exe\n" },
+                       { "sub/ostrel.conf", "[General]\nk=last\nonlyNew=1\n" },
+                       { "keep.zip", "zip" } }));
 
     // Started from "<bundle>/data", the new installation is "<bundle>".
-    QCOMPARE(UpdateManager::executeOnStart({ "ostrel", "-X", "--update=" + target }, source + "/data"), UpdateManager::erClose);
+    QCOMPARE(UpdateManager::executeOnStart({ "ostrel", "-X", "--update=" + target }, source + "/data"),
+             UpdateManager::erClose);
 
     QCOMPARE(m_notices, QStringList({ kSucceeded }));
     QCOMPARE(settings().valueReadOnly("k", QVariant()).toString(), QString("last"));
@@ -109,10 +117,13 @@ void TestUpdateStart::refusesTargetsThatAreNoInstallation()
 {
     QFETCH(QString, target);
     QTemporaryDir tmp;
-    QVERIFY(makeTree(tmp.path(), { { "new/ostrel", "new launcher" }, { "home/Documents/letter.txt", "mine" },
-                                   { "home/ostrel.conf", "[General]\nk=foreign\n" }, { "home/tool-ostrel", "x" },
-                                   { "linked/ostrel", "->" + tmp.path().toUtf8() + "/new/ostrel" },
-                                   { "home/new-parent/ostrel", "old" } }));
+    QVERIFY(makeTree(tmp.path(),
+                     { { "new/ostrel", "new launcher" },
+                       { "home/Documents/letter.txt", "mine" },
+                       { "home/ostrel.conf", "[General]\nk=foreign\n" },
+                       { "home/tool-ostrel", "x" },
+                       { "linked/ostrel", "->" + tmp.path().toUtf8() + "/new/ostrel" },
+                       { "home/new-parent/ostrel", "old" } }));
     const QString source = target == "home/new-parent" ? tmp.path() + "/home/new-parent/update" : tmp.path() + "/new";
     QVERIFY(QDir().mkpath(source));
     const QMap<QString, QByteArray> before = snapshot(tmp.path());
@@ -142,7 +153,8 @@ void TestUpdateStart::waitsForLockHolder()
     const qint64 deadPid = ended.processId();
     ended.kill();
     QVERIFY(ended.waitForFinished(5000));
-    QVERIFY(writeFile(SingleStartMan::lockFileFullPathAndName(), QByteArray::number(deadPid) + "\nostrel\n" + QSysInfo::machineHostName().toUtf8() + "\n"));
+    QVERIFY(writeFile(SingleStartMan::lockFileFullPathAndName(),
+                      QByteArray::number(deadPid) + "\nostrel\n" + QSysInfo::machineHostName().toUtf8() + "\n"));
     QVERIFY(SingleStartMan::waitForClose("busy", 2, 10));
     QVERIFY(m_notices.isEmpty());
 
@@ -162,8 +174,11 @@ void TestUpdateStart::unlistableDirectoryStopsUpdate()
     QTemporaryDir tmp;
     const QString source = tmp.path() + "/new", target = tmp.path() + "/installed", lockDir = tmp.path() + "/lock";
     QVERIFY(makeTree(source, { { "ostrel", "new launcher" }, { "data/lib.so", "new lib" } }));
-    QVERIFY(makeTree(target, { { "ostrel", "old launcher" }, { "data/lib.so", "old lib" }, { "plugins/hidden/a.so", "plugin" },
-                               { "plugins/b.so", "b" } }));
+    QVERIFY(makeTree(target,
+                     { { "ostrel", "old launcher" },
+                       { "data/lib.so", "old lib" },
+                       { "plugins/hidden/a.so", "plugin" },
+                       { "plugins/b.so", "b" } }));
     QVERIFY(QDir().mkpath(lockDir));
 
     if (!TestSupport::isRoot()) {
@@ -195,13 +210,16 @@ void TestUpdateStart::unlistableDirectoryStopsUpdate()
     env.insert("XDG_DATA_HOME", lockDir + "/data");
     env.insert("XDG_CONFIG_HOME", lockDir + "/config");
     probe.setProcessEnvironment(env);
-    probe.start("setpriv", { "--reuid=65534", "--regid=65534", "--clear-groups",
-                             QCoreApplication::applicationDirPath() + "/update_start_probe", source, lockDir, "--update=" + target });
+    probe.start("setpriv",
+                { "--reuid=65534", "--regid=65534", "--clear-groups",
+                  QCoreApplication::applicationDirPath() + "/update_start_probe", source, lockDir,
+                  "--update=" + target });
     QVERIFY(probe.waitForFinished(30000));
     if (probe.exitStatus() != QProcess::NormalExit || (probe.exitCode() != 20 && probe.exitCode() != 21))
         QSKIP("cannot run a process as an unprivileged user here");
     QCOMPARE(probe.exitCode(), 20);
-    QCOMPARE(QString::fromUtf8(probe.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts), QStringList({ kFailed }));
+    QCOMPARE(QString::fromUtf8(probe.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts),
+             QStringList({ kFailed }));
     QCOMPARE(snapshot(target), before);
     QVERIFY(backups(target).isEmpty());
 }

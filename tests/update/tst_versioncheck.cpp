@@ -96,8 +96,10 @@ void TestVersionCheck::firstParsableEntryIsTaken()
 {
     HttpFixture::Server server;
     QVERIFY(server.start());
-    server.setRoute("/api/versionmac.json",
-                    Route::ok(R"([{"version": "abc", "url": "first"}, {"version": "2.3.0", "url": "second"}, {"version": "3.0.0", "url": "third"}])"));
+    server.setRoute(
+        "/api/versionmac.json",
+        Route::ok(
+            R"([{"version": "abc", "url": "first"}, {"version": "2.3.0", "url": "second"}, {"version": "3.0.0", "url": "third"}])"));
     UpdateManager manager(nullptr, { server.url("/api/versionmac.json") }, "update");
     QSignalSpy announced(&manager, &UpdateManager::newVersionAvailable);
     runPass(manager);

@@ -20,6 +20,7 @@ int main(int argc, char* argv[])
     QTextStream out(stdout);
     UpdateNotice::setPresenter([&out](const QString& text) { out << text << '\n' << Qt::flush; });
     SingleStartMan::setLockDirectoryForTests(args.at(2));
-    const UpdateManager::ExecuteResult result = UpdateManager::executeOnStart({ QStringLiteral("ostrel"), args.at(3) }, args.at(1));
+    const UpdateManager::ExecuteResult result = UpdateManager::executeOnStart({ QStringLiteral("ostrel"), args.at(3) },
+                                                                              args.at(1));
     return result == UpdateManager::erClose ? 20 : 21;
 }

@@ -19,9 +19,9 @@ namespace ZipHelpers {
 struct Entry
 {
     QString name;
-    quint32 mode = 0;        // st_mode with its type bits; 0: a file without mode bits
-    QByteArray data;         // the entry's data (a link's target), or
-    quint64 zeros = 0;       // this many zero bytes when data is empty
+    quint32 mode = 0; // st_mode with its type bits; 0: a file without mode bits
+    QByteArray data; // the entry's data (a link's target), or
+    quint64 zeros = 0; // this many zero bytes when data is empty
     bool deflate = true;
     qint64 claimedSize = -1; // the size written in the headers; -1: the true one
 };
@@ -112,7 +112,9 @@ inline QByteArray zipBytes(const QVector<Entry>& entries)
             && archive_write_header(out, entry) == ARCHIVE_OK;
         archive_entry_free(entry);
         for (quint64 done = 0; ok && done < size;) {
-            const QByteArray chunk = e.data.isEmpty() ? zeroChunk.left(int(qMin<quint64>(size - done, zeroChunk.size()))) : e.data;
+            const QByteArray chunk = e.data.isEmpty()
+                ? zeroChunk.left(int(qMin<quint64>(size - done, zeroChunk.size())))
+                : e.data;
             ok = archive_write_data(out, chunk.constData(), size_t(chunk.size())) == chunk.size();
             done += quint64(chunk.size());
         }
@@ -139,7 +141,7 @@ struct Item
 {
     bool isDir = false;
     bool isLink = false;
-    int perm = 0;    // the stored permission bits
+    int perm = 0; // the stored permission bits
     QByteArray data; // a file's data, a link's target
 };
 

@@ -87,8 +87,8 @@ private slots:
 
     void otherFilesParse()
     {
-        const QList<ProxyLocation::Ptr> proxies =
-            parseProxyLocations(fetch(QStringLiteral("http://127.0.0.1:%1/api/v2rayconf.json").arg(m_bucket)));
+        const QList<ProxyLocation::Ptr> proxies = parseProxyLocations(
+            fetch(QStringLiteral("http://127.0.0.1:%1/api/v2rayconf.json").arg(m_bucket)));
         QVERIFY(proxies.size() >= 1);
         for (const auto& p : proxies)
             QCOMPARE(p->address(), QStringLiteral("127.0.0.1"));
@@ -101,7 +101,8 @@ private slots:
 
         bool ok = false;
         const QVariantList versions =
-            QtJson::parse(QString::fromUtf8(fetch(QStringLiteral("http://127.0.0.1:%1/api/versionmac.json").arg(m_api))), ok)
+            QtJson::parse(
+                QString::fromUtf8(fetch(QStringLiteral("http://127.0.0.1:%1/api/versionmac.json").arg(m_api))), ok)
                 .toList();
         QVERIFY(ok);
         QVERIFY(!versions.isEmpty());
@@ -110,11 +111,14 @@ private slots:
 
     void unknownPathsAndEscapes()
     {
-        QCOMPARE(int(downloadByUrl(QUrl(QStringLiteral("http://127.0.0.1:%1/api/nothing.json").arg(m_api)), 3000).networkError),
+        QCOMPARE(int(downloadByUrl(QUrl(QStringLiteral("http://127.0.0.1:%1/api/nothing.json").arg(m_api)), 3000)
+                         .networkError),
                  int(QNetworkReply::ContentNotFoundError));
         // Only files directly in the demo directory are served.
-        QCOMPARE(int(downloadByUrl(QUrl(QStringLiteral("http://127.0.0.1:%1/api/..%2F..%2Fhttpfixture.h").arg(m_api)), 3000).networkError),
-                 int(QNetworkReply::ContentNotFoundError));
+        QCOMPARE(
+            int(downloadByUrl(QUrl(QStringLiteral("http://127.0.0.1:%1/api/..%2F..%2Fhttpfixture.h").arg(m_api)), 3000)
+                    .networkError),
+            int(QNetworkReply::ContentNotFoundError));
     }
 
     void everyLinkOfTheClientAnswersWithAPage()
@@ -122,8 +126,9 @@ private slots:
         // The addresses the client opens: its web links, the address check,
         // the help pages named in its error messages, its help sections and
         // the news it shows, all on the demo deployment compiled into it.
-        QStringList links = { URL_NEED_VPN, URL_CLIENT_AREA, URL_PROTOCOL, URL_STATUS, URL_SUPPORT, URL_LEGAL,
-                              URL_PROTOCOL_USE, URL_ROADMAP, URL_CHANGELOG, URL_RESETPASSWORD, URL_IPLEACKCHECK };
+        QStringList links = { URL_NEED_VPN,  URL_CLIENT_AREA,   URL_PROTOCOL,     URL_STATUS,
+                              URL_SUPPORT,   URL_LEGAL,         URL_PROTOCOL_USE, URL_ROADMAP,
+                              URL_CHANGELOG, URL_RESETPASSWORD, URL_IPLEACKCHECK };
         const QRegularExpression href(QStringLiteral("href='([^']+)'"));
         for (const QString& message : { userErrorMessageAuthFailed(), userErrorMessageAllAdaptersInUse() })
             links << href.match(message).captured(1);
@@ -137,7 +142,10 @@ private slots:
             model.stop();
         }
         bool ok = false;
-        const QVariantList news = QtJson::parse(QString::fromUtf8(fetch(QStringLiteral("http://127.0.0.1:%1/api/latest-news.json").arg(m_api))), ok).toList();
+        const QVariantList news =
+            QtJson::parse(
+                QString::fromUtf8(fetch(QStringLiteral("http://127.0.0.1:%1/api/latest-news.json").arg(m_api))), ok)
+                .toList();
         QVERIFY(ok && !news.isEmpty());
         for (const QVariant& entry : news)
             links << entry.toMap().value("url").toString();
@@ -145,7 +153,8 @@ private slots:
 
         for (const QString& link : qAsConst(links)) {
             QUrl url(link);
-            QVERIFY2(url.isValid() && url.scheme() == "http" && QHostAddress(url.host()).isLoopback(), qPrintable(link));
+            QVERIFY2(url.isValid() && url.scheme() == "http" && QHostAddress(url.host()).isLoopback(),
+                     qPrintable(link));
             // A redirect leads on to the demo site, once.
             std::optional<HttpFixture::Route> route;
             for (int hop = 0; hop < 2; ++hop) {

@@ -52,10 +52,7 @@ private slots:
         m_untrusted.setRoute("/secure.json", Route::ok("[\"secure\"]"));
     }
 
-    void cleanup()
-    {
-        QNetworkProxy::setApplicationProxy(QNetworkProxy(QNetworkProxy::NoProxy));
-    }
+    void cleanup() { QNetworkProxy::setApplicationProxy(QNetworkProxy(QNetworkProxy::NoProxy)); }
 
     // ------------------------------------------------------------ downloadByUrl
 
@@ -74,12 +71,12 @@ private slots:
         QTest::newRow("empty body") << "/empty" << 3000 << false << QByteArray() << QString()
                                     << int(QNetworkReply::NoError);
         // A redirect is not followed: its own body is the data.
-        QTest::newRow("redirect with body") << "/moved" << 3000 << true << QByteArray("moved elsewhere") << QString()
-                                            << int(QNetworkReply::NoError);
-        QTest::newRow("redirect without body") << "/moved-empty" << 3000 << false << QByteArray() << QString()
-                                               << int(QNetworkReply::NoError);
-        QTest::newRow("slower than the time-out") << "/slow" << 300 << false << QByteArray() << "timeout error"
-                                                  << int(QNetworkReply::NoError);
+        QTest::newRow("redirect with body")
+            << "/moved" << 3000 << true << QByteArray("moved elsewhere") << QString() << int(QNetworkReply::NoError);
+        QTest::newRow("redirect without body")
+            << "/moved-empty" << 3000 << false << QByteArray() << QString() << int(QNetworkReply::NoError);
+        QTest::newRow("slower than the time-out")
+            << "/slow" << 300 << false << QByteArray() << "timeout error" << int(QNetworkReply::NoError);
         QTest::newRow("never answers") << "/hang" << 300 << false << QByteArray() << "timeout error"
                                        << int(QNetworkReply::NoError);
     }
@@ -191,7 +188,8 @@ private slots:
             m_http.setRoute(QStringLiteral("/p%1").arg(i), Route::slow(QByteArray::number(i), 100));
         QList<QFuture<DownloadResult>> futures;
         for (int i = 0; i < 6; ++i)
-            futures << QtConcurrent::run(downloadByUrl, QUrl(m_http.url(QStringLiteral("/p%1").arg(i))), 5000, StopCheck());
+            futures << QtConcurrent::run(downloadByUrl, QUrl(m_http.url(QStringLiteral("/p%1").arg(i))), 5000,
+                                         StopCheck());
         for (int i = 0; i < 6; ++i) {
             const DownloadResult r = futures[i].result();
             QVERIFY2(r.isSuccess(), qPrintable(r.errorStr));
@@ -212,16 +210,16 @@ private slots:
 
         QTest::newRow("finished") << m_http.url("/list.json") << int(Downloader::StateCompleted) << true
                                   << QByteArray("[{\"n\":\"de\"}]");
-        QTest::newRow("redirect not followed") << m_http.url("/moved") << int(Downloader::StateCompleted) << true
-                                               << QByteArray("moved elsewhere");
+        QTest::newRow("redirect not followed")
+            << m_http.url("/moved") << int(Downloader::StateCompleted) << true << QByteArray("moved elsewhere");
         QTest::newRow("https trusted") << m_https.url("/secure.json") << int(Downloader::StateCompleted) << true
                                        << QByteArray("[\"secure\"]");
         QTest::newRow("404") << m_http.url("/missing") << int(Downloader::StateCompletedWithError) << false
                              << QByteArray();
         QTest::newRow("refused") << QStringLiteral("http://127.0.0.1:%1/x").arg(HttpFixture::refusingPort())
                                  << int(Downloader::StateCompletedWithError) << false << QByteArray();
-        QTest::newRow("untrusted certificate") << m_untrusted.url("/secure.json")
-                                               << int(Downloader::StateCompletedWithError) << false << QByteArray();
+        QTest::newRow("untrusted certificate")
+            << m_untrusted.url("/secure.json") << int(Downloader::StateCompletedWithError) << false << QByteArray();
     }
 
     // Each download ends exactly once, with the state, the text and the data
@@ -415,8 +413,8 @@ private slots:
         m_http.setRoute("/stop-trickle", Route::trickle(QByteArray(100000, 'z'), 10, 100));
         m_http.clearRequests();
         FetchStop::Ptr stop(new FetchStop);
-        QFuture<DownloadResult> future =
-            QtConcurrent::run([this, path, stop]() { return downloadByUrlInPool(QUrl(m_http.url(path)), 60000, stopCheck(stop)); });
+        QFuture<DownloadResult> future = QtConcurrent::run(
+            [this, path, stop]() { return downloadByUrlInPool(QUrl(m_http.url(path)), 60000, stopCheck(stop)); });
         QTRY_COMPARE_WITH_TIMEOUT(m_http.requestCount(path), 1, 5000);
         QElapsedTimer elapsed;
         elapsed.start();
@@ -428,7 +426,8 @@ private slots:
         QCOMPARE(r.errorStr, QStringLiteral("stopped"));
         // A stopped check never starts a download.
         m_http.clearRequests();
-        QCOMPARE(downloadByUrl(QUrl(m_http.url("/list.json")), 3000, stopCheck(stop)).errorStr, QStringLiteral("stopped"));
+        QCOMPARE(downloadByUrl(QUrl(m_http.url("/list.json")), 3000, stopCheck(stop)).errorStr,
+                 QStringLiteral("stopped"));
         QCOMPARE(m_http.requestCount(), 0);
     }
 

@@ -86,9 +86,11 @@ private slots:
 
     void job_firstMirrorFailsSecondAnswers()
     {
-        const GetLocationsResult r = QtConcurrent::run(getLocationsPaced, QStringList { m_refused, url("/missing"), url("/a/locations-desktop.json") },
-                                                       QStringList { url("/missing"), url("/a/ike-winmac.json") },
-                                                       static_cast<GetLocationsContext*>(nullptr), FetchPacing { 1000, 0 })
+        const GetLocationsResult r = QtConcurrent::run(
+                                         getLocationsPaced,
+                                         QStringList { m_refused, url("/missing"), url("/a/locations-desktop.json") },
+                                         QStringList { url("/missing"), url("/a/ike-winmac.json") },
+                                         static_cast<GetLocationsContext*>(nullptr), FetchPacing { 1000, 0 })
                                          .result();
         QVERIFY2(r.errors.isEmpty(), qPrintable(r.errors.join(" | ")));
         QCOMPARE(codesOf(r.locations), (QStringList { "de", "fr-ike", "jp" }));
@@ -106,9 +108,11 @@ private slots:
 
     void job_firstMirrorTimesOut()
     {
-        const GetLocationsResult r = QtConcurrent::run(getLocationsPaced, QStringList { url("/slow-a"), url("/b/locations-desktop.json") },
+        const GetLocationsResult r = QtConcurrent::run(getLocationsPaced,
+                                                       QStringList { url("/slow-a"), url("/b/locations-desktop.json") },
                                                        QStringList { url("/a/ike-winmac.json") },
-                                                       static_cast<GetLocationsContext*>(nullptr), FetchPacing { 300, 0 })
+                                                       static_cast<GetLocationsContext*>(nullptr),
+                                                       FetchPacing { 300, 0 })
                                          .result();
         QVERIFY2(r.errors.isEmpty(), qPrintable(r.errors.join(" | ")));
         QCOMPARE(r.locationsStr, QString::fromUtf8(kListB));
@@ -120,7 +124,8 @@ private slots:
     {
         const GetLocationsResult r = QtConcurrent::run(getLocationsPaced, QStringList { m_refused, url("/missing") },
                                                        QStringList { url("/a/ike-winmac.json") },
-                                                       static_cast<GetLocationsContext*>(nullptr), FetchPacing { 200, 0 })
+                                                       static_cast<GetLocationsContext*>(nullptr),
+                                                       FetchPacing { 200, 0 })
                                          .result();
         QCOMPARE(r.errors.size(), 8);
         for (int i = 0; i < 8; i += 2) {
@@ -135,9 +140,10 @@ private slots:
     // The regular list arrives, the IKE list never: the fetch failed.
     void job_ikeListFails()
     {
-        const GetLocationsResult r = QtConcurrent::run(getLocationsPaced, QStringList { url("/a/locations-desktop.json") },
-                                                       QStringList { url("/missing"), m_refused },
-                                                       static_cast<GetLocationsContext*>(nullptr), FetchPacing { 200, 0 })
+        const GetLocationsResult r = QtConcurrent::run(
+                                         getLocationsPaced, QStringList { url("/a/locations-desktop.json") },
+                                         QStringList { url("/missing"), m_refused },
+                                         static_cast<GetLocationsContext*>(nullptr), FetchPacing { 200, 0 })
                                          .result();
         QCOMPARE(r.errors.size(), 2);
         QVERIFY(r.ikeLocationsStr.isEmpty());
@@ -149,10 +155,14 @@ private slots:
     {
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("error");
-        QTest::newRow("garbage") << "/garbage" << "no locations in the server list";
-        QTest::newRow("empty array") << "/empty-array" << "no locations in the server list";
-        QTest::newRow("redirect") << "/moved" << "no locations in the server list";
-        QTest::newRow("empty body") << "/empty" << "empty answer";
+        QTest::newRow("garbage") << "/garbage"
+                                 << "no locations in the server list";
+        QTest::newRow("empty array") << "/empty-array"
+                                     << "no locations in the server list";
+        QTest::newRow("redirect") << "/moved"
+                                  << "no locations in the server list";
+        QTest::newRow("empty body") << "/empty"
+                                    << "empty answer";
     }
 
     void job_noUsableList()
@@ -161,7 +171,8 @@ private slots:
         QFETCH(QString, error);
         const GetLocationsResult r = QtConcurrent::run(getLocationsPaced, QStringList { url(path) },
                                                        QStringList { url("/a/ike-winmac.json") },
-                                                       static_cast<GetLocationsContext*>(nullptr), FetchPacing { 200, 0 })
+                                                       static_cast<GetLocationsContext*>(nullptr),
+                                                       FetchPacing { 200, 0 })
                                          .result();
         QVERIFY(r.locations.isEmpty());
         QVERIFY(!r.errors.isEmpty());
@@ -172,10 +183,11 @@ private slots:
 
     void job_hugeBody()
     {
-        const GetLocationsResult r = QtConcurrent::run(getLocationsPaced, QStringList { url("/too-big"), url("/b/locations-desktop.json") },
-                                                       QStringList { url("/a/ike-winmac.json") },
-                                                       static_cast<GetLocationsContext*>(nullptr), FetchPacing { 5000, 0 })
-                                         .result();
+        const GetLocationsResult r =
+            QtConcurrent::run(getLocationsPaced, QStringList { url("/too-big"), url("/b/locations-desktop.json") },
+                              QStringList { url("/a/ike-winmac.json") }, static_cast<GetLocationsContext*>(nullptr),
+                              FetchPacing { 5000, 0 })
+                .result();
         QVERIFY2(r.errors.isEmpty(), qPrintable(r.errors.join(" | ")));
         QCOMPARE(codesOf(r.locations), (QStringList { "fr-ike", "pe" }));
     }
@@ -184,7 +196,8 @@ private slots:
     {
         FlagContext context;
         context.flag = true;
-        const GetLocationsResult r = getLocationsPaced({ url("/a/locations-desktop.json") }, { url("/a/ike-winmac.json") }, &context, FetchPacing { 200, 0 });
+        const GetLocationsResult r = getLocationsPaced({ url("/a/locations-desktop.json") },
+                                                       { url("/a/ike-winmac.json") }, &context, FetchPacing { 200, 0 });
         QCOMPARE(r.errors, QStringList { "stopped" });
         QVERIFY(r.locations.isEmpty());
         QCOMPARE(m_server.requestCount(), 0);
@@ -198,7 +211,8 @@ private slots:
         });
         QElapsedTimer elapsed;
         elapsed.start();
-        const GetLocationsResult r2 = getLocationsPaced({ url("/unrouted"), url("/a/locations-desktop.json") }, {}, &later, FetchPacing { 30000, 0 });
+        const GetLocationsResult r2 = getLocationsPaced({ url("/unrouted"), url("/a/locations-desktop.json") }, {},
+                                                        &later, FetchPacing { 30000, 0 });
         m_server.setHandler(nullptr);
         QVERIFY2(elapsed.elapsed() < 10000, qPrintable(QString::number(elapsed.elapsed())));
         QCOMPARE(r2.errors, QStringList { "stopped" });
@@ -211,9 +225,11 @@ private slots:
     {
         for (const char* junk : { "/garbage", "/empty-array" }) {
             m_server.clearRequests();
-            const GetLocationsResult r = QtConcurrent::run(getLocationsPaced, QStringList { url(junk), url("/a/locations-desktop.json") },
+            const GetLocationsResult r = QtConcurrent::run(getLocationsPaced,
+                                                           QStringList { url(junk), url("/a/locations-desktop.json") },
                                                            QStringList { url("/a/ike-winmac.json") },
-                                                           static_cast<GetLocationsContext*>(nullptr), FetchPacing { 2000, 0 })
+                                                           static_cast<GetLocationsContext*>(nullptr),
+                                                           FetchPacing { 2000, 0 })
                                              .result();
             QVERIFY2(r.errors.isEmpty(), qPrintable(r.errors.join(" | ")));
             QCOMPARE(codesOf(r.locations), (QStringList { "de", "fr-ike", "jp" }));
@@ -388,13 +404,15 @@ private slots:
     // never makes a log line of its own.
     void hostileCaptionLoggedOnOneLine()
     {
-        m_server.setRoute("/hostile/locations-desktop.json",
-                          Route::ok("[{\"l\": \"Oslo\\n[C] forged line\\r\\u001b[2K\", \"h\": \"not-an-address\\n[C] x\", "
-                                    "\"c\": \"Norway\\u2028[W] y\", \"n\": \"no\", \"z\": \"Europe\"}]"));
+        m_server.setRoute(
+            "/hostile/locations-desktop.json",
+            Route::ok("[{\"l\": \"Oslo\\n[C] forged line\\r\\u001b[2K\", \"h\": \"not-an-address\\n[C] x\", "
+                      "\"c\": \"Norway\\u2028[W] y\", \"n\": \"no\", \"z\": \"Europe\"}]"));
         LogCapture log;
-        const GetLocationsResult r = QtConcurrent::run(getLocationsPaced, QStringList { url("/hostile/locations-desktop.json") },
-                                                       QStringList { url("/a/ike-winmac.json") },
-                                                       static_cast<GetLocationsContext*>(nullptr), FetchPacing { 2000, 0 })
+        const GetLocationsResult r = QtConcurrent::run(
+                                         getLocationsPaced, QStringList { url("/hostile/locations-desktop.json") },
+                                         QStringList { url("/a/ike-winmac.json") },
+                                         static_cast<GetLocationsContext*>(nullptr), FetchPacing { 2000, 0 })
                                          .result();
         QVERIFY2(r.errors.isEmpty(), qPrintable(r.errors.join(" | ")));
         QCOMPARE(r.locations.last()->city(), QStringLiteral("Oslo\n[C] forged line\r\x1b[2K"));
@@ -411,7 +429,8 @@ private slots:
     // and as written now (UTF-8) both read back with their own letters.
     void cacheReadAsUtf8OrLatin1()
     {
-        const QByteArray utf8List = QStringLiteral(R"([{"l": "Zürich", "h": "127.0.0.1", "c": "Schweiz", "n": "ch", "z": "Europa"}])").toUtf8();
+        const QByteArray utf8List =
+            QStringLiteral(R"([{"l": "Zürich", "h": "127.0.0.1", "c": "Schweiz", "n": "ch", "z": "Europa"}])").toUtf8();
         SimpleCrypt crypt(7342);
         crypt.setCompressionMode(SimpleCrypt::CompressionAlways);
         crypt.setIntegrityProtectionMode(SimpleCrypt::ProtectionHash);

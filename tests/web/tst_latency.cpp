@@ -61,8 +61,6 @@ Location::Ptr makeLocation(const QString& code, const QString& host)
     return l;
 }
 
-
-
 } // namespace
 
 class TestLatency : public QObject
@@ -115,10 +113,7 @@ private slots:
         useFakePing(false);
     }
 
-    void cleanup()
-    {
-        useFakePing(false);
-    }
+    void cleanup() { useFakePing(false); }
 
     // ------------------------------------------------------------ summary line
 
@@ -127,9 +122,11 @@ private slots:
         QTest::addColumn<QString>("output");
         QTest::addColumn<bool>("ok");
         QTest::addColumn<int>("ms");
-        const QString head = "PING 127.0.0.1 (127.0.0.1) 56(84) bytes of data.\n64 bytes from 127.0.0.1: icmp_seq=1 ttl=64 time=0.045 ms\n\n"
-                             "--- 127.0.0.1 ping statistics ---\n1 packets transmitted, 1 received, 0% packet loss, time 0ms\n";
-        QTest::newRow("average, whole ms") << head + "rtt min/avg/max/mdev = 23.456/24.789/25.012/0.500 ms\n" << true << 24;
+        const QString head =
+            "PING 127.0.0.1 (127.0.0.1) 56(84) bytes of data.\n64 bytes from 127.0.0.1: icmp_seq=1 ttl=64 time=0.045 ms\n\n"
+            "--- 127.0.0.1 ping statistics ---\n1 packets transmitted, 1 received, 0% packet loss, time 0ms\n";
+        QTest::newRow("average, whole ms") << head + "rtt min/avg/max/mdev = 23.456/24.789/25.012/0.500 ms\n"
+                                           << true << 24;
         QTest::newRow("not rounded") << "rtt min/avg/max/mdev = 9.87/10.02/10.5/0.1 ms" << true << 10;
         QTest::newRow("below one ms") << "rtt min/avg/max/mdev = 0.4/0.4/0.4/0.0 ms\n\n\n" << true << 0;
         QTest::newRow("three digits") << "round-trip min/avg/max = 100.1/250.9/400.2 ms" << true << 250;
@@ -206,7 +203,8 @@ private slots:
         QThread* const owner = QThread::currentThread();
         // Shared, so that locations outliving a failed check do not count
         // into a finished stack frame.
-        struct Counts {
+        struct Counts
+        {
             QAtomicInt destroyed = 0;
             QAtomicInt destroyedElsewhere = 0;
         };
@@ -249,8 +247,8 @@ private slots:
         useFakePing(true);
         const Location::Ptr silentOk = makeLocation("silent", "127.0.0.12");
         silentOk->setPingMs(42);
-        const QList<Location::Ptr> locations { makeLocation("loss", "127.0.0.11"), silentOk,
-                                               makeLocation("good", "127.0.0.13"), makeLocation("odd", "127.0.0.14"),
+        const QList<Location::Ptr> locations { makeLocation("loss", "127.0.0.11"),  silentOk,
+                                               makeLocation("good", "127.0.0.13"),  makeLocation("odd", "127.0.0.14"),
                                                makeLocation("exit2", "127.0.0.15"), makeLocation("third", "127.0.0.16"),
                                                makeLocation("nohost", "") };
         GetLocations gl(nullptr, {}, {});

@@ -60,10 +60,7 @@ class TestLocationList : public QObject
     Q_OBJECT
 
 private slots:
-    void init()
-    {
-        QFile::remove(Settings::locationsFullFileName());
-    }
+    void init() { QFile::remove(Settings::locationsFullFileName()); }
 
     // ------------------------------------------------------------ regular list
 
@@ -159,7 +156,8 @@ private slots:
         QCOMPARE(p.map.size(), 1);
         QCOMPARE(p.map.value("de")->city(), QStringLiteral("Berlin"));
         QCOMPARE(p.map.value("de")->locationType(), Constants::LocationType_Common);
-        const QStringList critical = LogCapture::lines().filter(QRegularExpression("NOT UNUQUE|  first: |  second: |will not be added"));
+        const QStringList critical = LogCapture::lines().filter(
+            QRegularExpression("NOT UNUQUE|  first: |  second: |will not be added"));
         QCOMPARE(critical.size(), 4);
     }
 
@@ -170,25 +168,44 @@ private slots:
         QTest::addColumn<QString>("address");
         QTest::addColumn<QString>("expected");
         QTest::addColumn<bool>("logged");
-        QTest::newRow("ipv4") << "192.0.2.1" << "192.0.2.1" << false;
-        QTest::newRow("blanks around") << "  192.0.2.1\t\n" << "192.0.2.1" << false;
-        QTest::newRow("ipv6") << "2001:db8::1" << "2001:db8::1" << false;
-        QTest::newRow("ipv6 loopback") << "::1" << "::1" << false;
-        QTest::newRow("empty, no log") << "" << "" << false;
-        QTest::newRow("blank, no log") << "   " << "" << false;
-        QTest::newRow("host name") << "vpn.example.com" << "" << true;
-        QTest::newRow("out of range") << "256.1.1.1" << "" << true;
-        QTest::newRow("short form") << "127.1" << "" << true;
-        QTest::newRow("hex form") << "0x7f.0.0.1" << "" << true;
-        QTest::newRow("octal-looking form") << "010.0.0.1" << "" << true;
-        QTest::newRow("one number") << "2130706433" << "" << true;
-        QTest::newRow("scoped ipv6") << "fe80::1%eth0" << "" << true;
-        QTest::newRow("with a prefix") << "10.0.0.0/8" << "" << true;
-        QTest::newRow("bracketed ipv6") << "[::1]" << "" << true;
-        QTest::newRow("option") << "-c" << "" << true;
-        QTest::newRow("second line") << "10.0.0.1\nremote 203.0.113.9" << "" << true;
-        QTest::newRow("quote") << "10.0.0.1\" x" << "" << true;
-        QTest::newRow("command") << "10.0.0.1; reboot" << "" << true;
+        QTest::newRow("ipv4") << "192.0.2.1"
+                              << "192.0.2.1" << false;
+        QTest::newRow("blanks around") << "  192.0.2.1\t\n"
+                                       << "192.0.2.1" << false;
+        QTest::newRow("ipv6") << "2001:db8::1"
+                              << "2001:db8::1" << false;
+        QTest::newRow("ipv6 loopback") << "::1"
+                                       << "::1" << false;
+        QTest::newRow("empty, no log") << ""
+                                       << "" << false;
+        QTest::newRow("blank, no log") << "   "
+                                       << "" << false;
+        QTest::newRow("host name") << "vpn.example.com"
+                                   << "" << true;
+        QTest::newRow("out of range") << "256.1.1.1"
+                                      << "" << true;
+        QTest::newRow("short form") << "127.1"
+                                    << "" << true;
+        QTest::newRow("hex form") << "0x7f.0.0.1"
+                                  << "" << true;
+        QTest::newRow("octal-looking form") << "010.0.0.1"
+                                            << "" << true;
+        QTest::newRow("one number") << "2130706433"
+                                    << "" << true;
+        QTest::newRow("scoped ipv6") << "fe80::1%eth0"
+                                     << "" << true;
+        QTest::newRow("with a prefix") << "10.0.0.0/8"
+                                       << "" << true;
+        QTest::newRow("bracketed ipv6") << "[::1]"
+                                        << "" << true;
+        QTest::newRow("option") << "-c"
+                                << "" << true;
+        QTest::newRow("second line") << "10.0.0.1\nremote 203.0.113.9"
+                                     << "" << true;
+        QTest::newRow("quote") << "10.0.0.1\" x"
+                               << "" << true;
+        QTest::newRow("command") << "10.0.0.1; reboot"
+                                 << "" << true;
     }
 
     void validateIpAddress()
@@ -214,15 +231,22 @@ private slots:
         QTest::addColumn<QString>("regular");
         QTest::addColumn<QString>("ike");
         QTest::addColumn<int>("count");
-        QTest::newRow("nothing") << "" << "" << 0;
-        QTest::newRow("garbage") << "\x01\x7f<html><body>moved</body></html>" << "%%%" << 0;
-        QTest::newRow("empty array") << "[]" << "{\"VPNs\": []}" << 0;
-        QTest::newRow("object instead of array") << "{\"n\":\"de\"}" << "[{\"n\":\"fr\"}]" << 0;
-        QTest::newRow("truncated") << "[{\"l\":\"Frankfurt\",\"h\":\"10.0.0.1\",\"c\":\"Ger" << "{\"VPNs\":[{\"n\":" << 0;
+        QTest::newRow("nothing") << ""
+                                 << "" << 0;
+        QTest::newRow("garbage") << "\x01\x7f<html><body>moved</body></html>"
+                                 << "%%%" << 0;
+        QTest::newRow("empty array") << "[]"
+                                     << "{\"VPNs\": []}" << 0;
+        QTest::newRow("object instead of array") << "{\"n\":\"de\"}"
+                                                 << "[{\"n\":\"fr\"}]" << 0;
+        QTest::newRow("truncated") << "[{\"l\":\"Frankfurt\",\"h\":\"10.0.0.1\",\"c\":\"Ger"
+                                   << "{\"VPNs\":[{\"n\":" << 0;
         QTest::newRow("deeply nested") << QString(5000, '[') << QString(5000, '{') << 0;
         // Not objects: each gives a location with empty fields (one empty code).
-        QTest::newRow("numbers") << "[1, 2, 3]" << "{\"VPNs\": 5}" << 1;
-        QTest::newRow("fields of other types") << "[{\"n\": 7, \"l\": [1], \"h\": {\"a\": 1}, \"c\": true}]" << "" << 1;
+        QTest::newRow("numbers") << "[1, 2, 3]"
+                                 << "{\"VPNs\": 5}" << 1;
+        QTest::newRow("fields of other types") << "[{\"n\": 7, \"l\": [1], \"h\": {\"a\": 1}, \"c\": true}]"
+                                               << "" << 1;
     }
 
     void badInput()
@@ -320,7 +344,8 @@ private slots:
         QTest::newRow("not scrambled") << QByteArray("hello-world") << "";
         QTest::newRow("binary") << QByteArray("\x00\xff\xfe garbage", 12) << "";
         QTest::newRow("no separator") << Settings::encode("[]").toLatin1() << "invalid locations file format";
-        QTest::newRow("two separators") << Settings::encode("[]<<>>{}<<>>{}").toLatin1() << "invalid locations file format";
+        QTest::newRow("two separators") << Settings::encode("[]<<>>{}<<>>{}").toLatin1()
+                                        << "invalid locations file format";
     }
 
     void cache_unusable()

@@ -18,7 +18,8 @@ using HttpFixture::Server;
 Q_DECLARE_METATYPE(HttpFixture::Route)
 
 namespace {
-const QByteArray kNews = "[\n"
+const QByteArray kNews =
+    "[\n"
     "  {\"id\": \"7\", \"title\": \"Second \\\"quoted\\\"\\nline\", \"date\": \"5/3/2021\", \"url\": \"http://127.0.0.1/n/7\"},\n"
     "  {\"id\": \"6\", \"title\": \"First\", \"date\": \"28/2/2021\", \"url\": \"http://127.0.0.1/n/6\"}\n"
     "]";
@@ -119,7 +120,8 @@ private slots:
         m_server.clearRequests();
         const QStringList urls { refused("/latest-news.json"), m_server.url("/empty-array.json"),
                                  m_server.url("/garbage"), m_server.url("/news.json") };
-        const GetNewsResult result = QtConcurrent::run(getNewsPaced, urls, FetchPacing { 1000, 10 }, FetchStop::Ptr()).result();
+        const GetNewsResult result =
+            QtConcurrent::run(getNewsPaced, urls, FetchPacing { 1000, 10 }, FetchStop::Ptr()).result();
         QVERIFY2(result.errors.isEmpty(), qPrintable(result.errors.join(" | ")));
         QCOMPARE(result.news.size(), 2);
         QCOMPARE(result.news[0]->id(), QStringLiteral("7"));
@@ -133,7 +135,8 @@ private slots:
     void getNews_allFail()
     {
         const QStringList urls { refused("/a"), m_server.url("/missing") };
-        const GetNewsResult result = QtConcurrent::run(getNewsPaced, urls, FetchPacing { 1000, 10 }, FetchStop::Ptr()).result();
+        const GetNewsResult result =
+            QtConcurrent::run(getNewsPaced, urls, FetchPacing { 1000, 10 }, FetchStop::Ptr()).result();
         QVERIFY(result.news.isEmpty());
         QCOMPARE(result.errors.size(), 8);
         for (int i = 0; i < 8; i += 2) {
@@ -146,7 +149,9 @@ private slots:
     void getNews_onlyEmptyLists()
     {
         m_server.clearRequests();
-        const GetNewsResult result = QtConcurrent::run(getNewsPaced, QStringList { m_server.url("/empty-array.json") }, FetchPacing { 1000, 10 }, FetchStop::Ptr()).result();
+        const GetNewsResult result = QtConcurrent::run(getNewsPaced, QStringList { m_server.url("/empty-array.json") },
+                                                       FetchPacing { 1000, 10 }, FetchStop::Ptr())
+                                         .result();
         QVERIFY(result.news.isEmpty());
         QVERIFY(result.errors.isEmpty());
         QCOMPARE(m_server.requestCount("/empty-array.json"), 4);
@@ -172,21 +177,25 @@ private slots:
         QTest::addColumn<QString>("country");
         QTest::addColumn<QStringList>("errors");
 
-        QTest::newRow("ip and country_name") << QByteArray(R"({"ip":"203.0.113.7","country_name":"Norway"})") << true
-                                             << "203.0.113.7" << "Norway" << QStringList();
-        QTest::newRow("countryName only") << QByteArray(R"({"ip":"203.0.113.7","countryName":"Chile"})") << true
-                                          << "203.0.113.7" << "Chile" << QStringList();
-        QTest::newRow("country_name wins") << QByteArray(R"({"ip":"1.2.3.4","countryName":"B","country_name":"A"})")
-                                           << true << "1.2.3.4" << "A" << QStringList();
+        QTest::newRow("ip and country_name")
+            << QByteArray(R"({"ip":"203.0.113.7","country_name":"Norway"})") << true << "203.0.113.7"
+            << "Norway" << QStringList();
+        QTest::newRow("countryName only")
+            << QByteArray(R"({"ip":"203.0.113.7","countryName":"Chile"})") << true << "203.0.113.7"
+            << "Chile" << QStringList();
+        QTest::newRow("country_name wins")
+            << QByteArray(R"({"ip":"1.2.3.4","countryName":"B","country_name":"A"})") << true << "1.2.3.4"
+            << "A" << QStringList();
         QTest::newRow("ip only") << QByteArray(R"({"ip":"203.0.113.7"})") << true << "203.0.113.7" << QString()
                                  << QStringList { "countryName not found" };
-        QTest::newRow("empty ip, no country") << QByteArray(R"({"ip":""})") << false << QString() << QString()
-                                              << QStringList { "countryName not found" };
+        QTest::newRow("empty ip, no country")
+            << QByteArray(R"({"ip":""})") << false << QString() << QString() << QStringList { "countryName not found" };
         QTest::newRow("both empty") << QByteArray(R"({"ip":"","country_name":""})") << false << QString() << QString()
                                     << QStringList();
         QTest::newRow("not json") << QByteArray("<html>") << false << QString() << QString()
                                   << QStringList { "Can't parse result" };
-        QTest::newRow("blank") << QByteArray(" \n") << false << QString() << QString() << QStringList { "Can't parse result" };
+        QTest::newRow("blank") << QByteArray(" \n") << false << QString() << QString()
+                               << QStringList { "Can't parse result" };
     }
 
     void parseExternalIP()
@@ -212,7 +221,8 @@ private slots:
         QTest::addColumn<QString>("error"); // empty: no error; else the start of the only error
 
         QTest::newRow("answer") << "/geo/" << Route::ok(R"({"ip":"198.51.100.2","country_name":"Peru"})")
-                                << "198.51.100.2" << "Peru" << QString();
+                                << "198.51.100.2"
+                                << "Peru" << QString();
         // The parse found an address, so "countryName not found" is dropped.
         QTest::newRow("ip only") << "/geo/" << Route::ok(R"({"ip":"198.51.100.2"})") << "198.51.100.2" << QString()
                                  << QString();
@@ -231,7 +241,8 @@ private slots:
         QFETCH(QString, country);
         QFETCH(QString, error);
         m_server.setRoute(path, route);
-        const GetExternalIpResult result = QtConcurrent::run(::getExternalIP, m_server.url(path), FetchStop::Ptr()).result();
+        const GetExternalIpResult result =
+            QtConcurrent::run(::getExternalIP, m_server.url(path), FetchStop::Ptr()).result();
         QCOMPARE(result.ip, ip);
         QCOMPARE(result.country, country);
         if (error.isNull()) {
@@ -245,7 +256,8 @@ private slots:
     void getExternalIP_slowService()
     {
         m_server.setRoute("/geo-slow/", Route::slow(R"({"ip":"1.1.1.1"})", 8000));
-        const GetExternalIpResult result = QtConcurrent::run(::getExternalIP, m_server.url("/geo-slow/"), FetchStop::Ptr()).result();
+        const GetExternalIpResult result =
+            QtConcurrent::run(::getExternalIP, m_server.url("/geo-slow/"), FetchStop::Ptr()).result();
         QCOMPARE(QStringList(result.errors), QStringList { "timeout error" });
         QVERIFY(result.ip.isEmpty());
     }

@@ -13,7 +13,8 @@ using HttpFixture::Server;
 
 namespace {
 
-const QByteArray kThree = "[\n"
+const QByteArray kThree =
+    "[\n"
     "  {\"n\": \"nlproxy\", \"c\": \"Netherlands\", \"address\": \"10.2.0.1\", \"port\": \"443\", \"userid\": \"u-1\", \"alterid\": \"0\", \"path\": \"/ray\"},\n"
     "  {\"n\": \"usproxy\", \"c\": \"USA\", \"address\": \"proxy.example.net\", \"port\": 8443, \"userid\": \"u-2\", \"alterid\": \"4\"},\n"
     "  {\"n\": \"cfproxy\", \"c\": \"Café \\\"CDN\\\"\", \"address\": \"2001:db8::7\", \"port\": \"10086\", \"userid\": \"u-3\", \"alterid\": \"0\", \"path\": \"/w\"}\n"
@@ -98,10 +99,14 @@ private slots:
     void parse_unsafeEntriesSkipped_data()
     {
         QTest::addColumn<QByteArray>("entry");
-        QTest::newRow("newline in path") << QByteArray("{\"n\":\"x\",\"address\":\"10.0.0.1\",\"port\":\"1\",\"path\":\"/a\\n}\"}");
-        QTest::newRow("quote in userid") << QByteArray("{\"n\":\"x\",\"address\":\"10.0.0.1\",\"port\":\"1\",\"userid\":\"a\\\",\\\"b\"}");
-        QTest::newRow("backslash in alterid") << QByteArray("{\"n\":\"x\",\"address\":\"10.0.0.1\",\"port\":\"1\",\"alterid\":\"0\\\\\"}");
-        QTest::newRow("quote in path") << QByteArray("{\"n\":\"x\",\"address\":\"10.0.0.1\",\"port\":\"1\",\"path\":\"/\\\"\"}");
+        QTest::newRow("newline in path") << QByteArray(
+            "{\"n\":\"x\",\"address\":\"10.0.0.1\",\"port\":\"1\",\"path\":\"/a\\n}\"}");
+        QTest::newRow("quote in userid") << QByteArray(
+            "{\"n\":\"x\",\"address\":\"10.0.0.1\",\"port\":\"1\",\"userid\":\"a\\\",\\\"b\"}");
+        QTest::newRow("backslash in alterid")
+            << QByteArray("{\"n\":\"x\",\"address\":\"10.0.0.1\",\"port\":\"1\",\"alterid\":\"0\\\\\"}");
+        QTest::newRow("quote in path") << QByteArray(
+            "{\"n\":\"x\",\"address\":\"10.0.0.1\",\"port\":\"1\",\"path\":\"/\\\"\"}");
         QTest::newRow("address with blank") << QByteArray(R"({"n":"x","address":"10.0.0.1 x","port":"1"})");
         QTest::newRow("address an option") << QByteArray(R"({"n":"x","address":"-c","port":"1"})");
         QTest::newRow("no address") << QByteArray(R"({"n":"x","port":"1"})");
@@ -116,16 +121,19 @@ private slots:
         QFETCH(QByteArray, entry);
         // Usable user and alter ids unless the row gives its own (later keys win).
         entry.replace(0, 1, R"({"userid":"u","alterid":"0",)");
-        const QByteArray json = "[" + entry + R"(,{"n":"ok","address":"10.0.0.2","port":"2","userid":"u","alterid":"0"}])";
+        const QByteArray json = "[" + entry
+            + R"(,{"n":"ok","address":"10.0.0.2","port":"2","userid":"u","alterid":"0"}])";
         QCOMPARE(idsOf(parseProxyLocations(json)), QStringList { "ok" });
     }
 
     // The first mirror answers an empty list, the second three locations.
     void fetch_emptyThenList()
     {
-        const GetProxyLocationsResult r =
-            QtConcurrent::run(getProxyLocationsPaced, QStringList { m_server.url("/empty-array"), m_server.url("/three") }, FetchPacing { 1000, 10 }, FetchStop::Ptr())
-                .result();
+        const GetProxyLocationsResult r = QtConcurrent::run(
+                                              getProxyLocationsPaced,
+                                              QStringList { m_server.url("/empty-array"), m_server.url("/three") },
+                                              FetchPacing { 1000, 10 }, FetchStop::Ptr())
+                                              .result();
         QVERIFY(r.errors.isEmpty());
         QCOMPARE(r.locations.size(), 3);
         for (const auto& p : r.locations)
@@ -144,9 +152,11 @@ private slots:
         QVERIFY(saveProxyLocations(QString::fromLatin1(kThree)));
         const QByteArray before = cacheBytes();
         const QString refused = QStringLiteral("http://127.0.0.1:%1/v2rayconf.json").arg(HttpFixture::refusingPort());
-        const GetProxyLocationsResult r =
-            QtConcurrent::run(getProxyLocationsPaced, QStringList { refused, m_server.url("/garbage"), m_server.url("/empty-array") }, FetchPacing { 1000, 10 }, FetchStop::Ptr())
-                .result();
+        const GetProxyLocationsResult r = QtConcurrent::run(getProxyLocationsPaced,
+                                                            QStringList { refused, m_server.url("/garbage"),
+                                                                          m_server.url("/empty-array") },
+                                                            FetchPacing { 1000, 10 }, FetchStop::Ptr())
+                                              .result();
         QVERIFY(r.locations.isEmpty());
         QCOMPARE(r.errors.size(), 4); // the refused address in each pass; the others add nothing
         QCOMPARE(m_server.requestCount("/garbage"), 4);
@@ -155,8 +165,10 @@ private slots:
 
     void fetch_allMissing()
     {
-        const GetProxyLocationsResult r =
-            QtConcurrent::run(getProxyLocationsPaced, QStringList { m_server.url("/missing") }, FetchPacing { 1000, 10 }, FetchStop::Ptr()).result();
+        const GetProxyLocationsResult r = QtConcurrent::run(getProxyLocationsPaced,
+                                                            QStringList { m_server.url("/missing") },
+                                                            FetchPacing { 1000, 10 }, FetchStop::Ptr())
+                                              .result();
         QCOMPARE(r.errors.size(), 4);
         for (const QString& e : r.errors)
             QVERIFY2(e.contains("Not Found"), qPrintable(e));

@@ -104,8 +104,9 @@ private slots:
         // Started; the server list (second pass: 10 s time-out) and the news
         // (second pass, after the pause) wait on mirrors that never answer.
         QVERIFY2(QTest::qWaitFor([&out]() { return readText(out).contains("S20"); }, 60000), qPrintable(readText(out)));
-        QVERIFY(QTest::qWaitFor([&]() { return timesAsked("/locations-desktop.json") >= 2 && timesAsked("/latest-news.json") >= 2; },
-                                30000));
+        QVERIFY(QTest::qWaitFor(
+            [&]() { return timesAsked("/locations-desktop.json") >= 2 && timesAsked("/latest-news.json") >= 2; },
+            30000));
 
         QElapsedTimer elapsed;
         elapsed.start();

@@ -74,14 +74,15 @@ int main(int argc, char* argv[])
         componentCache->setParent(&engine);
         engine.rootContext()->setContextProperty(QStringLiteral("componentCache"), componentCache);
         engine.load(QUrl(QStringLiteral("qrc:/qml/main.qml")));
-        QQuickWindow* window = engine.rootObjects().isEmpty() ? nullptr : qobject_cast<QQuickWindow*>(engine.rootObjects().first());
+        QQuickWindow* window = engine.rootObjects().isEmpty()
+            ? nullptr
+            : qobject_cast<QQuickWindow*>(engine.rootObjects().first());
         model.installEventsFilters();
 
         const QString ready = qEnvironmentVariable("OSTREL_DEMO_READY");
         const bool connected = window
             && waitFor([&] { return model.locationsReceived() && model.validLocations()->count() > 0; }, 120000)
-            && waitFor([&] { return ready.isEmpty() || QFileInfo::exists(ready); }, 300000)
-            && [&] {
+            && waitFor([&] { return ready.isEmpty() || QFileInfo::exists(ready); }, 300000) && [&] {
                    model.setUsername(QStringLiteral("demo"));
                    model.setUserpassword(QStringLiteral("demo"));
                    // With "Auto-connect when choosing new location" on (the
