@@ -6,6 +6,8 @@
 #   tools/dev.sh sanitize  install what is missing, build everything with
 #                       AddressSanitizer and UndefinedBehaviorSanitizer into
 #                       build-sanitize/, run the test suites
+#   tools/dev.sh check  install what is missing, check the C++ formatting and
+#                       every shell script (tools/check-style.sh)
 # OSTREL_WERROR=1 builds with warnings as errors; OSTREL_CMAKE_ARGS holds
 # further options for CMake when it configures (e.g. a compiler launcher).
 set -euo pipefail
@@ -66,6 +68,9 @@ case "${1:-}" in
         cmake --build "$build" -j "$jobs" --target benchmarks
         "$here/run-tests.sh" "$build"
         ;;
+    check)
+        exec "$here/check-style.sh"
+        ;;
     sanitize)
         build="${OSTREL_SANITIZE_BUILD_DIR:-$root/build-sanitize}"
         configure -DOSTREL_SANITIZE=ON
@@ -79,7 +84,7 @@ case "${1:-}" in
         "$here/run-tests.sh" --no-fuzz "$build"
         ;;
     *)
-        echo "usage: $0 run|test|build|sanitize" >&2
+        echo "usage: $0 run|test|build|sanitize|check" >&2
         exit 2
         ;;
 esac
