@@ -407,9 +407,10 @@ void ConnectionThread::onConnectionStateChanged(Constants::ConnectState oldState
             if (!c->optionDoNotChangeDNS() && c->isConnectedState()) {
                 const Constants::DNSFiltering filtering = c->dnsFiltering() ? c->dnsFiltering()->dnsFiltering()
                                                                             : Constants::DNSFiltering_disabled;
-                system.assignDnsToInterfaces(m_model->optionDisableDNS()->value(),
-                                             QString::fromLatin1(ON_CONNECTED_DNS_V4),
-                                             QString::fromLatin1(ON_CONNECTED_DNS_V6), filtering);
+                if (!system.assignDnsToInterfaces(m_model->optionDisableDNS()->value(),
+                                                  QString::fromLatin1(ON_CONNECTED_DNS_V4),
+                                                  QString::fromLatin1(ON_CONNECTED_DNS_V6), filtering))
+                    m_model->showDnsFailure();
             }
             if (c->optionGatewayRemoval()) {
                 system.removeDefaultRoute(killSwitchHost(*c));

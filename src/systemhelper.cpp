@@ -192,6 +192,11 @@ QString SystemHelper::killSwitchFailure() const
     return QString();
 }
 
+QString SystemHelper::dnsFailure() const
+{
+    return QString();
+}
+
 bool SystemHelper::localnetworkTrafficDeny()
 {
     return false;

@@ -55,6 +55,9 @@ public:
     // at a server) failed, as a text for the user; empty after one that
     // succeeded (or none yet).
     virtual QString killSwitchFailure() const;
+    // Why the last assignDnsToInterfaces() could not set the tunnel's
+    // resolver, as a text for the user; empty after one that succeeded.
+    virtual QString dnsFailure() const;
     virtual bool restoreDefaultRoute(bool waitWhileRestored) = 0;
     virtual void enableRouteChangeCallback(bool enable) = 0;
     virtual void printRouteTable() = 0;

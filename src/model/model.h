@@ -508,6 +508,9 @@ public slots:
     void restoreGw();
     void restoreGwFromConfig();
     void restoreDNSNic(bool updateExternalInfo = true);
+    // The tunnel's resolver could not be set: the window says so with the
+    // DNS script's reason.
+    void showDnsFailure();
     void onMainWindowMinimized();
     bool onMainWindowClosing();
     void iPLeakCheck();

@@ -556,6 +556,14 @@ void Model::showKillSwitchFailure()
     showToast(tr("The kill switch could not be turned on"), why);
 }
 
+void Model::showDnsFailure()
+{
+    const QString why = SystemHelper::instance().dnsFailure();
+    qWarning().noquote() << "Tunnel resolver not set:" << why;
+    activateMainWindow();
+    showToast(tr("The DNS servers of the VPN could not be set"), why);
+}
+
 void Model::restoreGw()
 {
     restoreDefaultRoute(true, true);

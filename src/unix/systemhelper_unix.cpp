@@ -101,7 +101,7 @@ bool UnixSystemHelper::defaultRouteSetConnectionServer(const QString& host)
         firewallEnabled(ExternalTools::SMALL_WAIT_TIME());
         // The script refuses a host name it cannot resolve (the server stays
         // blocked) or a change while another one runs.
-        setKillSwitchFailure(code == 0 ? QString() : failureReason(code, output));
+        setKillSwitchFailure(code == 0 ? QString() : failureReason(QStringLiteral("kill-switch script"), code, output));
         return code == 0;
     });
 }
@@ -157,7 +157,7 @@ bool UnixSystemHelper::enableKillSwitch(const QString& connectionHost)
         setKillSwitchFailure(QString());
         return true;
     }
-    const QString why = failureReason(code, output);
+    const QString why = failureReason(QStringLiteral("kill-switch script"), code, output);
     qWarning().noquote() << "Kill switch not enabled:" << why;
     setKillSwitchFailure(why);
     return false;
@@ -165,26 +165,26 @@ bool UnixSystemHelper::enableKillSwitch(const QString& connectionHost)
 
 QString UnixSystemHelper::killSwitchFailure() const
 {
-    QMutexLocker lock(&m_killSwitchFailureMutex);
+    QMutexLocker lock(&m_failureMutex);
     return m_killSwitchFailure;
 }
 
-QString UnixSystemHelper::failureReason(int code, const QString& output)
+QString UnixSystemHelper::failureReason(const QString& script, int code, const QString& output)
 {
-    // The script says why in a line starting "ERROR:": the user's rules
+    // The scripts say why in a line starting "ERROR:": the user's rules
     // cannot be saved safely, another change holds the lock, a family or the
-    // server cannot be held.
+    // server cannot be held, the resolver file cannot be written.
     for (const QString& line : output.split(QLatin1Char('\n'))) {
         if (line.startsWith(QLatin1String("ERROR:")))
             return logSafe(line.mid(6).trimmed());
     }
-    return code == ExecuteTimedOut ? QStringLiteral("the kill-switch script did not answer in time")
-                                   : QStringLiteral("the kill-switch script failed (exit code %1)").arg(code);
+    return code == ExecuteTimedOut ? QStringLiteral("the %1 did not answer in time").arg(script)
+                                   : QStringLiteral("the %1 failed (exit code %2)").arg(script).arg(code);
 }
 
 void UnixSystemHelper::setKillSwitchFailure(const QString& why)
 {
-    QMutexLocker lock(&m_killSwitchFailureMutex);
+    QMutexLocker lock(&m_failureMutex);
     m_killSwitchFailure = why;
 }
 
@@ -237,11 +237,22 @@ bool UnixSystemHelper::assignDnsToInterfaces(bool disableDNSOnPhysicalNIC, const
     m_disabledDNSOnPhysicalNIC = disableDNSOnPhysicalNIC;
     QString output;
     const int code = resolverScript(dnsScriptArguments(dnsFiltering), output);
+    const QString why = code == 0 ? QString() : failureReason(QStringLiteral("DNS script"), code, output);
+    {
+        QMutexLocker lock(&m_failureMutex);
+        m_dnsFailure = why;
+    }
     if (code != 0) {
         qWarning().noquote() << "DNS script failed, exit code" << code << "output:" << logSafe(output.trimmed());
         return false;
     }
     return true;
+}
+
+QString UnixSystemHelper::dnsFailure() const
+{
+    QMutexLocker lock(&m_failureMutex);
+    return m_dnsFailure;
 }
 
 int UnixSystemHelper::runResolverScript(const QStringList& args, QString& output)

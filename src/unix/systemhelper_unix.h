@@ -38,6 +38,9 @@ public:
     // The script's reason ("ERROR: ..." line, escaped) or a general one when
     // the last "enable" or "replace" failed; empty otherwise.
     QString killSwitchFailure() const override;
+    // The DNS script's reason ("ERROR: ..." line, escaped) or a general one
+    // when the last resolver change failed; empty otherwise.
+    QString dnsFailure() const override;
     // Kill switch off.
     bool restoreDefaultRoute(bool waitWhileRestored) override;
     void enableRouteChangeCallback(bool enable) override;
@@ -84,13 +87,16 @@ private:
     static bool firewallEnabled(int timeout);
 
     void setKillSwitchFailure(const QString& why);
-    // Why a kill-switch script run failed: its "ERROR:" line, escaped, or a
-    // general reason after its exit code.
-    static QString failureReason(int code, const QString& output);
+    // Why a script run failed: its "ERROR:" line, escaped, or a general
+    // reason after its exit code. `script` names the script in the latter.
+    static QString failureReason(const QString& script, int code, const QString& output);
 
     bool m_isDefaultRouteStored = false;
-    mutable QMutex m_killSwitchFailureMutex;
+    // Guards both failure texts: they are read on the GUI thread and written
+    // on the firewall's and the resolver's.
+    mutable QMutex m_failureMutex;
     QString m_killSwitchFailure;
+    QString m_dnsFailure;
     bool m_isRouteChangeCallbackEnabled = false;
     bool m_disabledDNSOnPhysicalNIC = false;
     // Last members: their threads end before anything a job uses goes.

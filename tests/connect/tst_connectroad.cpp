@@ -17,7 +17,9 @@
 #include <QElapsedTimer>
 #include <QMessageBox>
 #include <QScopeGuard>
+#include <QSignalSpy>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QTextDocument>
 
 #include <functional>
@@ -263,6 +265,37 @@ private slots:
         disconnect();
         m_model->restoreGw();
         QVERIFY(chainRules("ostrelallowedip").isEmpty());
+    }
+
+    // A tunnel resolver the DNS script cannot write is told with its reason
+    // instead of leaving the network's resolver in use unsaid.
+    void aResolverThatCannotBeSetIsTold()
+    {
+        const QString script = QCoreApplication::applicationDirPath() + "/ostrel-dns";
+        QTemporaryDir dir;
+        // OpenVPN's up and down calls and "init" still reach the real script.
+        QVERIFY(QFile::copy(script, dir.filePath("real")));
+        QVERIFY(TestSupport::writeExecutable(dir.filePath("failing"),
+                                             "#!/bin/bash\n"
+                                             "case \"$1\" in dns_*)\n"
+                                             "    echo \"ERROR: stand-in refuses $1\"\n"
+                                             "    exit 1 ;;\n"
+                                             "esac\n"
+                                             "exec \""
+                                                 + dir.filePath("real").toUtf8() + "\" \"$@\"\n"));
+        QCOMPARE(NsTools::run("mount", { "--bind", dir.filePath("failing"), script }).code, 0);
+        const auto unmount = qScopeGuard([&script] { NsTools::run("umount", { script }); });
+
+        QSignalSpy toasts(m_model, &Model::qmlShowToast);
+        m_model->setSelectedLocation(m_here);
+        m_model->vpnConnectDisconnect();
+        QTRY_COMPARE_WITH_TIMEOUT(m_model->connectionState(), Constants::ConnectState_Connected, 60000);
+        QVERIFY(!worker()->waitWorkCompleted(60));
+        disconnect();
+        const QList<QVariant> told { QStringLiteral("The DNS servers of the VPN could not be set"),
+                                     QStringLiteral("stand-in refuses dns_securedns_on") };
+        QVERIFY2(toasts.contains(told), qPrintable(QString::number(toasts.size())));
+        QCOMPARE(readBytes("/etc/resolv.conf"), kUsersResolver);
     }
 
     void aConnectionDroppedByTheServerIsToldAndAUsersDisconnectIsNot()

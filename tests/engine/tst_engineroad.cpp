@@ -222,6 +222,9 @@ private slots:
         OSTREL_RIG_STEP(m_rig.setUsersResolver(kUsersResolver));
         OSTREL_RIG_STEP(m_rig.startServer("udp", kPort, kUser, kPassword));
         startModel();
+        // A configuration left by an earlier run (or a check that failed
+        // half-way) is not this run's: clientConfig() writes it anew.
+        QFile::remove(SystemHelper::instance().configsFilesDirPath() + "/" + Constants::openVpnConfigFileName());
     }
 
     void cleanupTestCase()
