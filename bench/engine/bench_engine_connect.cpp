@@ -130,12 +130,7 @@ int main(int argc, char* argv[])
     config.write(server.clientConfig("udp", kPort));
     config.close();
 
-    OpenVpnConnectParams params;
-    params.protocol = Constants::ProtocolType_OPENVPN256;
-    params.serverIP = "127.0.0.1";
-    params.username = kUser;
-    params.password = kPassword;
-    params.ovpnFile = "config.ovpn";
+    OpenVpnConnectParams params = loopbackConnectParams(kUser, kPassword);
     params.configPath = configDir;
 
     QVector<double> engine, bare;

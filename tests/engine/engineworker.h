@@ -1,5 +1,7 @@
 #pragma once
 
+#include "systemhelper.h"
+#include "testsupport.h"
 #include "unix/connection.h"
 
 #include <QAbstractEventDispatcher>
@@ -126,3 +128,31 @@ private:
     QMutex m_mutex;
     std::queue<Task> m_tasks;
 };
+
+// The main of another client that a suite runs in a process of its own (a
+// helper role): the application as the client makes it and a started engine
+// worker, handed to `client`, whose result is the process's exit code.
+inline int runClientProcess(int argc, char* argv[], const std::function<int(EngineWorker&)>& client)
+{
+    QCoreApplication app(argc, argv);
+    TestSupport::initApplication();
+    SystemHelper::instance();
+    EngineWorker worker;
+    if (!worker.begin())
+        return 1;
+    return client(worker);
+}
+
+// A connect with the "udp-256" template to the loopback server, with the
+// configuration file in the client's data directory.
+inline OpenVpnConnectParams loopbackConnectParams(const QString& user, const QString& password)
+{
+    OpenVpnConnectParams p;
+    p.protocol = Constants::ProtocolType_OPENVPN256;
+    p.serverIP = "127.0.0.1";
+    p.username = user;
+    p.password = password;
+    p.ovpnFile = Constants::openVpnConfigFileName();
+    p.configPath = SystemHelper::instance().configsFilesDirPath();
+    return p;
+}

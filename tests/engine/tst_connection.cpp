@@ -251,12 +251,7 @@ class TestConnection : public QObject
         QFile config(m_configDir + "/" + Constants::openVpnConfigFileName());
         if (config.open(QIODevice::WriteOnly | QIODevice::Truncate))
             config.write(m_server->clientConfig(proto, port, extra));
-        OpenVpnConnectParams p;
-        p.protocol = Constants::ProtocolType_OPENVPN256;
-        p.serverIP = "127.0.0.1";
-        p.username = kUser;
-        p.password = password;
-        p.ovpnFile = Constants::openVpnConfigFileName();
+        OpenVpnConnectParams p = loopbackConnectParams(kUser, password);
         p.configPath = m_configDir;
         p.bWithReconnect = reconnect;
         return p;
@@ -814,31 +809,22 @@ while time.time() < end:
 // and waits to be killed.
 int runKilledClient(int argc, char* argv[])
 {
-    QCoreApplication app(argc, argv);
-    TestSupport::initApplication();
-    SystemHelper::instance();
-    EngineWorker worker;
-    if (!worker.begin())
-        return 1;
-    OpenVpnConnectParams p;
-    p.protocol = Constants::ProtocolType_OPENVPN256;
-    p.serverIP = "127.0.0.1";
-    p.username = kUser;
-    p.password = kPassword;
-    p.ovpnFile = Constants::openVpnConfigFileName();
-    p.configPath = SystemHelper::instance().configsFilesDirPath();
-    bool connected = false;
-    worker.call(
-        [&connected, p](Connection& c) {
-            c.initialize();
-            connected = c.openManager()->connect(p);
-        },
-        90000);
-    QTextStream out(stdout);
-    out << (connected ? "CONNECTED " : "FAILED ") << worker.connection()->openManager()->openVpnProcessPid() << "\n";
-    out.flush();
-    QThread::sleep(300);
-    return 0;
+    return runClientProcess(argc, argv, [](EngineWorker& worker) {
+        const OpenVpnConnectParams p = loopbackConnectParams(kUser, kPassword);
+        bool connected = false;
+        worker.call(
+            [&connected, p](Connection& c) {
+                c.initialize();
+                connected = c.openManager()->connect(p);
+            },
+            90000);
+        QTextStream out(stdout);
+        out << (connected ? "CONNECTED " : "FAILED ") << worker.connection()->openManager()->openVpnProcessPid()
+            << "\n";
+        out.flush();
+        QThread::sleep(300);
+        return 0;
+    });
 }
 
 OSTREL_TEST_MAIN(

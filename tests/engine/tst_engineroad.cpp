@@ -124,14 +124,8 @@ void killOtherClientsOpenVpn()
         ::kill(pid_t(pid), SIGKILL);
 }
 
-int runOtherClient(int argc, char* argv[])
+int otherClient(EngineWorker& worker)
 {
-    QCoreApplication app(argc, argv);
-    TestSupport::initApplication();
-    SystemHelper::instance();
-    EngineWorker worker;
-    if (!worker.begin())
-        return 1;
     QStringList errors; // written on the worker thread while a call runs
     QObject::connect(
         worker.connection(), &Connection::error, worker.connection(),
@@ -144,13 +138,7 @@ int runOtherClient(int argc, char* argv[])
     QFile in;
     if (!in.open(stdin, QIODevice::ReadOnly) || in.readLine().trimmed() != "go")
         return 0;
-    OpenVpnConnectParams p;
-    p.protocol = Constants::ProtocolType_OPENVPN256;
-    p.serverIP = "127.0.0.1";
-    p.username = kUser;
-    p.password = kPassword;
-    p.ovpnFile = Constants::openVpnConfigFileName();
-    p.configPath = SystemHelper::instance().configsFilesDirPath();
+    OpenVpnConnectParams p = loopbackConnectParams(kUser, kPassword);
     p.dnsScripts = true;
     QDir().mkpath(p.configPath);
     QFile::copy(qEnvironmentVariable(kClientConfigVariable), p.configPath + "/" + p.ovpnFile);
@@ -163,6 +151,11 @@ int runOtherClient(int argc, char* argv[])
     out.flush();
     in.readLine(); // until it is killed
     return 0;
+}
+
+int runOtherClient(int argc, char* argv[])
+{
+    return runClientProcess(argc, argv, otherClient);
 }
 
 } // namespace
