@@ -59,6 +59,8 @@ private slots:
     void usersFileMentioningOstrelIsTheUsers();
     void killedRunsLeaveNothingBehind();
     void failedWritesAreReported();
+    void lockFileNotARegularFile();
+    void openVpnCallsNeverFailByExitCode();
 
 private:
     RunResult dns(const QStringList& args, const QString& scriptType = QString()) const;
@@ -457,6 +459,69 @@ void TestDnsScript::failedWritesAreReported()
              qPrintable(refused.out));
     QCOMPARE(refused.code, 2);
     QCOMPARE(etcFile(QStringLiteral("resolv.conf")), kUsersFile);
+}
+
+// A lock path that is no regular file (a FIFO, a link to a file): a mode
+// call refuses at once and changes nothing.
+void TestDnsScript::lockFileNotARegularFile()
+{
+    for (const QString& setUp :
+         { QStringLiteral("mkfifo /run/ostrel/resolver.lock"),
+           QStringLiteral("touch /run/elsewhere && ln -s /run/elsewhere /run/ostrel/resolver.lock") }) {
+        QCOMPARE(m_ns->bash(QStringLiteral("set -e; rm -rf /run/ostrel; mkdir -m 0700 /run/ostrel; ") + setUp).code, 0);
+        const RunResult refused = dns({ QStringLiteral("dns_on") });
+        QVERIFY2(refused.out.endsWith(QLatin1String(
+                     "\nERROR: the lock file /run/ostrel/resolver.lock is not a regular file; nothing was changed\n")),
+                 qPrintable(setUp + QStringLiteral(": ") + refused.out));
+        QCOMPARE(refused.code, 2);
+        QCOMPARE(etcFile(QStringLiteral("resolv.conf")), kUsersFile);
+        QCOMPARE(etcFile(QStringLiteral("resolv.conf.orig")), QStringLiteral("<missing>"));
+    }
+}
+
+// OpenVPN ends the tunnel when its up call fails: its up and down calls
+// exit with 0 and print the reason when /etc cannot be written or the lock
+// is refused, while the program's own mode calls still fail by exit code.
+void TestDnsScript::openVpnCallsNeverFailByExitCode()
+{
+    const QStringList openVpnArgs { QStringLiteral("tun0"), QStringLiteral("1500") };
+    const auto readOnlyEtc = [this](bool readOnly) {
+        return m_ns->bash(readOnly ? QStringLiteral("mount -o remount,ro /etc")
+                                   : QStringLiteral("mount -o remount,rw /etc"))
+                   .code
+            == 0;
+    };
+    QVERIFY(readOnlyEtc(true));
+    RunResult run = dns(openVpnArgs, QStringLiteral("up"));
+    QVERIFY2(run.out.contains(
+                 QLatin1String("\nERROR: the user's /etc/resolv.conf could not be kept as /etc/resolv.conf.orig\n")),
+             qPrintable(run.out));
+    QCOMPARE(run.code, 0);
+    QCOMPARE(dns({ QStringLiteral("dns_on") }).code, 1);
+
+    QVERIFY(readOnlyEtc(false));
+    QCOMPARE(dns(openVpnArgs, QStringLiteral("up")).code, 0);
+    QCOMPARE(dns({ QStringLiteral("dns_on") }).code, 0);
+    QVERIFY(readOnlyEtc(true));
+    run = dns(openVpnArgs, QStringLiteral("down"));
+    QVERIFY2(run.out.contains(QLatin1String(
+                 "\nERROR: the user's /etc/resolv.conf could not be put back from /etc/resolv.conf.orig\n")),
+             qPrintable(run.out));
+    QCOMPARE(run.code, 0);
+    QCOMPARE(etcFile(QStringLiteral("resolv.conf")), generatedFile(QStringLiteral("1.1.1.1")));
+
+    QVERIFY(readOnlyEtc(false));
+    QCOMPARE(m_ns->bash(QStringLiteral("chmod 0755 /run/ostrel")).code, 0);
+    for (const QString& call : { QStringLiteral("up"), QStringLiteral("down") }) {
+        run = dns(openVpnArgs, call);
+        QVERIFY2(run.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts)
+                     .last()
+                     .startsWith(QLatin1String("ERROR: /run/ostrel cannot hold the resolver lock safely")),
+                 qPrintable(call + QStringLiteral(": ") + run.out));
+        QCOMPARE(run.code, 0);
+    }
+    QCOMPARE(dns({ QStringLiteral("dns_on") }).code, 2);
+    QCOMPARE(etcFile(QStringLiteral("resolv.conf")), generatedFile(QStringLiteral("1.1.1.1")));
 }
 
 OSTREL_TEST_MAIN(TestDnsScript, TestMain::Core)

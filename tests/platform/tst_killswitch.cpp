@@ -68,6 +68,10 @@ private slots:
     void disableCutShortLosesNothing();
     void familyThatCannotBeHeldFailsEnable();
     void ownRulesKnownByTheirMark();
+    void disableThatCannotPutBackFails();
+    void enableByCommandsStoppedAnywhere();
+    void manyAddressesOfBothFamilies();
+    void lockFileNotARegularFile();
 
 private:
     RunResult script(const QStringList& args) const;
@@ -79,6 +83,7 @@ private:
     QStringList policies(bool v6) const;
     void addUsersRules() const;
     void addHostNames() const;
+    int standIns(const QStringList& tools, const QStringList& bodies) const;
 
     QString m_script;
     std::unique_ptr<Namespace> m_ns;
@@ -1023,6 +1028,234 @@ void TestKillSwitchScript::ownRulesKnownByTheirMark()
     QCOMPARE(script({ QStringLiteral("disable") }).out, QStringLiteral("DISABLED\n"));
     QCOMPARE(rules(false), QStringList { usersRule });
     QCOMPARE(script({ QStringLiteral("status") }).out, QStringLiteral("DISABLED status\n"));
+}
+
+// Points the Debian alternatives of the private /etc for the given tools at
+// stand-ins: bash scripts with the given bodies, where $REAL names the real
+// tool. An empty body points the tool back at the real one. Exit code of
+// the set-up: 3 when the tools are not reached through the alternatives.
+int TestKillSwitchScript::standIns(const QStringList& tools, const QStringList& bodies) const
+{
+    const RunResult put = m_ns->bash(
+        QStringLiteral("set -e\n"
+                       "[ -e /run/stand-ins ] || mkdir /run/stand-ins\n"
+                       "while [ $# -gt 0 ]; do\n"
+                       "  tool=$1 body=$2; shift 2\n"
+                       "  if [ ! -e /run/stand-ins/$tool.real ]; then\n"
+                       "    [ \"$(readlink /usr/sbin/$tool)\" = /etc/alternatives/$tool ] || exit 3\n"
+                       "    readlink /etc/alternatives/$tool > /run/stand-ins/$tool.real\n"
+                       "  fi\n"
+                       "  real=$(cat /run/stand-ins/$tool.real)\n"
+                       "  if [ -z \"$body\" ]; then ln -sfn \"$real\" /etc/alternatives/$tool; continue; fi\n"
+                       "  printf '#!/bin/bash\\nREAL=%s\\n%s\\n' \"$real\" \"$body\" > /run/stand-ins/$tool\n"
+                       "  chmod +x /run/stand-ins/$tool\n"
+                       "  ln -sfn /run/stand-ins/$tool /etc/alternatives/$tool\n"
+                       "done\n"),
+        [&] {
+            QStringList args;
+            for (int i = 0; i < tools.size(); ++i)
+                args << tools.at(i) << bodies.value(i);
+            return args;
+        }());
+    return put.code;
+}
+
+// iptables-restore failing while "disable" puts the saved rules back
+// (stand-ins): for IPv4 at once, for IPv6 after its first table; then
+// answering success without doing anything. Each time "disable" says why
+// and fails, the kill switch stays on and the saved rules wait; once the
+// tool works again, "disable" puts them back exactly.
+void TestKillSwitchScript::disableThatCannotPutBackFails()
+{
+    addUsersRules();
+    QCOMPARE(m_ns->bash(QStringLiteral("ip6tables -t nat -A POSTROUTING -s fd00:9::/64 -j MASQUERADE")).code, 0);
+    const QStringList before4 = saveListing(false);
+    const QStringList before6 = saveListing(true);
+    QCOMPARE(script({ QStringLiteral("enable"), QStringLiteral("198.51.100.7") }).out, QStringLiteral("ENABLED\n"));
+    QVERIFY(m_ns->privateEtc());
+
+    const QStringList restorers { QStringLiteral("iptables-restore"), QStringLiteral("ip6tables-restore") };
+    const QString halfWay = QStringLiteral("awk '{ print } $0 == \"COMMIT\" { exit }' | \"$REAL\" \"$@\"; exit 1");
+    const QString idle = QStringLiteral("cat > /dev/null");
+    for (const QStringList& bodies :
+         { QStringList { QStringLiteral("exit 1"), halfWay }, QStringList { idle, idle } }) {
+        const int put = standIns(restorers, bodies);
+        if (put == 3)
+            QSKIP("iptables-restore is not reached through the Debian alternatives");
+        QCOMPARE(put, 0);
+        const RunResult failed = script({ QStringLiteral("disable") });
+        QVERIFY2(failed.out.startsWith(QLatin1String("ERROR: the IPv4 and IPv6 rules saved"))
+                     && failed.out.count(QLatin1Char('\n')) == 1,
+                 qPrintable(bodies.join(QStringLiteral(" / ")) + QStringLiteral(": ") + failed.out));
+        QCOMPARE(failed.code, 3);
+        QCOMPARE(script({ QStringLiteral("status") }).out, QStringLiteral("ENABLED status\n"));
+        QVERIFY(rules(false).contains(kDrop));
+        QVERIFY(rules(true).contains(kDrop));
+        QCOMPARE(m_ns->exec({ QStringLiteral("ls"), QStringLiteral("/run/ostrel") }).out,
+                 QStringLiteral("firewall.lock\nip6tables.original\niptables.original\n"));
+    }
+
+    QCOMPARE(standIns(restorers, {}), 0);
+    QCOMPARE(script({ QStringLiteral("disable") }).out, QStringLiteral("DISABLED\n"));
+    QCOMPARE(saveListing(false), before4);
+    QCOMPARE(saveListing(true), before6);
+    QCOMPARE(m_ns->exec({ QStringLiteral("ls"), QStringLiteral("/run/ostrel") }).out,
+             QStringLiteral("firewall.lock\n"));
+}
+
+// "enable" one command at a time (iptables-restore refused by a stand-in),
+// killed with its process group right after one change or another (a
+// stand-in for iptables counts them): "status" names every family whose
+// rules are no longer exactly the user's, its outgoing traffic is dropped
+// unless its OUTPUT chain is still the user's, and "disable" gives back the
+// user's rules and policies exactly.
+void TestKillSwitchScript::enableByCommandsStoppedAnywhere()
+{
+    addUsersRules();
+    QCOMPARE(m_ns->bash(QStringLiteral("set -e\n"
+                                       "iptables -A OUTPUT -d 192.0.2.77 -j ACCEPT\n"
+                                       "ip6tables -A OUTPUT -d 2001:db8:77::1 -j ACCEPT\n"
+                                       "ip6tables -P FORWARD DROP\n"
+                                       "ip6tables -t nat -A POSTROUTING -s fd00:9::/64 -j MASQUERADE\n"))
+                 .code,
+             0);
+    const QStringList before4 = saveListing(false);
+    const QStringList before6 = saveListing(true);
+    const QStringList output4 = rules(false, QStringLiteral("filter"), QStringLiteral("OUTPUT"));
+    const QStringList output6 = rules(true, QStringLiteral("filter"), QStringLiteral("OUTPUT"));
+    QVERIFY(m_ns->privateEtc());
+    // While /run/stop-at holds a number, iptables-restore is refused and
+    // every change is logged; the change of that number is the last.
+    const QString counter = QStringLiteral(
+        "\"$REAL\" \"$@\"; code=$?\n"
+        "if [ -e /run/stop-at ]; then\n"
+        "  for word in \"$@\"; do\n"
+        "    case $word in -N | -I | -A | -D | -F | -X | -P | -E | -Z | -R)\n"
+        "      echo \"${0##*/} $*\" >> /run/changes\n"
+        "      if [ \"$(wc -l < /run/changes)\" = \"$(cat /run/stop-at)\" ]; then rm -f /run/stop-at; kill -KILL 0; fi\n"
+        "      break ;;\n"
+        "    esac\n"
+        "  done\n"
+        "fi\n"
+        "exit $code");
+    const QString refuser = QStringLiteral("[ -e /run/stop-at ] && exit 1; exec \"$REAL\" \"$@\"");
+    const int put = standIns({ QStringLiteral("iptables"), QStringLiteral("ip6tables"),
+                               QStringLiteral("iptables-restore"), QStringLiteral("ip6tables-restore") },
+                             { counter, counter, refuser, refuser });
+    if (put == 3)
+        QSKIP("the iptables tools are not reached through the Debian alternatives");
+    QCOMPARE(put, 0);
+    const auto enableStoppedAt = [this](int change) {
+        return m_ns
+            ->bash(QStringLiteral("rm -f /run/changes; echo \"$2\" > /run/stop-at\n"
+                                  "set -m; \"$1\" enable 198.51.100.7 >/dev/null & wait $!\n"
+                                  "rm -f /run/stop-at; cat /run/changes"),
+                   { m_script, QString::number(change) }, 30000, m_env)
+            .out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    };
+
+    // A whole run first, for the number of changes in each family.
+    const QStringList changes = enableStoppedAt(1000000);
+    QCOMPARE(script({ QStringLiteral("status") }).out, QStringLiteral("ENABLED status\n"));
+    QVERIFY(rules(false).contains(QStringLiteral("-A ostrelallowedip -d 198.51.100.7/32 -j ACCEPT")));
+    QCOMPARE(script({ QStringLiteral("disable") }).out, QStringLiteral("DISABLED\n"));
+    QCOMPARE(saveListing(false), before4);
+    QCOMPARE(saveListing(true), before6);
+    const int all = changes.size();
+    const int v4 = changes.filter(QRegularExpression(QStringLiteral("^iptables "))).size();
+    QVERIFY2(v4 > 4 && all - v4 > 4, qPrintable(changes.join(QLatin1Char('\n'))));
+
+    // Stopped after the IPv4 chain alone, half-way through IPv4, after the
+    // IPv6 chain, half-way through IPv6.
+    for (const int stop : { 1, v4 / 2, v4 + 1, (v4 + all) / 2 }) {
+        const QString at = QStringLiteral("stopped after change %1 of %2: ").arg(stop).arg(all);
+        QCOMPARE(enableStoppedAt(stop).size(), stop);
+        const QString status = script({ QStringLiteral("status") }).out;
+        for (const bool v6 : { false, true }) {
+            if (saveListing(v6) == (v6 ? before6 : before4))
+                continue;
+            const QStringList held { QStringLiteral("ENABLED status\n"),
+                                     v6 ? QStringLiteral("ENABLED status (IPv6 only)\n")
+                                        : QStringLiteral("ENABLED status (IPv4 only)\n") };
+            QVERIFY2(held.contains(status), qPrintable(at + status));
+            const QStringList output = rules(v6, QStringLiteral("filter"), QStringLiteral("OUTPUT"));
+            QVERIFY2(output == (v6 ? output6 : output4) || output.contains(kDrop),
+                     qPrintable(at + output.join(QLatin1Char('\n'))));
+        }
+        const RunResult disabled = script({ QStringLiteral("disable") });
+        QVERIFY2(disabled.out == QLatin1String("DISABLED\n") && disabled.code == 0, qPrintable(at + disabled.out));
+        const QStringList after4 = saveListing(false);
+        const QStringList after6 = saveListing(true);
+        QVERIFY2(after4 == before4, qPrintable(at + after4.join(QLatin1Char('\n'))));
+        QVERIFY2(after6 == before6, qPrintable(at + after6.join(QLatin1Char('\n'))));
+    }
+}
+
+// A host name with 40 addresses of each family (IPv6 listed first): each
+// address is allowed once, at most 16 of each family, and neither family
+// pushes out the other.
+void TestKillSwitchScript::manyAddressesOfBothFamilies()
+{
+    QVERIFY(m_ns->privateEtc());
+    QCOMPARE(m_ns->bash(QStringLiteral("for i in $(seq 40); do\n"
+                                       "  echo \"2001:db8::$i many.example\"; echo \"198.51.100.$i many.example\"\n"
+                                       "done >> /etc/hosts"))
+                 .code,
+             0);
+    const auto allowed = [this](bool v6, const QString& direction) {
+        QStringList addresses;
+        const QRegularExpression rule(
+            QStringLiteral("^-A ostrelallowedip %1 (%2)/%3 -j ACCEPT$")
+                .arg(direction, v6 ? QStringLiteral("2001:db8::[0-9]+") : QStringLiteral("198\\.51\\.100\\.[0-9]+"),
+                     v6 ? QStringLiteral("128") : QStringLiteral("32")));
+        for (const QString& line : rules(v6, QStringLiteral("filter"), QStringLiteral("ostrelallowedip")).mid(1)) {
+            const QRegularExpressionMatch match = rule.match(line);
+            if (match.hasMatch())
+                addresses << match.captured(1);
+        }
+        addresses.removeDuplicates();
+        return addresses.size();
+    };
+
+    const RunResult enabled = script({ QStringLiteral("enable"), QStringLiteral("many.example") });
+    QCOMPARE(enabled.out, QStringLiteral("ENABLED\n"));
+    QCOMPARE(enabled.code, 0);
+    QCOMPARE(rules(false, QStringLiteral("filter"), QStringLiteral("ostrelallowedip")).size(), 17);
+    QCOMPARE(allowed(false, QStringLiteral("-d")), 16);
+    QCOMPARE(rules(true, QStringLiteral("filter"), QStringLiteral("ostrelallowedip")).size(), 17);
+    QCOMPARE(allowed(true, QStringLiteral("-d")), 16);
+
+    QCOMPARE(script({ QStringLiteral("replace"), QStringLiteral("many.example") }).out, QStringLiteral("OK\n"));
+    for (const bool v6 : { false, true }) {
+        QCOMPARE(rules(v6, QStringLiteral("filter"), QStringLiteral("ostrelallowedip")).size(), 33);
+        QCOMPARE(allowed(v6, QStringLiteral("-d")), 16);
+        QCOMPARE(allowed(v6, QStringLiteral("-s")), 16);
+    }
+}
+
+// A lock path that is no regular file (a FIFO, a link to a file): a command
+// that changes the firewall refuses at once and changes nothing.
+void TestKillSwitchScript::lockFileNotARegularFile()
+{
+    for (const QString& setUp :
+         { QStringLiteral("mkfifo /run/ostrel/firewall.lock"),
+           QStringLiteral("touch /run/elsewhere && ln -s /run/elsewhere /run/ostrel/firewall.lock") }) {
+        QCOMPARE(m_ns->bash(QStringLiteral("set -e; rm -rf /run/ostrel; mkdir -m 0700 /run/ostrel; ") + setUp).code, 0);
+        const auto listing = [this] {
+            return m_ns->bash(QStringLiteral("{ iptables-save; ip6tables-save; } | grep -v '^#'")).out;
+        };
+        const QString before = listing();
+        for (const QString& command : { QStringLiteral("enable"), QStringLiteral("disable") }) {
+            const RunResult refused = m_ns->exec({ m_script, command, QStringLiteral("198.51.100.7") }, 10000, m_env);
+            QVERIFY2(
+                refused.out
+                    == QLatin1String(
+                        "ERROR: the lock file /run/ostrel/firewall.lock is not a regular file; nothing was changed\n"),
+                qPrintable(setUp + QStringLiteral(": ") + refused.out));
+            QCOMPARE(refused.code, 2);
+        }
+        QCOMPARE(listing(), before);
+    }
 }
 
 OSTREL_TEST_MAIN(TestKillSwitchScript, TestMain::Core)

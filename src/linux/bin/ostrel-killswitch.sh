@@ -27,11 +27,14 @@
 # switch is meant to be on. "status" only reads and takes no lock.
 #
 # Failures that are reported (a line starting "ERROR:", nothing else):
-#   exit 2: refused, nothing was changed (/run/ostrel not safe, or another
-#           change still running after the wait for the lock);
-#   exit 3: "enable" or "replace" did what could be done and failed closed
+#   exit 2: refused, nothing was changed (/run/ostrel not safe, its lock
+#           file not a regular file, or another change still running after
+#           the wait for the lock);
+#   exit 3: did what could be done and failed closed: "enable" or "replace"
 #           (a family whose traffic cannot be blocked, or a server text that
-#           stands for no address: the server is blocked too).
+#           stands for no address: the server is blocked too), "disable" or
+#           "restore" (saved rules that could not be put back: the kill
+#           switch stays on in that family, and they wait for the next try).
 
 PATH="/usr/sbin:/sbin:/usr/bin:/bin:${PATH:-}"
 
@@ -59,6 +62,8 @@ LOCK_FILE="$SAVE_DIR/firewall.lock"
 # two seconds) and waiting for the lock (at most three) end well before.
 RESOLVE_SECONDS=1.5
 LOCK_SECONDS=3
+# A host name gives at most this many server addresses of each family.
+ADDRESSES_PER_FAMILY=16
 # First line of a rules file written by "enable"; iptables-restore skips it
 # as a comment. "disable" restores only files that carry it.
 SAVE_MARK="# ostrel-killswitch.sh enable: rules in force before the kill switch"
@@ -117,8 +122,21 @@ save_dir_ok() {
 # safe directory or when another change does not end within the wait.
 take_lock() {
     save_dir_ok || exit 2
-    if ! { exec 9>>"$LOCK_FILE"; } 2>/dev/null; then
+    # Anything but a regular file is refused: opening a FIFO for writing
+    # alone would wait for a reader without end. Opened for reading and
+    # writing, not even one put there after the look blocks, and the
+    # descriptor itself is looked at again.
+    if [ -L "$LOCK_FILE" ] || { [ -e "$LOCK_FILE" ] && [ ! -f "$LOCK_FILE" ]; }; then
+        echo "ERROR: the lock file $LOCK_FILE is not a regular file; nothing was changed"
+        exit 2
+    fi
+    if ! { exec 9<>"$LOCK_FILE"; } 2>/dev/null; then
         echo "ERROR: the lock file $LOCK_FILE cannot be opened"
+        exit 2
+    fi
+    if [ ! -f /dev/fd/9 ]; then
+        exec 9>&-
+        echo "ERROR: the lock file $LOCK_FILE is not a regular file; nothing was changed"
         exit 2
     fi
     if ! flock -w "$LOCK_SECONDS" 9 2>/dev/null; then
@@ -220,13 +238,15 @@ family_of() {
 # Sets SERVER_ADDRESSES to the plain addresses the server text stands for:
 # the text itself when it is an IPv4 or IPv6 address, the addresses of a
 # host name otherwise (resolved with a time limit, before any lock is taken
-# or any rule changed). No text means no server. Anything else gives no
-# address and SERVER_PROBLEM says why: the kill switch is then built without
-# an exception for the server, which blocks the server too (closed rather
-# than open), and the command reports the failure. Only addresses checked
-# here ever reach a rule.
+# or any rule changed): each address once, at most ADDRESSES_PER_FAMILY of
+# each family, so that many addresses of one family never push out the
+# other's. No text means no server. Anything else gives no address and
+# SERVER_PROBLEM says why: the kill switch is then built without an
+# exception for the server, which blocks the server too (closed rather than
+# open), and the command reports the failure. Only addresses checked here
+# ever reach a rule.
 resolve_server() {
-    local text="$1" address
+    local text="$1" address count4=0 count6=0
     SERVER_ADDRESSES=()
     SERVER_PROBLEM=""
     [ -n "$text" ] || return 0
@@ -238,11 +258,18 @@ resolve_server() {
         SERVER_PROBLEM="the server address is neither an IP address nor a host name, so the server is blocked too"
         return 1
     fi
-    while read -r address _; do
-        if { is_ipv4 "$address" || is_ipv6 "$address"; } && [[ " ${SERVER_ADDRESSES[*]} " != *" $address "* ]]; then
+    # getent lists each address once for every socket type.
+    while read -r address; do
+        if [[ "$address" == *:* ]]; then
+            if [ "$count6" -lt "$ADDRESSES_PER_FAMILY" ] && is_ipv6 "$address"; then
+                SERVER_ADDRESSES+=("$address")
+                count6=$((count6 + 1))
+            fi
+        elif [ "$count4" -lt "$ADDRESSES_PER_FAMILY" ] && is_ipv4 "$address"; then
             SERVER_ADDRESSES+=("$address")
+            count4=$((count4 + 1))
         fi
-    done < <(timeout -k 0.5 "$RESOLVE_SECONDS" getent ahosts "$text" 2>/dev/null | head -n 64)
+    done < <(timeout -k 0.5 "$RESOLVE_SECONDS" getent ahosts "$text" 2>/dev/null | awk '!seen[$1]++ { print $1 }')
     if [ "${#SERVER_ADDRESSES[@]}" -eq 0 ]; then
         SERVER_PROBLEM="the server's host name could not be resolved, so the server is blocked too"
         return 1
@@ -313,14 +340,11 @@ current_policies() {
 
 # Empties the filter, nat and mangle tables of one family and builds the
 # kill switch there: in one step with iptables-restore (fast, and nothing
-# passes half-built). Where that is refused, one command at a time, with
-# outgoing traffic closed first (the OUTPUT policy DROP) and the user's
-# OUTPUT policy given back only once the rules are complete.
+# passes half-built), else one command at a time.
 # The built-in chains keep their policies: iptables-restore of the nf_tables
 # backend sets them to ACCEPT after "-F" unless they are given again.
 enable_family() {
-    local family="$1" ipt table policies output_policy
-    ipt="$(ipt_of "$family")"
+    local family="$1" table policies
     policies="$(current_policies "$(saver_of "$family")")"
     if {
         for table in filter nat mangle; do
@@ -332,14 +356,40 @@ enable_family() {
     } | restore_family "$family" --noflush; then
         return 0
     fi
-    output_policy="$(awk '$1 == "filter" && $2 == "OUTPUT" { print $3 }' <<<"$policies")"
-    "$ipt" -P OUTPUT DROP
-    for table in filter nat mangle; do
+    build_by_commands "$family"
+}
+
+# Builds the kill switch of one family one command at a time, in an order
+# that holds wherever it is stopped: its chain comes first, so that the
+# family counts as held ("status" sees it, "disable" puts the saved rules
+# back) before anything of the user's changes; then a marked DROP at the
+# head of OUTPUT closes outgoing traffic while the user's rules go and its
+# own are added behind it; that DROP goes last. No policy is ever changed.
+build_by_commands() {
+    local family="$1" ipt lister chains chain count table
+    ipt="$(ipt_of "$family")"
+    lister="$(lister_of "$family")"
+    family_on "$lister" || "$ipt" -N "$ALLOWED_CHAIN"
+    echo "-I OUTPUT 1 $MARKED -j DROP" | run_lines "$ipt"
+    chains="$("$lister" -w 5 -S 2>/dev/null | awk '$1 == "-N" { print $2 }')"
+    count="$("$lister" -w 5 -S OUTPUT 2>/dev/null | grep -c '^-A OUTPUT ')"
+    for ((; count > 1; count--)); do
+        "$ipt" -D OUTPUT 2
+    done
+    "$ipt" -F INPUT
+    "$ipt" -F FORWARD
+    for chain in $chains; do
+        "$ipt" -F "$chain"
+    done
+    for chain in $chains; do
+        [ "$chain" = "$ALLOWED_CHAIN" ] || "$ipt" -X "$chain"
+    done
+    for table in nat mangle; do
         "$ipt" -t "$table" -F
         "$ipt" -t "$table" -X
     done
-    rule_lines "$family" | run_lines "$ipt"
-    "$ipt" -P OUTPUT "${output_policy:-ACCEPT}"
+    rule_lines "$family" | grep -vxF -e "-N $ALLOWED_CHAIN" | run_lines "$ipt"
+    echo "-D OUTPUT $MARKED -j DROP" | run_lines "$ipt"
 }
 
 # True when the family's traffic can flow at all: IPv4 always, IPv6 unless
@@ -483,22 +533,25 @@ waiting_file() {
     fi
 }
 
-# Puts back one family's waiting saved rules; true when they are back, and
-# the file is then used up. A file that cannot be loaded waits on.
+# Puts back one family's waiting saved rules. Returns 0 when they are back
+# (the file is then used up), 1 when none wait, 2 when they could not be put
+# back: the file then waits on. They are back only when the family is free
+# of the kill switch afterwards, whatever iptables-restore answered (it may
+# stop half-way).
 put_back_waiting() {
     local family="$1" file waiting
     file="$(saved_file_of "$family")"
     waiting="$(waiting_file "$family")" || return 1
     if [ "$waiting" = "$file" ]; then
-        mv -fT -- "$file" "$file$PUTBACK_SUFFIX" 2>/dev/null || return 1
+        mv -fT -- "$file" "$file$PUTBACK_SUFFIX" 2>/dev/null || return 2
         waiting="$file$PUTBACK_SUFFIX"
     fi
-    if put_back_saved "$family" "$waiting"; then
+    if put_back_saved "$family" "$waiting" && ! family_on "$(lister_of "$family")"; then
         rm -f -- "$waiting"
         return 0
     fi
     mv -fT -- "$waiting" "$file" 2>/dev/null
-    return 1
+    return 2
 }
 
 # Takes the kill switch out of one family it holds and puts back the rules
@@ -506,33 +559,69 @@ put_back_waiting() {
 # back, and a "disable" stopped before that leaves them waiting for the
 # next one. A family it does not hold is left as it is: its rules are
 # someone else's. Without a saved file of its own (missing, or not written
-# by "enable"), or when the saved rules cannot be loaded (the file then
-# stays), only the kill switch's own chains and rules are removed.
+# by "enable"), only the kill switch's own chains and rules are removed.
+# Saved rules that cannot be put back leave the kill switch on (closed) and
+# wait for the next "disable". Returns 0 when the family is free, 2 when its
+# saved rules could not be put back, 3 when its own rules could not be
+# taken out.
 disable_family() {
-    local family="$1"
-    if ! family_on "$(lister_of "$family")"; then
+    local family="$1" lister
+    lister="$(lister_of "$family")"
+    if ! family_on "$lister"; then
         forget_put_back "$family"
         return 0
     fi
-    put_back_waiting "$family" || remove_own_rules "$family"
+    put_back_waiting "$family"
+    case $? in
+    0) return 0 ;;
+    2) return 2 ;;
+    esac
+    remove_own_rules "$family"
+    ! family_on "$lister" || return 3
+}
+
+# "IPv4", "IPv6" or "IPv4 and IPv6", from one or two words.
+both() {
+    echo "$1${2:+ and $2}"
 }
 
 disable_kill_switch() {
+    local family not_back=() held=() problem
     take_lock
-    disable_family 4
-    disable_family 6
+    for family in 4 6; do
+        disable_family "$family"
+        case $? in
+        2) not_back+=("IPv$family") ;;
+        3) held+=("IPv$family") ;;
+        esac
+    done
+    if [ "${#not_back[@]}" -gt 0 ]; then
+        problem="the $(both "${not_back[@]}") rules saved before the kill switch could not be put back: it stays on there, and they wait for the next try"
+    fi
+    if [ "${#held[@]}" -gt 0 ]; then
+        problem="${problem:+$problem; }the kill switch's $(both "${held[@]}") rules could not be taken out"
+    fi
+    if [ -n "${problem:-}" ]; then
+        echo "ERROR: $problem"
+        exit 3
+    fi
     echo "DISABLED"
 }
 
 # Puts back the rules saved by "enable" (files it wrote only); a file put
-# back is used up.
+# back is used up, one that cannot be put back waits on.
 restore_saved() {
-    local family
+    local family problems=()
     take_lock
     for family in 4 6; do
         family_on "$(lister_of "$family")" || forget_put_back "$family"
         put_back_waiting "$family"
+        [ $? = 2 ] && problems+=("IPv$family")
     done
+    if [ "${#problems[@]}" -gt 0 ]; then
+        echo "ERROR: the saved $(both "${problems[@]}") rules could not be put back; they wait for the next try"
+        exit 3
+    fi
     echo "RESTORED"
 }
 
