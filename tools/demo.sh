@@ -209,8 +209,15 @@ start_servers() {
         for port in $ports; do
             dir="$run/openvpn/$family-$transport-$port"
             mkdir -p "$dir"
+            # The servers share this network namespace with the client. A
+            # server's device (tun-demoN for the subnet 10.98.N.0) holds no
+            # address, so the tunnel's gateway (the server's address) is no
+            # local address here and the routes the client adds through it
+            # lead into the client's own device, as with a server elsewhere.
             "$fixtures/ovpn-server.sh" start --dir "$dir" --proto "$transport" --port "$port" "${keys[@]}" \
-                --users "$run/users" --net "10.98.$subnet.0" "${directives[@]}" >"$dir/start.log" 2>&1 &
+                --users "$run/users" --net "10.98.$subnet.0" "${directives[@]}" \
+                --directive "dev tun-demo$subnet" --directive "ifconfig-noexec" \
+                --directive "up $here/demo/server-up.sh" >"$dir/start.log" 2>&1 &
             server_dirs+=("$!:$dir")
             subnet=$((subnet + 1))
         done

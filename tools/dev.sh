@@ -6,8 +6,9 @@
 #   tools/dev.sh sanitize  install what is missing, build everything with
 #                       AddressSanitizer and UndefinedBehaviorSanitizer into
 #                       build-sanitize/, run the test suites
-#   tools/dev.sh check  install what is missing, check the C++ formatting and
-#                       every shell script (tools/check-style.sh)
+#   tools/dev.sh check  install what is missing, check the C++ formatting,
+#                       every shell script and every QML file
+#                       (tools/check-style.sh)
 # OSTREL_WERROR=1 builds with warnings as errors; OSTREL_CMAKE_ARGS holds
 # further options for CMake when it configures (e.g. a compiler launcher).
 set -euo pipefail

@@ -16,7 +16,7 @@ packages=(
     xvfb xauth libgl1-mesa-dri
     openvpn v2ray iptables iproute2 iputils-ping openssl util-linux procps xdg-utils
     pkexec desktop-file-utils libxml2-utils libfaketime
-    clang libclang-rt-14-dev clang-format shellcheck
+    clang libclang-rt-14-dev clang-format shellcheck qtdeclarative5-dev-tools
 )
 
 step="looking for dpkg-query"

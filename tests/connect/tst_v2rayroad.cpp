@@ -283,6 +283,14 @@ private slots:
         own.start(QStandardPaths::findExecutable("v2ray"), { "-config", userConfig });
         QVERIFY(own.waitForStarted(10000));
         QTRY_VERIFY_WITH_TIMEOUT(NsTools::run("ss", { "-Htln", "src 127.0.0.1:1080" }).out.contains("1080"), 20000);
+        // The server routes every address into the tunnel, and the client
+        // knows only the proxy's own address (127.0.0.1): the user keeps the
+        // proxy's upstream outside the tunnel with a route of their own.
+        const QStringList upstream { kProxyAddress + QStringLiteral("/32"), "via", "203.0.113.2" };
+        QCOMPARE(NsTools::run("ip", QStringList { "route", "add" } + upstream).code, 0);
+        const auto dropUpstream = qScopeGuard([&upstream] {
+            NsTools::run("ip", QStringList { "route", "del" } + upstream);
+        });
 
         QVERIFY(writeBytes(configPath("proxy.json"), "{}"));
         m_model->setSelectedProxyLocation(m_model->proxyLocations()->find("2"));
