@@ -625,6 +625,9 @@ private:
     // Tells the user, when the last kill-switch "enable" was refused, that the
     // kill switch is off and why.
     void showKillSwitchFailure();
+    // Tells the user, when the last "disable" was refused or failed, that the
+    // kill switch still blocks the traffic and why.
+    void showKillSwitchOffFailure();
     // Construction steps.
     void createOptions();
     void adjustOptionsForPlatform();
