@@ -249,21 +249,20 @@ void ConnectionThread::doConnect()
     SystemHelper& system = SystemHelper::instance();
     system.saveDefaultRoute();
     system.enableRouteChangeCallback(false);
-    if (QOpenVPN2::anotherClientsSession()) {
-        // Its kill switch lets its own server through; the engine refuses
-        // this connect with its message.
-        qWarning().noquote() << "another running client has a session: its kill switch is left as it is";
-    } else if (!system.defaultRouteSetConnectionServer(killSwitchHost(*c)) && system.isDefaultRouteRemoved(false)) {
+    // Under the session lock, once no other client's session runs: the
+    // exception is the session owner's, and another client's kill switch
+    // lets its own server through.
+    const QString host = killSwitchHost(*c);
+    c->openManager()->setSessionStartStep([&system, host]() -> QString {
+        if (system.defaultRouteSetConnectionServer(host) || !system.isDefaultRouteRemoved(false))
+            return QString();
         // Through a V2Ray proxy the machine talks to the proxy, not the
         // server. The kill switch is on and does not let that address
         // through: the connect could only run into its time-out.
         const QString why = system.killSwitchFailure();
         qCritical().noquote() << "not connecting: the kill switch does not let the server through:" << why;
-        c->openManager()->errorWithNewState(QStringLiteral("The kill switch could not let the server through: ")
-                                                + why.toHtmlEscaped(),
-                                            Constants::ConnectState_Disconnected);
-        return;
-    }
+        return QStringLiteral("The kill switch could not let the server through: ") + why;
+    });
 
     OpenVpnConnectParams params;
     params.protocol = c->protocol() ? c->protocol()->id() : Constants::ProtocolType_UNKNOWN;
@@ -277,6 +276,8 @@ void ConnectionThread::doConnect()
     params.withV2RayProxy = proxyLocationV2Ray(c->proxyLocation());
     params.ovpnFile = Constants::openVpnConfigFileName();
     c->connect(params);
+    // Not left for a connect of another road.
+    c->openManager()->setSessionStartStep(nullptr);
 }
 
 void ConnectionThread::doDisconnect()

@@ -4,6 +4,7 @@
 #include "settings.h"
 #include "unix/groupleaderprocess.h"
 #include "unix/systemhelper_unix.h"
+#include "util/serialjobrunner.h"
 #include "utils.h"
 
 #include <QCoreApplication>
@@ -16,6 +17,7 @@
 #include <QUrl>
 
 #include <atomic>
+#include <csignal>
 #include <mutex>
 
 std::atomic<SystemHelper*> SystemHelper::s_instance { nullptr };
@@ -256,7 +258,18 @@ int SystemHelper::executeWithWait(const QString& command, const QStringList& par
     // sees the end of it instead of waiting.
     process.closeWriteChannel();
 
-    const bool ended = waitWithEventProcessing(command, process, timeout);
+    bool ended = false;
+    {
+        // On a job of a runner that is going, the command ends with it.
+        const pid_t group = pid_t(process.processId());
+        const SerialJobRunner::StopGuard stop = SerialJobRunner::stopWith([group] {
+            if (group > 0) {
+                ::kill(-group, SIGKILL);
+                ::kill(group, SIGKILL);
+            }
+        });
+        ended = waitWithEventProcessing(command, process, timeout);
+    }
 
     int code = ExecuteTimedOut;
     if (failedToStart) {

@@ -51,9 +51,9 @@ public:
     virtual bool isDefaultRouteStored() = 0;
     virtual bool saveDefaultRoute() = 0;
     virtual bool removeDefaultRoute(const QString& connectionHost) = 0;
-    // Why the last change of the kill switch (turning it on, or pointing it
-    // at a server) failed, as a text for the user; empty after one that
-    // succeeded (or none yet).
+    // Why the last change of the kill switch (turning it on or off, or
+    // pointing it at a server) failed, as a text for the user; empty after
+    // one that succeeded (or none yet).
     virtual QString killSwitchFailure() const;
     // Why the last assignDnsToInterfaces() could not set the tunnel's
     // resolver, as a text for the user; empty after one that succeeded.

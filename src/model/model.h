@@ -21,11 +21,11 @@
 #include "settingsoption.h"
 #include "tray_icon.h"
 #include "unix/connection.h"
+#include "util/boottimer.h"
 
 #include <QAbstractNativeEventFilter>
 #include <QDate>
 #include <QDateTime>
-#include <QElapsedTimer>
 #include <QFutureWatcher>
 #include <QHash>
 #include <QList>
@@ -625,6 +625,9 @@ private:
     // Tells the user, when the last kill-switch "enable" was refused, that the
     // kill switch is off and why.
     void showKillSwitchFailure();
+    // Tells the user, when the last "disable" was refused or failed, that the
+    // kill switch still blocks the traffic and why.
+    void showKillSwitchOffFailure();
     // Construction steps.
     void createOptions();
     void adjustOptionsForPlatform();
@@ -727,10 +730,11 @@ private:
     SettingOptionModel m_optionModelAdvanced;
     LocationFavoriteModel m_favoriteModel;
     QDateTime m_connectedTime;
-    // The connected time counts on the monotonic clock from the moment it
+    // The connected time counts on the boot-time clock from the moment it
     // was set, and `m_connectedTime` was this long ago then: a change of the
-    // system clock does not change it.
-    QElapsedTimer m_connectedClock;
+    // system clock does not change it, and a suspend the tunnel survives
+    // counts.
+    BootTimer m_connectedClock;
     qint64 m_connectedClockOffsetMs = 0;
     bool m_changingLocationFlag = false;
     Location::Ptr m_connectLocation;

@@ -541,8 +541,8 @@ void Model::updateDropProtectionState()
             else
                 system.localnetworkTrafficAllow();
         }
-    } else {
-        system.restoreDefaultRoute(false);
+    } else if (!system.restoreDefaultRoute(false)) {
+        showKillSwitchOffFailure();
     }
 }
 
@@ -554,6 +554,16 @@ void Model::showKillSwitchFailure()
     qWarning().noquote() << "Kill switch is off:" << why;
     activateMainWindow();
     showToast(tr("The kill switch could not be turned on"), why);
+}
+
+void Model::showKillSwitchOffFailure()
+{
+    const QString why = SystemHelper::instance().killSwitchFailure();
+    if (why.isEmpty())
+        return;
+    qWarning().noquote() << "Kill switch is still on:" << why;
+    activateMainWindow();
+    showToast(tr("The kill switch could not be turned off"), why);
 }
 
 void Model::showDnsFailure()
@@ -578,7 +588,8 @@ void Model::restoreDefaultRoute(bool needRequestIp, bool waitWhileRestored)
 {
     try {
         SystemHelper& system = SystemHelper::instance();
-        system.restoreDefaultRoute(waitWhileRestored);
+        if (!system.restoreDefaultRoute(waitWhileRestored))
+            showKillSwitchOffFailure();
         const Connection* c = connection();
         if (c && !c->isConnectedState()) {
             system.staticRouteDelete(c->connectionHost());

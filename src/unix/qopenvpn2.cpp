@@ -2,6 +2,7 @@
 
 #include "log.h"
 #include "systemhelper.h"
+#include "unix/clientpresence.h"
 #include "unix/externaltools.h"
 #include "unix/rootonlydirectory.h"
 #include "unix/systemhelper_unix.h"
@@ -40,6 +41,9 @@ const int kOrphanKillWaitMs = 5000;
 // Another client holds the session lock at most while it stops a left-over
 // OpenVPN, resets the resolver, starts its proxy and its OpenVPN.
 const int kSessionLockWaitMs = 90000;
+// At start-up the lock is waited for this long; past it, in the background.
+const int kStartUpLockWaitMs = 1000;
+const int kStartUpCheckRetryMs = 200;
 // V2Ray's local SOCKS port must accept connections within this time.
 const int kV2RayListenWaitMs = 10000;
 const int kV2RayProbeIntervalMs = 20;
@@ -93,6 +97,9 @@ QOpenVPN2::QOpenVPN2(QObject* parent)
     ASSERT_CONNECT(QObject::connect(&m_openVpnProcess, &QProcess::readyRead, this, &QOpenVPN2::onVpnProcessReadyRead));
     ASSERT_CONNECT(QObject::connect(&m_openVpnProcess, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished),
                                     this, &QOpenVPN2::onVpnProcessFinished));
+    m_startUpCheck.setSingleShot(true);
+    m_startUpCheck.setInterval(kStartUpCheckRetryMs);
+    ASSERT_CONNECT(QObject::connect(&m_startUpCheck, &QTimer::timeout, this, &QOpenVPN2::startUpCheckInBackground));
 }
 
 QOpenVPN2::~QOpenVPN2()
@@ -104,6 +111,8 @@ QOpenVPN2::~QOpenVPN2()
             m_openVpnProcess.kill();
             m_openVpnProcess.waitForFinished(5000);
         }
+        if (m_announced)
+            ClientPresence::withdraw();
     }
     ALOG_CATCHALL("QOpenVPN2::~QOpenVPN2")
 }
@@ -127,34 +136,82 @@ bool QOpenVPN2::initializeWith(const QString& exePath)
             return false;
         }
         qDebug().noquote() << Q_FUNC_INFO << "openvpn checkVersion Ok";
+        announcePresence();
 
         // A crash of an earlier run may have left its OpenVPN holding the
         // tunnel. The look and the resolver reset are one step: no other
         // client starts its session in between.
         SessionLock::Hold lock(m_sessionLock);
-        if (RootOnlyDirectory::isTrusted() && !lock.take(kSessionLockWaitMs)) {
-            qWarning().noquote() << Q_FUNC_INFO << "another client holds the session lock; its session is left as it is"
-                                 << "and the resolver is not reset";
+        if (RootOnlyDirectory::isTrusted() && !lock.take(kStartUpLockWaitMs)) {
+            qWarning().noquote() << Q_FUNC_INFO << "process" << SessionLock::holder()
+                                 << "holds the session lock: the look for a left-over session and the resolver"
+                                 << "reset wait for it in the background";
+            m_startUpCheckPending = true;
+            m_startUpCheckWaited.start();
+            m_startUpCheck.start();
             return true;
         }
-        QString busy;
-        stopOrphanedOpenVpn(&busy);
-        if (!busy.isEmpty()) {
-            qWarning().noquote() << Q_FUNC_INFO << "another running copy of the client has its session open: its"
-                                 << "resolver, kill switch and session files are left as they are (no resolver reset)";
-            return true;
-        }
-
-        QString result;
-        const int code = UnixSystemHelper::runResolverScript(ExternalTools::dnsscript_init(), result);
-        if (!dnsInitSucceeded(code, result)) {
-            qDebug().noquote() << Q_FUNC_INFO << "dnsscript_init failed";
-            return false;
-        }
-        return true;
+        return checkLeftOverSession();
     }
     ALOG_CATCHALL("QOpenVPN2::initializeWith")
     return false;
+}
+
+void QOpenVPN2::announcePresence()
+{
+    if (!m_announced)
+        m_announced = ClientPresence::announce();
+}
+
+bool QOpenVPN2::checkLeftOverSession()
+{
+    QString busy;
+    stopOrphanedOpenVpn(&busy);
+    if (!busy.isEmpty()) {
+        qWarning().noquote() << Q_FUNC_INFO << "another running copy of the client has its session open: its"
+                             << "resolver, kill switch and session files are left as they are (no resolver reset)";
+        return true;
+    }
+
+    QString result;
+    const int code = UnixSystemHelper::runResolverScript(ExternalTools::dnsscript_init(), result);
+    if (code == ResolverScriptRefused) {
+        // Another change of the resolver file was running: it is someone's
+        // own, and a later session's end resets it again.
+        qWarning().noquote() << Q_FUNC_INFO << "the resolver script refused its reset; the resolver file is left"
+                             << "as it is:" << logSafe(result.trimmed());
+        return true;
+    }
+    if (!dnsInitSucceeded(code, result)) {
+        qDebug().noquote() << Q_FUNC_INFO << "dnsscript_init failed";
+        return false;
+    }
+    return true;
+}
+
+void QOpenVPN2::startUpCheckInBackground()
+{
+    try {
+        if (!m_startUpCheckPending)
+            return;
+        SessionLock::Hold lock(m_sessionLock);
+        if (!lock.take(0)) {
+            if (m_startUpCheckWaited.elapsed() < kSessionLockWaitMs && RootOnlyDirectory::isTrusted()) {
+                m_startUpCheck.start();
+                return;
+            }
+            m_startUpCheckPending = false;
+            qWarning().noquote() << Q_FUNC_INFO << "process" << SessionLock::holder()
+                                 << "still holds the session lock; the look for a left-over session is left to the"
+                                 << "next connect";
+            return;
+        }
+        m_startUpCheckPending = false;
+        qInfo().noquote() << Q_FUNC_INFO << "session lock free after" << m_startUpCheckWaited.elapsed() << "ms";
+        if (!checkLeftOverSession())
+            qWarning().noquote() << Q_FUNC_INFO << "the resolver could not be reset";
+    }
+    ALOG_CATCHALL("QOpenVPN2::startUpCheckInBackground")
 }
 
 bool QOpenVPN2::dnsInitSucceeded(int exitCode, const QString& output)
@@ -356,8 +413,12 @@ void QOpenVPN2::endSession()
 
 bool QOpenVPN2::anotherClientsSession()
 {
+    if (!RootOnlyDirectory::isTrusted())
+        return false;
+    if (ClientPresence::anotherClientRuns())
+        return true;
     SessionRecord record;
-    return RootOnlyDirectory::isTrusted() && SessionRecord::read(&record) == SessionRecord::Read::Usable
+    return SessionRecord::read(&record) == SessionRecord::Read::Usable
         && record.clientPid != QCoreApplication::applicationPid() && record.clientRuns() && record.openVpnRuns();
 }
 
@@ -575,6 +636,11 @@ bool QOpenVPN2::connect(const OpenVpnConnectParams& params)
         m_disconnectRequested = false;
         m_errorReported = false;
         m_sessionConnected = false;
+        // This connect looks at the session itself; the step is its own.
+        m_startUpCheckPending = false;
+        m_startUpCheck.stop();
+        const std::function<QString()> sessionStartStep = std::move(m_sessionStartStep);
+        m_sessionStartStep = nullptr;
 
         // While it runs, the connect alone decides when the state becomes
         // Disconnected; the reset it sees is used up with it.
@@ -620,12 +686,16 @@ bool QOpenVPN2::connect(const OpenVpnConnectParams& params)
         QString refusal;
         SessionLock::Hold lock(m_sessionLock);
         if (RootOnlyDirectory::ensure(&refusal)) {
-            if (lock.take(kSessionLockWaitMs, [this] { return bool(m_resetCurrentConnecting); }))
+            announcePresence();
+            if (lock.take(kSessionLockWaitMs, [this] { return bool(m_resetCurrentConnecting); })) {
                 stopOrphanedOpenVpn(&refusal);
-            else if (!m_resetCurrentConnecting)
+                if (refusal.isEmpty() && !m_resetCurrentConnecting && sessionStartStep)
+                    refusal = sessionStartStep();
+            } else if (!m_resetCurrentConnecting) {
                 refusal = QStringLiteral("No connection was started: another copy of the client held the session "
                                          "lock %1 too long.")
                               .arg(SessionLock::path());
+            }
         }
         if (m_resetCurrentConnecting) {
             qInfo().noquote() << Q_FUNC_INFO << "cancelled before it began";

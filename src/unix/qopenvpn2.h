@@ -5,8 +5,10 @@
 #include "unix/sessionrecord.h"
 #include "v2rayprocess.h"
 
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QStringList>
+#include <QTimer>
 
 #include <atomic>
 #include <functional>
@@ -23,10 +25,13 @@
 // pid record in the root-only directory; one whose client has ended is
 // stopped at start-up and before each connect, one whose client still runs
 // never: while another client's session runs, this one starts none and
-// changes nothing of that session (files, resolver). The session lock makes
-// the look at the record, the start and the record one step for all
-// clients. Whenever a session of this object ends, a resolver file still
-// marked as the client's own is put back through the DNS script.
+// changes nothing of that session (files, resolver, kill switch). The
+// session lock makes the look at the record, the start and the record one
+// step for all clients. Whenever a session of this object ends, a resolver
+// file still marked as the client's own is put back through the DNS script.
+// From its initialisation on (or its first connect, when the root-only
+// directory did not exist yet), the engine counts its process as a running
+// client (ClientPresence).
 class QOpenVPN2 : public QOpenVPN2Custom
 {
     Q_OBJECT
@@ -37,7 +42,11 @@ public:
     // Finds "openvpn.ostrel" beside the program, checks its version, stops
     // an OpenVPN an ended client left and resets the resolver through the DNS
     // script; while another running client has its session open, nothing of
-    // that is reset.
+    // that is reset. While another client holds the session lock, the look
+    // and the reset wait for it in the background (this thread's events)
+    // instead of holding up the start. A reset the DNS script refuses (its
+    // lock busy, or /run/ostrel unsafe) is logged and leaves the resolver
+    // file as it is.
     bool initialize();
     // The same with the executable at `exePath`.
     bool initializeWith(const QString& exePath);
@@ -46,6 +55,11 @@ public:
     bool tapInstalled();
     // True when an attach succeeded.
     bool connect(const OpenVpnConnectParams& params);
+    // Run by the next connect once it holds the session lock and has found
+    // no other client's session, before anything of its own starts: what
+    // only the client that owns the session may do (the kill switch's
+    // server exception). A text it returns refuses the connect with it.
+    void setSessionStartStep(std::function<QString()> step) { m_sessionStartStep = std::move(step); }
     void disconnect();
     bool attachAvailable() const { return false; }
     bool attach(int maxSeconds, bool authAvailable, QString* message);
@@ -79,7 +93,9 @@ public:
     // a sentence for the user when a running client's OpenVPN is recorded.
     // Under the session lock.
     bool stopOrphanedOpenVpn(QString* busy = nullptr);
-    // Whether a client other than this process has its OpenVPN running.
+    // Whether a client other than this process runs, with or without its
+    // OpenVPN, or an OpenVPN another running client started does: the kill
+    // switch is then not this client's alone to lift.
     static bool anotherClientsSession();
     // The cause of OpenVPN's end in plain words, from its last output lines,
     // as rich text (OpenVPN's own words escaped).
@@ -92,6 +108,8 @@ public:
     // output: a failure is a line that begins with "error". The script's own
     // path, echoed in its output, may hold that word anywhere.
     static bool dnsInitSucceeded(int exitCode, const QString& output);
+    // The resolver script's exit code for a run it refused, changing nothing.
+    static constexpr int ResolverScriptRefused = 2;
 
 protected:
     void managementLinkEnded() override;
@@ -102,8 +120,15 @@ private slots:
     void onVpnProcessFinished();
     bool doAttach(int maxSeconds, bool authAvailable, QString* message = nullptr);
     void dumpState();
+    // The start-up look, when another client held the session lock.
+    void startUpCheckInBackground();
 
 private:
+    void announcePresence();
+    // Under the session lock (or without a root-only directory): stops a
+    // left-over OpenVPN and resets the resolver unless another running
+    // client's session is open. False when the reset failed.
+    bool checkLeftOverSession();
     void terminateProcessAndWait();
     void waitForManagementPort();
     // Runs this thread's events until `done` holds (true), `limitMs` pass or,
@@ -145,6 +170,13 @@ private:
     bool m_sessionConnected = false;
     QString m_managementPassword;
     SessionLock m_sessionLock;
+    bool m_announced = false;
+    std::function<QString()> m_sessionStartStep;
+    // The start-up look waiting for the session lock, until a connect takes
+    // over.
+    bool m_startUpCheckPending = false;
+    QTimer m_startUpCheck;
+    QElapsedTimer m_startUpCheckWaited;
     // OpenVPN's last output lines (redacted), for the cause of its end.
     QStringList m_outputTail;
 };

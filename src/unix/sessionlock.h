@@ -6,11 +6,13 @@
 
 // The one lock every client takes to look at the session record and act on
 // it: the check for a left-over or running session, the start of OpenVPN up
-// to its record being written, and the removal of a session's files. An
-// exclusive flock on "session.lock" in the root-only directory; the kernel
-// frees it when the process ends (the descriptor is not inherited past an
-// exec). Taken again through the same object it only counts; the last
-// release frees it. One object per engine, used on one thread.
+// to its record being written, and the removal of a session's files. A write
+// lock (fcntl) on "session.lock" in the root-only directory. Such a lock
+// belongs to the process: the kernel frees it when the process ends, and a
+// child it forks (OpenVPN, a script, between its fork and its exec or stuck
+// there) never holds it. Taken again through the same object it only counts;
+// the last release frees it. Two objects of one process exclude each other
+// as two processes do. One object per engine, used on one thread.
 class SessionLock
 {
 public:
@@ -21,12 +23,17 @@ public:
 
     static QString path();
 
-    // Waits at most `timeoutMs` (polling), or until `giveUp` says so. False
-    // with a log line when the directory is not root-only, the file is not
-    // usable or the lock stays taken.
+    // Waits at most `timeoutMs`, or until `giveUp` says so; the thread's
+    // events are processed meanwhile. False with a log line when the
+    // directory is not root-only, the file is not usable or the lock stays
+    // taken.
     bool acquire(int timeoutMs, const std::function<bool()>& giveUp = {});
     void release();
     bool isHeld() const { return m_depth > 0; }
+
+    // The process that holds the lock now (this one when another object of
+    // it does); 0 when none does or it cannot be told.
+    static qint64 holder();
 
     // Holds the lock, when taken, until the end of a scope.
     class Hold
@@ -64,8 +71,8 @@ public:
     };
 
 private:
-    bool open();
+    enum class Attempt { Taken, Busy, Failed };
+    Attempt tryTake();
 
-    int m_fd = -1;
     int m_depth = 0;
 };

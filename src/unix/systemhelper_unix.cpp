@@ -190,15 +190,22 @@ void UnixSystemHelper::setKillSwitchFailure(const QString& why)
 
 bool UnixSystemHelper::restoreDefaultRoute(bool)
 {
-    return m_firewallJobs.call([] {
+    return m_firewallJobs.call([this] {
         ALogMsgGroup group(QStringLiteral("UnixSystemHelper::restoreDefaultRoute"));
         if (!killSwitchOn(false)) {
             qWarning().noquote() << "Canceled: !isDefaultRouteRemoved";
+            setKillSwitchFailure(QString());
             return false;
         }
         QString output;
         const int code = runFirewall(ExternalTools::disable(), output, ExternalTools::SMALL_WAIT_TIME());
         firewallEnabled(ExternalTools::SMALL_WAIT_TIME());
+        // Refused (another change holds the firewall lock, /run/ostrel is not
+        // safe) or failed: the traffic stays blocked, and the user is told.
+        const QString why = code == 0 ? QString() : failureReason(QStringLiteral("kill-switch script"), code, output);
+        if (!why.isEmpty())
+            qWarning().noquote() << "Kill switch not disabled:" << why;
+        setKillSwitchFailure(why);
         return code == 0;
     });
 }

@@ -36,7 +36,7 @@ public:
     // Kill switch on, allowing only `connectionHost` outside the tunnel.
     bool removeDefaultRoute(const QString& connectionHost) override;
     // The script's reason ("ERROR: ..." line, escaped) or a general one when
-    // the last "enable" or "replace" failed; empty otherwise.
+    // the last "enable", "replace" or "disable" failed; empty otherwise.
     QString killSwitchFailure() const override;
     // The DNS script's reason ("ERROR: ..." line, escaped) or a general one
     // when the last resolver change failed; empty otherwise.

@@ -13,9 +13,9 @@
 
 namespace {
 
-// How long the destructor waits for the job that runs: a few commands, each
-// ended at its time-out.
-constexpr std::chrono::seconds kJoinLimit { 60 };
+// How long the destructor lets the jobs run before it ends their commands:
+// a job is a few commands, each ended at its own time-out.
+constexpr std::chrono::seconds kStopGrace { 10 };
 
 // How often a waiting caller processes its events, as the waits for
 // commands do.
@@ -46,7 +46,14 @@ struct SerialJobRunner::State
     std::deque<Job*> queue;
     bool stopping = false;
     bool finished = false;
+    // The owner is going and waited long enough: what a job waits for is
+    // ended, at once.
+    bool ending = false;
+    // Ends what the running job waits for; empty when it waits for nothing.
+    std::function<void()> stopRunning;
 };
+
+thread_local SerialJobRunner::State* SerialJobRunner::t_runner = nullptr;
 
 SerialJobRunner::SerialJobRunner(const QString& name)
     : m_name(name)
@@ -62,14 +69,44 @@ SerialJobRunner::~SerialJobRunner()
     std::unique_lock<std::mutex> lock(m_state->mutex);
     m_state->stopping = true;
     m_state->wake.notify_all();
-    const bool ended = m_state->changed.wait_for(lock, kJoinLimit, [this] { return m_state->finished; });
-    lock.unlock();
-    if (ended) {
-        m_thread.join();
-    } else {
-        qWarning().noquote() << "SerialJobRunner" << m_name << "still busy, not waiting for it any longer";
-        m_thread.detach();
+    const auto finished = [this] { return m_state->finished; };
+    if (!m_state->changed.wait_for(lock, kStopGrace, finished)) {
+        // The jobs use their owner, which goes next: they must have returned
+        // by then, so what keeps them is ended.
+        qWarning().noquote() << "SerialJobRunner" << m_name << "still busy; ending its command";
+        m_state->ending = true;
+        if (m_state->stopRunning)
+            m_state->stopRunning();
+        while (!m_state->changed.wait_for(lock, kStopGrace, finished))
+            qWarning().noquote() << "SerialJobRunner" << m_name << "still busy; waiting for its job to return";
     }
+    lock.unlock();
+    m_thread.join();
+}
+
+SerialJobRunner::StopGuard::StopGuard(std::function<void()> stop)
+    : m_state(t_runner)
+{
+    if (!m_state)
+        return;
+    std::lock_guard<std::mutex> lock(m_state->mutex);
+    if (m_state->ending)
+        stop();
+    m_previous = std::move(m_state->stopRunning);
+    m_state->stopRunning = std::move(stop);
+}
+
+SerialJobRunner::StopGuard::~StopGuard()
+{
+    if (!m_state)
+        return;
+    std::lock_guard<std::mutex> lock(m_state->mutex);
+    m_state->stopRunning = std::move(m_previous);
+}
+
+SerialJobRunner::StopGuard SerialJobRunner::stopWith(std::function<void()> stop)
+{
+    return StopGuard(std::move(stop));
 }
 
 bool SerialJobRunner::onRunnerThread() const
@@ -116,6 +153,7 @@ void SerialJobRunner::run(const std::function<void()>& work)
 
 void SerialJobRunner::serve(const std::shared_ptr<State>& state)
 {
+    t_runner = state.get();
     std::unique_lock<std::mutex> lock(state->mutex);
     for (;;) {
         state->wake.wait(lock, [&state] { return !state->queue.empty() || state->stopping; });

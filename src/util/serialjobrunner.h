@@ -18,10 +18,14 @@
 // operation calling another of the same owner) runs at once.
 class SerialJobRunner
 {
+    struct State;
+
 public:
     explicit SerialJobRunner(const QString& name);
-    // Lets the queued jobs finish, then joins the thread; gives up waiting
-    // after a bounded time, with a warning.
+    // Lets the queued jobs finish, then joins the thread. Past a grace time
+    // it ends what the running job waits for (see stopWith()), and every
+    // command the jobs start after that at once, so that the jobs return
+    // and the thread is joined before anything they use goes.
     ~SerialJobRunner();
     SerialJobRunner(const SerialJobRunner&) = delete;
     SerialJobRunner& operator=(const SerialJobRunner&) = delete;
@@ -43,10 +47,31 @@ public:
 
     bool onRunnerThread() const;
 
+    // Called by a job while it waits for something it started (a command):
+    // while the guard lives, `stop` ends that when the runner goes before
+    // the job is done, and at once when it is going already. `stop` runs on
+    // the thread that destroys the runner, under the runner's lock: plain
+    // system calls only. Off a runner's thread the guard does nothing.
+    class StopGuard
+    {
+    public:
+        ~StopGuard();
+        StopGuard(const StopGuard&) = delete;
+        StopGuard& operator=(const StopGuard&) = delete;
+
+    private:
+        friend class SerialJobRunner;
+        explicit StopGuard(std::function<void()> stop);
+        State* m_state = nullptr;
+        std::function<void()> m_previous;
+    };
+    static StopGuard stopWith(std::function<void()> stop);
+
 private:
     struct Job;
-    struct State;
     static void serve(const std::shared_ptr<State>& state);
+    // The runner whose thread this is.
+    static thread_local State* t_runner;
 
     const QString m_name;
     // Shared with the thread, so that a thread still busy when the wait for

@@ -1,10 +1,12 @@
 // Durations against a wall clock that jumps: the connected time the window
 // shows and the worker's waits. The suite runs with libfaketime loaded, which
 // moves this process's wall clock (not its monotonic one) by the offset in a
-// file the test rewrites.
+// file the test rewrites. And the clock the connected time counts on: the
+// boot-time one, which goes on while the machine is suspended.
 #include "testsupport.h"
 
 #include "model/model.h"
+#include "util/boottimer.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -14,6 +16,7 @@
 #include <QSaveFile>
 #include <QScopeGuard>
 
+#include <cstdio>
 #include <functional>
 
 #include <unistd.h>
@@ -21,6 +24,7 @@
 namespace {
 
 const char kClockFileVariable[] = "FAKETIME_TIMESTAMP_FILE";
+const char kClocksVariable[] = "OSTREL_TEST_PRINT_CLOCKS";
 
 // Moves this process's wall clock by `offset` from the true time ("+1d",
 // "-1h", "+0"); the file is replaced in one step.
@@ -67,6 +71,36 @@ private slots:
                      qPrintable(model.getElapsedTimeString(model.connectedTime())));
             QVERIFY2(expected.contains(shown.evaluate().toString()), qPrintable(shown.evaluate().toString()));
         }
+    }
+
+    // A machine cannot be suspended here; a time namespace whose boot-time
+    // clock is a day ahead of its monotonic one stands for a day's suspend.
+    // There the clock the connected time counts on reads the boot-time
+    // clock, not the monotonic one.
+    void theConnectedTimeCountsOnTheBootClock()
+    {
+        if (!TestSupport::isRoot())
+            QSKIP("a time namespace needs root");
+        QProcess child;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(kClocksVariable, "1");
+        env.remove("LD_PRELOAD");
+        child.setProcessEnvironment(env);
+        child.start(
+            "unshare",
+            { "--time", "--boottime", "86400", "--monotonic", "0", "--", QCoreApplication::applicationFilePath() });
+        QVERIFY(child.waitForFinished(30000));
+        const QByteArray refused = child.readAllStandardError();
+        if (refused.startsWith("unshare:"))
+            QSKIP(refused.constData());
+        // "<connected-time clock> <monotonic clock> <uptime>", milliseconds
+        const QList<QByteArray> read = child.readAllStandardOutput().trimmed().split(' ');
+        QCOMPARE(read.size(), 3);
+        const qint64 connectedClock = read.at(0).toLongLong();
+        const qint64 monotonic = read.at(1).toLongLong();
+        const qint64 uptime = read.at(2).toLongLong();
+        QVERIFY2(connectedClock - monotonic >= 86400000, read.join(' ').constData());
+        QVERIFY2(qAbs(connectedClock - uptime) < 2000, read.join(' ').constData());
     }
 
     // Each wait of 2 s sees the clock jump after 300 ms (and come back after
@@ -129,6 +163,21 @@ static void underFakeTime(char* argv[])
     qunsetenv("LD_PRELOAD");
 }
 
-OSTREL_TEST_MAIN(TestWallClock, TestMain().beforeApplication(underFakeTime))
+// The clocks as this process reads them, in milliseconds.
+static int printClocks(int, char*[])
+{
+    const QByteArray uptime = TestSupport::readBytes("/proc/uptime").split(' ').value(0);
+    QElapsedTimer monotonic;
+    monotonic.start();
+    std::printf("%lld %lld %lld\n", static_cast<long long>(BootTimer::nowMs()),
+                static_cast<long long>(monotonic.msecsSinceReference()),
+                static_cast<long long>(uptime.toDouble() * 1000));
+    return 0;
+}
+
+OSTREL_TEST_MAIN(TestWallClock,
+                 TestMain()
+                     .beforeApplication(underFakeTime)
+                     .helperRole([] { return qEnvironmentVariableIsSet(kClocksVariable); }, printClocks))
 
 #include "tst_wallclock.moc"

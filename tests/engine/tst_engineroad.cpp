@@ -13,16 +13,22 @@
 #include "roadrig.h"
 #include "settings.h"
 #include "systemhelper.h"
+#include "unix/rootonlydirectory.h"
+#include "unix/sessionlock.h"
+#include "unix/sessionrecord.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QScopeGuard>
+#include <QSocketNotifier>
 
 #include <atomic>
 #include <csignal>
 #include <memory>
 #include <thread>
+
+#include <unistd.h>
 
 namespace {
 
@@ -64,18 +70,27 @@ QString statesText(const QList<State>& states)
 }
 
 const QByteArray kClientConfigVariable = "OSTREL_TEST_OTHER_CLIENT_CONFIG";
+const QByteArray kModelClientHostVariable = "OSTREL_TEST_MODEL_CLIENT_HOST";
 
 // Another client, in a process and a home of its own: its engine
 // initialises and says "READY <result>"; told "go" it connects with the
 // configuration file given and says "CONNECTED <OpenVPN pid>" or "REFUSED
-// <its first error>", then waits to be killed; told anything else it ends.
+// <its first error>", then waits to be killed; told "hold" it holds the
+// session lock and says "HELD"; told "fork" it does so and starts a child
+// that stops itself between its fork and its exec, and says "FORKED <child
+// pid>"; told anything else it ends. With kModelClientHostVariable instead,
+// a client with a real Model (modelClient()).
 class OtherClient
 {
 public:
     explicit OtherClient(const QString& config)
+        : OtherClient(kClientConfigVariable, config)
+    {
+    }
+    OtherClient(const QByteArray& role, const QString& value)
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(kClientConfigVariable, config);
+        env.insert(role, value);
         env.insert("HOME", m_home.path());
         env.insert("XDG_DATA_HOME", m_home.filePath("data"));
         env.insert("XDG_CONFIG_HOME", m_home.filePath("config"));
@@ -98,11 +113,25 @@ public:
         m_said.remove(0, end + 1);
         return line;
     }
+    // Whether its log (standard error) has said `fragment` (bounded).
+    bool logSays(const QByteArray& fragment, int timeoutMs = 120000)
+    {
+        const QDeadlineTimer deadline(timeoutMs);
+        while (!(m_log += m_process.readAllStandardError()).contains(fragment)) {
+            if (deadline.hasExpired() || m_process.state() == QProcess::NotRunning)
+                return false;
+            m_process.waitForReadyRead(100);
+        }
+        return true;
+    }
     void tell(const QByteArray& line)
     {
         m_process.write(line + '\n');
         m_process.waitForBytesWritten(5000);
     }
+    // Frozen and thawed, as by the user.
+    void freeze() { ::kill(pid_t(m_process.processId()), SIGSTOP); }
+    void thaw() { ::kill(pid_t(m_process.processId()), SIGCONT); }
     void kill()
     {
         if (m_process.state() != QProcess::NotRunning) {
@@ -115,7 +144,57 @@ private:
     QTemporaryDir m_home;
     QProcess m_process;
     QByteArray m_said;
+    QByteArray m_log;
 };
+
+// Another change of a script's files: holds the script's lock as the
+// scripts take it (flock) until the process is killed.
+bool holdScriptLock(QProcess& holder, const QString& lockFile)
+{
+    holder.start("sh", { "-c", "exec 9>>\"$1\" && flock 9 && echo held && exec sleep 60", "sh", lockFile });
+    return holder.waitForReadyRead(10000);
+}
+
+// The state letter of a process ('T' stopped); 0 when it is gone.
+char processState(qint64 pid)
+{
+    const QByteArray stat = readBytes(QString("/proc/%1/stat").arg(pid));
+    const int nameEnd = stat.lastIndexOf(')');
+    return nameEnd < 0 || stat.size() < nameEnd + 3 ? 0 : stat.at(nameEnd + 2);
+}
+
+// A child that stops itself where a client's OpenVPN child, frozen with its
+// client, would be: its pid record written, its exec not yet done.
+class StoppedBeforeExec : public RecordedProcess
+{
+protected:
+    void setupChildProcess() override
+    {
+        RecordedProcess::setupChildProcess();
+        ::raise(SIGSTOP);
+    }
+};
+
+// Holds the session lock as a client does while it starts its OpenVPN;
+// with `fork` it starts that child, which stops before its exec. Waits to be
+// killed.
+int holdTheSessionLock(bool fork, QFile& in, QTextStream& out)
+{
+    SessionLock lock;
+    if (!RootOnlyDirectory::ensure() || !lock.acquire(60000))
+        return 1;
+    StoppedBeforeExec child;
+    if (fork) {
+        child.recordNextStart();
+        child.start("/bin/true", QStringList());
+        out << "FORKED " << child.processId() << "\n";
+    } else {
+        out << "HELD\n";
+    }
+    out.flush();
+    in.readLine();
+    return 0;
+}
 
 // No OpenVPN of another client outlives a failed check.
 void killOtherClientsOpenVpn()
@@ -136,7 +215,12 @@ int otherClient(EngineWorker& worker)
     out << "READY " << int(ready) << "\n";
     out.flush();
     QFile in;
-    if (!in.open(stdin, QIODevice::ReadOnly) || in.readLine().trimmed() != "go")
+    if (!in.open(stdin, QIODevice::ReadOnly))
+        return 0;
+    const QByteArray command = in.readLine().trimmed();
+    if (command == "hold" || command == "fork")
+        return holdTheSessionLock(command == "fork", in, out);
+    if (command != "go")
         return 0;
     OpenVpnConnectParams p = loopbackConnectParams(kUser, kPassword);
     p.dnsScripts = true;
@@ -153,8 +237,75 @@ int otherClient(EngineWorker& worker)
     return 0;
 }
 
+// A client with a real Model whose location is at the host given: says
+// "READY"; told "connect" it presses Connect (its kill-switch option on) and
+// says "CONNECTED" or "REFUSED <the engine's first error>"; told anything
+// else it ends. Its log goes to standard error.
+int modelClient(int argc, char* argv[])
+{
+    QApplication app(argc, argv);
+    TestSupport::initApplication();
+    initResources();
+    settings().setValue("FullLog", true);
+    Model model(nullptr);
+    ConnectionThread* worker = model.connectionThread();
+    if (!worker->waitInitializeCompleted(60) || !worker->connectionInitializeResult())
+        return 1;
+    model.setUsername(kUser);
+    model.setUserpassword(kPassword);
+    model.setSelectedProtocol(Protocol::Ptr(new Protocol(Constants::ProtocolType_OPENVPN256)));
+    model.setSelectedPort(Port::Ptr(new Port("UDP-" + QString::number(kPort))));
+    model.setSelectedDNSFiltering(DNSFiltering::Ptr(new DNSFiltering("s", Constants::DNSFiltering_secureDNS)));
+    Location::Ptr location = RoadRig::loopbackLocation("client");
+    location->setHost(qEnvironmentVariable(kModelClientHostVariable));
+    model.setSelectedLocation(location);
+    model.optionGatewayRemoval()->setValue(true);
+    QString firstError;
+    QObject::connect(model.connection(), &Connection::error, &model, [&firstError](const QString& text) {
+        if (firstError.isEmpty())
+            firstError = text;
+    });
+    QTextStream out(stdout);
+    out << "READY\n";
+    out.flush();
+
+    bool pressed = false;
+    QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
+    QObject::connect(&input, &QSocketNotifier::activated, &app, [&] {
+        char line[64];
+        const ssize_t n = ::read(STDIN_FILENO, line, sizeof line);
+        if (pressed || n <= 0 || !QByteArray(line, int(n)).startsWith("connect")) {
+            input.setEnabled(false);
+            app.quit();
+            return;
+        }
+        pressed = true;
+        model.vpnConnectDisconnect();
+    });
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, &app, [&] {
+        if (!pressed)
+            return;
+        if (model.connectionState() == Constants::ConnectState_Connected)
+            out << "CONNECTED\n";
+        else if (!firstError.isEmpty() && model.connectionState() == Constants::ConnectState_Disconnected
+                 && worker->askedState() == Constants::RequestedAction_None)
+            out << "REFUSED " << firstError << "\n";
+        else
+            return;
+        out.flush();
+        answer.stop();
+    });
+    answer.start(50);
+    app.exec();
+    model.stop();
+    return 0;
+}
+
 int runOtherClient(int argc, char* argv[])
 {
+    if (qEnvironmentVariableIsSet(kModelClientHostVariable))
+        return modelClient(argc, argv);
     return runClientProcess(argc, argv, otherClient);
 }
 
@@ -453,6 +604,176 @@ private slots:
         QVERIFY(system.restoreDefaultRoute(true));
     }
 
+    // Two clients press Connect before either has a session (the session
+    // lock held here makes that moment last): neither touches the kill
+    // switch's server exception before it holds the lock, and the one that
+    // loses leaves the winner's.
+    void twoClientsPressingConnectTogetherLeaveTheWinnersServerException()
+    {
+        const auto sweep = qScopeGuard(killOtherClientsOpenVpn);
+        SystemHelper& system = SystemHelper::instance();
+        QVERIFY(system.removeDefaultRoute("127.0.0.9"));
+        const auto lift = qScopeGuard([&system] { system.restoreDefaultRoute(true); });
+        auto allowed = [] { return NsTools::chainRules("ostrelallowedip").join(' '); };
+        OtherClient winner(kModelClientHostVariable, "127.0.0.1"), loser(kModelClientHostVariable, "127.0.0.2");
+        QCOMPARE(winner.nextLine(), QByteArray("READY"));
+        QCOMPARE(loser.nextLine(), QByteArray("READY"));
+        SessionLock held;
+        QVERIFY(held.acquire(10000));
+        for (OtherClient* client : { &winner, &loser }) {
+            client->tell("connect");
+            QVERIFY(client->logSays("=========================CONNECT"));
+        }
+        QVERIFY2(!allowed().contains("127.0.0.1") && !allowed().contains("127.0.0.2"), qPrintable(allowed()));
+
+        loser.freeze();
+        held.release();
+        QCOMPARE(winner.nextLine(), QByteArray("CONNECTED"));
+        loser.thaw();
+        const QByteArray lost = loser.nextLine();
+        QVERIFY2(lost.startsWith("REFUSED ") && lost.contains("has an OpenVPN connection open"), lost.constData());
+        QVERIFY2(allowed().contains("127.0.0.1") && !allowed().contains("127.0.0.2"), qPrintable(allowed()));
+    }
+
+    // Another client runs, disconnected, its kill switch left on: this
+    // client's quit leaves that kill switch on and does not offer to lift
+    // it. The last client to quit lifts it.
+    void aQuitBesideAnotherRunningClientLeavesItsKillSwitch()
+    {
+        SystemHelper& system = SystemHelper::instance();
+        QVERIFY(RootOnlyDirectory::ensure());
+        OtherClient first(clientConfig());
+        QCOMPARE(first.nextLine(), QByteArray("READY 1"));
+        QVERIFY(system.removeDefaultRoute("127.0.0.1"));
+        m_model->optionGatewayRemoval()->setValue(true);
+        m_model->setIsRestoreGwAvailable(true);
+        QVERIFY(!m_model->isRestoreGwAvailable());
+        QVERIFY(QMetaObject::invokeMethod(m_model, "aboutToQuit"));
+        QVERIFY(system.isDefaultRouteRemoved(false));
+
+        first.kill();
+        m_model->setIsRestoreGwAvailable(true);
+        QVERIFY(m_model->isRestoreGwAvailable());
+        QVERIFY(QMetaObject::invokeMethod(m_model, "aboutToQuit"));
+        QVERIFY(!system.isDefaultRouteRemoved(false));
+        m_rig.stopModel();
+        OSTREL_RIG_STEP(startModel());
+    }
+
+    // A client frozen and killed while its OpenVPN child is between fork and
+    // exec leaves that child behind, stopped: it holds no session lock, and
+    // the next connect goes ahead.
+    void aChildLeftBeforeItsExecHoldsNoSessionLock()
+    {
+        OtherClient starter(clientConfig());
+        QCOMPARE(starter.nextLine(), QByteArray("READY 1"));
+        starter.tell("fork");
+        const QByteArray said = starter.nextLine();
+        QVERIFY2(said.startsWith("FORKED "), said.constData());
+        const qint64 child = said.mid(7).toLongLong();
+        const auto end = qScopeGuard([child] { ::kill(pid_t(child), SIGKILL); });
+        QTRY_COMPARE_WITH_TIMEOUT(processState(child), 'T', 10000);
+        starter.kill();
+        QCOMPARE(processState(child), 'T');
+
+        SessionLock lock;
+        QVERIFY2(lock.acquire(2000), "the stopped child holds the session lock");
+        lock.release();
+        connectAndWait();
+        disconnectAndWait();
+    }
+
+    // Another client holds the session lock while this one starts: the start
+    // goes on (no "Can't initialize internal structures."), the look for a
+    // left-over session waits for the lock in the background, and a wait for
+    // the lock keeps this thread's events flowing.
+    void aSessionLockAnotherClientHoldsHoldsUpNoStart()
+    {
+        const QString config = clientConfig();
+        OtherClient holder(config);
+        QCOMPARE(holder.nextLine(), QByteArray("READY 1"));
+        holder.tell("hold");
+        QCOMPARE(holder.nextLine(), QByteArray("HELD"));
+        // A crashed session's resolver file, for the look to put back.
+        const QByteArray left = "# this file is generated by ostrel client software\nnameserver 192.0.2.99\n";
+        QVERIFY(TestSupport::writeBytes("/etc/resolv.conf.orig", kUsersResolver));
+        QVERIFY(TestSupport::writeBytes("/etc/resolv.conf", left));
+
+        m_rig.stopModel();
+        LogCapture log;
+        OSTREL_RIG_STEP(startModel());
+        QVERIFY(log.contains(QString("process %1 holds the session lock").arg(holder.pid())));
+        QCOMPARE(readBytes("/etc/resolv.conf"), left);
+        holder.kill();
+        QTRY_COMPARE_WITH_TIMEOUT(readBytes("/etc/resolv.conf"), kUsersResolver, 10000);
+
+        OtherClient second(config);
+        QCOMPARE(second.nextLine(), QByteArray("READY 1"));
+        second.tell("hold");
+        QCOMPARE(second.nextLine(), QByteArray("HELD"));
+        QTimer::singleShot(200, [&second] { second.kill(); });
+        SessionLock lock;
+        QVERIFY2(lock.acquire(20000), "the wait for the lock handled no event");
+        lock.release();
+    }
+
+    // The resolver script refuses the start-up reset (another change of the
+    // resolver file holds its lock): the start goes on and the file is left
+    // as it is.
+    void aResolverResetRefusedByItsLockFailsNoStart()
+    {
+        const QByteArray left = "# this file is generated by ostrel client software\nnameserver 192.0.2.99\n";
+        QVERIFY(TestSupport::writeBytes("/etc/resolv.conf.orig", kUsersResolver));
+        QVERIFY(TestSupport::writeBytes("/etc/resolv.conf", left));
+        QProcess other;
+        QVERIFY(holdScriptLock(other, "/run/ostrel/resolver.lock"));
+        const auto end = qScopeGuard([&other] {
+            other.kill();
+            other.waitForFinished(10000);
+        });
+        m_rig.stopModel();
+        OSTREL_RIG_STEP(startModel());
+        QCOMPARE(readBytes("/etc/resolv.conf"), left);
+
+        other.kill();
+        other.waitForFinished(10000);
+        m_rig.stopModel();
+        OSTREL_RIG_STEP(startModel());
+        QCOMPARE(readBytes("/etc/resolv.conf"), kUsersResolver);
+    }
+
+    // "Disable killswitch" while another change holds the firewall lock: the
+    // script refuses, the user is told why, and the action stays offered.
+    void aRefusedDisableIsToldAndStaysOffered()
+    {
+        SystemHelper& system = SystemHelper::instance();
+        QVERIFY(system.removeDefaultRoute("127.0.0.1"));
+        QProcess other;
+        QVERIFY(holdScriptLock(other, "/run/ostrel/firewall.lock"));
+        QSignalSpy toasts(m_model, &Model::qmlShowToast);
+        auto told = [&toasts] {
+            QStringList details;
+            for (const QList<QVariant>& t : toasts) {
+                if (t.at(0).toString() == QLatin1String("The kill switch could not be turned off"))
+                    details << t.at(1).toString();
+            }
+            return details;
+        };
+        m_model->restoreGw();
+        QCOMPARE(told().size(), 1);
+        QVERIFY2(told().first().contains("another change of the firewall is still running"),
+                 qPrintable(told().first()));
+        QVERIFY(system.isDefaultRouteRemoved(false));
+        QVERIFY(m_model->isRestoreGwAvailable());
+
+        other.kill();
+        other.waitForFinished(10000);
+        m_model->restoreGw();
+        QCOMPARE(told().size(), 1);
+        QVERIFY(!system.isDefaultRouteRemoved(false));
+        QVERIFY(!m_model->isRestoreGwAvailable());
+    }
+
     // Last: stops the model.
     void openVpnKilledDuringTheQuitStillLeavesTheUsersResolverFile()
     {
@@ -486,6 +807,11 @@ static void allowSlowConnects()
 OSTREL_TEST_MAIN(TestEngineRoad,
                  TestMain(TestMain::PrivateNamespaces)
                      .prepare(allowSlowConnects)
-                     .helperRole([] { return qEnvironmentVariableIsSet(kClientConfigVariable); }, runOtherClient))
+                     .helperRole(
+                         [] {
+                             return qEnvironmentVariableIsSet(kClientConfigVariable)
+                                 || qEnvironmentVariableIsSet(kModelClientHostVariable);
+                         },
+                         runOtherClient))
 
 #include "tst_engineroad.moc"

@@ -3,6 +3,7 @@
 #include "log.h"
 #include "settings.h"
 #include "systemhelper.h"
+#include "util/serialjobrunner.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -14,6 +15,7 @@
 #include <QThread>
 #include <QTimer>
 
+#include <atomic>
 #include <thread>
 #include <vector>
 
@@ -82,6 +84,7 @@ private slots:
     void emasculatedPath();
     void timerLogsUnlessSilent();
     void releaseTwice();
+    void aRunnerGoingEndsItsRunningCommandAndJoins();
 };
 
 void TestSystemHelper::exitCodeAndOutput_data()
@@ -470,6 +473,47 @@ void TestSystemHelper::releaseTwice()
     // A new platform object answers after a release.
     QVERIFY(SystemHelper::instance().isRouteManagementEnabled());
     SystemHelper::release();
+}
+
+// The owner of a runner goes while a job runs a long command and uses the
+// owner afterwards: the runner ends the command with everything it
+// started, and the job has returned before anything of the owner is gone.
+void TestSystemHelper::aRunnerGoingEndsItsRunningCommandAndJoins()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString pidFile = dir.filePath(QStringLiteral("pids"));
+    // Its runner goes first, as the platform object's.
+    struct Owner
+    {
+        QString result = QStringLiteral("waiting");
+        SerialJobRunner runner { QStringLiteral("going") };
+    };
+    auto* owner = new Owner;
+    std::atomic<bool> returned { false };
+    int code = 0;
+    std::thread caller([owner, &returned, &code, &pidFile] {
+        owner->runner.run([owner, &returned, &code, &pidFile] {
+            QString output;
+            code = SystemHelper::executeWithWait(
+                kSh,
+                { QStringLiteral("-c"), QStringLiteral("echo $$ > \"$1\"; sleep 75 & echo $! >> \"$1\"; sleep 75"),
+                  QStringLiteral("sh"), pidFile },
+                output, 0, true, false);
+            owner->result = QStringLiteral("done");
+            returned = true;
+        });
+    });
+    const auto join = qScopeGuard([&caller] { caller.join(); });
+    QTRY_COMPARE_WITH_TIMEOUT(SystemHelper::readAllStrings(pidFile).size(), 2, 10000);
+
+    delete owner;
+    QVERIFY(returned);
+    QCOMPARE(code, int(SystemHelper::ExecuteCrashed));
+    const QStringList pids = SystemHelper::readAllStrings(pidFile);
+    for (const QString& pid : pids)
+        QVERIFY2(!processAlive(pid.toLongLong()), qPrintable(pid));
+    QVERIFY(livingMembersOfGroup(pids.first().toLongLong()).isEmpty());
 }
 
 OSTREL_TEST_MAIN(TestSystemHelper, TestMain::Core)
