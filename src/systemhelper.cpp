@@ -4,6 +4,7 @@
 #include "settings.h"
 #include "unix/groupleaderprocess.h"
 #include "unix/systemhelper_unix.h"
+#include "util/eventfreewaits.h"
 #include "utils.h"
 
 #include <QCoreApplication>
@@ -256,7 +257,10 @@ int SystemHelper::executeWithWait(const QString& command, const QStringList& par
     // sees the end of it instead of waiting.
     process.closeWriteChannel();
 
-    const bool ended = waitWithEventProcessing(command, process, timeout);
+    // A thread that must not process events learns of the end from the
+    // process itself.
+    const bool ended = EventFreeWaits::active() ? process.waitForFinished(timeout >= 1 ? timeout : -1)
+                                                : waitWithEventProcessing(command, process, timeout);
 
     int code = ExecuteTimedOut;
     if (failedToStart) {
