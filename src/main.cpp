@@ -102,6 +102,55 @@ void installQuitSignals(QApplication& app)
     sigaction(SIGINT, &action, nullptr);
 }
 
+// Qt ends the process with exit() from inside its event handling when the
+// connection to the display breaks, as at a logout, maybe in the middle of
+// the quit. exit() destroys the exiting thread's thread-local objects before
+// any static object and before calling any other exit handler: this one,
+// armed on the GUI thread while the model runs, completes the quit there,
+// then ends the process at once, without destroying the static objects that
+// threads still running (Qt's own among them) may use.
+class QuitOnExit
+{
+public:
+    // The calling thread's object, made on the first call.
+    static QuitOnExit& ofThisThread()
+    {
+        static thread_local QuitOnExit hook;
+        return hook;
+    }
+
+    void arm(Model* model) { m_model = model; }
+    void disarm() { m_model = nullptr; }
+
+    ~QuitOnExit()
+    {
+        if (!m_model)
+            return;
+        try {
+            const bool threadsEnded = m_model->completeQuitWhileEnding();
+            // Joins the firewall's and the resolver's threads; nothing that
+            // still runs may find it gone.
+            if (threadsEnded)
+                SystemHelper::release();
+            else
+                qCritical().noquote() << Q_FUNC_INFO << "a thread is still running: the platform layer stays";
+            // The static objects write nothing back any more.
+            settings().sync();
+            qDebug().noquote() << Q_FUNC_INFO << "app finished while ending";
+            ALog::stopLogging();
+        } catch (...) {
+            qCritical().noquote() << Q_FUNC_INFO << "exception";
+        }
+        std::fflush(nullptr);
+        ::_exit(1);
+    }
+
+private:
+    QuitOnExit() = default;
+
+    Model* m_model = nullptr;
+};
+
 void reportException(const std::exception_ptr& stored)
 {
     try {
@@ -303,6 +352,10 @@ int main(int argc, char* argv[])
                 return 0;
             }
 
+            // Made this late, it goes before every thread-local object of
+            // this thread that logging and Qt made earlier.
+            QuitOnExit::ofThisThread().arm(model);
+
             QQmlEngine::setObjectOwnership(model, QQmlEngine::CppOwnership);
             engine->rootContext()->setContextProperty(QStringLiteral("viewmodel"), model);
             // The program's QML types were registered when the application
@@ -334,6 +387,8 @@ int main(int argc, char* argv[])
                 }
             }
         }
+        // The quit has run, or failed with what is reported below.
+        QuitOnExit::ofThisThread().disarm();
         delete engine;
         engine = nullptr;
         delete model;

@@ -4,6 +4,7 @@
 #include "settings.h"
 #include "unix/groupleaderprocess.h"
 #include "unix/systemhelper_unix.h"
+#include "util/eventfreewaits.h"
 #include "util/serialjobrunner.h"
 #include "utils.h"
 
@@ -268,7 +269,10 @@ int SystemHelper::executeWithWait(const QString& command, const QStringList& par
                 ::kill(group, SIGKILL);
             }
         });
-        ended = waitWithEventProcessing(command, process, timeout);
+        // A thread that must not process events learns of the end from the
+        // process itself.
+        ended = EventFreeWaits::active() ? process.waitForFinished(timeout >= 1 ? timeout : -1)
+                                         : waitWithEventProcessing(command, process, timeout);
     }
 
     int code = ExecuteTimedOut;

@@ -87,7 +87,8 @@ public:
     // Runs `command` without arguments; see the full form.
     static int executeWithWait(const QString& command, QString& result, int timeout);
     // Runs `command` with `params` (no shell involved) and waits for it while
-    // the calling thread keeps processing its events. Returns the exit code
+    // the calling thread keeps processing its events (none under
+    // EventFreeWaits). Returns the exit code
     // when the process ended within `timeout` milliseconds (0 or less: no
     // limit), otherwise one of ExecuteResult. `result` receives the standard
     // output decoded as UTF-8, also what was written before a time-out.

@@ -6,6 +6,7 @@
 #include "log.h"
 #include "settings.h"
 #include "systemhelper.h"
+#include "util/eventfreewaits.h"
 #include "utils.h"
 
 #include <QCoreApplication>
@@ -77,7 +78,7 @@ UpdateManager& getUpdateManager()
     return *updateManager_instance;
 }
 
-void stopThreads()
+bool stopThreads()
 {
     if (getLocations_instance) {
         getLocations_instance->stop();
@@ -93,11 +94,12 @@ void stopThreads()
             // to the end of the process instead.
             qCritical().noquote() << Q_FUNC_INFO << "update thread still running; left behind";
             updateManager_instance = nullptr;
-            return;
+            return false;
         }
         delete updateManager_instance;
         updateManager_instance = nullptr;
     }
+    return true;
 }
 
 int randomBetween(int low, int high)
@@ -777,34 +779,60 @@ void Model::stopFetches()
 
 void Model::stop()
 {
+    shutDown(true);
+}
+
+bool Model::completeQuitWhileEnding()
+{
+    // Processing events here would run into the end of the process again.
+    EventFreeWaits noEvents;
+    qWarning().noquote() << Q_FUNC_INFO << "the process ends before its quit completed; completing it";
+    // Called again from inside its own wait, it queues behind the step that
+    // waits and takes the same decisions.
+    if (!m_quitCompleted)
+        aboutToQuit();
+    // The tray icon belongs to the display, which may be gone.
+    const bool threadsEnded = shutDown(false);
+    qInfo().noquote() << Q_FUNC_INFO << "completed";
+    return threadsEnded;
+}
+
+bool Model::shutDown(bool withTrayIcon)
+{
     // Stopped before the window came up: nothing starts any more.
     cancelStartUpWork();
     stopFetches();
-    if (m_connectDisconnectThread)
+    bool threadsEnded = true;
+    if (m_connectDisconnectThread) {
         m_connectDisconnectThread->finalize();
-    if (m_trayIcon)
+        threadsEnded = !m_connectDisconnectThread->isRunning();
+    }
+    if (m_trayIcon && withTrayIcon)
         m_trayIcon->setVisible(false);
     if (m_refreshTimer.isActive()) {
         m_refreshTimer.stop();
         ASSERT_CONNECT(disconnect(&m_refreshTimer, &QTimer::timeout, this, &Model::refreshTimerEvent));
     }
-    stopThreads();
+    threadsEnded = stopThreads() && threadsEnded;
 
     // A job still running after the wait keeps its watcher: deleting it
     // under a running job is not allowed, and the job itself ends on its own.
-    auto release = [](auto*& watcher, const char* name, int maxWaitMs = kFetchJobStopWaitMs) {
+    auto release = [&threadsEnded](auto*& watcher, const char* name, int maxWaitMs = kFetchJobStopWaitMs) {
         if (!watcher)
             return;
-        if (waitForWatcher(watcher, maxWaitMs))
+        if (waitForWatcher(watcher, maxWaitMs)) {
             delete watcher;
-        else
+        } else {
             qCritical().noquote() << "Model::stop" << name << "still running; left behind";
+            threadsEnded = false;
+        }
         watcher = nullptr;
     };
     release(m_newsFetch.watcher(), "news fetch");
     release(m_externalIpFetch.watcher(), "external address fetch");
     release(m_v2RayLocationsFetch.watcher(), "proxy list fetch");
     release(m_killSwitchStatusWatcher, "kill-switch status query", kKillSwitchStatusStopWaitMs);
+    return threadsEnded;
 }
 
 void Model::refreshTimerEvent()

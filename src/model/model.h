@@ -104,10 +104,11 @@ bool readFileContent(const QString& fullFilePath, QByteArray& res);
 bool readFileContentAsString(const QString& fullFilePath, QString& res);
 
 // The process-wide location service and update checker, created on first
-// use; stopThreads() stops and deletes both.
+// use; stopThreads() stops and deletes both. False when the update thread
+// did not end in time and was left behind.
 GetLocations& getLocations();
 UpdateManager& getUpdateManager();
-void stopThreads();
+bool stopThreads();
 
 // An integer in [low, high].
 int randomBetween(int low, int high);
@@ -231,6 +232,13 @@ public:
     // QML engine). After the event loop: stop() ends every thread.
     bool start();
     void stop();
+    // The process ends from inside event handling (Qt ends it when the
+    // connection to the display breaks) before the quit and stop() have run:
+    // completes the clean-up of aboutToQuit(), unless it completed, and of
+    // stop() but the tray icon, on the calling thread without processing
+    // events. Each wait is bounded. True when every thread the model ends
+    // has ended.
+    bool completeQuitWhileEnding();
     // Gives up every news, external-address and proxy-list download in
     // flight and every one started later; the jobs then end at once. Part of
     // quitting (stop() calls it too).
@@ -654,6 +662,9 @@ private:
     // not end in time (the watcher is then left alone).
     template <typename T>
     static bool waitForWatcher(QFutureWatcher<T>* watcher, int maxWaitMs);
+    // stop(), the tray icon hidden only `withTrayIcon`; false when a thread
+    // was left behind.
+    bool shutDown(bool withTrayIcon);
 
     QQmlApplicationEngine* m_qmlApplicationEngine;
     Constants::SkinType m_skinType = Constants::SkinType_standart;
@@ -721,6 +732,7 @@ private:
     QTimer m_startUpWorkTimer;
     QMetaObject::Connection m_firstFrameConnection;
     bool m_startUpWorkReleased = false;
+    bool m_quitCompleted = false;
     double m_kDpi = 1.0;
     QString m_getLocationsState;
     int m_newsAttentionCounter = 0;

@@ -973,6 +973,7 @@ void Model::aboutToQuit()
             ALog::Clear();
         SystemHelper::instance().finalize();
         qDebug().noquote() << Q_FUNC_INFO << "completed";
+        m_quitCompleted = true;
     }
     ALOG_CATCHALL("Model::aboutToQuit")
 }

@@ -1,5 +1,7 @@
 #include "util/serialjobrunner.h"
 
+#include "util/eventfreewaits.h"
+
 #include <QDebug>
 #include <QEventLoop>
 
@@ -141,7 +143,8 @@ void SerialJobRunner::run(const std::function<void()>& work)
         lock.unlock();
         // A call made in here queues behind this job and returns only after
         // its own job has run, so this job is done by then.
-        events.processEvents(QEventLoop::AllEvents);
+        if (!EventFreeWaits::active())
+            events.processEvents(QEventLoop::AllEvents);
         lock.lock();
         if (!job.done)
             state->changed.wait_for(lock, kCallerPollStep);

@@ -33,7 +33,8 @@ public:
     // Runs `job` after every job handed in before it and returns once it has
     // run. An exception the job throws is thrown here again. The wait has no
     // limit of its own: it lasts as long as the jobs ahead and this one, and
-    // every job is a few external commands, each with a time-out.
+    // every job is a few external commands, each with a time-out. Under
+    // EventFreeWaits it processes no events.
     void run(const std::function<void()>& job);
 
     // The same for a job with a result.

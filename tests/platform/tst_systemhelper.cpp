@@ -3,6 +3,7 @@
 #include "log.h"
 #include "settings.h"
 #include "systemhelper.h"
+#include "util/eventfreewaits.h"
 #include "util/serialjobrunner.h"
 
 #include <QCoreApplication>
@@ -78,6 +79,7 @@ private slots:
     void commandBesideExecutableShownShortened();
     void runsFromThreadsWithoutEventLoop();
     void waitsKeepEventsFlowing();
+    void eventFreeWaitsHandleNoEvents();
     void processRunningWaits();
     void readFiles();
     void emasculatedPath_data();
@@ -384,6 +386,37 @@ void TestSystemHelper::waitsKeepEventsFlowing()
         this, [&fired] { ++fired; }, Qt::QueuedConnection);
     waitWithProcessEvents(QStringLiteral("test"), 1);
     QCOMPARE(fired, 3);
+}
+
+void TestSystemHelper::eventFreeWaitsHandleNoEvents()
+{
+    // The thread that completes the quit while the process ends: its
+    // commands and its jobs on an owner's thread end all the same, and no
+    // event is handled meanwhile.
+    int fired = 0;
+    QTimer::singleShot(0, this, [&fired] { ++fired; });
+    SerialJobRunner runner(QStringLiteral("test-runner"));
+    {
+        EventFreeWaits noEvents;
+        QVERIFY(EventFreeWaits::active());
+        QString result;
+        QCOMPARE(SystemHelper::executeWithWait(kSh, { QStringLiteral("-c"), QStringLiteral("sleep 0.2; echo done") },
+                                               result, 5000, true, false),
+                 0);
+        QCOMPARE(result, QStringLiteral("done\n"));
+        QCOMPARE(SystemHelper::executeWithWait(kSh, { QStringLiteral("-c"), QStringLiteral("sleep 10") }, result, 200,
+                                               true, true),
+                 int(SystemHelper::ExecuteTimedOut));
+        const auto slowJob = [] {
+            QThread::msleep(100);
+            return 7;
+        };
+        QCOMPARE(runner.call(slowJob), 7);
+        QCOMPARE(fired, 0);
+    }
+    QVERIFY(!EventFreeWaits::active());
+    QCOMPARE(runner.call([] { return 8; }), 8);
+    QCOMPARE(fired, 1);
 }
 
 void TestSystemHelper::processRunningWaits()
