@@ -21,6 +21,7 @@
 #include "settingsoption.h"
 #include "tray_icon.h"
 #include "unix/connection.h"
+#include "weblinkhandler.h"
 
 #include <QAbstractNativeEventFilter>
 #include <QDate>
@@ -705,6 +706,9 @@ private:
     bool m_isRestoreGwFormConfigAvailable = false;
     bool m_isDebugBtnAvailable = false;
     MTrayIcon* m_trayIcon = nullptr;
+    // Every web address, the ones Qt opens itself included, goes through
+    // the link script.
+    WebLinkHandler m_webLinks;
     Region::Ptr m_selectedRegion;
     RegionModel m_regions;
     QString m_appNewVersion;
