@@ -706,6 +706,8 @@ private:
     bool m_isRestoreGwFormConfigAvailable = false;
     bool m_isDebugBtnAvailable = false;
     MTrayIcon* m_trayIcon = nullptr;
+    // Counts the calls of selectLocationWithConnect: the latest one holds.
+    quint64 m_locationChoices = 0;
     // Every web address, the ones Qt opens itself included, goes through
     // the link script.
     WebLinkHandler m_webLinks;

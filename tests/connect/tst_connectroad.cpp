@@ -559,6 +559,24 @@ private slots:
             QTRY_VERIFY(!region);
         }
         QCOMPARE(log.count(choiceTaken), rounds);
+
+        // A second choice while the first one's reconnect waits runs inside
+        // that wait: the later choice is the one that holds.
+        const Location::Ptr first = m_model->locations()->find("far");
+        const Location::Ptr second = m_model->locations()->find(m_model->connectLocation()->code() == "rd1" ? "rd2"
+                                                                                                            : "rd1");
+        QVERIFY(first && second);
+        for (const Location::Ptr& choice : { first, second })
+            QMetaObject::invokeMethod(
+                m_model, [this, choice] { m_model->sysIconDemands_onLocationSelected(choice); }, Qt::QueuedConnection);
+        QTRY_COMPARE_WITH_TIMEOUT(log.count(choiceTaken), rounds + 2, 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(m_model->connectLocation() == second
+                                     && m_model->connectionState() == Constants::ConnectState_Connected,
+                                 60000);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_model->changingLocationFlag(), 10000);
+        QVERIFY(!worker()->waitWorkCompleted(60));
+        QCOMPARE(m_model->connectionState(), Constants::ConnectState_Connected);
+        QCOMPARE(m_model->selectedLocation(), second);
         // The refreshes' latency measurements ran beside the choices.
         const QList<Location::Ptr> measured = m_model->locations()->list();
         QVERIFY(std::any_of(measured.begin(), measured.end(),
