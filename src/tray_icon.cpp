@@ -222,7 +222,7 @@ void MTrayIcon::rebuildConnectionsMenu()
     // A deferred delete runs in the next event loop that processes events,
     // which may be a nested wait further down the stack. The old region
     // menus are therefore retired, not deleted: each goes once its own event
-    // handling has returned. Their entries go with them.
+    // handling has returned, with its entries, released into it first.
     QList<RegionMenu*> oldRegionMenus;
     const QList<QAction*> entries = connections->actions();
     for (QAction* entry : entries) {
@@ -248,9 +248,16 @@ void MTrayIcon::rebuildConnectionsMenu()
         for (const Location::Ptr& location : locations) {
             if (!location)
                 continue;
-            // Owned by its region menu, which outlives every handler of it.
-            QSharedPointer<QAction> action(new QAction(location->icon1(), entryText(location->caption()), regionMenu),
-                                           [](QAction*) {});
+            // Released into its region menu, which goes once no handler of
+            // its own runs; without the menu, nothing can run it any more.
+            const QPointer<RegionMenu> owner(regionMenu);
+            QSharedPointer<QAction> action(new QAction(location->icon1(), entryText(location->caption())),
+                                           [owner](QAction* released) {
+                                               if (owner)
+                                                   released->setParent(owner);
+                                               else
+                                                   delete released;
+                                           });
             action->setData(QVariant::fromValue(location));
             ASSERT_CONNECT(QObject::connect(action.data(), &QAction::triggered, this, &MTrayIcon::onLocationSelected));
             regionMenu->addAction(action.data());
