@@ -454,7 +454,19 @@ void GetLocations::onFetchFinished()
         }
         if (!result.locationsStr.isEmpty())
             saveLocations(result.locationsStr, result.ikeLocationsStr);
-        setPingList(result.locations);
+        // The workers measure copies: the fetched items go to the model,
+        // whose later merges write into them on this thread while a worker
+        // could still read one.
+        QList<Location::Ptr> toMeasure;
+        toMeasure.reserve(result.locations.size());
+        for (const Location::Ptr& location : result.locations) {
+            if (!location)
+                continue;
+            Location::Ptr copy(new Location(location->id()));
+            copy->update(*location);
+            toMeasure << copy;
+        }
+        setPingList(toMeasure);
         emit locatoinsGetSuccessfully();
         startPingThread();
     }

@@ -7,6 +7,7 @@
 #include "util/eventfreewaits.h"
 #include "util/serialjobrunner.h"
 #include "utils.h"
+#include "weblinkhandler.h"
 
 #include <QCoreApplication>
 #include <QDesktopServices>
@@ -215,7 +216,15 @@ bool SystemHelper::openLink(const QString& urlstr)
     // The desktop services need the GUI application object.
     if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
         return false;
-    return QDesktopServices::openUrl(QUrl(urlstr));
+    const QUrl url(urlstr);
+    // The desktop services would hand a web address straight back to the
+    // handler that called this: this platform has no opener of its own.
+    const QString scheme = url.scheme().toLower();
+    if (WebLinkHandler::installed() && (scheme == QLatin1String("http") || scheme == QLatin1String("https"))) {
+        qWarning().noquote() << Q_FUNC_INFO << "no opener for web addresses:" << logSafe(urlstr);
+        return false;
+    }
+    return QDesktopServices::openUrl(url);
 }
 
 bool SystemHelper::isProcessRunning(QProcess& process, const QString&, qint64) const

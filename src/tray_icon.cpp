@@ -9,6 +9,7 @@
 #include <QAction>
 #include <QCursor>
 #include <QDebug>
+#include <QEvent>
 #include <QFont>
 #include <QIcon>
 
@@ -44,6 +45,46 @@ bool nearVisibleMenu(const QMenu* menu, const QPoint& point)
                .adjusted(-kNearMenuPixels, -kNearMenuPixels, kNearMenuPixels, kNearMenuPixels)
                .contains(point);
 }
+
+// A region's submenu that knows whether its own event handling is on the
+// stack. A retired one is deleted only once that has returned: a deferred
+// delete posted under it would otherwise run in the first nested event loop
+// below it (a wait of the model's) and free the menu under Qt's own code.
+class RegionMenu : public QMenu
+{
+public:
+    RegionMenu(const QString& title, QWidget* parent)
+        : QMenu(title, parent)
+    {
+    }
+
+    // Taken out of the menu: deleted as soon as none of its handlers runs.
+    void retire()
+    {
+        m_retired = true;
+        if (m_dispatchDepth == 0)
+            deleteLater();
+    }
+
+protected:
+    bool event(QEvent* event) override
+    {
+        // The deletion itself: nothing of this object may be touched after.
+        if (event->type() == QEvent::DeferredDelete)
+            return QMenu::event(event);
+        ++m_dispatchDepth;
+        const bool handled = QMenu::event(event);
+        // Posted here, the delete runs only once this event's delivery has
+        // returned to an event loop below it.
+        if (--m_dispatchDepth == 0 && m_retired)
+            deleteLater();
+        return handled;
+    }
+
+private:
+    int m_dispatchDepth = 0;
+    bool m_retired = false;
+};
 
 } // namespace
 
@@ -177,43 +218,50 @@ void MTrayIcon::rebuildAfterMenuClosed()
 
 void MTrayIcon::rebuildConnectionsMenu()
 {
-    {
-        QMenu* connections = connectionsMenu();
-        // The menu may be rebuilt from inside one of its own entries' handlers
-        // (choosing a location refreshes the lists): the old entries and
-        // region menus go once control is back in the event loop.
-        QList<QMenu*> oldRegionMenus;
-        const QList<QAction*> entries = connections->actions();
-        for (QAction* entry : entries) {
-            if (entry->menu())
-                oldRegionMenus << entry->menu();
-        }
-        connections->clear();
-        for (QMenu* regionMenu : qAsConst(oldRegionMenus))
-            regionMenu->deleteLater();
-        m_connections_actions.clear();
+    QMenu* connections = connectionsMenu();
+    // A deferred delete runs in the next event loop that processes events,
+    // which may be a nested wait further down the stack. The old region
+    // menus are therefore retired, not deleted: each goes once its own event
+    // handling has returned, with its entries, released into it first.
+    QList<RegionMenu*> oldRegionMenus;
+    const QList<QAction*> entries = connections->actions();
+    for (QAction* entry : entries) {
+        if (auto* regionMenu = dynamic_cast<RegionMenu*>(entry->menu()))
+            oldRegionMenus << regionMenu;
+    }
+    connections->clear();
+    m_connections_actions.clear();
+    for (RegionMenu* regionMenu : qAsConst(oldRegionMenus))
+        regionMenu->retire();
 
-        const RegionModel* regions = m_demands->sysIconDemands_regions();
-        if (!regions)
-            return;
-        const QList<Region::Ptr> regionList = regions->list();
-        for (const Region::Ptr& region : regionList) {
-            if (!region)
+    const RegionModel* regions = m_demands->sysIconDemands_regions();
+    if (!regions)
+        return;
+    const QList<Region::Ptr> regionList = regions->list();
+    for (const Region::Ptr& region : regionList) {
+        if (!region)
+            continue;
+        auto* regionMenu = new RegionMenu(tr("region: ") + entryText(region->caption()), connections);
+        connections->addMenu(regionMenu);
+        regionMenu->menuAction()->setData(QVariant::fromValue(region));
+        const QList<Location::Ptr> locations = m_demands->sysIconDemands_locationsForRegion(region);
+        for (const Location::Ptr& location : locations) {
+            if (!location)
                 continue;
-            QMenu* regionMenu = connections->addMenu(tr("region: ") + entryText(region->caption()));
-            regionMenu->menuAction()->setData(QVariant::fromValue(region));
-            const QList<Location::Ptr> locations = m_demands->sysIconDemands_locationsForRegion(region);
-            for (const Location::Ptr& location : locations) {
-                if (!location)
-                    continue;
-                QSharedPointer<QAction> action(new QAction(location->icon1(), entryText(location->caption())),
-                                               &QObject::deleteLater);
-                action->setData(QVariant::fromValue(location));
-                ASSERT_CONNECT(
-                    QObject::connect(action.data(), &QAction::triggered, this, &MTrayIcon::onLocationSelected));
-                regionMenu->addAction(action.data());
-                m_connections_actions << action;
-            }
+            // Released into its region menu, which goes once no handler of
+            // its own runs; without the menu, nothing can run it any more.
+            const QPointer<RegionMenu> owner(regionMenu);
+            QSharedPointer<QAction> action(new QAction(location->icon1(), entryText(location->caption())),
+                                           [owner](QAction* released) {
+                                               if (owner)
+                                                   released->setParent(owner);
+                                               else
+                                                   delete released;
+                                           });
+            action->setData(QVariant::fromValue(location));
+            ASSERT_CONNECT(QObject::connect(action.data(), &QAction::triggered, this, &MTrayIcon::onLocationSelected));
+            regionMenu->addAction(action.data());
+            m_connections_actions << action;
         }
     }
 }
@@ -252,7 +300,7 @@ void MTrayIcon::onLocationSelected()
             qWarning().noquote() << Q_FUNC_INFO << "entry without a location";
             return;
         }
-        m_demands->sysIconDemands_onLocationSelected(location);
+        handOver([location](Demands* demands) { demands->sysIconDemands_onLocationSelected(location); });
     }
     ALOG_CATCHALL("MTrayIcon::onLocationSelected")
 }
@@ -273,7 +321,7 @@ void MTrayIcon::onRegionSelected()
 void MTrayIcon::onOpen()
 {
     try {
-        m_demands->sysIconDemands_onOpen();
+        handOver([](Demands* demands) { demands->sysIconDemands_onOpen(); });
     }
     ALOG_CATCHALL("MTrayIcon::onOpen")
 }
@@ -282,7 +330,7 @@ void MTrayIcon::onClose()
 {
     try {
         qDebug().noquote() << "[close] menu item clicked";
-        m_demands->sysIconDemands_onClose();
+        handOver([](Demands* demands) { demands->sysIconDemands_onClose(); });
     }
     ALOG_CATCHALL("MTrayIcon::onClose")
 }
@@ -291,7 +339,7 @@ void MTrayIcon::onResume()
 {
     try {
         qDebug().noquote() << Q_FUNC_INFO;
-        m_demands->sysIconDemands_onResume();
+        handOver([](Demands* demands) { demands->sysIconDemands_onResume(); });
     }
     ALOG_CATCHALL("MTrayIcon::onResume")
 }
@@ -299,7 +347,7 @@ void MTrayIcon::onResume()
 void MTrayIcon::onDisconnect()
 {
     try {
-        m_demands->sysIconDemands_onDisconnect();
+        handOver([](Demands* demands) { demands->sysIconDemands_onDisconnect(); });
     }
     ALOG_CATCHALL("MTrayIcon::onDisconnect")
 }
@@ -307,7 +355,7 @@ void MTrayIcon::onDisconnect()
 void MTrayIcon::onRestoreGw()
 {
     try {
-        m_demands->sysIconDemands_onRestoreGw();
+        handOver([](Demands* demands) { demands->sysIconDemands_onRestoreGw(); });
     }
     ALOG_CATCHALL("MTrayIcon::onRestoreGw")
 }
@@ -315,7 +363,7 @@ void MTrayIcon::onRestoreGw()
 void MTrayIcon::onKillSwitchMenu()
 {
     try {
-        m_demands->sysIconDemands_onKillSwitchMenu();
+        handOver([](Demands* demands) { demands->sysIconDemands_onKillSwitchMenu(); });
     }
     ALOG_CATCHALL("MTrayIcon::onKillSwitchMenu")
 }
@@ -336,21 +384,53 @@ void MTrayIcon::clicked(QSystemTrayIcon::ActivationReason reason)
 {
     try {
         qDebug().noquote() << Q_FUNC_INFO << reason;
-        initConnectionsMenu();
-        findDefaultAction();
-
-        const bool routeRemoved = SystemHelper::instance().isDefaultRouteRemoved(true);
-        m_killSwitch->setVisible(routeRemoved || isConnected());
-        m_killSwitch->setText(routeRemoved ? tr("Disable killswitch") : tr("Enable killswitch"));
-        m_restoreRouteAction->setEnabled(routeRemoved);
-
-        if (reason == QSystemTrayIcon::DoubleClick)
-            onOpen();
-        // Without a context menu attached, nothing else would show the menu.
-        if (m_manualShowMenu && reason == QSystemTrayIcon::Context)
-            manualShowContextMenu();
+        // The kill-switch look runs a command and processes events while it
+        // waits: not under the icon's own event handling.
+        QMetaObject::invokeMethod(
+            this,
+            [this, reason] {
+                try {
+                    afterActivation(reason);
+                }
+                ALOG_CATCHALL("MTrayIcon::clicked")
+            },
+            Qt::QueuedConnection);
     }
     ALOG_CATCHALL("MTrayIcon::clicked")
+}
+
+void MTrayIcon::afterActivation(QSystemTrayIcon::ActivationReason reason)
+{
+    initConnectionsMenu();
+    findDefaultAction();
+
+    const bool routeRemoved = SystemHelper::instance().isDefaultRouteRemoved(true);
+    m_killSwitch->setVisible(routeRemoved || isConnected());
+    m_killSwitch->setText(routeRemoved ? tr("Disable killswitch") : tr("Enable killswitch"));
+    m_restoreRouteAction->setEnabled(routeRemoved);
+
+    if (reason == QSystemTrayIcon::DoubleClick)
+        onOpen();
+    // Without a context menu attached, nothing else would show the menu.
+    if (m_manualShowMenu && reason == QSystemTrayIcon::Context)
+        manualShowContextMenu();
+}
+
+void MTrayIcon::handOver(const std::function<void(Demands*)>& demand)
+{
+    // Queued: the menu's or the icon's code that called the handler returns
+    // first. The application's answer may wait seconds in nested event loops,
+    // which must not run under that code: a menu deleted in such a loop would
+    // be used again once the wait is over.
+    QMetaObject::invokeMethod(
+        this,
+        [this, demand] {
+            try {
+                demand(m_demands);
+            }
+            ALOG_CATCHALL("MTrayIcon::handOver")
+        },
+        Qt::QueuedConnection);
 }
 
 void MTrayIcon::manualShowContextMenu()

@@ -11,6 +11,8 @@
 #include <QSystemTrayIcon>
 #include <QTimer>
 
+#include <functional>
+
 class Connection;
 class LocationModel;
 class RegionModel;
@@ -29,7 +31,9 @@ class MTrayIcon : public QSystemTrayIcon
     Q_OBJECT
 public:
     // What the application answers and does for the tray. Every call comes
-    // from the GUI thread at the moment the tray needs it.
+    // from the GUI thread at the moment the tray needs it; the commands and
+    // the choice of a location come once the menu's or the icon's event
+    // handling has returned, so they may wait in nested event loops.
     class Demands
     {
     public:
@@ -73,7 +77,8 @@ public:
 
     // Rebuilds the location submenu from the current regions and locations.
     // While the location submenu is open the rebuild waits until it closes:
-    // the entries under the pointer must not vanish.
+    // the entries under the pointer must not vanish. The old region menus go
+    // once none of their own handlers is on the stack.
     void initConnectionsMenu();
     QMenu* menu();
 
@@ -109,6 +114,10 @@ private slots:
     void rebuildAfterMenuClosed();
 
 private:
+    // What a click on the icon does, once the icon's event handling returned.
+    void afterActivation(QSystemTrayIcon::ActivationReason reason);
+    // Calls the application once the calling menu or icon code has returned.
+    void handOver(const std::function<void(Demands*)>& demand);
     bool isConnected() const;
     bool connectionsMenuIsOpen() const;
     void rebuildConnectionsMenu();

@@ -188,6 +188,8 @@ Model::Model(QQmlApplicationEngine* applicationEngine)
 
     m_trayIcon = new MTrayIcon(this, this, QString(), false);
     m_trayIcon->initConnectionsMenu();
+    ASSERT_CONNECT(connect(&m_webLinks, &WebLinkHandler::failed, this,
+                           [this](const QString& url) { showToast(tr("The link could not be opened"), url); }));
     qInfo().noquote() << "P12";
 
     connectScreen();

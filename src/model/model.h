@@ -22,6 +22,7 @@
 #include "tray_icon.h"
 #include "unix/connection.h"
 #include "util/boottimer.h"
+#include "weblinkhandler.h"
 
 #include <QAbstractNativeEventFilter>
 #include <QDate>
@@ -719,6 +720,11 @@ private:
     bool m_isRestoreGwFormConfigAvailable = false;
     bool m_isDebugBtnAvailable = false;
     MTrayIcon* m_trayIcon = nullptr;
+    // Counts the calls of selectLocationWithConnect: the latest one holds.
+    quint64 m_locationChoices = 0;
+    // Every web address, the ones Qt opens itself included, goes through
+    // the link script.
+    WebLinkHandler m_webLinks;
     Region::Ptr m_selectedRegion;
     RegionModel m_regions;
     QString m_appNewVersion;

@@ -399,9 +399,20 @@ void Model::selectLocationWithConnect(Location::Ptr location)
             qWarning().noquote() << Q_FUNC_INFO << "empty location object";
             return;
         }
+        // Another choice may come in one of the waits below and run to its
+        // end there; it is the later one, so it holds and this one stops.
+        const quint64 choice = ++m_locationChoices;
+        auto supersede = [this, choice] {
+            if (choice == m_locationChoices)
+                return false;
+            qDebug().noquote() << "Model::selectLocationWithConnect a later choice took over";
+            return true;
+        };
         auto stateText = [this] { return Constants::stateToStr(connectionState()); };
         qDebug().noquote() << Q_FUNC_INFO << "P1" << stateText();
         m_connectDisconnectThread->waitWorkCompleted(kWorkWaitSeconds);
+        if (supersede())
+            return;
         qDebug().noquote() << Q_FUNC_INFO << "P1-1" << stateText();
         setChangingLocationFlag(true);
 
@@ -409,6 +420,8 @@ void Model::selectLocationWithConnect(Location::Ptr location)
             qDebug().noquote() << Q_FUNC_INFO << "P2" << stateText();
             vpnConnectDisconnect();
             m_connectDisconnectThread->waitWorkCompleted(kWorkWaitSeconds);
+            if (supersede())
+                return;
             qDebug().noquote() << Q_FUNC_INFO << "P3" << stateText();
         }
 
@@ -417,6 +430,8 @@ void Model::selectLocationWithConnect(Location::Ptr location)
             setSelectedLocation(location);
             SystemHelper::sleep(100);
             m_connectDisconnectThread->waitWorkCompleted(kWorkWaitSeconds);
+            if (supersede())
+                return;
             qDebug().noquote() << Q_FUNC_INFO << "P6" << stateText();
             QMetaObject::invokeMethod(this, "vpnConnectDisconnect", Qt::QueuedConnection);
             QTimer::singleShot(500, this, &Model::resetChangingLocationFlag);

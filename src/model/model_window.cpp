@@ -765,8 +765,10 @@ QString Model::newsDateString(const QDate& date)
 void Model::linkAktivated(const QString& url)
 {
     qDebug().noquote() << Q_FUNC_INFO << logSafe(url);
-    if (!SystemHelper::instance().openLink(url))
-        showToast(tr("The link could not be opened"), url);
+    // The link script is waited for with events flowing: not under the QML
+    // handler that asked, whose item a list refresh or a closed window may
+    // delete in that wait. A failure comes back as a toast.
+    m_webLinks.openLater(url);
 }
 
 QString Model::makeTextLink(const QString& url, const QString& text, const QString& color)

@@ -9,13 +9,14 @@
 #include "model/model.h"
 #include "model/windowhelpers.h"
 #include "nstools.h"
+#include "qopenvpn2custom.h"
 #include "settings.h"
 #include "singlestartman.h"
 #include "systemhelper.h"
 
 #include <QAction>
-#include <QDesktopServices>
 #include <QFileDialog>
+#include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
@@ -26,6 +27,7 @@
 
 #include <cmath>
 #include <functional>
+#include <pwd.h>
 
 namespace {
 
@@ -79,15 +81,6 @@ QString killSwitchScript()
 {
     return QCoreApplication::applicationDirPath() + QStringLiteral("/ostrel-killswitch.sh");
 }
-
-class UrlRecorder : public QObject
-{
-    Q_OBJECT
-public:
-    QStringList urls;
-public slots:
-    void open(const QUrl& url) { urls << url.toString(); }
-};
 
 } // namespace
 
@@ -232,48 +225,85 @@ private slots:
         settings().setValue("disableLatencyTest", true);
     }
 
+    // Every web address leaves through the link script, which opens it as
+    // the desktop user (nobody here, as under pkexec), never as root: the
+    // web-link slots, the QML pages' links and the links Qt opens itself in
+    // the engine's error box. An opener that fails, or a refused address, is
+    // told in a toast.
     void webLinks()
     {
-        const QString redirect = Deployment::value("web/redirect") + "?to=" + Deployment::value("web/site");
-        UrlRecorder recorder;
-        QDesktopServices::setUrlHandler("http", &recorder, "open");
-        QDesktopServices::setUrlHandler("https", &recorder, "open");
-        const auto unset = qScopeGuard([]() {
-            QDesktopServices::unsetUrlHandler("http");
-            QDesktopServices::unsetUrlHandler("https");
-        });
-        m_model->onWhatProtocolToUse(QString());
-        QCOMPARE(recorder.urls,
-                 QStringList { redirect + "/knowledgebase/36/PPTP-vs-L2TP-vs-OpenVPN-which-one-to-use.html" });
-
-        // The other two go through the link script, which hands the address
-        // to the desktop's opener: here a stand-in that writes it down.
-        const QString bin = m_dir.filePath("bin");
-        QVERIFY(QDir().mkpath(bin));
+        if (!TestSupport::isRoot())
+            QSKIP("the link script opens as the desktop user only when running as root");
+        const passwd* nobody = getpwnam("nobody");
+        QVERIFY(nobody);
+        // A stand-in opener nobody can run, writing down who it ran as.
+        QTemporaryDir shared(QDir::rootPath() + "tmp/ostrel-links-XXXXXX");
+        const QString bin = shared.filePath("bin");
+        const QString out = shared.filePath("out");
+        QVERIFY(QDir().mkdir(bin) && QDir().mkdir(out));
+        QVERIFY(QFile::setPermissions(shared.path(), QFile::Permissions(0x7755)));
+        QVERIFY(QFile::setPermissions(bin, QFile::Permissions(0x7755)));
+        QVERIFY(QFile::setPermissions(out, QFile::Permissions(0x7777)));
         QVERIFY(TestSupport::writeExecutable(bin + "/xdg-open",
-                                             "#!/bin/sh\nprintf '%s\\n' \"$1\" >> \""
-                                                 + m_dir.filePath("opened").toLocal8Bit() + "\"\n"));
+                                             "#!/bin/sh\n"
+                                             "[ \"$OSTREL_TEST_OPENER\" = fail ] && exit 3\n"
+                                             "echo \"$(id -u) $1\" >> \"$OSTREL_TEST_OUT/opened\"\n"));
+        QVERIFY(QFile::setPermissions(bin + "/xdg-open", QFile::Permissions(0x7755)));
         const QByteArray path = qgetenv("PATH");
+        const QByteArray sudoUser = qgetenv("SUDO_USER");
         qputenv("PATH", bin.toLocal8Bit() + ":" + path);
-        const auto restorePath = qScopeGuard([&]() { qputenv("PATH", path); });
-        m_model->resetPassword();
-        m_model->iPLeakCheck();
+        qputenv("OSTREL_TEST_OUT", out.toLocal8Bit());
+        qputenv("PKEXEC_UID", QByteArray::number(nobody->pw_uid));
+        qunsetenv("SUDO_USER");
+        const auto restore = qScopeGuard([&]() {
+            qputenv("PATH", path);
+            qunsetenv("PKEXEC_UID");
+            qunsetenv("OSTREL_TEST_OPENER");
+            if (!sudoUser.isEmpty())
+                qputenv("SUDO_USER", sudoUser);
+        });
         const auto opened = [&]() {
-            QFile file(m_dir.filePath("opened"));
-            return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts)
-                                                  : QStringList();
+            QStringList lines = SystemHelper::readAllStrings(out + "/opened");
+            lines.sort();
+            return lines;
         };
-        QTRY_COMPARE_WITH_TIMEOUT(opened().size(), 2, 10000);
-        QVERIFY(opened().contains(redirect + "/clientarea.php?action=products"));
-        QVERIFY(opened().contains(Deployment::value("web/geo") + "/"));
 
-        // A link the script refuses is not silently dropped: the user is told.
+        const QString redirect = Deployment::value("web/redirect") + "?to=" + Deployment::value("web/site");
+        const QString help = Deployment::value("web/site") + "/help/auth-failed";
+        m_model->onWhatProtocolToUse(QString());
+        m_model->resetPassword();
+        // The error box's help link, chosen with the keyboard.
+        QVERIFY(QMetaObject::invokeMethod(m_model, "onConnectionError", Q_ARG(QString, userErrorMessageAuthFailed())));
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        QVERIFY(box);
+        auto* label = box->findChild<QLabel*>("qt_msgbox_label");
+        QVERIFY(label && label->text().contains(help));
+        QTest::keyClick(label, Qt::Key_Tab);
+        QTest::keyClick(label, Qt::Key_Return);
+        box->close();
+        const QString uid = QString::number(nobody->pw_uid) + ' ';
+        QTRY_COMPARE_WITH_TIMEOUT(opened().size(), 3, 10000);
+        QStringList expected { uid + help, uid + redirect + "/clientarea.php?action=products",
+                               uid + redirect + "/knowledgebase/36/PPTP-vs-L2TP-vs-OpenVPN-which-one-to-use.html" };
+        expected.sort();
+        QCOMPARE(opened(), expected);
+
+        // No browser can be started, or the address is refused: the user is
+        // told which address could not be opened.
+        qputenv("OSTREL_TEST_OPENER", "fail");
         QSignalSpy toasts(m_model, &Model::qmlShowToast);
+        m_model->onSupport(QString());
+        m_model->iPLeakCheck();
         m_model->linkAktivated("file:///etc/shadow");
-        QCOMPARE(toasts.count(), 1);
-        QCOMPARE(toasts.first().at(0).toString(), QStringLiteral("The link could not be opened"));
-        QCOMPARE(toasts.first().at(1).toString(), QStringLiteral("file:///etc/shadow"));
-        QCOMPARE(opened().size(), 2);
+        QTRY_COMPARE_WITH_TIMEOUT(toasts.count(), 3, 10000);
+        QStringList told;
+        for (const QList<QVariant>& toast : toasts) {
+            QCOMPARE(toast.at(0).toString(), QStringLiteral("The link could not be opened"));
+            told << toast.at(1).toString();
+        }
+        QCOMPARE(told,
+                 QStringList({ redirect + "/support", Deployment::value("web/geo") + "/", "file:///etc/shadow" }));
+        QCOMPARE(opened().size(), 3);
     }
 
     void closingAndMinimising()

@@ -6,15 +6,20 @@
 #include "testsupport.h"
 
 #include "deployment.h"
+#include "getservers.h"
+#include "httpfixture.h"
 #include "log.h"
 #include "nstools.h"
 #include "resources.h"
 #include "roadrig.h"
 #include "settings.h"
 #include "systemhelper.h"
+#include "tray_icon.h"
 
 #include <QAbstractButton>
+#include <QAction>
 #include <QElapsedTimer>
+#include <QMenu>
 #include <QMessageBox>
 #include <QScopeGuard>
 #include <QSignalSpy>
@@ -22,6 +27,7 @@
 #include <QTemporaryDir>
 #include <QTextDocument>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 
@@ -84,6 +90,40 @@ private:
     QTimer m_timer;
     QElapsedTimer m_shown;
 };
+
+// The server list of the tray's road: two locations of the loopback server
+// in one region, a third elsewhere whose city differs from one refresh to
+// the next, so that every merge updates an item.
+QByteArray roadServerList(int refresh)
+{
+    return QStringLiteral(R"([{"l": "One", "h": "127.0.0.1", "c": "Road", "n": "rd1", "z": "Road"},
+        {"l": "Two", "h": "127.0.0.1", "c": "Road", "n": "rd2", "z": "Road"},
+        {"l": "Town %1", "h": "127.0.0.1", "c": "Far", "n": "far", "z": "Elsewhere"}])")
+        .arg(refresh)
+        .toUtf8();
+}
+
+// The tray's menu opened down to one region's submenu, as the keyboard
+// opens it; null when it did not open.
+QMenu* openTrayRegion(MTrayIcon* tray, const QString& caption)
+{
+    QMenu* menu = tray->menu();
+    menu->popup(QPoint(0, 0));
+    menu->setActiveAction(menu->actions().first());
+    QTest::keyClick(menu, Qt::Key_Right);
+    QMenu* connections = menu->actions().first()->menu();
+    if (!QTest::qWaitFor([connections] { return connections->isVisible(); }))
+        return nullptr;
+    for (QAction* entry : connections->actions()) {
+        if (entry->text() != "region: " + caption)
+            continue;
+        connections->setActiveAction(entry);
+        QTest::keyClick(connections, Qt::Key_Right);
+        QMenu* region = entry->menu();
+        return QTest::qWaitFor([region] { return region->isVisible(); }) ? region : nullptr;
+    }
+    return nullptr;
+}
 
 // What a rich text reads as on the screen.
 QString rendered(const QString& richText)
@@ -454,6 +494,95 @@ private slots:
         QCOMPARE(m_model->connectionState(), Constants::ConnectState_Disconnected);
         QCOMPARE(m_model->visualConnectionState(), Constants::ConnectState_Disconnected);
         QVERIFY(system.isDefaultRouteRemoved(false));
+    }
+
+    // The tray's road as a user takes it, connected: the menu open down to a
+    // region, the server list's refresh arriving meanwhile (the menu's
+    // rebuild waits for it to close, the pings start), a location chosen
+    // there with the mouse. The model's reconnect waits seconds with events
+    // flowing; it must not run under the menu's code, and the menu the click
+    // came through must outlive its handling of the click.
+    void aLocationChosenInTheTrayWhileTheListRefreshes()
+    {
+        const int rounds = 4;
+        HttpFixture::Server lists;
+        QVERIFY(lists.start());
+        int refreshes = 0;
+        const auto serveNextList = [&] {
+            lists.setRoute("/api/locations.json", HttpFixture::Route::ok(roadServerList(refreshes++)));
+        };
+        serveNextList();
+        lists.setRoute("/api/ike.json", HttpFixture::Route::ok(R"({"VPNs": []})"));
+        // The road's protocol offers the server's port: the reconciliation
+        // after each list keeps it.
+        const Port::Ptr port = m_model->selectedPort();
+        QVERIFY(port && port->id() == "UDP-" + QString::number(kPort));
+        m_model->selectedProtocol()->ports()->setList({ port });
+        QVERIFY(QMetaObject::invokeMethod(m_model, "setupGetLocationsHandlers"));
+        getLocations().restart({ lists.url("/api/locations.json") }, { lists.url("/api/ike.json") });
+        QTRY_VERIFY_WITH_TIMEOUT(m_model->locationsReceived(), 20000);
+        QCOMPARE(m_model->selectedPort(), port);
+        m_model->setSelectedLocation(m_model->locations()->find("rd1"));
+        OSTREL_RIG_STEP(m_rig.connectAndWait());
+
+        LogCapture log;
+        const QString waiting = QStringLiteral("locations menu open: rebuilt once it closes");
+        const QString choiceTaken = QStringLiteral("selectLocationWithConnect.* P1 ");
+        for (int round = 0; round < rounds; ++round) {
+            const Location::Ptr target = m_model->locations()->find(round % 2 ? "rd1" : "rd2");
+            QVERIFY(target);
+            const QPointer<QMenu> region = openTrayRegion(m_model->trayIcon(), QStringLiteral("Road"));
+            QVERIFY(region);
+
+            const int waited = log.count(waiting);
+            serveNextList();
+            getLocations().updateLocations();
+            QTRY_COMPARE_WITH_TIMEOUT(log.count(waiting), waited + 1, 20000);
+            QVERIFY(region->isVisible());
+
+            QAction* entry = nullptr;
+            for (QAction* action : region->actions()) {
+                if (action->data().value<Location::Ptr>() == target)
+                    entry = action;
+            }
+            QVERIFY(entry);
+            const int choices = log.count(choiceTaken);
+            QTest::mouseClick(region, Qt::LeftButton, Qt::NoModifier, region->actionGeometry(entry).center());
+            QCOMPARE(log.count(choiceTaken), choices);
+            QVERIFY(region);
+
+            QTRY_COMPARE_WITH_TIMEOUT(m_model->connectLocation(), target, 60000);
+            QTRY_COMPARE_WITH_TIMEOUT(m_model->connectionState(), Constants::ConnectState_Connected, 60000);
+            QTRY_VERIFY_WITH_TIMEOUT(!m_model->changingLocationFlag(), 10000);
+            QVERIFY(!worker()->waitWorkCompleted(60));
+            // Rebuilt from the refreshed list; the old region menu is gone.
+            QTRY_VERIFY(!region);
+        }
+        QCOMPARE(log.count(choiceTaken), rounds);
+
+        // A second choice while the first one's reconnect waits runs inside
+        // that wait: the later choice is the one that holds.
+        const Location::Ptr first = m_model->locations()->find("far");
+        const Location::Ptr second = m_model->locations()->find(m_model->connectLocation()->code() == "rd1" ? "rd2"
+                                                                                                            : "rd1");
+        QVERIFY(first && second);
+        for (const Location::Ptr& choice : { first, second })
+            QMetaObject::invokeMethod(
+                m_model, [this, choice] { m_model->sysIconDemands_onLocationSelected(choice); }, Qt::QueuedConnection);
+        QTRY_COMPARE_WITH_TIMEOUT(log.count(choiceTaken), rounds + 2, 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(m_model->connectLocation() == second
+                                     && m_model->connectionState() == Constants::ConnectState_Connected,
+                                 60000);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_model->changingLocationFlag(), 10000);
+        QVERIFY(!worker()->waitWorkCompleted(60));
+        QCOMPARE(m_model->connectionState(), Constants::ConnectState_Connected);
+        QCOMPARE(m_model->selectedLocation(), second);
+        // The refreshes' latency measurements ran beside the choices.
+        const QList<Location::Ptr> measured = m_model->locations()->list();
+        QVERIFY(std::any_of(measured.begin(), measured.end(),
+                            [](const Location::Ptr& location) { return location->pingMs() >= 0; }));
+        disconnect();
+        m_model->restoreGw();
     }
 
     void disconnectCutsAConnectShortAndStopEndsTheWorker()

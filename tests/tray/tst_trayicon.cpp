@@ -10,6 +10,7 @@
 #include "systemhelper.h"
 #include "tray_icon.h"
 #include "unix/connection.h"
+#include "utils.h"
 
 #include <QAction>
 #include <QCursor>
@@ -91,6 +92,13 @@ QAction* entry(const QMenu* menu, const QString& text)
     return nullptr;
 }
 
+// A click on the icon, carried out as the event loop carries it out.
+void clickIcon(MTrayIcon& tray, QSystemTrayIcon::ActivationReason reason)
+{
+    emit tray.activated(reason);
+    QCoreApplication::sendPostedEvents(&tray, QEvent::MetaCall);
+}
+
 QImage pixels(const QIcon& icon)
 {
     return icon.pixmap(QSize(16, 16)).toImage().convertToFormat(QImage::Format_ARGB32);
@@ -108,6 +116,7 @@ private slots:
 
     void menuGroupsLocationsByRegion();
     void choiceThatBringsNewListsRebuildsTheMenu();
+    void aRegionMenuGoesOnlyOnceItsOwnHandlingReturned();
     void refreshWhileLocationsAreOpenWaitsForTheMenuToClose();
     void locationMenuOutlivesItsParentWidget();
     void connectedLocationIsDefaultAndTicked();
@@ -121,6 +130,13 @@ private:
     QMenu* connections() const { return m_tray->menu()->actions().first()->menu(); }
     QMenu* region(const QString& caption) const { return entry(connections(), "region: " + caption)->menu(); }
     QAction* command(const QString& text) const { return entry(m_tray->menu(), text); }
+    // Opens the menu down to the region's submenu, as the keyboard does.
+    QMenu* openRegion(const QString& caption);
+    // A mouse click on the entry of an open menu.
+    static void clickEntry(QMenu* menu, QAction* action)
+    {
+        QTest::mouseClick(menu, Qt::LeftButton, Qt::NoModifier, menu->actionGeometry(action).center());
+    }
     void setConnected(const Location::Ptr& location);
 
     std::unique_ptr<RecordingDemands> m_demands;
@@ -136,6 +152,20 @@ void TestTrayIcon::setConnected(const Location::Ptr& location)
     m_connection->setLocation(location);
     m_connection->setState(location ? Constants::ConnectState_Connected : Constants::ConnectState_Disconnected);
     location ? m_tray->onConnected() : m_tray->onDisconnected();
+}
+
+QMenu* TestTrayIcon::openRegion(const QString& caption)
+{
+    QMenu* menu = m_tray->menu();
+    menu->popup(QPoint(0, 0));
+    menu->setActiveAction(menu->actions().first());
+    QTest::keyClick(menu, Qt::Key_Right);
+    if (!QTest::qWaitFor([this] { return connections()->isVisible(); }))
+        return nullptr;
+    QMenu* regionMenu = region(caption);
+    connections()->setActiveAction(regionMenu->menuAction());
+    QTest::keyClick(connections(), Qt::Key_Right);
+    return QTest::qWaitFor([regionMenu] { return regionMenu->isVisible(); }) ? regionMenu : nullptr;
 }
 
 void TestTrayIcon::init()
@@ -185,55 +215,68 @@ void TestTrayIcon::menuGroupsLocationsByRegion()
     QVERIFY(!m_bosnia->icon1().isNull());
     QCOMPARE(pixels(bosnia->icon()), pixels(m_bosnia->icon1()));
     bosnia->trigger();
-    QCOMPARE(m_demands->selected, m_bosnia);
+    QTRY_COMPARE(m_demands->selected, m_bosnia);
 }
 
 void TestTrayIcon::choiceThatBringsNewListsRebuildsTheMenu()
 {
-    // The application refreshes its lists when a location is chosen, so the
-    // menu is rebuilt from inside the chosen entry's handler.
+    // The application refreshes its lists when a location is chosen and
+    // waits while it reconnects: the choice comes once the menu's own
+    // handling of the click has returned.
     const Location::Ptr france = makeLocation(QStringLiteral("fr"), QStringLiteral("France"), m_europe);
+    bool clickReturned = false;
+    bool chosenAfterTheClick = false;
     m_demands->whenSelected = [&] {
+        chosenAfterTheClick = clickReturned;
         m_demands->regions.setList({ m_europe });
         m_demands->locations.setList({ france, m_germany });
         m_tray->initConnectionsMenu();
+        processMessages(100);
     };
-    QMenu* menu = m_tray->menu();
-    menu->popup(QPoint(0, 0));
-    menu->setActiveAction(menu->actions().first());
-    QTest::keyClick(menu, Qt::Key_Right);
-    QTRY_VERIFY(connections()->isVisible());
-    const QPointer<QMenu> europe = region("Europe");
-    connections()->setActiveAction(europe->menuAction());
-    QTest::keyClick(connections(), Qt::Key_Right);
-    QTRY_VERIFY(europe->isVisible());
+    const QPointer<QMenu> europe = openRegion(QStringLiteral("Europe"));
+    QVERIFY(europe);
     const QPointer<QAction> germany = entry(europe, QStringLiteral("Germany"));
-    europe->setActiveAction(germany);
-    QTest::keyClick(europe, Qt::Key_Return);
-
-    QCOMPARE(m_demands->selected, m_germany);
-    QVERIFY(!menu->isVisible());
-    // The old menu is still inside its key handler: it may only go later.
+    clickEntry(europe, germany);
+    clickReturned = true;
+    QVERIFY(!m_tray->menu()->isVisible());
     QVERIFY(europe && germany);
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    QVERIFY(!europe && !germany);
+    QTRY_COMPARE(m_demands->selected, m_germany);
+    QVERIFY(chosenAfterTheClick);
+    QTRY_VERIFY(!europe && !germany);
     QCOMPARE(texts(connections()), QStringList { "region: Europe" });
     QCOMPARE(texts(region("Europe")), QStringList({ "France", "Germany" }));
     entry(region("Europe"), QStringLiteral("France"))->trigger();
-    QCOMPARE(m_demands->selected, france);
+    QTRY_COMPARE(m_demands->selected, france);
+}
+
+void TestTrayIcon::aRegionMenuGoesOnlyOnceItsOwnHandlingReturned()
+{
+    // A refresh has come while the region's menu is open; the click closes
+    // the menu, and the waiting rebuild runs in a wait under the click.
+    const QPointer<QMenu> europe = openRegion(QStringLiteral("Europe"));
+    QVERIFY(europe);
+    m_demands->regions.setList({ m_asia, m_europe });
+    m_tray->initConnectionsMenu();
+    const QPointer<QAction> germany = entry(europe, QStringLiteral("Germany"));
+    bool rebuiltInTheWait = false;
+    connect(germany, &QAction::triggered, this, [&] {
+        processMessages(50);
+        rebuiltInTheWait = texts(connections()).first() == QStringLiteral("region: Asia");
+        processMessages(50);
+    });
+    clickEntry(europe, germany);
+    QVERIFY(rebuiltInTheWait);
+    // Retired in the wait, but deleted only after its handling returned.
+    QVERIFY(europe && germany);
+    QTRY_VERIFY(!europe && !germany);
+    QTRY_COMPARE(m_demands->selected, m_germany);
 }
 
 void TestTrayIcon::refreshWhileLocationsAreOpenWaitsForTheMenuToClose()
 {
     QMenu* menu = m_tray->menu();
-    menu->popup(QPoint(0, 0));
-    menu->setActiveAction(menu->actions().first());
-    QTest::keyClick(menu, Qt::Key_Right);
-    QTRY_VERIFY(connections()->isVisible());
-    const QPointer<QMenu> europe = region("Europe");
-    connections()->setActiveAction(europe->menuAction());
-    QTest::keyClick(connections(), Qt::Key_Right);
-    QTRY_VERIFY(europe->isVisible());
+    const QPointer<QMenu> europe = openRegion(QStringLiteral("Europe"));
+    QVERIFY(europe);
     const QPointer<QAction> germany = entry(europe, QStringLiteral("Germany"));
 
     // A list refresh arrives while the user is in the region's menu.
@@ -334,17 +377,19 @@ void TestTrayIcon::commandsReachDemands()
                                         [&](QAction* action) { return action->text() == pair.first; });
         QVERIFY2(found != actions.end(), qPrintable(pair.first));
         (*found)->trigger();
-        QCOMPARE(m_demands->calls, QStringList { pair.second });
+        QVERIFY(m_demands->calls.isEmpty()); // once the menu's code returned
+        QTRY_COMPARE(m_demands->calls, QStringList { pair.second });
     }
 
     // A click rebuilds the menu; only a double click opens the window too.
     m_demands->calls.clear();
     m_demands->regions.setList({ m_asia });
-    emit m_tray->activated(QSystemTrayIcon::Trigger);
+    clickIcon(*m_tray, QSystemTrayIcon::Trigger);
     QCOMPARE(texts(connections()), QStringList { "region: Asia" });
+    QCoreApplication::processEvents();
     QVERIFY(m_demands->calls.isEmpty());
-    emit m_tray->activated(QSystemTrayIcon::DoubleClick);
-    QCOMPARE(m_demands->calls, QStringList { "onOpen" });
+    clickIcon(*m_tray, QSystemTrayIcon::DoubleClick);
+    QTRY_COMPARE(m_demands->calls, QStringList { "onOpen" });
 }
 
 void TestTrayIcon::killSwitchStateShapesItsEntries()
@@ -357,19 +402,19 @@ void TestTrayIcon::killSwitchStateShapesItsEntries()
             toggle = action;
     }
     QVERIFY(toggle);
-    emit m_tray->activated(QSystemTrayIcon::Trigger);
+    clickIcon(*m_tray, QSystemTrayIcon::Trigger);
     QVERIFY(!toggle->isVisible());
     QVERIFY(!command("&Disable killswitch")->isEnabled());
 
     setConnected(m_japan);
-    emit m_tray->activated(QSystemTrayIcon::Trigger);
+    clickIcon(*m_tray, QSystemTrayIcon::Trigger);
     QVERIFY(toggle->isVisible());
     QCOMPARE(toggle->text(), QStringLiteral("Enable killswitch"));
 
     setConnected(Location::Ptr());
     const QString script = QCoreApplication::applicationDirPath() + QStringLiteral("/ostrel-killswitch.sh");
     QCOMPARE(NsTools::run(script, { "enable", "198.51.100.7" }).code, 0);
-    emit m_tray->activated(QSystemTrayIcon::Trigger);
+    clickIcon(*m_tray, QSystemTrayIcon::Trigger);
     const bool visible = toggle->isVisible();
     const bool restoreEnabled = command("&Disable killswitch")->isEnabled();
     QCOMPARE(NsTools::run(script, { "disable" }).code, 0);
@@ -389,7 +434,7 @@ void TestTrayIcon::manualMenuClosesWhenPointerStaysAway()
             QMetaObject::invokeMethod(&tray, "tryHide", Qt::DirectConnection);
     };
 
-    emit tray.activated(QSystemTrayIcon::Context);
+    clickIcon(tray, QSystemTrayIcon::Context);
     QVERIFY(menu->isVisible());
     QVERIFY(hideTimer && hideTimer->isActive());
     hideTimer->stop(); // ticked by hand below
@@ -411,7 +456,7 @@ void TestTrayIcon::manualMenuClosesWhenPointerStaysAway()
     QVERIFY(!menu->isVisible());
 
     // Left to its own timer, the menu closes too.
-    emit tray.activated(QSystemTrayIcon::Context);
+    clickIcon(tray, QSystemTrayIcon::Context);
     QTRY_VERIFY_WITH_TIMEOUT(!menu->isVisible(), 10000);
     QVERIFY(!hideTimer->isActive());
 }

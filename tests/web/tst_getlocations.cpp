@@ -263,11 +263,15 @@ private slots:
         gl.extractLocations(again, againRegions);
         QVERIFY(again.isEmpty());
 
-        // Every location waits for its measurement.
+        // Every location waits for its measurement, as a copy of its own:
+        // the fetched items go to the model, whose merges write into them
+        // while a worker may still read one.
         QStringList queued;
-        while (Location::Ptr l = gl.extractPingTask())
-            queued << l->code();
-        QCOMPARE(queued, (QStringList { "de", "fr-ike", "jp" }));
+        while (Location::Ptr l = gl.extractPingTask()) {
+            queued << l->code() + " " + l->host();
+            QVERIFY(!locations.contains(l));
+        }
+        QCOMPARE(queued, (QStringList { "de 127.0.0.1", "fr-ike 127.0.0.1", "jp 127.0.0.1" }));
         QVERIFY(!gl.havePingTask());
 
         // The cache reads back both lists.
