@@ -1041,7 +1041,8 @@ void Model::sysIconDemands_onKillSwitchMenu()
         if (system.isDefaultRouteRemoved(false)) {
             if (Connection* c = connection())
                 system.staticRouteDelete(c->connectionHost());
-            system.restoreDefaultRoute(true);
+            if (!system.restoreDefaultRoute(true))
+                showKillSwitchOffFailure();
             updateDependedOptions();
         } else if (connectionState() == Constants::ConnectState_Connected) {
             m_optionGatewayRemoval->setValue(!m_optionGatewayRemoval->value());
