@@ -135,7 +135,10 @@ if [ -n "${XAUTHORITY:-}" ] && [ -r "$XAUTHORITY" ]; then
     cp "$XAUTHORITY" "$run/Xauthority"
     export XAUTHORITY="$run/Xauthority"
 fi
-if [ -d /tmp/.X11-unix ]; then
+# Only with a display to reach: the demo's own Xvfb would otherwise put its
+# socket into the machine's directory, in place of a running server's of the
+# same number, which xvfb-run cannot see behind the private /tmp.
+if [ -n "${DISPLAY:-}" ] && [ -d /tmp/.X11-unix ]; then
     mkdir "$run/x11"
     mount --bind /tmp/.X11-unix "$run/x11"
 fi
