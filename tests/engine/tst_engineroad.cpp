@@ -124,6 +124,13 @@ public:
         }
         return true;
     }
+    // The last lines of its log, for a failure's message.
+    QByteArray logTail()
+    {
+        m_log += m_process.readAllStandardError();
+        const QList<QByteArray> lines = m_log.split('\n');
+        return lines.mid(qMax(0, lines.size() - 40)).join('\n');
+    }
     void tell(const QByteArray& line)
     {
         m_process.write(line + '\n');
@@ -628,7 +635,8 @@ private slots:
 
         loser.freeze();
         held.release();
-        QCOMPARE(winner.nextLine(), QByteArray("CONNECTED"));
+        const QByteArray won = winner.nextLine();
+        QVERIFY2(won == "CONNECTED", (won + "\n" + winner.logTail()).constData());
         loser.thaw();
         const QByteArray lost = loser.nextLine();
         QVERIFY2(lost.startsWith("REFUSED ") && lost.contains("has an OpenVPN connection open"), lost.constData());
