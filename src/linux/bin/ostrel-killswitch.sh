@@ -24,7 +24,9 @@
 # lock /run/ostrel/firewall.lock (flock) for its whole run, and each change
 # of a family's rules is one iptables-restore step, so that no other writer
 # and no half-made change ever leaves outgoing traffic open while the kill
-# switch is meant to be on. "status" only reads and takes no lock.
+# switch is meant to be on. "status" only reads and takes no lock; neither
+# does a "replace" or "localnetwork allow" whose outcome is in force
+# already: it only reads, finds nothing to change, and answers at once.
 #
 # Failures that are reported (a line starting "ERROR:", nothing else):
 #   exit 2: refused, nothing was changed (/run/ostrel not safe, its lock
@@ -286,6 +288,58 @@ server_lines() {
         echo "-A $ALLOWED_CHAIN -d $address -j ACCEPT"
         [ "$both" = both ] && echo "-A $ALLOWED_CHAIN -s $address -j ACCEPT"
     done
+}
+
+# Sets WANT4 and WANT6 to the listings (iptables -S) of the server chain of
+# each family after a "replace" with SERVER_ADDRESSES. An IPv6 address not
+# written the way the listing writes it never matches: the chain is then
+# written anew, which changes nothing.
+server_listings() {
+    local address
+    WANT4="-N $ALLOWED_CHAIN"
+    WANT6="-N $ALLOWED_CHAIN"
+    for address in "${SERVER_ADDRESSES[@]}"; do
+        if [[ "$address" == *:* ]]; then
+            WANT6+=$'\n'"-A $ALLOWED_CHAIN -d $address/128 -j ACCEPT"$'\n'"-A $ALLOWED_CHAIN -s $address/128 -j ACCEPT"
+        else
+            WANT4+=$'\n'"-A $ALLOWED_CHAIN -d $address/32 -j ACCEPT"$'\n'"-A $ALLOWED_CHAIN -s $address/32 -j ACCEPT"
+        fi
+    done
+}
+
+# Sets WANT4 and WANT6 to the listings (iptables -S) of the LAN chain of
+# each family after "localnetwork allow": one rule for each pair of the
+# family's private ranges.
+lan_listings() {
+    local source destination family ranges listing
+    local IFS=,
+    for family in 4 6; do
+        ranges="$LAN4"
+        [ "$family" = 6 ] && ranges="$LAN6"
+        listing="-N $LAN_CHAIN"
+        for source in $ranges; do
+            for destination in $ranges; do
+                listing+=$'\n'"-A $LAN_CHAIN -s $source -d $destination ! -o $TUNNEL_IF -j ACCEPT"
+            done
+        done
+        if [ "$family" = 6 ]; then WANT6="$listing"; else WANT4="$listing"; fi
+    done
+}
+
+# True when, in each family, the chain either does not exist (the change
+# passes that family by) or holds exactly the wanted listing ($2 for IPv4,
+# $3 for IPv6): the change would change nothing. Both families are listed
+# at once.
+chain_in_force() {
+    local chain="$1" listing4 listing6="" fd
+    exec {fd}< <(exec ip6tables -w 5 -S "$chain" 2>/dev/null)
+    listing4="$(iptables -w 5 -S "$chain" 2>/dev/null)"
+    IFS= read -r -d '' listing6 <&"$fd"
+    exec {fd}<&-
+    while [[ "$listing6" == *$'\n' ]]; do
+        listing6="${listing6%$'\n'}"
+    done
+    { [ -z "$listing4" ] || [ "$listing4" = "$2" ]; } && { [ -z "$listing6" ] || [ "$listing6" = "$3" ]; }
 }
 
 # --- Rules -------------------------------------------------------------------
@@ -642,6 +696,13 @@ replace_chain() {
 replace_server() {
     local server="$1"
     resolve_server "$server"
+    if [ -z "$SERVER_PROBLEM" ]; then
+        server_listings
+        if chain_in_force "$ALLOWED_CHAIN" "$WANT4" "$WANT6"; then
+            echo "OK"
+            return 0
+        fi
+    fi
     take_lock
     replace_chain "$ALLOWED_CHAIN" "$(server_lines 4 both)" "$(server_lines 6 both)"
     if [ -n "$SERVER_PROBLEM" ] && { kill_switch4_on || kill_switch6_on; }; then
@@ -654,6 +715,11 @@ replace_server() {
 local_network() {
     case "$1" in
     allow)
+        lan_listings
+        if chain_in_force "$LAN_CHAIN" "$WANT4" "$WANT6"; then
+            echo "OK (LAN allowed)"
+            return 0
+        fi
         take_lock
         # One rule for each family; iptables expands the address lists into
         # one entry per source and destination pair. The chain holds it
@@ -687,9 +753,9 @@ status)
     # Both families are asked at once: the tray asks with a short time-out.
     on4=no
     on6=no
-    kill_switch4_on &
+    iptables -w 5 -n -L "$ALLOWED_CHAIN" >/dev/null 2>&1 &
     ask4=$!
-    kill_switch6_on &
+    ip6tables -w 5 -n -L "$ALLOWED_CHAIN" >/dev/null 2>&1 &
     ask6=$!
     wait "$ask4" && on4=yes
     wait "$ask6" && on6=yes
