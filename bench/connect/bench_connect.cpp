@@ -258,8 +258,7 @@ class BenchConnect : public QObject
         const QString bareDir = m_rig.workPath("bare-" + proto);
         QVERIFY(QDir().mkpath(bareDir));
         QFile::remove(bareDir + "/config.ovpn");
-        QVERIFY(QFile::copy(SystemHelper::instance().configsFilesDirPath() + "/config.ovpn",
-                            bareDir + "/config.ovpn"));
+        QVERIFY(QFile::copy(SystemHelper::instance().configsFilesDirPath() + "/config.ovpn", bareDir + "/config.ovpn"));
 
         for (const bool on : { true, false }) {
             Figures client, bare;

@@ -181,7 +181,8 @@ Model::Model(QQmlApplicationEngine* applicationEngine)
     buildHelpSections();
     qInfo().noquote() << "P9";
 
-    ASSERT_CONNECT(connect(connection(), &Connection::stateChanged, this, &Model::onConnectionStateChanged));
+    // The worker hands each state change on to onConnectionStateChanged once
+    // its own reaction to it has ended.
     qInfo().noquote() << "P10";
     ASSERT_CONNECT(connect(connection(), &Connection::error, this, &Model::onConnectionError));
     qInfo().noquote() << "P11";
