@@ -28,6 +28,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTextStream>
+#include <QTimer>
 
 #include <algorithm>
 #include <cstdio>
@@ -84,6 +85,11 @@ double reactionsDoneAfter(qint64 since, const QString& state, int timeoutMs)
 {
     QElapsedTimer limit;
     limit.start();
+    // Waits as the client's own event loop does, without spinning: the
+    // reactions run in here.
+    QEventLoop events;
+    QTimer tick;
+    tick.start(5);
     while (limit.elapsed() < timeoutMs) {
         {
             QMutexLocker lock(&g_mutex);
@@ -98,7 +104,7 @@ double reactionsDoneAfter(qint64 since, const QString& state, int timeoutMs)
             if (worker >= 0 && model >= 0)
                 return (qMax(worker, model) - since) / 1e6;
         }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+        events.processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     }
     return -1;
 }
@@ -129,6 +135,7 @@ public:
         QElapsedTimer timer;
         timer.start();
         m_openvpn.start("openvpn", { "--config", "config.ovpn", "--auth-user-pass", fifo });
+        keepInLog("started");
         if (!m_openvpn.waitForStarted(10000))
             return -1;
         {

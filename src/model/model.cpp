@@ -559,8 +559,9 @@ void Model::updateDependedOptions()
     Timer timer(QStringLiteral("updateDependedOptions"));
     try {
         updateOptionInterlocks();
-        setIsRestoreGwAvailable(SystemHelper::instance().isDefaultRouteRemoved(false)
-                                && connectionState() == Constants::ConnectState_Disconnected);
+        // The kill switch is asked after only when the answer matters.
+        setIsRestoreGwAvailable(connectionState() == Constants::ConnectState_Disconnected
+                                && SystemHelper::instance().isDefaultRouteRemoved(false));
     }
     ALOG_CATCHALL("Model::updateDependedOptions")
 }

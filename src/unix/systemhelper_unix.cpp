@@ -10,8 +10,6 @@
 #include <QProcess>
 #include <QStandardPaths>
 
-#include <future>
-
 namespace {
 
 // One word for a shell's -c, whatever it contains.
@@ -118,12 +116,6 @@ bool UnixSystemHelper::firewallEnabled(int timeout)
     return firewallState(timeout) != FirewallState::Off;
 }
 
-bool UnixSystemHelper::firewallStateKnown() const
-{
-    QMutexLocker lock(&m_knownMutex);
-    return m_openPasses > 0 && m_stateKnown;
-}
-
 void UnixSystemHelper::forgetFirewallState()
 {
     QMutexLocker lock(&m_knownMutex);
@@ -153,18 +145,9 @@ void UnixSystemHelper::passEnded()
 bool UnixSystemHelper::defaultRouteSetConnectionServer(const QString& host)
 {
     return m_firewallJobs.call([this, &host] {
-        // "replace" never turns the kill switch on or off: its state is read
-        // beside it, for the log and for the rest of the pass.
-        std::future<FirewallState> state;
-        if (!firewallStateKnown())
-            state = std::async(std::launch::async, [this] { return firewallState(ExternalTools::SMALL_WAIT_TIME()); });
         QString output;
         const int code = runFirewall(ExternalTools::replace() << host, output, ExternalTools::SMALL_WAIT_TIME());
         qDebug().noquote() << "Result: " << logSafe(output.trimmed()) << "  retCode:" << code;
-        if (state.valid())
-            state.get();
-        else
-            firewallState(ExternalTools::SMALL_WAIT_TIME());
         // The script refuses a host name it cannot resolve (the server stays
         // blocked) or a change while another one runs.
         setKillSwitchFailure(code == 0 ? QString() : failureReason(QStringLiteral("kill-switch script"), code, output));

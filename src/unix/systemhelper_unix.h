@@ -94,8 +94,6 @@ private:
     FirewallState firewallState(int timeout);
     // firewallState() is on, whole or in part.
     bool firewallEnabled(int timeout);
-    // Whether firewallState() would answer without a read.
-    bool firewallStateKnown() const;
     // A command that may have turned the kill switch on or off ran: the
     // next question reads.
     void forgetFirewallState();

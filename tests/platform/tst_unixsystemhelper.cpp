@@ -347,7 +347,7 @@ void TestUnixSystemHelper::killSwitchCallsWaitTheirTurn()
         QVERIFY2(killSwitchRunsInTurn(why), qPrintable(moment + QStringLiteral(": ") + why));
 
         // A server change during another one: the later server stays. A
-        // change of the server is one "replace", with the status beside it.
+        // change of the server is one "replace".
         QVERIFY(helper.removeDefaultRoute(server));
         bool firstSet = false;
         bool secondSet = false;
