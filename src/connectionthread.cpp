@@ -6,12 +6,16 @@
 #include "systemhelper.h"
 #include "unix/connection.h"
 #include "unix/qopenvpn2.h"
+#include "util/concurrentstep.h"
 #include "utils.h"
 
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
+#include <QScopeGuard>
+
+#include <memory>
 
 namespace {
 // Longest sleep of the idle worker: between two of its sleeps it delivers the
@@ -78,9 +82,9 @@ bool ConnectionThread::connectionTapInstalledResultUpdated()
 void ConnectionThread::run()
 {
     Connection* engine = new Connection();
-    // Connected before the engine is published: the model connects its own
-    // handler only after it has seen the engine, so this reaction comes first.
-    // The thread object belongs to the GUI thread: the call arrives queued.
+    // Connected before the engine is published, so that no change is missed;
+    // the model's reaction is handed on from there. The thread object
+    // belongs to the GUI thread: the call arrives queued.
     ASSERT_CONNECT(QObject::connect(engine, &ConnectStateObject::stateChanged, this,
                                     &ConnectionThread::onConnectionStateChanged, Qt::AutoConnection));
     {
@@ -254,6 +258,7 @@ void ConnectionThread::doConnect()
     // lets its own server through.
     const QString host = killSwitchHost(*c);
     c->openManager()->setSessionStartStep([&system, host]() -> QString {
+        const SystemHelper::KnownStateScope pass;
         if (system.defaultRouteSetConnectionServer(host) || !system.isDefaultRouteRemoved(false))
             return QString();
         // Through a V2Ray proxy the machine talks to the proxy, not the
@@ -388,31 +393,51 @@ void ConnectionThread::writeOpenVpnCommands()
         c->writeOpenVpnCommand(cmd);
 }
 
-void ConnectionThread::onConnectionStateChanged(Constants::ConnectState oldState, Constants::ConnectState newState)
+void ConnectionThread::onConnectionStateChanged(Constants::ConnectState oldState, Constants::ConnectState newState,
+                                                bool withError)
 {
-    Timer timer(QStringLiteral("ConnectionThread::onConnectionStateChanged ") + Constants::stateToStr(oldState)
-                + QStringLiteral("->") + Constants::stateToStr(newState));
     // The commands below process events while they wait: the reactions to
     // later changes may run, and end, inside this one.
     const quint64 reaction = ++m_reactionsStarted;
+    m_modelReactions.append({ reaction, oldState, newState, withError, false });
+    // The kill switch is read once for the whole reaction, the model's too.
+    const SystemHelper::KnownStateScope pass;
+    reactOnSystem(reaction, oldState, newState);
+    for (ModelReaction& pending : m_modelReactions) {
+        if (pending.reaction == reaction)
+            pending.systemDone = true;
+    }
+    handOnToModel();
+}
+
+void ConnectionThread::reactOnSystem(quint64 reaction, Constants::ConnectState oldState,
+                                     Constants::ConnectState newState)
+{
+    Timer timer(QStringLiteral("ConnectionThread::onConnectionStateChanged ") + Constants::stateToStr(oldState)
+                + QStringLiteral("->") + Constants::stateToStr(newState));
     try {
         Connection* c = connection();
         SystemHelper& system = SystemHelper::instance();
         const bool blockIPv6 = Settings::blockIPv6() == QLatin1String("true");
         if (c && m_model && newState == Constants::ConnectState_Connected) {
             qDebug().noquote() << "Connected...";
-            system.defaultRouteSetConnectionServer(killSwitchHost(*c));
             // The tunnel's resolver only while the tunnel is up: once it has
             // ended, the engine has put the user's back (the kill switch
-            // below is wanted all the same).
+            // below is wanted all the same). The resolver file and the
+            // firewall have owners of their own: the resolver's change runs
+            // beside the firewall's steps, which keep their order.
+            std::unique_ptr<ConcurrentStep> resolver;
+            bool resolverSet = true;
             if (!c->optionDoNotChangeDNS() && c->isConnectedState()) {
                 const Constants::DNSFiltering filtering = c->dnsFiltering() ? c->dnsFiltering()->dnsFiltering()
                                                                             : Constants::DNSFiltering_disabled;
-                if (!system.assignDnsToInterfaces(m_model->optionDisableDNS()->value(),
-                                                  QString::fromLatin1(ON_CONNECTED_DNS_V4),
-                                                  QString::fromLatin1(ON_CONNECTED_DNS_V6), filtering))
-                    m_model->showDnsFailure();
+                const bool disableDns = m_model->optionDisableDNS()->value();
+                resolver.reset(new ConcurrentStep([&system, &resolverSet, disableDns, filtering] {
+                    resolverSet = system.assignDnsToInterfaces(disableDns, QString::fromLatin1(ON_CONNECTED_DNS_V4),
+                                                               QString::fromLatin1(ON_CONNECTED_DNS_V6), filtering);
+                }));
             }
+            system.defaultRouteSetConnectionServer(killSwitchHost(*c));
             if (c->optionGatewayRemoval()) {
                 system.removeDefaultRoute(killSwitchHost(*c));
                 if (m_model->optionDisableLANTraffic()->value())
@@ -422,6 +447,11 @@ void ConnectionThread::onConnectionStateChanged(Constants::ConnectState oldState
             }
             if (blockIPv6)
                 system.IPv6Block();
+            if (resolver) {
+                resolver->wait();
+                if (!resolverSet)
+                    m_model->showDnsFailure();
+            }
             qDebug().noquote() << "onConnected()";
         } else if (c && m_model && newState == Constants::ConnectState_Disconnected) {
             qDebug().noquote() << "Disconnected...";
@@ -446,4 +476,19 @@ void ConnectionThread::onConnectionStateChanged(Constants::ConnectState oldState
     const bool connectPending = m_askedState.load() == Constants::RequestedAction_Connect;
     if (m_model && !(connectPending && newState == Constants::ConnectState_Disconnected))
         m_model->setVisualConnectionState(newState);
+}
+
+void ConnectionThread::handOnToModel()
+{
+    if (m_handingOnToModel)
+        return;
+    m_handingOnToModel = true;
+    const auto done = qScopeGuard([this] { m_handingOnToModel = false; });
+    // The model's reaction may process events too: a change whose system
+    // reaction ends meanwhile is handed on by this loop, after it.
+    while (!m_modelReactions.isEmpty() && m_modelReactions.first().systemDone) {
+        const ModelReaction next = m_modelReactions.takeFirst();
+        if (m_model)
+            m_model->onConnectionStateChanged(next.oldState, next.newState, next.withError);
+    }
 }

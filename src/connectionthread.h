@@ -2,6 +2,7 @@
 
 #include "model/constants.h"
 
+#include <QList>
 #include <QMutex>
 #include <QString>
 #include <QThread>
@@ -72,7 +73,11 @@ public:
     static constexpr int FinalizeLimitSeconds = 120;
 
 public slots:
-    void onConnectionStateChanged(Constants::ConnectState oldState, Constants::ConnectState newState);
+    // The reaction to each state change of the engine: the system's first
+    // (kill switch, resolver, local network), then the model's, in the
+    // order of the changes, also when the system's reactions end out of
+    // order (a later change reacted to inside an earlier one's waits).
+    void onConnectionStateChanged(Constants::ConnectState oldState, Constants::ConnectState newState, bool withError);
 
 private slots:
     // After the worker served a request: a connect that ended without a
@@ -96,6 +101,11 @@ private:
     // command or the end is posted.
     void waitForWork(unsigned long maxMs);
     void wakeWorker();
+    // The system's reaction to one state change; `reaction` is its number.
+    void reactOnSystem(quint64 reaction, Constants::ConnectState oldState, Constants::ConnectState newState);
+    // Hands the model every change whose system reaction and all before it
+    // have ended, in order; not again while it does.
+    void handOnToModel();
 
     std::atomic<Constants::RequestedAction> m_askedState { Constants::RequestedAction_None };
     QMutex m_workMutex;
@@ -123,6 +133,17 @@ private:
     // State reactions begun so far: only the one begun last may complete its
     // state, also when an older one, which it ran inside, ends after it.
     quint64 m_reactionsStarted = 0;
+    // Changes not yet handed on to the model, in order.
+    struct ModelReaction
+    {
+        quint64 reaction;
+        Constants::ConnectState oldState;
+        Constants::ConnectState newState;
+        bool withError;
+        bool systemDone;
+    };
+    QList<ModelReaction> m_modelReactions;
+    bool m_handingOnToModel = false;
     // The credentials of the pending connect, copied on the GUI thread when
     // it is posted, so the worker never reads the model's own strings while
     // the user may be editing them.

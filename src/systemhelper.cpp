@@ -114,6 +114,25 @@ void SystemHelper::release()
     delete helper;
 }
 
+SystemHelper::KnownStateScope::KnownStateScope(SystemHelper& system)
+    : m_system(system)
+{
+    m_system.passBegun();
+}
+
+SystemHelper::KnownStateScope::~KnownStateScope()
+{
+    m_system.passEnded();
+}
+
+void SystemHelper::passBegun()
+{
+}
+
+void SystemHelper::passEnded()
+{
+}
+
 void SystemHelper::finalize()
 {
 }

@@ -39,6 +39,24 @@ public:
 
     ~SystemHelper() override;
 
+    // One pass over the system, such as the reaction to a state change or
+    // the start of a session, whose steps ask after the kill switch one
+    // after another. While one lives, the kill switch's state is read at its
+    // first question and then known: meanwhile only the program's own
+    // commands change it, and what they change is known. Each pass reads
+    // afresh; outside a pass every question reads.
+    class KnownStateScope
+    {
+    public:
+        explicit KnownStateScope(SystemHelper& system = instance());
+        ~KnownStateScope();
+        KnownStateScope(const KnownStateScope&) = delete;
+        KnownStateScope& operator=(const KnownStateScope&) = delete;
+
+    private:
+        SystemHelper& m_system;
+    };
+
     virtual void finalize();
     virtual bool quitOnCloseMainWindow();
     virtual bool isElevated();
@@ -130,6 +148,10 @@ signals:
 
 protected:
     explicit SystemHelper(QObject* parent = nullptr);
+
+    // A KnownStateScope begins or ends, on any thread; nothing by default.
+    virtual void passBegun();
+    virtual void passEnded();
 
 private:
     static std::atomic<SystemHelper*> s_instance;

@@ -181,7 +181,8 @@ Model::Model(QQmlApplicationEngine* applicationEngine)
     buildHelpSections();
     qInfo().noquote() << "P9";
 
-    ASSERT_CONNECT(connect(connection(), &Connection::stateChanged, this, &Model::onConnectionStateChanged));
+    // The worker hands each state change on to onConnectionStateChanged once
+    // its own reaction to it has ended.
     qInfo().noquote() << "P10";
     ASSERT_CONNECT(connect(connection(), &Connection::error, this, &Model::onConnectionError));
     qInfo().noquote() << "P11";
@@ -560,8 +561,9 @@ void Model::updateDependedOptions()
     Timer timer(QStringLiteral("updateDependedOptions"));
     try {
         updateOptionInterlocks();
-        setIsRestoreGwAvailable(SystemHelper::instance().isDefaultRouteRemoved(false)
-                                && connectionState() == Constants::ConnectState_Disconnected);
+        // The kill switch is asked after only when the answer matters.
+        setIsRestoreGwAvailable(connectionState() == Constants::ConnectState_Disconnected
+                                && SystemHelper::instance().isDefaultRouteRemoved(false));
     }
     ALOG_CATCHALL("Model::updateDependedOptions")
 }

@@ -564,6 +564,10 @@ public slots:
     void setV2RayProxyEnabled(bool v2RayProxyEnabled);
 
     // Used by the program's own code.
+    // The model's reaction to a state change of the engine, after the
+    // worker's own (ConnectionThread). `withError` belongs to this change;
+    // the engine may have moved on since.
+    void onConnectionStateChanged(Constants::ConnectState oldState, Constants::ConnectState newState, bool withError);
     void refreshTimerEvent();
     void refreshDebugTimerEvent();
     void checkVpnInstalled();
@@ -605,8 +609,6 @@ private slots:
     void updateDropProtectionState();
     void restoreDefaultRoute(bool needRequestIp = true, bool waitWhileRestored = true);
     void aboutToQuit();
-    // `withError` belongs to this change; the engine may have moved on since.
-    void onConnectionStateChanged(Constants::ConnectState oldState, Constants::ConnectState newState, bool withError);
     void optionBeforValueChanged(bool oldValue, bool newValue, bool& cancel);
     void optionValueChanged(bool newValue);
     void doConnectOnStartup();

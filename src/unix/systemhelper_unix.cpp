@@ -76,14 +76,39 @@ int UnixSystemHelper::runFirewall(const QStringList& args, QString& output, int 
     return executeWithWait(ExternalTools::FIREWALL(), args, output, timeout, false, false);
 }
 
-UnixSystemHelper::FirewallState UnixSystemHelper::firewallState(int timeout)
+bool UnixSystemHelper::readFirewallState(int timeout, FirewallState* state)
 {
     QString output;
-    runFirewall(ExternalTools::status(), output, timeout);
+    const int code = runFirewall(ExternalTools::status(), output, timeout);
     // A run that timed out has said nothing yet and reads as off.
     if (!output.contains(QLatin1String("ENABLED"), Qt::CaseInsensitive))
-        return FirewallState::Off;
-    return output.contains(QLatin1String(" only"), Qt::CaseInsensitive) ? FirewallState::Partly : FirewallState::On;
+        *state = FirewallState::Off;
+    else
+        *state = output.contains(QLatin1String(" only"), Qt::CaseInsensitive) ? FirewallState::Partly
+                                                                              : FirewallState::On;
+    return code == 0 && output.contains(QLatin1String("status"), Qt::CaseInsensitive);
+}
+
+UnixSystemHelper::FirewallState UnixSystemHelper::firewallState(int timeout)
+{
+    quint64 generation = 0;
+    {
+        QMutexLocker lock(&m_knownMutex);
+        if (m_openPasses > 0 && m_stateKnown) {
+            static const char* const texts[] = { "off", "on in one address family only", "on" };
+            qDebug().noquote() << "kill switch as read in this pass:" << texts[int(m_knownState)];
+            return m_knownState;
+        }
+        generation = m_knownGeneration;
+    }
+    FirewallState state = FirewallState::Off;
+    const bool answered = readFirewallState(timeout, &state);
+    QMutexLocker lock(&m_knownMutex);
+    if (answered && m_openPasses > 0 && generation == m_knownGeneration) {
+        m_stateKnown = true;
+        m_knownState = state;
+    }
+    return state;
 }
 
 bool UnixSystemHelper::firewallEnabled(int timeout)
@@ -91,14 +116,38 @@ bool UnixSystemHelper::firewallEnabled(int timeout)
     return firewallState(timeout) != FirewallState::Off;
 }
 
+void UnixSystemHelper::forgetFirewallState()
+{
+    QMutexLocker lock(&m_knownMutex);
+    m_stateKnown = false;
+    ++m_knownGeneration;
+}
+
+void UnixSystemHelper::passBegun()
+{
+    QMutexLocker lock(&m_knownMutex);
+    ++m_openPasses;
+    m_stateKnown = false;
+    ++m_knownGeneration;
+}
+
+void UnixSystemHelper::passEnded()
+{
+    QMutexLocker lock(&m_knownMutex);
+    if (m_openPasses > 0)
+        --m_openPasses;
+    if (m_openPasses == 0) {
+        m_stateKnown = false;
+        ++m_knownGeneration;
+    }
+}
+
 bool UnixSystemHelper::defaultRouteSetConnectionServer(const QString& host)
 {
     return m_firewallJobs.call([this, &host] {
-        firewallEnabled(ExternalTools::SMALL_WAIT_TIME());
         QString output;
         const int code = runFirewall(ExternalTools::replace() << host, output, ExternalTools::SMALL_WAIT_TIME());
         qDebug().noquote() << "Result: " << logSafe(output.trimmed()) << "  retCode:" << code;
-        firewallEnabled(ExternalTools::SMALL_WAIT_TIME());
         // The script refuses a host name it cannot resolve (the server stays
         // blocked) or a change while another one runs.
         setKillSwitchFailure(code == 0 ? QString() : failureReason(QStringLiteral("kill-switch script"), code, output));
@@ -109,7 +158,14 @@ bool UnixSystemHelper::defaultRouteSetConnectionServer(const QString& host)
 bool UnixSystemHelper::killSwitchOn(bool fast)
 {
     ALogMsgGroup group(QStringLiteral("UnixSystemHelper::isDefaultRouteRemoved"));
-    const bool enabled = firewallEnabled(fast ? ExternalTools::FAST_WAIT_TIME() : ExternalTools::SMALL_WAIT_TIME());
+    bool enabled = false;
+    if (fast) {
+        FirewallState state = FirewallState::Off;
+        readFirewallState(ExternalTools::FAST_WAIT_TIME(), &state);
+        enabled = state != FirewallState::Off;
+    } else {
+        enabled = firewallEnabled(ExternalTools::SMALL_WAIT_TIME());
+    }
     qDebug().noquote() << "result: " << enabled;
     return enabled;
 }
@@ -122,7 +178,7 @@ bool UnixSystemHelper::isDefaultRouteRemoved(bool fast)
     // before or after one of its steps; the next look is right again.
     if (fast)
         return killSwitchOn(true);
-    return m_firewallJobs.call([] { return killSwitchOn(false); });
+    return m_firewallJobs.call([this] { return killSwitchOn(false); });
 }
 
 bool UnixSystemHelper::isDefaultRouteStored()
@@ -152,6 +208,7 @@ bool UnixSystemHelper::enableKillSwitch(const QString& connectionHost)
     }
     QString output;
     const int code = runFirewall(ExternalTools::enable() << connectionHost, output, ExternalTools::SMALL_WAIT_TIME());
+    forgetFirewallState();
     firewallEnabled(ExternalTools::SMALL_WAIT_TIME());
     if (code == 0) {
         setKillSwitchFailure(QString());
@@ -199,6 +256,7 @@ bool UnixSystemHelper::restoreDefaultRoute(bool)
         }
         QString output;
         const int code = runFirewall(ExternalTools::disable(), output, ExternalTools::SMALL_WAIT_TIME());
+        forgetFirewallState();
         firewallEnabled(ExternalTools::SMALL_WAIT_TIME());
         // Refused (another change holds the firewall lock, /run/ostrel is not
         // safe) or failed: the traffic stays blocked, and the user is told.

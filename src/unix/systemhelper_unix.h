@@ -5,6 +5,8 @@
 
 #include <QMutex>
 
+#include <atomic>
+
 // The Linux platform layer: the kill switch, the local-network exception and
 // the resolver changes are done by scripts beside the executable (see
 // ExternalTools), links are opened by a third script. The scripts change the
@@ -67,24 +69,34 @@ public:
     // its other resolver changes; the exit code as executeWithWait gives it.
     static int runResolverScript(const QStringList& args, QString& output);
 
+protected:
+    void passBegun() override;
+    void passEnded() override;
+
 private:
     // Runs the DNS script in turn with the other resolver changes.
     int resolverScript(const QStringList& args, QString& output);
-    // Runs "status" (with the short time-out when `fast`) and logs the
-    // answer in its own group.
-    static bool killSwitchOn(bool fast);
+    // Runs "status" (with the short time-out when `fast`; else as known in
+    // the open passes) and logs the answer in its own group.
+    bool killSwitchOn(bool fast);
     // The body of removeDefaultRoute(), on the firewall's thread.
     bool enableKillSwitch(const QString& connectionHost);
     // Runs the kill-switch script; the exit code as executeWithWait gives it.
     static int runFirewall(const QStringList& args, QString& output, int timeout);
     enum class FirewallState { Off, Partly, On };
-    // Runs "status". After an outside change the kill switch may hold only
-    // one address family ("ENABLED status (IPv6 only)"): that counts as on,
-    // but not as whole.
-    static FirewallState firewallState(int timeout);
-    // Runs "status"; true when the script answers that the kill switch is on,
-    // whole or in part.
-    static bool firewallEnabled(int timeout);
+    // Runs "status" into `state`; false when the script gave no answer (a
+    // run that timed out), which reads as off. After an outside change the
+    // kill switch may hold only one address family ("ENABLED status (IPv6
+    // only)"): that counts as on, but not as whole.
+    static bool readFirewallState(int timeout, FirewallState* state);
+    // The state as read in the passes open now (see KnownStateScope), else
+    // read by "status" (and known from then on while a pass is open).
+    FirewallState firewallState(int timeout);
+    // firewallState() is on, whole or in part.
+    bool firewallEnabled(int timeout);
+    // A command that may have turned the kill switch on or off ran: the
+    // next question reads.
+    void forgetFirewallState();
 
     void setKillSwitchFailure(const QString& why);
     // Why a script run failed: its "ERROR:" line, escaped, or a general
@@ -97,8 +109,19 @@ private:
     mutable QMutex m_failureMutex;
     QString m_killSwitchFailure;
     QString m_dnsFailure;
+    // The kill switch's state as read in the passes open now: `m_stateKnown`
+    // only while one is open and nothing that may have changed it ran since.
+    // A read stores its answer only when no pass began or ended and nothing
+    // was forgotten since it began (`m_knownGeneration`).
+    mutable QMutex m_knownMutex;
+    int m_openPasses = 0;
+    quint64 m_knownGeneration = 0;
+    bool m_stateKnown = false;
+    FirewallState m_knownState = FirewallState::Off;
     bool m_isRouteChangeCallbackEnabled = false;
-    bool m_disabledDNSOnPhysicalNIC = false;
+    // Written by the resolver change, which may run beside the reaction that
+    // asked for it.
+    std::atomic<bool> m_disabledDNSOnPhysicalNIC { false };
     // Last members: their threads end before anything a job uses goes.
     SerialJobRunner m_firewallJobs { QStringLiteral("firewall") };
     SerialJobRunner m_resolverJobs { QStringLiteral("resolver") };

@@ -61,6 +61,7 @@ private slots:
     void failedWritesAreReported();
     void lockFileNotARegularFile();
     void openVpnCallsNeverFailByExitCode();
+    void currentCopyIsNotMadeAgain();
 
 private:
     RunResult dns(const QStringList& args, const QString& scriptType = QString()) const;
@@ -522,6 +523,46 @@ void TestDnsScript::openVpnCallsNeverFailByExitCode()
     }
     QCOMPARE(dns({ QStringLiteral("dns_on") }).code, 2);
     QCOMPARE(etcFile(QStringLiteral("resolv.conf")), generatedFile(QStringLiteral("1.1.1.1")));
+}
+
+// An up or down call whose outcome is in force (the saved copy is the
+// user's file as it is now) changes nothing, also while another run holds
+// the lock; a user's file changed in its text or its mode since is saved
+// again, and a mode call with a current copy still writes its file.
+void TestDnsScript::currentCopyIsNotMadeAgain()
+{
+    const QStringList openVpnArgs { QStringLiteral("tun0"), QStringLiteral("1500") };
+    QCOMPARE(dns(openVpnArgs, QStringLiteral("up")).code, 0);
+    QCOMPARE(etcFile(QStringLiteral("resolv.conf.orig")), kUsersFile);
+
+    const QString whileHeld = QStringLiteral(
+        "set -m; flock /run/ostrel/resolver.lock sh -c 'touch /run/held; exec sleep 30' >/dev/null & holder=$!\n"
+        "for i in $(seq 100); do [ -e /run/held ] && break; sleep 0.1; done\n"
+        "script_type=$2 \"$1\" tun0 1500 | grep -c ERROR\n"
+        "kill -- -$holder; rm -f /run/held\n");
+    QCOMPARE(m_ns->bash(whileHeld, { m_script, QStringLiteral("up") }).out, QStringLiteral("0\n"));
+    QCOMPARE(m_ns->bash(whileHeld, { m_script, QStringLiteral("down") }).out, QStringLiteral("0\n"));
+    QCOMPARE(etcFile(QStringLiteral("resolv.conf")), kUsersFile);
+
+    const QString changed = QStringLiteral("nameserver 192.0.2.54\n");
+    writeEtcFile(QStringLiteral("resolv.conf"), changed);
+    QCOMPARE(dns(openVpnArgs, QStringLiteral("up")).code, 0);
+    QCOMPARE(etcFile(QStringLiteral("resolv.conf.orig")), changed);
+    QCOMPARE(m_ns->bash(QStringLiteral("chmod 0600 /etc/resolv.conf")).code, 0);
+    QCOMPARE(dns(openVpnArgs, QStringLiteral("up")).code, 0);
+    QCOMPARE(m_ns->exec({ QStringLiteral("stat"), QStringLiteral("-c"), QStringLiteral("%a"),
+                          QStringLiteral("/etc/resolv.conf.orig") })
+                 .out,
+             QStringLiteral("600\n"));
+
+    QCOMPARE(dns({ QStringLiteral("dns_on") }).code, 0);
+    QCOMPARE(etcFile(QStringLiteral("resolv.conf")), generatedFile(QStringLiteral("1.1.1.1")));
+    QCOMPARE(m_ns->exec({ QStringLiteral("stat"), QStringLiteral("-c"), QStringLiteral("%a"),
+                          QStringLiteral("/etc/resolv.conf") })
+                 .out,
+             QStringLiteral("644\n"));
+    QCOMPARE(dns(openVpnArgs, QStringLiteral("down")).code, 0);
+    QCOMPARE(etcFile(QStringLiteral("resolv.conf")), changed);
 }
 
 OSTREL_TEST_MAIN(TestDnsScript, TestMain::Core)

@@ -72,6 +72,7 @@ private slots:
     void enableByCommandsStoppedAnywhere();
     void manyAddressesOfBothFamilies();
     void lockFileNotARegularFile();
+    void changesInForceAnswerWithoutTheLock();
 
 private:
     RunResult script(const QStringList& args) const;
@@ -1256,6 +1257,49 @@ void TestKillSwitchScript::lockFileNotARegularFile()
         }
         QCOMPARE(listing(), before);
     }
+}
+
+// A "replace" or "localnetwork allow" whose outcome is in force already
+// answers at once, also while another change holds the lock; one that
+// differs in any rule still changes the chain, under the lock.
+void TestKillSwitchScript::changesInForceAnswerWithoutTheLock()
+{
+    QCOMPARE(script({ QStringLiteral("enable"), QStringLiteral("198.51.100.7") }).code, 0);
+    QCOMPARE(script({ QStringLiteral("replace"), QStringLiteral("2001:db8::7") }).code, 0);
+    QCOMPARE(script({ QStringLiteral("localnetwork"), QStringLiteral("allow") }).code, 0);
+    const QStringList lan4 = rules(false, QStringLiteral("filter"), QStringLiteral("lan"));
+    const QStringList lan6 = rules(true, QStringLiteral("filter"), QStringLiteral("lan"));
+
+    const RunResult held = m_ns->bash(
+        QStringLiteral(
+            "set -m; flock /run/ostrel/firewall.lock sh -c 'touch /run/held; exec sleep 30' >/dev/null & holder=$!\n"
+            "for i in $(seq 100); do [ -e /run/held ] && break; sleep 0.1; done\n"
+            "\"$1\" replace 2001:db8::7; echo \"exit $?\"\n"
+            "\"$1\" localnetwork allow; echo \"exit $?\"\n"
+            "\"$1\" replace 198.51.100.9 | cut -c1-6; echo \"exit ${PIPESTATUS[0]}\"\n"
+            "kill -- -$holder\n"),
+        { m_script }, 60000, m_env);
+    QCOMPARE(held.out, QStringLiteral("OK\nexit 0\nOK (LAN allowed)\nexit 0\nERROR:\nexit 2\n"));
+
+    // A rule added from outside, or one taken away, is not in force.
+    const QString server6 = QStringLiteral("-A ostrelallowedip -d 2001:db8::7/128 -j ACCEPT");
+    QCOMPARE(m_ns->exec({ QStringLiteral("ip6tables"), QStringLiteral("-A"), QStringLiteral("ostrelallowedip"),
+                          QStringLiteral("-d"), QStringLiteral("2001:db8::66"), QStringLiteral("-j"),
+                          QStringLiteral("ACCEPT") })
+                 .code,
+             0);
+    QCOMPARE(
+        m_ns->exec({ QStringLiteral("iptables"), QStringLiteral("-D"), QStringLiteral("lan"), QStringLiteral("1") })
+            .code,
+        0);
+    QCOMPARE(script({ QStringLiteral("replace"), QStringLiteral("2001:db8::7") }).out, QStringLiteral("OK\n"));
+    QCOMPARE(rules(true, QStringLiteral("filter"), QStringLiteral("ostrelallowedip")),
+             QStringList({ "-N ostrelallowedip", server6, "-A ostrelallowedip -s 2001:db8::7/128 -j ACCEPT" }));
+    QCOMPARE(script({ QStringLiteral("localnetwork"), QStringLiteral("allow") }).out,
+             QStringLiteral("OK (LAN allowed)\n"));
+    QCOMPARE(rules(false, QStringLiteral("filter"), QStringLiteral("lan")), lan4);
+    QCOMPARE(rules(true, QStringLiteral("filter"), QStringLiteral("lan")), lan6);
+    QCOMPARE(script({ QStringLiteral("status") }).out, QStringLiteral("ENABLED status\n"));
 }
 
 OSTREL_TEST_MAIN(TestKillSwitchScript, TestMain::Core)

@@ -24,7 +24,9 @@
 # lock /run/ostrel/firewall.lock (flock) for its whole run, and each change
 # of a family's rules is one iptables-restore step, so that no other writer
 # and no half-made change ever leaves outgoing traffic open while the kill
-# switch is meant to be on. "status" only reads and takes no lock.
+# switch is meant to be on. "status" only reads and takes no lock; neither
+# does a "replace" or "localnetwork allow" whose outcome is in force
+# already: it only reads, finds nothing to change, and answers at once.
 #
 # Failures that are reported (a line starting "ERROR:", nothing else):
 #   exit 2: refused, nothing was changed (/run/ostrel not safe, its lock
@@ -37,6 +39,9 @@
 #           switch stays on in that family, and they wait for the next try).
 
 PATH="/usr/sbin:/sbin:/usr/bin:/bin:${PATH:-}"
+
+# What this script writes (the saved rules, the lock) is root's alone.
+umask 077
 
 ALLOWED_CHAIN="ostrelallowedip"
 LAN_CHAIN="lan"
@@ -76,12 +81,13 @@ USAGE="Usage: ostrel-killswitch.sh {enable|restore|disable|replace [ server IP]|
 ipt4() { iptables -w 5 "$@" >/dev/null 2>&1; }
 ipt6() { ip6tables -w 5 "$@" >/dev/null 2>&1; }
 
-# The tools of one address family (4 or 6).
-ipt_of() { if [ "$1" = 6 ]; then echo ipt6; else echo ipt4; fi; }
-lister_of() { if [ "$1" = 6 ]; then echo ip6tables; else echo iptables; fi; }
-saver_of() { if [ "$1" = 6 ]; then echo ip6tables-save; else echo iptables-save; fi; }
-restorer_of() { if [ "$1" = 6 ]; then echo ip6tables-restore; else echo iptables-restore; fi; }
-saved_file_of() { if [ "$1" = 6 ]; then echo "$SAVED_RULES6"; else echo "$SAVED_RULES"; fi; }
+# The tools and the saved file of each address family (4 or 6), looked up
+# without starting a process.
+declare -A IPT=([4]=ipt4 [6]=ipt6)
+declare -A LISTER=([4]=iptables [6]=ip6tables)
+declare -A SAVER=([4]=iptables-save [6]=ip6tables-save)
+declare -A RESTORER=([4]=iptables-restore [6]=ip6tables-restore)
+declare -A SAVED_FILE=([4]="$SAVED_RULES" [6]="$SAVED_RULES6")
 
 # $1: iptables or ip6tables.
 family_on() {
@@ -96,7 +102,7 @@ kill_switch6_on() { family_on ip6tables; }
 restore_family() {
     local family="$1"
     shift
-    "$(restorer_of "$family")" -w 5 "$@" >/dev/null 2>&1
+    "${RESTORER[$family]}" -w 5 "$@" >/dev/null 2>&1
 }
 
 # True when the root-only directory for the saved rules is there and safe:
@@ -158,7 +164,7 @@ save_one() {
     if rules="$("$saver" 2>/dev/null)" && ! holds_own_chain "$rules"; then
         tmp="$file.new"
         rm -f -- "$tmp"
-        if (umask 077 && printf '%s\n%s\n' "$SAVE_MARK" "$rules" >"$tmp") 2>/dev/null; then
+        if { printf '%s\n%s\n' "$SAVE_MARK" "$rules" >"$tmp"; } 2>/dev/null; then
             mv -fT -- "$tmp" "$file" 2>/dev/null || rm -f -- "$tmp"
         else
             rm -f -- "$tmp"
@@ -177,11 +183,12 @@ holds_own_chain() {
 
 # True when the file was written by "enable".
 saved_by_enable() {
-    local file="$1" first
+    local file="$1" first content=""
     [ -f "$file" ] && [ ! -L "$file" ] && [ -s "$file" ] || return 1
     IFS= read -r first <"$file" || return 1
     [ "$first" = "$SAVE_MARK" ] || return 1
-    ! holds_own_chain "$(cat "$file" 2>/dev/null)"
+    { IFS= read -r -d '' content <"$file"; } 2>/dev/null
+    ! holds_own_chain "$content"
 }
 
 # --- Server addresses ------------------------------------------------------
@@ -231,10 +238,6 @@ is_host_name() {
     [ "${#1}" -le 253 ] && [[ "$1" =~ ^($label\.)*$label\.?$ ]]
 }
 
-family_of() {
-    if [[ "$1" == *:* ]]; then echo 6; else echo 4; fi
-}
-
 # Sets SERVER_ADDRESSES to the plain addresses the server text stands for:
 # the text itself when it is an IPv4 or IPv6 address, the addresses of a
 # host name otherwise (resolved with a time limit, before any lock is taken
@@ -282,10 +285,62 @@ resolve_server() {
 server_lines() {
     local family="$1" both="$2" address
     for address in "${SERVER_ADDRESSES[@]}"; do
-        [ "$(family_of "$address")" = "$family" ] || continue
+        if [[ "$address" == *:* ]]; then [ "$family" = 6 ]; else [ "$family" = 4 ]; fi || continue
         echo "-A $ALLOWED_CHAIN -d $address -j ACCEPT"
         [ "$both" = both ] && echo "-A $ALLOWED_CHAIN -s $address -j ACCEPT"
     done
+}
+
+# Sets WANT4 and WANT6 to the listings (iptables -S) of the server chain of
+# each family after a "replace" with SERVER_ADDRESSES. An IPv6 address not
+# written the way the listing writes it never matches: the chain is then
+# written anew, which changes nothing.
+server_listings() {
+    local address
+    WANT4="-N $ALLOWED_CHAIN"
+    WANT6="-N $ALLOWED_CHAIN"
+    for address in "${SERVER_ADDRESSES[@]}"; do
+        if [[ "$address" == *:* ]]; then
+            WANT6+=$'\n'"-A $ALLOWED_CHAIN -d $address/128 -j ACCEPT"$'\n'"-A $ALLOWED_CHAIN -s $address/128 -j ACCEPT"
+        else
+            WANT4+=$'\n'"-A $ALLOWED_CHAIN -d $address/32 -j ACCEPT"$'\n'"-A $ALLOWED_CHAIN -s $address/32 -j ACCEPT"
+        fi
+    done
+}
+
+# Sets WANT4 and WANT6 to the listings (iptables -S) of the LAN chain of
+# each family after "localnetwork allow": one rule for each pair of the
+# family's private ranges.
+lan_listings() {
+    local source destination family ranges listing
+    local IFS=,
+    for family in 4 6; do
+        ranges="$LAN4"
+        [ "$family" = 6 ] && ranges="$LAN6"
+        listing="-N $LAN_CHAIN"
+        for source in $ranges; do
+            for destination in $ranges; do
+                listing+=$'\n'"-A $LAN_CHAIN -s $source -d $destination ! -o $TUNNEL_IF -j ACCEPT"
+            done
+        done
+        if [ "$family" = 6 ]; then WANT6="$listing"; else WANT4="$listing"; fi
+    done
+}
+
+# True when, in each family, the chain either does not exist (the change
+# passes that family by) or holds exactly the wanted listing ($2 for IPv4,
+# $3 for IPv6): the change would change nothing. Both families are listed
+# at once.
+chain_in_force() {
+    local chain="$1" listing4 listing6="" fd
+    exec {fd}< <(exec ip6tables -w 5 -S "$chain" 2>/dev/null)
+    listing4="$(iptables -w 5 -S "$chain" 2>/dev/null)"
+    IFS= read -r -d '' listing6 <&"$fd"
+    exec {fd}<&-
+    while [[ "$listing6" == *$'\n' ]]; do
+        listing6="${listing6%$'\n'}"
+    done
+    { [ -z "$listing4" ] || [ "$listing4" = "$2" ]; } && { [ -z "$listing6" ] || [ "$listing6" = "$3" ]; }
 }
 
 # --- Rules -------------------------------------------------------------------
@@ -327,15 +382,40 @@ run_lines() {
     done
 }
 
-# The policies of the built-in chains of one family's filter, nat and mangle
-# tables, from its save listing ($1: iptables-save or ip6tables-save), one
+# Sets POLICIES to the policies of the built-in chains of one family's
+# filter, nat and mangle tables, from its save listing ($1: 4 or 6), one
 # "table chain policy" a line. A table that does not exist is left out.
-current_policies() {
-    "$1" 2>/dev/null | awk '
-        /^\*/ { table = substr($0, 2) }
-        /^:[^ ]+ [A-Z]+ / && $2 != "-" && (table == "filter" || table == "nat" || table == "mangle") {
-            print table, substr($1, 2), $2
-        }'
+read_policies() {
+    local line table="" chain rest policy
+    POLICIES=""
+    while IFS= read -r line; do
+        case "$line" in
+        "*"*) table="${line#\*}" ;;
+        :*" "*" "*)
+            case "$table" in
+            filter | nat | mangle) ;;
+            *) continue ;;
+            esac
+            chain="${line%% *}"
+            rest="${line#* }"
+            policy="${rest%% *}"
+            [[ "$policy" =~ ^[A-Z]+$ ]] && POLICIES+="$table ${chain#:} $policy"$'\n'
+            ;;
+        esac
+    done < <(exec "${SAVER[$1]}" 2>/dev/null)
+}
+
+# Prints each chain and policy of POLICIES for one table with the format
+# (chain, policy); fails when the table has none.
+policies_of() {
+    local table="$1" format="$2" t chain policy found=1
+    while read -r t chain policy; do
+        [ "$t" = "$table" ] || continue
+        # shellcheck disable=SC2059 # the format is the caller's
+        printf -- "$format" "$chain" "$policy"
+        found=0
+    done <<<"$POLICIES"
+    return "$found"
 }
 
 # Empties the filter, nat and mangle tables of one family and builds the
@@ -344,12 +424,12 @@ current_policies() {
 # The built-in chains keep their policies: iptables-restore of the nf_tables
 # backend sets them to ACCEPT after "-F" unless they are given again.
 enable_family() {
-    local family="$1" table policies
-    policies="$(current_policies "$(saver_of "$family")")"
+    local family="$1" table
+    read_policies "$family"
     if {
         for table in filter nat mangle; do
             printf '*%s\n-F\n-X\n' "$table"
-            awk -v t="$table" '$1 == t { print "-P", $2, $3 }' <<<"$policies"
+            policies_of "$table" '-P %s %s\n'
             [ "$table" = filter ] && rule_lines "$family"
             echo "COMMIT"
         done
@@ -367,8 +447,8 @@ enable_family() {
 # own are added behind it; that DROP goes last. No policy is ever changed.
 build_by_commands() {
     local family="$1" ipt lister chains chain count table
-    ipt="$(ipt_of "$family")"
-    lister="$(lister_of "$family")"
+    ipt="${IPT[$family]}"
+    lister="${LISTER[$family]}"
     family_on "$lister" || "$ipt" -N "$ALLOWED_CHAIN"
     echo "-I OUTPUT 1 $MARKED -j DROP" | run_lines "$ipt"
     chains="$("$lister" -w 5 -S 2>/dev/null | awk '$1 == "-N" { print $2 }')"
@@ -397,7 +477,9 @@ build_by_commands() {
 stack_present() {
     [ "$1" = 4 ] && return 0
     [ -d /proc/sys/net/ipv6 ] || return 1
-    [ "$(cat /proc/sys/net/ipv6/conf/all/disable_ipv6 2>/dev/null)" != 1 ] || [ -s /proc/net/if_inet6 ]
+    local disabled=""
+    { read -r disabled </proc/sys/net/ipv6/conf/all/disable_ipv6; } 2>/dev/null
+    [ "$disabled" != 1 ] || [ -s /proc/net/if_inet6 ]
 }
 
 enable_kill_switch() {
@@ -417,9 +499,9 @@ enable_kill_switch() {
 
     for family in 4 6; do
         enable_family "$family"
-        if [ -z "$problem" ] && stack_present "$family" && ! family_on "$(lister_of "$family")"; then
-            why="$("$(lister_of "$family")" -w 5 -n -L OUTPUT 2>&1 >/dev/null | head -n 1)"
-            problem="IPv$family traffic cannot be blocked: $(lister_of "$family") does not work here${why:+ ($why)}"
+        if [ -z "$problem" ] && stack_present "$family" && ! family_on "${LISTER[$family]}"; then
+            why="$("${LISTER[$family]}" -w 5 -n -L OUTPUT 2>&1 >/dev/null | head -n 1)"
+            problem="IPv$family traffic cannot be blocked: ${LISTER[$family]} does not work here${why:+ ($why)}"
         fi
     done
     problem="${problem:-$SERVER_PROBLEM}"
@@ -445,8 +527,8 @@ declares_chain() {
 # user's chains keep the same rules, if perhaps in another order.
 remove_own_rules() {
     local family="$1" ipt lister listing lines line rule own=no
-    ipt="$(ipt_of "$family")"
-    lister="$(lister_of "$family")"
+    ipt="${IPT[$family]}"
+    lister="${LISTER[$family]}"
     listing="$("$lister" -w 5 -S 2>/dev/null)"
     lines="$(
         echo "*filter"
@@ -494,16 +576,14 @@ remove_own_rules() {
 # kill switch's chain goes, and the family is free, only once all the
 # others are back.
 put_back_saved() {
-    local family="$1" file="$2" policies table
-    policies="$(current_policies "$(saver_of "$family")")"
+    local family="$1" file="$2" table chains
+    read_policies "$family"
     {
         cat -- "$file"
         for table in filter nat mangle; do
             grep -qx -- "\*$table" "$file" && continue
-            awk -v t="$table" '$1 == t { found = 1 } END { exit !found }' <<<"$policies" || continue
-            printf '*%s\n' "$table"
-            awk -v t="$table" '$1 == t { print ":" $2, $3, "[0:0]" }' <<<"$policies"
-            echo "COMMIT"
+            chains="$(policies_of "$table" ':%s %s [0:0]\n')" || continue
+            printf '*%s\n%s\nCOMMIT\n' "$table" "$chains"
         done
     } | awk '
         /^\*/ { table = substr($0, 2) }
@@ -515,7 +595,7 @@ put_back_saved() {
 # Removes what a run stopped after putting a family's rules back left over;
 # only for a family the kill switch does not hold.
 forget_put_back() {
-    rm -f -- "$(saved_file_of "$1")$PUTBACK_SUFFIX"
+    rm -f -- "${SAVED_FILE[$1]}$PUTBACK_SUFFIX"
 }
 
 # The file of one family's saved rules that waits to be put back: one that a
@@ -523,7 +603,7 @@ forget_put_back() {
 # file written by "enable".
 waiting_file() {
     local file
-    file="$(saved_file_of "$1")"
+    file="${SAVED_FILE[$1]}"
     if saved_by_enable "$file$PUTBACK_SUFFIX"; then
         echo "$file$PUTBACK_SUFFIX"
     elif saved_by_enable "$file"; then
@@ -540,13 +620,13 @@ waiting_file() {
 # stop half-way).
 put_back_waiting() {
     local family="$1" file waiting
-    file="$(saved_file_of "$family")"
+    file="${SAVED_FILE[$family]}"
     waiting="$(waiting_file "$family")" || return 1
     if [ "$waiting" = "$file" ]; then
         mv -fT -- "$file" "$file$PUTBACK_SUFFIX" 2>/dev/null || return 2
         waiting="$file$PUTBACK_SUFFIX"
     fi
-    if put_back_saved "$family" "$waiting" && ! family_on "$(lister_of "$family")"; then
+    if put_back_saved "$family" "$waiting" && ! family_on "${LISTER[$family]}"; then
         rm -f -- "$waiting"
         return 0
     fi
@@ -566,7 +646,7 @@ put_back_waiting() {
 # taken out.
 disable_family() {
     local family="$1" lister
-    lister="$(lister_of "$family")"
+    lister="${LISTER[$family]}"
     if ! family_on "$lister"; then
         forget_put_back "$family"
         return 0
@@ -614,7 +694,7 @@ restore_saved() {
     local family problems=()
     take_lock
     for family in 4 6; do
-        family_on "$(lister_of "$family")" || forget_put_back "$family"
+        family_on "${LISTER[$family]}" || forget_put_back "$family"
         put_back_waiting "$family"
         [ $? = 2 ] && problems+=("IPv$family")
     done
@@ -632,9 +712,9 @@ replace_chain() {
     for family in 4 6; do
         lines="$lines4"
         [ "$family" = 6 ] && lines="$lines6"
-        "$(lister_of "$family")" -w 5 -n -L "$chain" >/dev/null 2>&1 || continue
+        "${LISTER[$family]}" -w 5 -n -L "$chain" >/dev/null 2>&1 || continue
         if ! printf '*filter\n-F %s\n%s\nCOMMIT\n' "$chain" "$lines" | restore_family "$family" --noflush; then
-            printf -- '-F %s\n%s\n' "$chain" "$lines" | run_lines "$(ipt_of "$family")"
+            printf -- '-F %s\n%s\n' "$chain" "$lines" | run_lines "${IPT[$family]}"
         fi
     done
 }
@@ -642,6 +722,13 @@ replace_chain() {
 replace_server() {
     local server="$1"
     resolve_server "$server"
+    if [ -z "$SERVER_PROBLEM" ]; then
+        server_listings
+        if chain_in_force "$ALLOWED_CHAIN" "$WANT4" "$WANT6"; then
+            echo "OK"
+            return 0
+        fi
+    fi
     take_lock
     replace_chain "$ALLOWED_CHAIN" "$(server_lines 4 both)" "$(server_lines 6 both)"
     if [ -n "$SERVER_PROBLEM" ] && { kill_switch4_on || kill_switch6_on; }; then
@@ -654,6 +741,11 @@ replace_server() {
 local_network() {
     case "$1" in
     allow)
+        lan_listings
+        if chain_in_force "$LAN_CHAIN" "$WANT4" "$WANT6"; then
+            echo "OK (LAN allowed)"
+            return 0
+        fi
         take_lock
         # One rule for each family; iptables expands the address lists into
         # one entry per source and destination pair. The chain holds it
@@ -687,9 +779,9 @@ status)
     # Both families are asked at once: the tray asks with a short time-out.
     on4=no
     on6=no
-    kill_switch4_on &
+    iptables -w 5 -n -L "$ALLOWED_CHAIN" >/dev/null 2>&1 &
     ask4=$!
-    kill_switch6_on &
+    ip6tables -w 5 -n -L "$ALLOWED_CHAIN" >/dev/null 2>&1 &
     ask6=$!
     wait "$ask4" && on4=yes
     wait "$ask6" && on6=yes
