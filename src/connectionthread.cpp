@@ -426,6 +426,10 @@ void ConnectionThread::reactOnSystem(quint64 reaction, Constants::ConnectState o
             // below is wanted all the same). The resolver file and the
             // firewall have owners of their own: the resolver's change runs
             // beside the firewall's steps, which keep their order.
+            // The kill switch's state is wanted after the server's
+            // exception, which does not change it: read beside.
+            if (c->optionGatewayRemoval())
+                system.readKillSwitchAhead();
             std::unique_ptr<ConcurrentStep> resolver;
             bool resolverSet = true;
             if (!c->optionDoNotChangeDNS() && c->isConnectedState()) {
@@ -455,6 +459,8 @@ void ConnectionThread::reactOnSystem(quint64 reaction, Constants::ConnectState o
             qDebug().noquote() << "onConnected()";
         } else if (c && m_model && newState == Constants::ConnectState_Disconnected) {
             qDebug().noquote() << "Disconnected...";
+            // Asked below, after the resolver's step, which leaves it alone.
+            system.readKillSwitchAhead();
             if ((!c->optionGatewayRemoval() || c->optionDisableDNS()) && !c->optionDoNotChangeDNS())
                 system.restoreDnsRecords();
             if (blockIPv6)

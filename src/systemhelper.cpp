@@ -133,6 +133,10 @@ void SystemHelper::passEnded()
 {
 }
 
+void SystemHelper::readKillSwitchAhead()
+{
+}
+
 void SystemHelper::finalize()
 {
 }

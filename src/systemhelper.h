@@ -57,6 +57,12 @@ public:
         SystemHelper& m_system;
     };
 
+    // A pass that is about to ask after the kill switch: the platform may
+    // read it now, beside the steps that come first in the pass, which must
+    // not turn it on or off; the pass's first question then waits for that
+    // read instead of starting its own. Nothing by default.
+    virtual void readKillSwitchAhead();
+
     virtual void finalize();
     virtual bool quitOnCloseMainWindow();
     virtual bool isElevated();

@@ -9,7 +9,11 @@
 // The press is Model::vpnConnectDisconnect(); a state is reached once both
 // reactions to it, the worker's and the model's, have ended (their TIMER
 // lines). The bare client's connect ends at "Initialization Sequence
-// Completed", its disconnect when it has exited after SIGTERM.
+// Completed", its disconnect when it has exited after SIGTERM. On loopback
+// OpenVPN's own time spreads by a few hundred milliseconds from run to run,
+// more than the client adds; so each line is followed by the client's part
+// alone: its time less what its own OpenVPN took (start to CONNECTED,
+// request to end to exit).
 //
 // Each transport is measured twice: with the kill switch left on by the
 // disconnect before (as the client leaves it), and with it lifted before
@@ -56,10 +60,21 @@ QList<ReactionEnd> g_ends;
 QStringList g_log;
 bool g_keepLog = false;
 
+// When the client's OpenVPN was started, reported CONNECTED, was asked to
+// end, and had ended: what lies between is OpenVPN's own time.
+enum class EngineMark { Started, Connected, Ending, Ended };
+struct EngineEvent
+{
+    EngineMark mark;
+    qint64 at;
+};
+QList<EngineEvent> g_engine;
+
 void handler(QtMsgType, const QMessageLogContext&, const QString& message)
 {
     static const QRegularExpression timer(
         QStringLiteral("^TIMER\\s+(ConnectionThread|Model)::onConnectionStateChanged \\w+->(\\w+) \\d+ ms$"));
+    static const QRegularExpression connected(QStringLiteral("^openvpn process \\d+ : >STATE:\\d+,CONNECTED,"));
     const qint64 now = g_clock.nsecsElapsed();
     // The client's own log file, as the client writes it.
     ALog::out(message);
@@ -67,6 +82,14 @@ void handler(QtMsgType, const QMessageLogContext&, const QString& message)
     const QRegularExpressionMatch m = timer.match(message);
     if (m.hasMatch())
         g_ends << ReactionEnd { m.captured(1), m.captured(2), now };
+    if (message.contains(QLatin1String("m_process.start:")))
+        g_engine << EngineEvent { EngineMark::Started, now };
+    else if (connected.match(message).hasMatch())
+        g_engine << EngineEvent { EngineMark::Connected, now };
+    else if (message == QLatin1String("disconnect..."))
+        g_engine << EngineEvent { EngineMark::Ending, now };
+    else if (message.contains(QLatin1String("onVpnProcessFinished()")))
+        g_engine << EngineEvent { EngineMark::Ended, now };
     if (g_keepLog)
         g_log << QStringLiteral("%1 %2").arg(now / 1000000, 7).arg(message);
 }
@@ -109,9 +132,31 @@ double reactionsDoneAfter(qint64 since, const QString& state, int timeoutMs)
     return -1;
 }
 
+// Milliseconds between the first `from` and the first `to` after `since`;
+// -1 when either is missing.
+double engineSpan(qint64 since, EngineMark from, EngineMark to)
+{
+    QMutexLocker lock(&g_mutex);
+    qint64 begin = -1;
+    for (const EngineEvent& event : qAsConst(g_engine)) {
+        if (event.at < since)
+            continue;
+        if (begin < 0 && event.mark == from)
+            begin = event.at;
+        else if (begin >= 0 && event.mark == to)
+            return (event.at - begin) / 1e6;
+    }
+    return -1;
+}
+
 struct Figures
 {
     QVector<double> connect, disconnect;
+    // The client's part alone: the press to Connected (Not connected) less
+    // the time its OpenVPN took from its start to CONNECTED (from the
+    // request to end to its exit). Free of OpenVPN's own spread, which on
+    // loopback is larger than the client's part.
+    QVector<double> ownConnect, ownDisconnect;
 };
 
 // The bare client: credentials through a FIFO, so they never sit in a file.
@@ -221,6 +266,7 @@ class BenchConnect : public QObject
         const double connect = reactionsDoneAfter(pressed, "Connected", 60000);
         if (connect < 0 || model()->connectionState() != Constants::ConnectState_Connected)
             return false;
+        const double engineConnect = engineSpan(pressed, EngineMark::Started, EngineMark::Connected);
         // The request is cleared before the next press is taken.
         m_rig.worker()->waitWorkCompleted(60);
         pressed = g_clock.nsecsElapsed();
@@ -228,9 +274,14 @@ class BenchConnect : public QObject
         const double disconnect = reactionsDoneAfter(pressed, "Disconnected", 60000);
         if (disconnect < 0)
             return false;
+        const double engineDisconnect = engineSpan(pressed, EngineMark::Ending, EngineMark::Ended);
         m_rig.worker()->waitWorkCompleted(60);
+        if (engineConnect < 0 || engineDisconnect < 0)
+            return false;
         figures.connect << connect;
         figures.disconnect << disconnect;
+        figures.ownConnect << connect - engineConnect;
+        figures.ownDisconnect << disconnect - engineDisconnect;
         return true;
     }
 
@@ -247,6 +298,11 @@ class BenchConnect : public QObject
                      .arg(cd, 0, 'f', 1)
                      .arg(bd, 0, 'f', 1)
                      .arg(cd - bd, 0, 'f', 1);
+        m_out << QString("%1: the client's part alone (outside its OpenVPN process): connect %2 ms, "
+                         "disconnect %3 ms\n")
+                     .arg(label)
+                     .arg(median(client.ownConnect), 0, 'f', 1)
+                     .arg(median(client.ownDisconnect), 0, 'f', 1);
         m_out.flush();
     }
 
@@ -277,13 +333,15 @@ class BenchConnect : public QObject
                 QVERIFY2(connect >= 0 && disconnect >= 0, openvpn.output().constData());
                 bare.connect << connect;
                 bare.disconnect << disconnect;
-                m_out << QString("  %1 round %2: client %3 / %4 ms, bare %5 / %6 ms\n")
+                m_out << QString("  %1 round %2: client %3 / %4 ms (its part %7 / %8 ms), bare %5 / %6 ms\n")
                              .arg(proto)
                              .arg(i + 1)
                              .arg(client.connect.last(), 0, 'f', 1)
                              .arg(client.disconnect.last(), 0, 'f', 1)
                              .arg(connect, 0, 'f', 1)
-                             .arg(disconnect, 0, 'f', 1);
+                             .arg(disconnect, 0, 'f', 1)
+                             .arg(client.ownConnect.last(), 0, 'f', 1)
+                             .arg(client.ownDisconnect.last(), 0, 'f', 1);
                 m_out.flush();
             }
             line(QString("%1, kill switch %2 before the press, median of %3")

@@ -27,7 +27,10 @@ UnixSystemHelper::UnixSystemHelper(QObject* parent)
 {
 }
 
-UnixSystemHelper::~UnixSystemHelper() = default;
+UnixSystemHelper::~UnixSystemHelper()
+{
+    awaitReadAhead();
+}
 
 bool UnixSystemHelper::quitOnCloseMainWindow()
 {
@@ -91,6 +94,7 @@ bool UnixSystemHelper::readFirewallState(int timeout, FirewallState* state)
 
 UnixSystemHelper::FirewallState UnixSystemHelper::firewallState(int timeout)
 {
+    awaitReadAhead();
     quint64 generation = 0;
     {
         QMutexLocker lock(&m_knownMutex);
@@ -102,13 +106,41 @@ UnixSystemHelper::FirewallState UnixSystemHelper::firewallState(int timeout)
         generation = m_knownGeneration;
     }
     FirewallState state = FirewallState::Off;
-    const bool answered = readFirewallState(timeout, &state);
+    readAndKeep(timeout, generation, &state);
+    return state;
+}
+
+void UnixSystemHelper::readAndKeep(int timeout, quint64 generation, FirewallState* state)
+{
+    const bool answered = readFirewallState(timeout, state);
     QMutexLocker lock(&m_knownMutex);
     if (answered && m_openPasses > 0 && generation == m_knownGeneration) {
         m_stateKnown = true;
-        m_knownState = state;
+        m_knownState = *state;
     }
-    return state;
+}
+
+void UnixSystemHelper::readKillSwitchAhead()
+{
+    QMutexLocker lock(&m_knownMutex);
+    if (m_openPasses == 0 || m_stateKnown || m_readAhead)
+        return;
+    const quint64 generation = m_knownGeneration;
+    m_readAhead.reset(new ConcurrentStep([this, generation] {
+        FirewallState state = FirewallState::Off;
+        readAndKeep(ExternalTools::SMALL_WAIT_TIME(), generation, &state);
+    }));
+}
+
+void UnixSystemHelper::awaitReadAhead()
+{
+    std::unique_ptr<ConcurrentStep> ahead;
+    {
+        QMutexLocker lock(&m_knownMutex);
+        ahead = std::move(m_readAhead);
+    }
+    // Joined here, outside the lock its read takes at the end.
+    ahead.reset();
 }
 
 bool UnixSystemHelper::firewallEnabled(int timeout)
@@ -123,6 +155,14 @@ void UnixSystemHelper::forgetFirewallState()
     ++m_knownGeneration;
 }
 
+void UnixSystemHelper::knowFirewallState(FirewallState state)
+{
+    QMutexLocker lock(&m_knownMutex);
+    ++m_knownGeneration;
+    m_stateKnown = m_openPasses > 0;
+    m_knownState = state;
+}
+
 void UnixSystemHelper::passBegun()
 {
     QMutexLocker lock(&m_knownMutex);
@@ -133,13 +173,20 @@ void UnixSystemHelper::passBegun()
 
 void UnixSystemHelper::passEnded()
 {
-    QMutexLocker lock(&m_knownMutex);
-    if (m_openPasses > 0)
-        --m_openPasses;
-    if (m_openPasses == 0) {
-        m_stateKnown = false;
-        ++m_knownGeneration;
+    bool last = false;
+    {
+        QMutexLocker lock(&m_knownMutex);
+        if (m_openPasses > 0)
+            --m_openPasses;
+        if (m_openPasses == 0) {
+            m_stateKnown = false;
+            ++m_knownGeneration;
+            last = true;
+        }
     }
+    // A read ahead that no question took up ends with the last pass.
+    if (last)
+        awaitReadAhead();
 }
 
 bool UnixSystemHelper::defaultRouteSetConnectionServer(const QString& host)
@@ -208,12 +255,15 @@ bool UnixSystemHelper::enableKillSwitch(const QString& connectionHost)
     }
     QString output;
     const int code = runFirewall(ExternalTools::enable() << connectionHost, output, ExternalTools::SMALL_WAIT_TIME());
-    forgetFirewallState();
-    firewallEnabled(ExternalTools::SMALL_WAIT_TIME());
     if (code == 0) {
+        // "enable" answers 0 only when it holds every address family this
+        // machine has: as good as on for the rest of the pass.
+        knowFirewallState(FirewallState::On);
         setKillSwitchFailure(QString());
         return true;
     }
+    forgetFirewallState();
+    firewallEnabled(ExternalTools::SMALL_WAIT_TIME());
     const QString why = failureReason(QStringLiteral("kill-switch script"), code, output);
     qWarning().noquote() << "Kill switch not enabled:" << why;
     setKillSwitchFailure(why);

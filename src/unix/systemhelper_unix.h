@@ -1,11 +1,13 @@
 #pragma once
 
 #include "systemhelper.h"
+#include "util/concurrentstep.h"
 #include "util/serialjobrunner.h"
 
 #include <QMutex>
 
 #include <atomic>
+#include <memory>
 
 // The Linux platform layer: the kill switch, the local-network exception and
 // the resolver changes are done by scripts beside the executable (see
@@ -69,6 +71,9 @@ public:
     // its other resolver changes; the exit code as executeWithWait gives it.
     static int runResolverScript(const QStringList& args, QString& output);
 
+    // Starts the pass's read of "status" beside its first steps.
+    void readKillSwitchAhead() override;
+
 protected:
     void passBegun() override;
     void passEnded() override;
@@ -97,6 +102,14 @@ private:
     // A command that may have turned the kill switch on or off ran: the
     // next question reads.
     void forgetFirewallState();
+    // The program's own command has just brought the kill switch into
+    // `state`: known from now on while a pass is open.
+    void knowFirewallState(FirewallState state);
+    // Reads "status" and keeps the answer for the open passes, unless a
+    // pass began or ended or the state was forgotten since `generation`.
+    void readAndKeep(int timeout, quint64 generation, FirewallState* state);
+    // Waits for a read started by readKillSwitchAhead(), if one is running.
+    void awaitReadAhead();
 
     void setKillSwitchFailure(const QString& why);
     // Why a script run failed: its "ERROR:" line, escaped, or a general
@@ -118,6 +131,9 @@ private:
     quint64 m_knownGeneration = 0;
     bool m_stateKnown = false;
     FirewallState m_knownState = FirewallState::Off;
+    // The read started ahead for the open passes (under m_knownMutex); it
+    // goes before the members it uses.
+    std::unique_ptr<ConcurrentStep> m_readAhead;
     bool m_isRouteChangeCallbackEnabled = false;
     // Written by the resolver change, which may run beside the reaction that
     // asked for it.

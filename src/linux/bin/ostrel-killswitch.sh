@@ -155,15 +155,22 @@ take_lock() {
 # rules saved by an earlier "enable" are still waiting to be put back: those
 # are what the user had, and they are never replaced. Rules that hold the
 # kill switch's own chain are never saved as the user's.
+# rm -f, without starting it for a file that is not there.
+remove_file() {
+    if [ -e "$1" ] || [ -L "$1" ]; then
+        rm -f -- "$1"
+    fi
+}
+
 save_one() {
     local saver="$1" file="$2" rules tmp
     if saved_by_enable "$file"; then
         return 0
     fi
-    rm -f -- "$file"
+    remove_file "$file"
     if rules="$("$saver" 2>/dev/null)" && ! holds_own_chain "$rules"; then
         tmp="$file.new"
-        rm -f -- "$tmp"
+        remove_file "$tmp"
         if { printf '%s\n%s\n' "$SAVE_MARK" "$rules" >"$tmp"; } 2>/dev/null; then
             mv -fT -- "$tmp" "$file" 2>/dev/null || rm -f -- "$tmp"
         else
@@ -595,7 +602,7 @@ put_back_saved() {
 # Removes what a run stopped after putting a family's rules back left over;
 # only for a family the kill switch does not hold.
 forget_put_back() {
-    rm -f -- "${SAVED_FILE[$1]}$PUTBACK_SUFFIX"
+    remove_file "${SAVED_FILE[$1]}$PUTBACK_SUFFIX"
 }
 
 # The file of one family's saved rules that waits to be put back: one that a

@@ -86,7 +86,9 @@ StandartSkinPageCustom {
             visible: viewmodel.isRestoreGwAvailable
             bright: true
             text: "Disable killswitch"
-            onClicked: viewmodel.restoreGw()
+            // The kill switch's command waits with events processed: it runs
+            // once this handler has returned, as the page may go meanwhile.
+            onClicked: Qt.callLater(viewmodel.restoreGw)
         }
 
         Item {

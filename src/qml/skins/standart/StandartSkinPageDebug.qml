@@ -34,7 +34,8 @@ StandartSkinPageCustom {
                 width: parent.width
                 text: "Disable killswitch"
                 enabled: viewmodel.isRestoreGwAvailable
-                onClicked: viewmodel.restoreGw()
+                // Runs once this handler has returned: see the connect page.
+                onClicked: Qt.callLater(viewmodel.restoreGw)
             }
             GrayButton {
                 width: parent.width
