@@ -2,7 +2,7 @@
 
 #include "log.h"
 #include "settings.h"
-#include "unix/groupleaderprocess.h"
+#include "unix/spawnedcommand.h"
 #include "unix/systemhelper_unix.h"
 #include "util/eventfreewaits.h"
 #include "util/serialjobrunner.h"
@@ -276,55 +276,35 @@ int SystemHelper::executeWithWait(const QString& command, const QStringList& par
                                   .arg(timeout);
     }
 
-    // Constructed before the process: a thread that has no event loop of its
-    // own (a latency worker) gets its event dispatcher here, which the
-    // process needs to notice its output and its end.
-    QEventLoop dispatcherGuard;
-    GroupLeaderProcess process;
-    bool failedToStart = false;
-    ASSERT_CONNECT(QObject::connect(&process, &QProcess::errorOccurred, [&failedToStart](QProcess::ProcessError error) {
-        if (error == QProcess::FailedToStart)
-            failedToStart = true;
-    }));
-    process.startInOwnGroup(command, params, QIODevice::ReadWrite);
-    // Nothing is ever written to a command; a command that reads its input
-    // sees the end of it instead of waiting.
-    process.closeWriteChannel();
-
+    SpawnedCommand process;
+    const bool started = process.start(command, params);
     bool ended = false;
-    {
+    if (started) {
         // On a job of a runner that is going, the command ends with it.
-        const pid_t group = pid_t(process.processId());
-        const SerialJobRunner::StopGuard stop = SerialJobRunner::stopWith([group] {
-            if (group > 0) {
-                ::kill(-group, SIGKILL);
-                ::kill(group, SIGKILL);
-            }
-        });
-        // A thread that must not process events learns of the end from the
-        // process itself.
-        ended = EventFreeWaits::active() ? process.waitForFinished(timeout >= 1 ? timeout : -1)
-                                         : waitWithEventProcessing(command, process, timeout);
+        const SerialJobRunner::StopGuard stop = SerialJobRunner::stopWith([&process] { process.signalGroup(SIGKILL); });
+        // A thread that must not process events only waits.
+        ended = process.waitForEnd(
+            timeout, EventFreeWaits::active() ? SpawnedCommand::Events::Skip : SpawnedCommand::Events::Process);
     }
 
     int code = ExecuteTimedOut;
-    if (failedToStart) {
+    if (!started) {
         code = ExecuteFailedToStart;
         if (logging)
             qDebug().noquote() << QStringLiteral("  %1)").arg(number) << logSafe(shownCommand(command))
                                << "failed to start:" << logSafe(process.errorString());
     } else if (ended) {
-        code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : ExecuteCrashed;
+        code = process.crashed() ? ExecuteCrashed : process.exitCode();
     } else if (logging) {
         qDebug().noquote() << QStringLiteral("  %1)").arg(number) << logSafe(shownCommand(command))
                            << "timeout expired";
     }
 
-    result = QString::fromUtf8(process.readAllStandardOutput());
+    result = QString::fromUtf8(process.standardOutput());
 
     if (logging) {
         const QString lines = nonBlankLines(result);
-        const QString errors = QString::fromLatin1(process.readAllStandardError());
+        const QString errors = QString::fromLatin1(process.standardError());
         if (!errors.isEmpty()) {
             qDebug().noquote() << QStringLiteral("  %1) [%2 ms] command result <%3> | errors: <%4> | <%5> ")
                                       .arg(number)

@@ -17,8 +17,13 @@
 #include <QTimer>
 
 #include <atomic>
+#include <csignal>
 #include <thread>
 #include <vector>
+
+#include <fcntl.h>
+#include <pthread.h>
+#include <unistd.h>
 
 namespace {
 
@@ -73,6 +78,7 @@ private slots:
     void programThatCannotStart();
     void commandEndedBySignal();
     void commandGetsEndOfInput();
+    void commandStartsCleanAndNeverWaitsForRoomToWrite();
     void logLines();
     void outsideTextStaysOneLogLine();
     void noLogWhenFullLogOffOrSilent();
@@ -209,6 +215,52 @@ void TestSystemHelper::commandGetsEndOfInput()
     QString result;
     QCOMPARE(SystemHelper::executeWithWait(QStringLiteral("/bin/cat"), {}, result, 5000, true, false), 0);
     QVERIFY(result.isEmpty());
+}
+
+// A command starts as from a shell: default signal dispositions (SIGPIPE
+// is ignored here), nothing blocked, and none of this process's descriptors
+// but 0, 1 and 2, also one opened without O_CLOEXEC. Output beyond what a
+// pipe holds arrives whole, whether or not the wait processes events.
+void TestSystemHelper::commandStartsCleanAndNeverWaitsForRoomToWrite()
+{
+    const int leaked = ::open("/dev/null", O_RDONLY);
+    QVERIFY(leaked > 2);
+    struct sigaction previousPipe = {};
+    struct sigaction ignore = {};
+    ignore.sa_handler = SIG_IGN;
+    QVERIFY(::sigaction(SIGPIPE, &ignore, &previousPipe) == 0);
+    sigset_t blocked;
+    sigemptyset(&blocked);
+    sigaddset(&blocked, SIGUSR1);
+    sigset_t previousMask;
+    QVERIFY(::pthread_sigmask(SIG_BLOCK, &blocked, &previousMask) == 0);
+    const auto restore = qScopeGuard([&] {
+        ::pthread_sigmask(SIG_SETMASK, &previousMask, nullptr);
+        ::sigaction(SIGPIPE, &previousPipe, nullptr);
+        ::close(leaked);
+    });
+
+    QString result;
+    QCOMPARE(SystemHelper::executeWithWait(
+                 QStringLiteral("/bin/grep"),
+                 { QStringLiteral("-E"), QStringLiteral("^Sig(Blk|Ign):"), QStringLiteral("/proc/self/status") },
+                 result, 5000, true, false),
+             0);
+    QCOMPARE(result, QStringLiteral("SigBlk:\t0000000000000000\nSigIgn:\t0000000000000000\n"));
+    QCOMPARE(SystemHelper::executeWithWait(kSh, { QStringLiteral("-c"), QStringLiteral("ls /proc/$$/fd") }, result,
+                                           5000, true, false),
+             0);
+    QCOMPARE(result, QStringLiteral("0\n1\n2\n"));
+
+    const QStringList chatty { QStringLiteral("-c"), QStringLiteral("yes 0123456789 | head -c 1000000; echo end >&2") };
+    QCOMPARE(SystemHelper::executeWithWait(kSh, chatty, result, 20000, true, false), 0);
+    QCOMPARE(result.size(), 1000000);
+    {
+        EventFreeWaits noEvents;
+        result.clear();
+        QCOMPARE(SystemHelper::executeWithWait(kSh, chatty, result, 20000, true, false), 0);
+        QCOMPARE(result.size(), 1000000);
+    }
 }
 
 void TestSystemHelper::logLines()
