@@ -426,10 +426,6 @@ void ConnectionThread::reactOnSystem(quint64 reaction, Constants::ConnectState o
             // below is wanted all the same). The resolver file and the
             // firewall have owners of their own: the resolver's change runs
             // beside the firewall's steps, which keep their order.
-            // The kill switch's state is wanted after the server's
-            // exception, which does not change it: read beside.
-            if (c->optionGatewayRemoval())
-                system.readKillSwitchAhead();
             std::unique_ptr<ConcurrentStep> resolver;
             bool resolverSet = true;
             if (!c->optionDoNotChangeDNS() && c->isConnectedState()) {

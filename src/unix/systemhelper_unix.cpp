@@ -84,12 +84,17 @@ bool UnixSystemHelper::readFirewallState(int timeout, FirewallState* state)
     QString output;
     const int code = runFirewall(ExternalTools::status(), output, timeout);
     // A run that timed out has said nothing yet and reads as off.
+    return statusFromAnswer(output, state) && code == 0;
+}
+
+bool UnixSystemHelper::statusFromAnswer(const QString& output, FirewallState* state)
+{
     if (!output.contains(QLatin1String("ENABLED"), Qt::CaseInsensitive))
         *state = FirewallState::Off;
     else
         *state = output.contains(QLatin1String(" only"), Qt::CaseInsensitive) ? FirewallState::Partly
                                                                               : FirewallState::On;
-    return code == 0 && output.contains(QLatin1String("status"), Qt::CaseInsensitive);
+    return output.contains(QLatin1String("status"), Qt::CaseInsensitive);
 }
 
 UnixSystemHelper::FirewallState UnixSystemHelper::firewallState(int timeout)
@@ -193,8 +198,14 @@ bool UnixSystemHelper::defaultRouteSetConnectionServer(const QString& host)
 {
     return m_firewallJobs.call([this, &host] {
         QString output;
-        const int code = runFirewall(ExternalTools::replace() << host, output, ExternalTools::SMALL_WAIT_TIME());
+        // The script looks at each family's chain anyway: it also says
+        // whether the kill switch is on, which the pass then knows.
+        const int code = runFirewall(ExternalTools::replace() << host << QStringLiteral("--with-status"), output,
+                                     ExternalTools::SMALL_WAIT_TIME());
         qDebug().noquote() << "Result: " << logSafe(output.trimmed()) << "  retCode:" << code;
+        FirewallState state = FirewallState::Off;
+        if (code == 0 && statusFromAnswer(output, &state))
+            knowFirewallState(state);
         // The script refuses a host name it cannot resolve (the server stays
         // blocked) or a change while another one runs.
         setKillSwitchFailure(code == 0 ? QString() : failureReason(QStringLiteral("kill-switch script"), code, output));

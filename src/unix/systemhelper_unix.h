@@ -94,6 +94,8 @@ private:
     // kill switch may hold only one address family ("ENABLED status (IPv6
     // only)"): that counts as on, but not as whole.
     static bool readFirewallState(int timeout, FirewallState* state);
+    // The state in a status line of the script's output; false without one.
+    static bool statusFromAnswer(const QString& output, FirewallState* state);
     // The state as read in the passes open now (see KnownStateScope), else
     // read by "status" (and known from then on while a pass is open).
     FirewallState firewallState(int timeout);

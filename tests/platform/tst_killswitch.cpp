@@ -182,6 +182,9 @@ void TestKillSwitchScript::answersAndExitCodes_data()
     QTest::newRow("allow while off") << QStringList { "localnetwork", "allow" } << "OK (LAN allowed)\n" << 0 << false;
     QTest::newRow("deny while off") << QStringList { "localnetwork", "deny" } << "OK (LAN blocked)\n" << 0 << false;
     QTest::newRow("replace while off") << QStringList { "replace", "192.0.2.1" } << "OK\n" << 0 << false;
+    QTest::newRow("replace with status while off")
+        << QStringList { "replace", "192.0.2.1", "--with-status" } << "OK\nDISABLED status\n"
+        << 0 << false;
     QTest::newRow("disable while off") << QStringList { "disable" } << "DISABLED\n" << 0 << false;
     QTest::newRow("restore, nothing saved") << QStringList { "restore" } << "RESTORED\n" << 0 << false;
     QTest::newRow("enable") << QStringList { "enable", "192.0.2.1" } << "ENABLED\n" << 0 << true;
@@ -441,6 +444,12 @@ void TestKillSwitchScript::outsideFlushOfOneFamily()
     QVERIFY2(flushed.code == 0, qPrintable(flushed.err));
     QCOMPARE(script({ QStringLiteral("status") }).out,
              flushV6 ? QStringLiteral("ENABLED status (IPv4 only)\n") : QStringLiteral("ENABLED status (IPv6 only)\n"));
+    // A replace asked for the status says what "status" says, whether it
+    // changes the chain (the first) or finds it in force (the second).
+    for (int run = 0; run < 2; ++run)
+        QCOMPARE(
+            script({ QStringLiteral("replace"), QStringLiteral("198.51.100.7"), QStringLiteral("--with-status") }).out,
+            QStringLiteral("OK\n") + script({ QStringLiteral("status") }).out);
 
     QCOMPARE(script({ QStringLiteral("enable"), QStringLiteral("198.51.100.7") }).out,
              QStringLiteral("iptables rules overwritten\nENABLED\n"));

@@ -418,6 +418,19 @@ void TestUnixSystemHelper::killSwitchReadOncePerPass()
         helper.readKillSwitchAhead();
     }
     QCOMPARE(LogCapture::count(statusRun), reads + 1);
+
+    // The server's exception, set first in a pass, says what it found: no
+    // status run follows, off as on.
+    for (const bool on : { false, true }) {
+        if (on)
+            QCOMPARE(NsTools::run(script, { QStringLiteral("enable"), QStringLiteral("198.51.100.7") }).code, 0);
+        reads = LogCapture::count(statusRun);
+        const SystemHelper::KnownStateScope pass(helper);
+        QVERIFY(helper.defaultRouteSetConnectionServer(QStringLiteral("198.51.100.8")));
+        QCOMPARE(helper.isDefaultRouteRemoved(false), on);
+        QCOMPARE(LogCapture::count(statusRun), reads);
+    }
+    QCOMPARE(NsTools::run(script, { QStringLiteral("disable") }).code, 0);
 }
 
 void TestUnixSystemHelper::dnsByFilteringMode_data()

@@ -6,9 +6,11 @@
 #
 # Usage: ostrel-killswitch.sh {enable|restore|disable|replace [ server IP]|localnetwork allow|localnetwork deny}
 #        ostrel-killswitch.sh status | test
+#        ostrel-killswitch.sh replace <server IP> --with-status
 #
-# Each command prints one answer line; the output of iptables itself is
-# discarded. The kill switch holds an address family while the chain
+# Each command prints one answer line (a "replace --with-status" that
+# succeeds: "OK", then the line "status" would print); the output of
+# iptables itself is discarded. The kill switch holds an address family while the chain
 # "ostrelallowedip" exists in that family's filter table; IPv4 and IPv6 are
 # judged, saved and restored each on their own, so that an outside change to
 # one family never decides what happens to the other.
@@ -347,7 +349,29 @@ chain_in_force() {
     while [[ "$listing6" == *$'\n' ]]; do
         listing6="${listing6%$'\n'}"
     done
+    HAS4=no
+    HAS6=no
+    [ -n "$listing4" ] && HAS4=yes
+    [ -n "$listing6" ] && HAS6=yes
     { [ -z "$listing4" ] || [ "$listing4" = "$2" ]; } && { [ -z "$listing6" ] || [ "$listing6" = "$3" ]; }
+}
+
+# The answer of "status" for whether the kill switch holds IPv4 ($1) and
+# IPv6 ($2), "yes" or "no". A family left alone after an outside change
+# still counts as on, and says so, so that the kill switch can be taken
+# down or built again.
+status_line() {
+    if [ "$1" = yes ]; then
+        if [ "$2" = yes ]; then
+            echo "ENABLED status"
+        else
+            echo "ENABLED status (IPv4 only)"
+        fi
+    elif [ "$2" = yes ]; then
+        echo "ENABLED status (IPv6 only)"
+    else
+        echo "DISABLED status"
+    fi
 }
 
 # --- Rules -------------------------------------------------------------------
@@ -716,33 +740,43 @@ restore_saved() {
 # of one of its own chains by the given lines.
 replace_chain() {
     local chain="$1" lines4="$2" lines6="$3" family lines
+    HAS4=no
+    HAS6=no
     for family in 4 6; do
         lines="$lines4"
         [ "$family" = 6 ] && lines="$lines6"
         "${LISTER[$family]}" -w 5 -n -L "$chain" >/dev/null 2>&1 || continue
+        if [ "$family" = 6 ]; then HAS6=yes; else HAS4=yes; fi
         if ! printf '*filter\n-F %s\n%s\nCOMMIT\n' "$chain" "$lines" | restore_family "$family" --noflush; then
             printf -- '-F %s\n%s\n' "$chain" "$lines" | run_lines "${IPT[$family]}"
         fi
     done
 }
 
+# With "--with-status" after the server, a successful "replace" also prints
+# the line "status" would print now: it has just looked at the chain that
+# holds each family, and the program need not ask again.
 replace_server() {
-    local server="$1"
+    local server="$1" with_status=no
+    [ "${2:-}" = --with-status ] && with_status=yes
     resolve_server "$server"
     if [ -z "$SERVER_PROBLEM" ]; then
         server_listings
         if chain_in_force "$ALLOWED_CHAIN" "$WANT4" "$WANT6"; then
             echo "OK"
+            [ "$with_status" = yes ] && status_line "$HAS4" "$HAS6"
             return 0
         fi
     fi
     take_lock
     replace_chain "$ALLOWED_CHAIN" "$(server_lines 4 both)" "$(server_lines 6 both)"
-    if [ -n "$SERVER_PROBLEM" ] && { kill_switch4_on || kill_switch6_on; }; then
+    if [ -n "$SERVER_PROBLEM" ] && { [ "$HAS4" = yes ] || [ "$HAS6" = yes ]; }; then
         echo "ERROR: $SERVER_PROBLEM"
         exit 3
     fi
     echo "OK"
+    [ "$with_status" = yes ] && status_line "$HAS4" "$HAS6"
+    return 0
 }
 
 local_network() {
@@ -781,8 +815,6 @@ restore)
     restore_saved
     ;;
 status)
-    # A family left alone after an outside change still counts as on, and
-    # says so, so that the kill switch can be taken down or built again.
     # Both families are asked at once: the tray asks with a short time-out.
     on4=no
     on6=no
@@ -792,20 +824,10 @@ status)
     ask6=$!
     wait "$ask4" && on4=yes
     wait "$ask6" && on6=yes
-    if [ "$on4" = yes ]; then
-        if [ "$on6" = yes ]; then
-            echo "ENABLED status"
-        else
-            echo "ENABLED status (IPv4 only)"
-        fi
-    elif [ "$on6" = yes ]; then
-        echo "ENABLED status (IPv6 only)"
-    else
-        echo "DISABLED status"
-    fi
+    status_line "$on4" "$on6"
     ;;
 replace)
-    replace_server "${2:-}"
+    replace_server "${2:-}" "${3:-}"
     ;;
 localnetwork)
     local_network "${2:-}"
