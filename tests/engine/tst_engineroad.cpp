@@ -137,7 +137,27 @@ public:
         m_process.waitForBytesWritten(5000);
     }
     // Frozen and thawed, as by the user.
-    void freeze() { ::kill(pid_t(m_process.processId()), SIGSTOP); }
+    // True once every thread of the client has stopped: SIGSTOP takes
+    // effect after kill() returns, and a thread still running meanwhile
+    // could take the session lock.
+    bool freeze()
+    {
+        const QString tasks = QStringLiteral("/proc/%1/task").arg(m_process.processId());
+        ::kill(pid_t(m_process.processId()), SIGSTOP);
+        const QDeadlineTimer deadline(10000);
+        while (!deadline.hasExpired()) {
+            bool stopped = true;
+            for (const QString& task : QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+                const QByteArray stat = TestSupport::readBytes(tasks + "/" + task + "/stat");
+                const int nameEnd = stat.lastIndexOf(')');
+                stopped = stopped && nameEnd > 0 && stat.mid(nameEnd + 2, 1) == "T";
+            }
+            if (stopped)
+                return true;
+            QThread::msleep(1);
+        }
+        return false;
+    }
     void thaw() { ::kill(pid_t(m_process.processId()), SIGCONT); }
     void kill()
     {
@@ -633,7 +653,7 @@ private slots:
         }
         QVERIFY2(!allowed().contains("127.0.0.1") && !allowed().contains("127.0.0.2"), qPrintable(allowed()));
 
-        loser.freeze();
+        QVERIFY(loser.freeze());
         held.release();
         const QByteArray won = winner.nextLine();
         QVERIFY2(won == "CONNECTED", (won + "\n" + winner.logTail()).constData());
